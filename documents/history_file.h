@@ -1,0 +1,34 @@
+// The history file "sys.!!!": the recent-file list between runs.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tessaly {
+
+class RecentFileList;
+
+inline constexpr const char* kHistoryFileName = "sys.!!!";
+
+// The history file's path for the executable's directory: a '/' is added
+// unless the directory already ends with one.
+std::string HistoryPath(const std::string& exeDirectory);
+
+// The items of a history file, at most five, in order; reading stops at the
+// first item that cannot be read. No item contains a quote, CR or LF.
+std::vector<std::u16string> ParseHistory(std::string_view bytes);
+
+// The file's bytes: five lines of quote, code-page name, quote, CR LF.
+std::string FormatHistory(const std::array<std::u16string, 5>& names);
+
+// Empties the list, fills it from the file at path and shows the filled slots.
+// Every failure is silent; only a regular file is read, and only its start.
+void LoadHistory(RecentFileList& list, const std::string& path);
+
+// Writes the list's five names to path, replacing the file only once the new
+// content is complete. Returns whether it was written; callers stay silent.
+bool SaveHistory(const RecentFileList& list, const std::string& path);
+
+}  // namespace tessaly

@@ -1,0 +1,34 @@
+// Loading and saving text documents held in code page 932.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tessaly {
+
+// Error numbers are errno values, plus these of our own.
+inline constexpr int kErrNotRegularFile = -1000;  // a FIFO, device, socket...
+
+struct LoadedText {
+    int error = 0;  // 0 on success
+    std::u16string text;
+};
+
+// The editor text for a file's bytes: lines end at CR LF or a lone CR (a lone
+// LF stays inside its line); every line is converted and followed by CR LF.
+std::u16string FileBytesToEditorText(std::string_view bytes);
+
+// The bytes saved for an editor text: its code-page bytes followed by CR LF.
+std::string EditorTextToFileBytes(std::u16string_view text);
+
+// Reads a whole regular file. On any failure, error is set and text is empty.
+LoadedText ReadTextDocument(const std::string& path);
+
+// Writes the text so that the target is replaced only when every byte is on
+// disk; on failure the target is left exactly as it was. Returns 0 or the error.
+int WriteTextDocument(const std::string& path, std::u16string_view text);
+
+// The description of a failure shown to the user (Japanese for the common ones).
+std::u16string DescribeFileError(int error);
+
+}  // namespace tessaly
