@@ -13,14 +13,18 @@ class RecentFileList;
 inline constexpr const char* kHistoryFileName = "sys.!!!";
 
 // The history file's path for the executable's directory: a '/' is added
-// unless the directory already ends with one.
+// unless the directory already ends with one. An empty directory (not known)
+// gives the bare file name.
 std::string HistoryPath(const std::string& exeDirectory);
 
 // The items of a history file, at most five, in order; reading stops at the
-// first item that cannot be read. No item contains a quote, CR or LF.
+// first item that cannot be read. No item contains a quote, CR or LF. How
+// lines that FormatHistory never writes are read is told beside the code.
 std::vector<std::u16string> ParseHistory(std::string_view bytes);
 
-// The file's bytes: five lines of quote, code-page name, quote, CR LF.
+// The file's bytes: five lines of quote, code-page name, quote, CR LF. A name
+// that cannot be written that way (it holds a quote or a control character)
+// is written as an empty slot.
 std::string FormatHistory(const std::array<std::u16string, 5>& names);
 
 // Empties the list, fills it from the file at path and shows the filled slots.

@@ -18,7 +18,7 @@ public:
 
 class RecentFileList {
 public:
-    explicit RecentFileList(RecentSlots& slots) : slots_(slots) {}
+    explicit RecentFileList(RecentSlots& menuSlots) : slots_(menuSlots) {}
 
     // Puts name into slot 0, removes every other copy of it and moves the
     // rest down; gaps move like names and are never compacted.

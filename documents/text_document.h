@@ -21,11 +21,17 @@ std::u16string FileBytesToEditorText(std::string_view bytes);
 // The bytes saved for an editor text: its code-page bytes followed by CR LF.
 std::string EditorTextToFileBytes(std::u16string_view text);
 
-// Reads a whole regular file. On any failure, error is set and text is empty.
+// Reads a whole regular file. On any failure, error is set and text is empty:
+// a folder gives EISDIR, a FIFO, device or socket kErrNotRegularFile.
 LoadedText ReadTextDocument(const std::string& path);
 
 // Writes the text so that the target is replaced only when every byte is on
 // disk; on failure the target is left exactly as it was. Returns 0 or the error.
+// A symlink is followed and the file it names is written. An existing file
+// that access(W_OK) refuses gives EACCES (or EROFS) and is left alone; one
+// that is not a regular file is refused like in ReadTextDocument. When only
+// the folder is read-only, a writable file is rewritten in place, the one
+// case where a failure part-way can leave it shortened.
 int WriteTextDocument(const std::string& path, std::u16string_view text);
 
 // The description of a failure shown to the user (Japanese for the common ones).

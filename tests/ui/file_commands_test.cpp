@@ -1,0 +1,202 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "modal.h"
+#include "ui/edit_box.h"
+#include "ui/form1.h"
+
+namespace tessaly {
+namespace {
+
+using test::Press;
+using test::Answer;
+using test::WhenModal;
+using test::WhenModals;
+
+const QByteArray kTesutoSjis("\x83\x65\x83\x58\x83\x67");  // テスト
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+// Types a path into the file dialog, as a person would; tells what the
+// dialog showed at first.
+Answer TypePath(const QString& path, QString* shown = nullptr) {
+    return [path, shown](QWidget* modal) {
+        auto* edit = modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        auto* fd = qobject_cast<QFileDialog*>(modal);
+        if (!edit || !fd) {
+            ADD_FAILURE() << "expected the file dialog";
+            modal->close();
+            return;
+        }
+        if (shown) {
+            *shown = edit->text().isEmpty() ? QString() : fd->directory().absoluteFilePath(edit->text());
+        }
+        edit->selectAll();
+        QTest::keyClicks(edit, path);
+        QTest::keyClick(edit, Qt::Key_Return);
+    };
+}
+
+struct SeenBox {
+    QString text, title;
+    QMessageBox::Icon icon = QMessageBox::Critical;
+    int buttons = 0;
+};
+
+// Looks at a message box and presses one of its buttons.
+Answer Look(SeenBox* seen, QMessageBox::StandardButton press) {
+    return [seen, press](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (!box) {
+            ADD_FAILURE() << "expected a message box";
+            modal->close();
+            return;
+        }
+        seen->text = box->text();
+        seen->title = box->windowTitle();
+        seen->icon = box->icon();
+        seen->buttons = static_cast<int>(box->buttons().size());
+        Press(box, press);
+    };
+}
+
+class FileCommands : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        form_ = std::make_unique<Form1>(Path("sys.!!!"));
+        form_->show();
+    }
+    QString Path(const char* name) const { return dir_.filePath(QString::fromUtf8(name)); }
+    QTemporaryDir dir_;
+    std::unique_ptr<Form1> form_;
+};
+
+TEST_F(FileCommands, OpenReadsTheFileAndPutsItAtTheTopOfTheRecentList) {
+    const QString file = Path("in.txt");
+    WriteAll(file, kTesutoSjis + "\r\nx\ry\nz");
+    auto given = WhenModals({TypePath(file)});
+    form_->mnuFileOpen->trigger();
+    EXPECT_EQ(*given, 1);
+    EXPECT_EQ(form_->Text1->Text(), QStringLiteral("テスト\r\nx\r\ny\nz\r\n"));
+    EXPECT_EQ(form_->mnuFileName[0]->data().toString(), file);
+    EXPECT_TRUE(form_->mnuFileName[0]->isVisible());
+    EXPECT_FALSE(form_->mnuFileName[1]->isVisible());
+}
+
+TEST_F(FileCommands, OpenOfAMissingFileReportsItAndChangesNothing) {
+    form_->Text1->SetText(QStringLiteral("keep"));
+    const QString missing = Path("missing.txt");
+    SeenBox report;
+    auto given = WhenModals({TypePath(missing), Look(&report, QMessageBox::Ok)});
+    form_->mnuFileOpen->trigger();
+    EXPECT_EQ(*given, 2);
+    EXPECT_EQ(report.text, QStringLiteral("ファイルまたはフォルダーが見つかりません。 File Name = ") + missing);
+    EXPECT_EQ(report.title, QStringLiteral("Tessaly"));
+    EXPECT_EQ(report.icon, QMessageBox::NoIcon);
+    EXPECT_EQ(report.buttons, 1);
+    EXPECT_EQ(form_->Text1->Text(), QStringLiteral("keep"));
+    EXPECT_FALSE(form_->mnuFileName[0]->isVisible());
+}
+
+TEST_F(FileCommands, SaveAsToANewNameWritesAtOnceWithoutAQuestion) {
+    const QString file = Path("out.ATT");
+    form_->Text1->SetText(QStringLiteral("テスト"));
+    auto given = WhenModals({TypePath(file)});
+    form_->mnuFileSaveAs->trigger();
+    EXPECT_EQ(*given, 1);
+    EXPECT_EQ(ReadAll(file), kTesutoSjis + "\r\n");
+    EXPECT_EQ(form_->mnuFileName[0]->data().toString(), file);
+}
+
+TEST_F(FileCommands, SaveAsOverAnExistingFileAsksFirst) {
+    const QString file = Path("old.txt");
+    WriteAll(file, "old");
+    form_->Text1->SetText(QStringLiteral("new"));
+
+    SeenBox question;
+    auto given = WhenModals({TypePath(file), Look(&question, QMessageBox::No)});
+    form_->mnuFileSaveAs->trigger();
+    EXPECT_EQ(*given, 2);
+    EXPECT_EQ(question.text, QStringLiteral("同一ファイル名があります。上書きしますか？"));
+    EXPECT_EQ(question.title, QStringLiteral("File Save"));
+    EXPECT_EQ(question.icon, QMessageBox::Warning);
+    EXPECT_EQ(ReadAll(file), QByteArray("old"));
+    EXPECT_FALSE(form_->mnuFileName[0]->isVisible());
+
+    given = WhenModals({TypePath(file), Look(&question, QMessageBox::Yes)});
+    form_->mnuFileSaveAs->trigger();
+    EXPECT_EQ(*given, 2);
+    EXPECT_EQ(ReadAll(file), QByteArray("new\r\n"));
+    EXPECT_EQ(form_->mnuFileName[0]->data().toString(), file);
+}
+
+TEST_F(FileCommands, DialogsStartAtTheNewestRecentFileAndItemsOpenWithoutADialog) {
+    const QString a = Path("a.txt");
+    const QString b = Path("b&c.txt");
+    WriteAll(a, "A");
+    WriteAll(b, "B");
+    form_->OpenDocument(a);
+    form_->OpenDocument(b);
+    EXPECT_EQ(form_->mnuFileName[0]->text(), Path("b&&c.txt"));  // '&' shown as itself
+    EXPECT_EQ(form_->mnuFileName[1]->data().toString(), a);
+
+    QString shown;
+    auto given = WhenModals({TypePath(QString(), &shown)});
+    form_->mnuFileOpen->trigger();
+    EXPECT_EQ(*given, 1);
+    EXPECT_EQ(shown, b);
+
+    form_->mnuFileName[1]->trigger();  // a.txt, no dialog
+    EXPECT_EQ(form_->Text1->Text(), QStringLiteral("A\r\n"));
+    EXPECT_EQ(form_->mnuFileName[0]->data().toString(), a);
+    EXPECT_EQ(form_->mnuFileName[1]->data().toString(), b);
+}
+
+TEST_F(FileCommands, RecentItemOfADeletedFileReportsAndKeepsTheList) {
+    const QString gone = Path("gone.txt");
+    WriteAll(gone, "x");
+    form_->OpenDocument(gone);
+    QFile::remove(gone);
+    form_->Text1->SetText(QStringLiteral("keep"));
+    SeenBox report;
+    auto given = WhenModals({Look(&report, QMessageBox::Ok)});
+    form_->mnuFileName[0]->trigger();
+    EXPECT_EQ(*given, 1);
+    EXPECT_TRUE(report.text.endsWith(QStringLiteral(" File Name = ") + gone));
+    EXPECT_EQ(form_->Text1->Text(), QStringLiteral("keep"));
+    EXPECT_EQ(form_->mnuFileName[0]->data().toString(), gone);
+}
+
+TEST(History, IsReadAtStartAndShownInTheFileMenu) {
+    QTemporaryDir dir;
+    const QString history = dir.filePath(QStringLiteral("sys.!!!"));
+    // Slot 1 is a gap; the second name is Shift-JIS.
+    WriteAll(history, QByteArray("\"/tmp/one\"\r\n\"\"\r\n\"/tmp/") + kTesutoSjis + "\"\r\n");
+    Form1 form(history);
+    EXPECT_EQ(form.mnuFileName[0]->data().toString(), QStringLiteral("/tmp/one"));
+    EXPECT_TRUE(form.mnuFileName[0]->isVisible());
+    EXPECT_FALSE(form.mnuFileName[1]->isVisible());
+    EXPECT_EQ(form.mnuFileName[2]->data().toString(), QStringLiteral("/tmp/テスト"));
+    EXPECT_TRUE(form.mnuFileName[2]->isVisible());
+    EXPECT_FALSE(form.mnuFileName[3]->isVisible());
+}
+
+}  // namespace
+}  // namespace tessaly

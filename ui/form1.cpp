@@ -1,0 +1,324 @@
+#include "ui/form1.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QMenu>
+#include <QMenuBar>
+#include <QResizeEvent>
+#include <string_view>
+
+#include "codec/percent.h"
+#include "documents/history_file.h"
+#include "documents/text_document.h"
+#include "ui/edit_box.h"
+#include "ui/message_box.h"
+#include "ui/twips.h"
+
+namespace tessaly {
+namespace {
+
+const QString kAppTitle = QStringLiteral("Tessaly");
+const QString kFileDialogFilter =
+    QStringLiteral("ATTファイル(*.ATT)|*.ATT|Textファイル(*.txt)|*.txt|すべてのファイル(*.*)|*.*");
+
+// The window's design values, in twips.
+constexpr int kClientWidth = 7725;
+constexpr int kClientHeight = 4920;
+constexpr int kText1Left = 120;
+constexpr int kText1Top = 0;
+constexpr int kText1Width = 6015;
+constexpr int kText1Height = 4695;
+constexpr int kHeightMargin = 900;
+constexpr int kWidthMargin = 400;
+constexpr int kMinimumSize = 100;
+
+std::u16string_view View(const QString& s) {
+    return {reinterpret_cast<const char16_t*>(s.utf16()), static_cast<size_t>(s.size())};
+}
+
+QString ToQString(const std::u16string& s) {
+    return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+std::string NativePath(const QString& name) { return QFile::encodeName(name).toStdString(); }
+
+// The wait cursor for as long as a command runs.
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+// Whether a file can be opened for reading, without waiting on a FIFO.
+bool CanOpenForReading(const QString& name) {
+    const int fd = ::open(NativePath(name).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+QString DefaultHistoryPath() {
+    return QFile::decodeName(
+        QByteArray::fromStdString(tessaly::HistoryPath(NativePath(QCoreApplication::applicationDirPath()))));
+}
+
+}  // namespace
+
+Form1::Form1(const QString& historyPath, QWidget* parent)
+    : QMainWindow(parent), historyPath_(historyPath.isEmpty() ? DefaultHistoryPath() : historyPath) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(kAppTitle);
+
+    auto* client = new QWidget(this);
+    setCentralWidget(client);
+    Text1 = new EditBox(client);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    CreateMenus();
+
+    const Twips twips(this);
+    SetText1Geometry(kText1Left, kText1Top, kText1Width, kText1Height);
+    resize(twips.XToPixels(kClientWidth), twips.YToPixels(kClientHeight) + menuBar()->sizeHint().height());
+    Text1->setFocus();
+
+    Form_Load();
+}
+
+Form1::~Form1() = default;
+
+void Form1::CreateMenus() {
+    auto item = [this](QMenu* menu, const char* objectName, const QString& caption) {
+        QAction* action = menu->addAction(caption);
+        action->setObjectName(QString::fromLatin1(objectName));
+        return action;
+    };
+    auto separator = [](QMenu* menu, const char* objectName) {
+        QAction* action = menu->addSeparator();
+        action->setObjectName(QString::fromLatin1(objectName));
+        return action;
+    };
+
+    mnuFile = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+    mnuFile->setObjectName(QStringLiteral("mnuFile"));
+    mnuFileOpen = item(mnuFile, "mnuFileOpen", QStringLiteral("ファイルを開く(&O)"));
+    mnuFileDummy00 = separator(mnuFile, "mnuFileDummy00");
+    mnuFileSaveAs = item(mnuFile, "mnuFileSaveAs", QStringLiteral("名前を付けて保存(&A)"));
+    mnuFileDummy01 = separator(mnuFile, "mnuFileDummy01");
+    for (int i = 0; i < RecentSlots::kCount; ++i) {
+        mnuFileName[i] = item(mnuFile, "mnuFileName", QString());
+        connect(mnuFileName[i], &QAction::triggered, this, [this, i] { mnuFileName_Click(i); });
+    }
+    mnuFileDummy02 = separator(mnuFile, "mnuFileDummy02");
+    mnuFileExit = item(mnuFile, "mnuFileExit", QStringLiteral("終了(&X)"));
+
+    mnuTranslate = menuBar()->addMenu(QStringLiteral("変換(&T)"));
+    mnuTranslate->setObjectName(QStringLiteral("mnuTranslate"));
+    mnuURLDecode = item(mnuTranslate, "mnuURLDecode", QStringLiteral("URLデコード(&D)"));
+    mnuEncode = item(mnuTranslate, "mnuEncode", QStringLiteral("URLエンコード(&E)"));
+    mnuTranslateDummy00 = separator(mnuTranslate, "mnuTranslateDummy00");
+    mnuTranCheck = item(mnuTranslate, "mnuTranCheck", QStringLiteral("＆をCRLFとみなす(&C)"));
+    mnuTranCheck->setCheckable(true);
+
+    connect(mnuFileOpen, &QAction::triggered, this, &Form1::mnuFileOpen_Click);
+    connect(mnuFileSaveAs, &QAction::triggered, this, &Form1::mnuFileSaveAs_Click);
+    connect(mnuFileExit, &QAction::triggered, this, &Form1::mnuFileExit_Click);
+    connect(mnuURLDecode, &QAction::triggered, this, &Form1::mnuURLDecode_Click);
+    connect(mnuEncode, &QAction::triggered, this, &Form1::mnuEncode_Click);
+    // Qt flips a checkable item before it reports the click; undo that so the
+    // handler alone decides the check mark.
+    connect(mnuTranCheck, &QAction::triggered, this, [this](bool checked) {
+        mnuTranCheck->setChecked(!checked);
+        mnuTranCheck_Click();
+    });
+}
+
+// --- Geometry ---------------------------------------------------------------
+
+std::optional<std::pair<int, int>> Form1::ResizeRule(int outerHeight, int outerWidth) {
+    const int height = outerHeight - kHeightMargin;
+    const int width = outerWidth - kWidthMargin;
+    if (height > kMinimumSize && width > kMinimumSize) {
+        return std::make_pair(height, width);
+    }
+    return std::nullopt;
+}
+
+int Form1::Text1Left() const { return Twips(this).XFromPixels(Text1->x()); }
+int Form1::Text1Top() const { return Twips(this).YFromPixels(Text1->y()); }
+int Form1::Text1Width() const { return Twips(this).XFromPixels(Text1->width()); }
+int Form1::Text1Height() const { return Twips(this).YFromPixels(Text1->height()); }
+
+void Form1::SetText1Geometry(int left, int top, int width, int height) {
+    const Twips twips(this);
+    Text1->setGeometry(twips.XToPixels(left), twips.YToPixels(top), twips.XToPixels(width),
+                       twips.YToPixels(height));
+}
+
+void Form1::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    Form_Resize();
+}
+
+void Form1::Form_Resize() {
+    const Twips twips(this);
+    const QRect outer = frameGeometry();
+    const auto size = ResizeRule(twips.YFromPixels(outer.height()), twips.XFromPixels(outer.width()));
+    if (!size) {
+        return;
+    }
+    // Height first, then width.
+    Text1->resize(Text1->width(), twips.YToPixels(size->first));
+    Text1->resize(twips.XToPixels(size->second), Text1->height());
+}
+
+// --- Start and end ------------------------------------------------------------
+
+void Form1::Form_Load() { LoadHistory(); }
+
+void Form1::closeEvent(QCloseEvent* event) {
+    bool cancel = false;
+    Form_Unload(cancel);
+    if (cancel) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+void Form1::Form_Unload(bool& Cancel) {
+    const int answer = MsgBox(this, QStringLiteral("終了しますか。"), vbYesNo + vbCritical + vbDefaultButton2,
+                              QStringLiteral("URL Decode"));
+    if (answer != vbYes) {
+        Cancel = true;
+        return;
+    }
+    SaveHistory();
+}
+
+void Form1::LoadHistory() { tessaly::LoadHistory(recentFiles_, NativePath(historyPath_)); }
+
+void Form1::SaveHistory() {
+    // Failures stay silent; the program ends either way.
+    tessaly::SaveHistory(recentFiles_, NativePath(historyPath_));
+    QCoreApplication::quit();
+}
+
+void Form1::mnuFileExit_Click() { close(); }
+
+// --- Convert menu -------------------------------------------------------------
+
+void Form1::mnuURLDecode_Click() { DecodeText(); }
+void Form1::mnuEncode_Click() { EncodeText(); }
+void Form1::mnuTranCheck_Click() {
+    mnuTranCheck->setChecked(!mnuTranCheck->isChecked());
+}
+
+void Form1::EncodeText() {
+    WaitCursor wait;
+    const std::u16string result = Encode(View(Text1->Text()), mnuTranCheck->isChecked());
+    Text1->SetText(ToQString(result));
+}
+
+void Form1::DecodeText() {
+    WaitCursor wait;
+    const std::u16string result = Decode(View(Text1->Text()), mnuTranCheck->isChecked());
+    Text1->SetText(ToQString(result));
+}
+
+// --- File menu ----------------------------------------------------------------
+
+void Form1::mnuFileOpen_Click() {
+    CommonDialog1.CancelError = true;
+    CommonDialog1.FileName = ToQString(recentFiles_.RecentFileName(0));
+    CommonDialog1.Filter = kFileDialogFilter;
+    if (!CommonDialog1.ShowOpen()) {
+        return;
+    }
+    const QString name = CommonDialog1.FileName;
+    if (name.isEmpty()) {
+        return;
+    }
+    OpenDocument(name);
+}
+
+void Form1::mnuFileSaveAs_Click() {
+    CommonDialog1.CancelError = true;
+    CommonDialog1.FileName = ToQString(recentFiles_.RecentFileName(0));
+    CommonDialog1.Filter = kFileDialogFilter;
+    if (!CommonDialog1.ShowSave()) {
+        return;
+    }
+    const QString name = CommonDialog1.FileName;
+    if (name.isEmpty()) {
+        return;
+    }
+    if (CanOpenForReading(name) && !AskOverwrite(name)) {
+        return;
+    }
+    SaveDocument(name);
+}
+
+bool Form1::AskOverwrite(const QString&) {
+    return MsgBox(this, QStringLiteral("同一ファイル名があります。上書きしますか？"),
+                  vbYesNo + vbExclamation + vbDefaultButton2, QStringLiteral("File Save")) == vbYes;
+}
+
+void Form1::mnuFileName_Click(int Index) { OpenDocument(ToQString(recentFiles_.RecentFileName(Index))); }
+
+void Form1::OpenDocument(const QString& name) {
+    LoadedText loaded;
+    {
+        WaitCursor wait;
+        loaded = ReadTextDocument(NativePath(name));
+        if (loaded.error == 0) {
+            Text1->SetText(ToQString(loaded.text));
+        }
+    }
+    if (loaded.error != 0) {
+        ShowFileError(loaded.error, name);
+        return;
+    }
+    recentFiles_.AddRecentFile(std::u16string(View(name)));
+}
+
+void Form1::SaveDocument(const QString& name) {
+    int error = 0;
+    {
+        WaitCursor wait;
+        error = WriteTextDocument(NativePath(name), View(Text1->Text()));
+    }
+    if (error != 0) {
+        ShowFileError(error, name);
+        return;
+    }
+    recentFiles_.AddRecentFile(std::u16string(View(name)));
+}
+
+void Form1::ShowFileError(int error, const QString& name) {
+    MsgBox(this, ToQString(DescribeFileError(error)) + QStringLiteral(" File Name = ") + name, vbOKOnly, kAppTitle);
+}
+
+// --- Recent-file slots ----------------------------------------------------------
+
+std::u16string Form1::SlotName(int index) const {
+    return std::u16string(View(mnuFileName[index]->data().toString()));
+}
+
+void Form1::SetSlotName(int index, const std::u16string& name) {
+    const QString caption = ToQString(name);
+    mnuFileName[index]->setData(caption);
+    // A '&' in a file name is shown as itself, not as an access key.
+    mnuFileName[index]->setText(QString(caption).replace(u'&', QStringLiteral("&&")));
+}
+
+void Form1::SetSlotShown(int index, bool shown) { mnuFileName[index]->setVisible(shown); }
+
+}  // namespace tessaly

@@ -1,0 +1,102 @@
+// The program's only window: the edit box, the File and Convert menus, and
+// the commands behind them.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <array>
+#include <memory>
+#include <optional>
+#include <utility>
+
+#include "documents/recent_files.h"
+#include "ui/common_dialog.h"
+
+class QAction;
+class QMenu;
+
+namespace tessaly {
+
+class EditBox;
+
+class Form1 : public QMainWindow, private RecentSlots {
+    Q_OBJECT
+public:
+    // historyPath: where the recent-file list is kept; by default the history
+    // file beside the executable.
+    explicit Form1(const QString& historyPath = QString(), QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // The edit box's height and width in twips for the window's outer height
+    // and width, or nothing when the window is too small to follow.
+    static std::optional<std::pair<int, int>> ResizeRule(int outerHeight, int outerWidth);
+
+    EditBox* Text1 = nullptr;
+    CommonDialog CommonDialog1{this};
+
+    QMenu* mnuFile = nullptr;
+    QAction* mnuFileOpen = nullptr;
+    QAction* mnuFileDummy00 = nullptr;
+    QAction* mnuFileSaveAs = nullptr;
+    QAction* mnuFileDummy01 = nullptr;
+    std::array<QAction*, RecentSlots::kCount> mnuFileName{};
+    QAction* mnuFileDummy02 = nullptr;
+    QAction* mnuFileExit = nullptr;
+    QMenu* mnuTranslate = nullptr;
+    QAction* mnuURLDecode = nullptr;
+    QAction* mnuEncode = nullptr;
+    QAction* mnuTranslateDummy00 = nullptr;
+    QAction* mnuTranCheck = nullptr;
+
+    RecentFileList& RecentFiles() { return recentFiles_; }
+    QString HistoryPath() const { return historyPath_; }
+
+    // Edit box geometry in twips.
+    int Text1Left() const;
+    int Text1Top() const;
+    int Text1Width() const;
+    int Text1Height() const;
+
+    // Loads a file into the edit box / saves the edit box to a file,
+    // reporting a failure in a message box.
+    void OpenDocument(const QString& name);
+    void SaveDocument(const QString& name);
+
+public slots:
+    void mnuFileOpen_Click();
+    void mnuFileSaveAs_Click();
+    void mnuFileName_Click(int Index);
+    void mnuFileExit_Click();
+    void mnuURLDecode_Click();
+    void mnuEncode_Click();
+    void mnuTranCheck_Click();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CreateMenus();
+    void Form_Load();
+    void Form_Resize();
+    void Form_Unload(bool& Cancel);
+
+    void EncodeText();
+    void DecodeText();
+    void LoadHistory();
+    void SaveHistory();
+    void ShowFileError(int error, const QString& name);
+    bool AskOverwrite(const QString& name);
+
+    void SetText1Geometry(int left, int top, int width, int height);
+
+    // The recent-file slots are the File menu's items.
+    std::u16string SlotName(int index) const override;
+    void SetSlotName(int index, const std::u16string& name) override;
+    void SetSlotShown(int index, bool shown) override;
+
+    QString historyPath_;
+    RecentFileList recentFiles_{*this};
+};
+
+}  // namespace tessaly
