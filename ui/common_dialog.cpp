@@ -2,6 +2,8 @@
 
 #include <QFileDialog>
 
+#include "ui/message_box.h"
+
 namespace tessaly {
 
 QStringList CommonDialog::NameFilters(const QString& filter) {
@@ -42,7 +44,9 @@ bool CommonDialog::Show(bool save) {
     if (!FileName.isEmpty()) {
         dialog.selectFile(FileName);
     }
-    if (dialog.exec() != QDialog::Accepted) {
+    const int result = dialog.exec();
+    ReturnFocus(parent_);
+    if (result != QDialog::Accepted) {
         if (CancelError) {
             return false;
         }

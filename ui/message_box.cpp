@@ -37,6 +37,12 @@ QMessageBox::Icon IconFor(int style) {
 
 }  // namespace
 
+void ReturnFocus(QWidget* parent) {
+    if (parent && parent->isVisible()) {
+        parent->window()->activateWindow();
+    }
+}
+
 int MsgBox(QWidget* parent, const QString& prompt, int style, const QString& title) {
     QMessageBox box(parent);
     box.setWindowTitle(title);
@@ -52,6 +58,7 @@ int MsgBox(QWidget* parent, const QString& prompt, int style, const QString& tit
         box.setDefaultButton(choices[defaultIndex].button);
     }
     box.exec();
+    ReturnFocus(parent);
     const QMessageBox::StandardButton pressed = box.standardButton(box.clickedButton());
     for (const ButtonChoice& choice : choices) {
         if (choice.button == pressed) {

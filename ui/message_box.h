@@ -38,4 +38,8 @@ enum MsgBoxResult : int {
 // without a button gives the answer of its escape button.
 int MsgBox(QWidget* parent, const QString& prompt, int style, const QString& title);
 
+// Gives the keyboard back to the window once a modal box or dialog is gone,
+// also where no window manager does it.
+void ReturnFocus(QWidget* parent);
+
 }  // namespace tessaly
