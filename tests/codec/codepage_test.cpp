@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "codec/codepage.h"
+
+namespace tessaly {
+namespace {
+
+TEST(CodePageToText, SingleBytes) {
+    EXPECT_EQ(CodePageBridge::ToText(std::string("a\0~\x7F", 4)), std::u16string(u"a\0~\x7F", 4));
+    EXPECT_EQ(CodePageBridge::ToText("\x80\xA0\xA1\xB1\xDF"), u"\u0080\uF8F0｡ｱﾟ");
+    EXPECT_EQ(CodePageBridge::ToText("\xFD\xFE\xFF"), u"\uF8F1\uF8F2\uF8F3");
+}
+
+TEST(CodePageToText, LeadAndTrailBytes) {
+    EXPECT_EQ(CodePageBridge::ToText("\x82\xA0\x83\x47\x81\x40"), u"あエ\u3000");
+    EXPECT_EQ(CodePageBridge::ToText("\x88\x9F\xFC\x4B"), u"亜\u9ED1");  // first and last kanji
+}
+
+TEST(CodePageToText, LeadByteWithoutValidTrail) {
+    EXPECT_EQ(CodePageBridge::ToText("\x82"), u"\u30FB");              // at the end
+    EXPECT_EQ(CodePageBridge::ToText("\x82 A"), u"\u30FB A");          // the next byte stands alone
+    EXPECT_EQ(CodePageBridge::ToText("\x82\x7F"), u"\u30FB\x7F");
+    EXPECT_EQ(CodePageBridge::ToText("\x82\xFD"), u"\u30FB\uF8F1");
+    EXPECT_EQ(CodePageBridge::ToText("\x82\x0A\x82"), u"\u30FB\n\u30FB");
+    EXPECT_EQ(CodePageBridge::ToText("\x82\x82\xA0"), u"\uFF42\uF8F0");  // a lead byte can trail
+}
+
+TEST(CodePageToText, ValidPairWithoutCharacterConsumesBothBytes) {
+    EXPECT_EQ(CodePageBridge::ToText("\x85\x40" "A"), u"\u30FBA");
+    EXPECT_EQ(CodePageBridge::ToText("\xEB\x9F" "A"), u"\u30FBA");
+    EXPECT_EQ(CodePageBridge::ToText("\x82\x40" "A"), u"\u30FBA");  // 82 40 is unassigned
+}
+
+TEST(CodePageToBytes, Characters) {
+    EXPECT_EQ(CodePageBridge::ToBytes(u"A あ\r\n"), "A \x82\xA0\r\n");
+    EXPECT_EQ(CodePageBridge::ToBytes(u"ｱ\uF8F0\u0080"), "\xB1\xA0\x80");
+    EXPECT_EQ(CodePageBridge::ToBytes(u"・"), "\x81\x45");
+    EXPECT_EQ(CodePageBridge::ToBytes(u"\uE000"), "\xF0\x40");  // user-defined area
+}
+
+TEST(CodePageToBytes, DuplicateCodesUseThePreferredOne) {
+    EXPECT_EQ(CodePageBridge::ToBytes(u"∵"), "\x81\xE6");  // not 87 9A or FA 5B
+    EXPECT_EQ(CodePageBridge::ToBytes(u"ⅰ"), "\xFA\x40");  // not EE EF
+    EXPECT_EQ(CodePageBridge::ToBytes(u"Ⅰ"), "\x87\x54");  // not FA 4A
+    EXPECT_EQ(CodePageBridge::ToBytes(u"￢"), "\x81\xCA");  // not EE F9 or FA 54
+    EXPECT_EQ(CodePageBridge::ToText("\xEE\xEF\x87\x9A"), u"ⅰ∵");  // both still decode
+}
+
+TEST(CodePageToBytes, UnmappableAndSurrogates) {
+    EXPECT_EQ(CodePageBridge::ToBytes(u"€\u00BF"), "??");
+    EXPECT_EQ(CodePageBridge::ToBytes(u"😀"), "?");
+    EXPECT_EQ(CodePageBridge::ToBytes(u"\xD83Dx\xDE00"), "?x?");
+    EXPECT_EQ(CodePageBridge::ToBytes(u"\xDE00\xD83D"), "??");  // reversed: two lone halves
+}
+
+TEST(CodePageToBytes, BestFitAndLookAlikes) {
+    EXPECT_EQ(CodePageBridge::ToBytes(u"ÀçÑßÿ"), "AcNsy");
+    EXPECT_EQ(CodePageBridge::ToBytes(u"\u00A5\u00B5\u3094"), "\\\x83\xCA\x83\x94");
+    EXPECT_EQ(CodePageBridge::ToBytes(u"\u2014\u2016\u2212\u301C"), "\x81\x5C\x81\x61\x81\x7C\x81\x60");
+    EXPECT_EQ(CodePageBridge::ToText("\x81\x5C\x81\x61\x81\x7C\x81\x60"), u"\u2015\u2225\uFF0D\uFF5E");
+}
+
+TEST(CodePageBridge, AppendKeepsWhatIsThere) {
+    std::u16string text = u"x";
+    CodePageBridge::AppendText(text, "\x82");
+    CodePageBridge::AppendText(text, "\xA0");  // separate pieces are not joined
+    EXPECT_EQ(text, u"x\u30FB\uF8F0");
+    std::string bytes = "y";
+    CodePageBridge::AppendBytes(bytes, u"あ");
+    EXPECT_EQ(bytes, "y\x82\xA0");
+    EXPECT_EQ(CodePageBridge::ToText(""), u"");
+    EXPECT_EQ(CodePageBridge::ToBytes(u""), "");
+}
+
+}  // namespace
+}  // namespace tessaly
