@@ -1,0 +1,124 @@
+#include "documents/text_document.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <new>
+#include <system_error>
+
+#include "codec/codepage.h"
+#include "documents/file_ops.h"
+
+namespace tessaly {
+namespace {
+
+// UTF-8 to UTF-16; a malformed sequence becomes U+FFFD.
+std::u16string FromUtf8(std::string_view s) {
+    std::u16string out;
+    for (std::size_t i = 0; i < s.size();) {
+        const auto lead = static_cast<unsigned char>(s[i]);
+        std::size_t length = 0;
+        char32_t c = 0;
+        if (lead < 0x80) {
+            length = 1, c = lead;
+        } else if (lead >= 0xC2 && lead < 0xE0) {
+            length = 2, c = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead < 0xF0) {
+            length = 3, c = lead & 0x0F;
+        } else if (lead >= 0xF0 && lead < 0xF5) {
+            length = 4, c = lead & 0x07;
+        }
+        bool ok = length > 0 && i + length <= s.size();
+        for (std::size_t k = 1; ok && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(s[i + k]);
+            ok = (next & 0xC0) == 0x80;
+            c = (c << 6) | (next & 0x3F);
+        }
+        const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (!ok || c < smallest[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            out += u'\uFFFD';
+            ++i;
+            continue;
+        }
+        if (c >= 0x10000) {
+            out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+            out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+        i += length;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::u16string FileBytesToEditorText(std::string_view bytes) {
+    std::u16string text;
+    // A byte never gives more than one unit, and every CR (plus a last line
+    // without a terminator) at most two.
+    text.reserve(bytes.size() + static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\r')) + 2);
+    while (!bytes.empty()) {
+        const auto cr = std::min(bytes.find('\r'), bytes.size());
+        CodePageBridge::AppendText(text, bytes.substr(0, cr));
+        text += u"\r\n";
+        bytes.remove_prefix(cr);
+        if (bytes.starts_with("\r\n")) {
+            bytes.remove_prefix(2);
+        } else if (!bytes.empty()) {
+            bytes.remove_prefix(1);
+        }
+    }
+    return text;
+}
+
+std::string EditorTextToFileBytes(std::u16string_view text) {
+    std::string bytes;
+    bytes.reserve(text.size() * 2 + 2);
+    CodePageBridge::AppendBytes(bytes, text);
+    bytes += "\r\n";
+    return bytes;
+}
+
+LoadedText ReadTextDocument(const std::string& path) {
+    LoadedText result;
+    try {
+        std::string bytes;
+        bool truncated = false;
+        result.error = detail::ReadRegularFile(path, bytes.max_size(), bytes, truncated);
+        if (result.error == 0) result.text = FileBytesToEditorText(bytes);
+    } catch (const std::bad_alloc&) {
+        result.error = ENOMEM;
+        result.text.clear();
+    }
+    return result;
+}
+
+int WriteTextDocument(const std::string& path, std::u16string_view text) {
+    try {
+        return detail::ReplaceFile(path, EditorTextToFileBytes(text), detail::InPlace::kAllowed);
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
+    }
+}
+
+std::u16string DescribeFileError(int error) {
+    switch (error) {
+        case ENOENT: return u"ファイルまたはフォルダーが見つかりません。";
+        case EACCES:
+        case EPERM: return u"アクセスが拒否されました。";
+        case EISDIR: return u"フォルダーはファイルとして開けません。";
+        case ENOSPC:
+        case EDQUOT: return u"ディスクの空き容量が不足しています。";
+        case EROFS: return u"読み取り専用のファイル システムです。";
+        case ENAMETOOLONG: return u"ファイル名が長すぎます。";
+        case ENOTDIR: return u"パスの途中にフォルダーでないものがあります。";
+        case ENOMEM: return u"メモリが不足しています。";
+        case EFBIG: return u"ファイルが大きすぎます。";
+        case EIO: return u"入出力エラーが発生しました。";
+        case ELOOP: return u"シンボリック リンクが多すぎます。";
+        case kErrNotRegularFile: return u"通常のファイルではありません。";
+        default: return FromUtf8(std::error_code(error, std::generic_category()).message());
+    }
+}
+
+}  // namespace tessaly

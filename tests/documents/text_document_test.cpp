@@ -1,0 +1,182 @@
+#include "documents/text_document.h"
+
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+namespace tessaly {
+namespace {
+
+TEST(FileBytesToEditorText, SplitsAtCrLfAndLoneCr) {
+    EXPECT_EQ(FileBytesToEditorText(""), u"");
+    EXPECT_EQ(FileBytesToEditorText("a\r\nb\r\n"), u"a\r\nb\r\n");
+    EXPECT_EQ(FileBytesToEditorText("a\r\nb"), u"a\r\nb\r\n");
+    EXPECT_EQ(FileBytesToEditorText("a\rb\r"), u"a\r\nb\r\n");
+    EXPECT_EQ(FileBytesToEditorText("a\nb\n"), u"a\nb\n\r\n");
+    EXPECT_EQ(FileBytesToEditorText("\r\r\n\n"), u"\r\n\r\n\n\r\n");
+}
+
+TEST(FileBytesToEditorText, ConvertsShiftJisPerLine) {
+    // 日 = 93 FA, 本 = 96 7B, 表 = 95 5C, ソ = 83 5C.
+    EXPECT_EQ(FileBytesToEditorText("\x93\xFA\x96\x7B\r\n\x95\x5C\x83\x5C"), u"日本\r\n表ソ\r\n");
+}
+
+TEST(EditorTextToFileBytes, AddsOneCrLf) {
+    EXPECT_EQ(EditorTextToFileBytes(u""), "\r\n");
+    EXPECT_EQ(EditorTextToFileBytes(u"日本\r\n表"), "\x93\xFA\x96\x7B\r\n\x95\x5C\r\n");
+}
+
+TEST(DescribeFileError, JapaneseForCommonFailuresSystemTextOtherwise) {
+    EXPECT_EQ(DescribeFileError(ENOENT), u"ファイルまたはフォルダーが見つかりません。");
+    EXPECT_EQ(DescribeFileError(EPERM), DescribeFileError(EACCES));
+    EXPECT_EQ(DescribeFileError(kErrNotRegularFile), u"通常のファイルではありません。");
+    // The tests run in the C locale, where the system's text is ASCII.
+    const std::string system = std::strerror(EXDEV);
+    EXPECT_EQ(DescribeFileError(EXDEV), std::u16string(system.begin(), system.end()));
+}
+
+// Runs body in a child process and returns its exit status, or -1 if the
+// child died. The child must not touch the test framework.
+int InChild(const std::function<int()>& body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(body());
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+constexpr int kCannotDropRoot = 200;
+constexpr uid_t kNobody = 65534;
+
+// Runs body as an ordinary user: as root, in a child that became "nobody".
+int AsOrdinaryUser(const std::function<int()>& body) {
+    if (::geteuid() != 0) return body();
+    return InChild([&] {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) return kCannotDropRoot;
+        return body();
+    });
+}
+
+class TextDocumentTest : public ::testing::Test {
+protected:
+    test::TempFolder folder;
+    std::string file = folder / "doc.txt";
+};
+
+TEST_F(TextDocumentTest, ReadsWhatWasWritten) {
+    ASSERT_EQ(WriteTextDocument(file, u"日本\r\nabc"), 0);
+    EXPECT_EQ(test::ReadFile(file), "\x93\xFA\x96\x7B\r\nabc\r\n");
+    const LoadedText loaded = ReadTextDocument(file);
+    EXPECT_EQ(loaded.error, 0);
+    EXPECT_EQ(loaded.text, u"日本\r\nabc\r\n");
+
+    ASSERT_EQ(WriteTextDocument(file, u""), 0);  // replaces, never appends
+    EXPECT_EQ(test::ReadFile(file), "\r\n");
+    EXPECT_EQ(folder.Entries(), std::vector<std::string>{"doc.txt"});
+}
+
+TEST_F(TextDocumentTest, ReadRefusesWhatIsNotARegularFile) {
+    ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0644), 0);  // no writer: must not block
+    EXPECT_EQ(ReadTextDocument(folder / "missing").error, ENOENT);
+    EXPECT_EQ(ReadTextDocument(folder.path()).error, EISDIR);
+    EXPECT_EQ(ReadTextDocument(folder / "fifo").error, kErrNotRegularFile);
+    EXPECT_EQ(ReadTextDocument("/dev/zero").error, kErrNotRegularFile);
+    EXPECT_EQ(ReadTextDocument(folder / "missing/x").error, ENOENT);
+}
+
+TEST_F(TextDocumentTest, WriteRefusesWhatIsNotARegularFile) {
+    ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0644), 0);
+    EXPECT_EQ(WriteTextDocument(folder.path(), u"x"), EISDIR);
+    EXPECT_EQ(WriteTextDocument(folder / "fifo", u"x"), kErrNotRegularFile);
+    EXPECT_EQ(WriteTextDocument(folder / "missing/x", u"x"), ENOENT);
+    test::WriteFile(folder / "plain", "");
+    EXPECT_EQ(WriteTextDocument(folder / "plain/x", u"x"), ENOTDIR);
+}
+
+TEST_F(TextDocumentTest, PermissionBits) {
+    const mode_t oldMask = ::umask(027);
+    ASSERT_EQ(WriteTextDocument(file, u"new"), 0);
+    ::umask(oldMask);
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+    ASSERT_EQ(::chmod(file.c_str(), 0604), 0);
+    ASSERT_EQ(WriteTextDocument(file, u"again"), 0);
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+}
+
+TEST_F(TextDocumentTest, SymlinkIsFollowedNotReplaced) {
+    ASSERT_EQ(::mkdir((folder / "real").c_str(), 0755), 0);
+    test::WriteFile(folder / "real/target.txt", "old");
+    ASSERT_EQ(::symlink("real/target.txt", file.c_str()), 0);
+    ASSERT_EQ(WriteTextDocument(file, u"new"), 0);
+    struct stat st {};
+    ASSERT_EQ(::lstat(file.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(test::ReadFile(folder / "real/target.txt"), "new\r\n");
+
+    ASSERT_EQ(::symlink("real/created.txt", (folder / "dangling").c_str()), 0);
+    ASSERT_EQ(WriteTextDocument(folder / "dangling", u"made"), 0);
+    EXPECT_EQ(test::ReadFile(folder / "real/created.txt"), "made\r\n");
+
+    ASSERT_EQ(::symlink("loop", (folder / "loop").c_str()), 0);
+    EXPECT_EQ(WriteTextDocument(folder / "loop", u"x"), ELOOP);
+}
+
+TEST_F(TextDocumentTest, ReadOnlyFileIsRefusedAndUntouched) {
+    // The folder lets anyone create and rename files, so only the check on
+    // the file itself keeps it from being replaced.
+    ASSERT_EQ(::chmod(folder.path().c_str(), 0777), 0);
+    test::WriteFile(file, "keep");
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    const int result = AsOrdinaryUser([&] { return WriteTextDocument(file, u"lost"); });
+    if (result == kCannotDropRoot) GTEST_SKIP() << "cannot switch to an ordinary user";
+    EXPECT_EQ(result, EACCES);
+    EXPECT_EQ(test::ReadFile(file), "keep");
+    EXPECT_EQ(folder.Entries(), std::vector<std::string>{"doc.txt"});
+}
+
+TEST_F(TextDocumentTest, WritableFileInLockedFolderIsWrittenInPlace) {
+    test::WriteFile(file, "old");
+    ASSERT_EQ(::chmod(file.c_str(), 0666), 0);
+    ASSERT_EQ(::chmod(folder.path().c_str(), 0755), 0);
+    if (::geteuid() != 0) {
+        ASSERT_EQ(::chmod(folder.path().c_str(), 0555), 0);
+    }
+    const int result = AsOrdinaryUser([&] { return WriteTextDocument(file, u"new"); });
+    ::chmod(folder.path().c_str(), 0755);
+    if (result == kCannotDropRoot) GTEST_SKIP() << "cannot switch to an ordinary user";
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(test::ReadFile(file), "new\r\n");
+    EXPECT_EQ(folder.Entries(), std::vector<std::string>{"doc.txt"});
+}
+
+TEST_F(TextDocumentTest, FailedWriteLeavesTargetAndNoTemporary) {
+    test::WriteFile(file, "original");
+    // A file size limit makes the write fail part-way, after the open.
+    const int result = InChild([&] {
+        const rlimit limit{4, 4};
+        ::signal(SIGXFSZ, SIG_IGN);
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 0;
+        return WriteTextDocument(file, std::u16string(4096, u'x'));
+    });
+    EXPECT_EQ(result, EFBIG);
+    EXPECT_EQ(test::ReadFile(file), "original");
+    EXPECT_EQ(folder.Entries(), std::vector<std::string>{"doc.txt"});
+}
+
+}  // namespace
+}  // namespace tessaly
