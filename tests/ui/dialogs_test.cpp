@@ -123,7 +123,7 @@ TEST_F(CommonDialogTest, PresetsTheNameAndFirstFilterAndReturnsWhatIsTyped) {
         ASSERT_NE(edit, nullptr);
         shownName = edit->text();
         edit->selectAll();
-        QTest::keyClicks(edit, typed);
+        test::TypeInto(edit, typed);
         QTest::keyClick(edit, Qt::Key_Return);
     });
     ASSERT_TRUE(dialog.ShowSave());
@@ -142,7 +142,7 @@ TEST_F(CommonDialogTest, OpenAcceptsANameThatDoesNotExist) {
     auto ran = WhenModal([&](QWidget* modal) {
         auto* edit = modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         ASSERT_NE(edit, nullptr);
-        QTest::keyClicks(edit, typed);
+        test::TypeInto(edit, typed);
         QTest::keyClick(edit, Qt::Key_Return);
     });
     ASSERT_TRUE(dialog.ShowOpen());

@@ -48,7 +48,7 @@ Answer TypePath(const QString& path, QString* shown = nullptr) {
             *shown = edit->text().isEmpty() ? QString() : fd->directory().absoluteFilePath(edit->text());
         }
         edit->selectAll();
-        QTest::keyClicks(edit, path);
+        test::TypeInto(edit, path);
         QTest::keyClick(edit, Qt::Key_Return);
     };
 }

@@ -3,9 +3,11 @@
 // and pressing its buttons or keys.
 #pragma once
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -48,6 +50,12 @@ inline std::shared_ptr<bool> WhenModal(Answer answer) {
         answer(modal);
     }});
     return ran;
+}
+
+// Types text a key at a time and lets the program react between keys, as a
+// person's typing does (the file dialog reworks its name box as it changes).
+inline void TypeInto(QWidget* widget, const QString& text) {
+    QTest::keyClicks(widget, text, Qt::NoModifier, 2);
 }
 
 // Presses the message box's button of the given kind.
