@@ -1,0 +1,61 @@
+// Encode on any text: its output is printable ASCII except where the
+// ampersand option copies a CR and the character after it raw. Then, on a
+// text built from the input out of what must survive (printable ASCII
+// without "%" and, with the option, without "&"; double-byte characters;
+// CR LF), Decode gives the text back.
+#include <array>
+
+#include "codec/percent.h"
+#include "fuzz/fuzz_support.h"
+
+namespace {
+
+bool IsPrintable(char16_t c) { return c >= 0x20 && c <= 0x7E; }
+
+void CheckOutputAlphabet(std::u16string_view encoded, bool option) {
+    for (std::size_t i = 0; i < encoded.size(); ++i) {
+        if (IsPrintable(encoded[i])) continue;
+        FUZZ_CHECK(option && encoded[i] == u'\r');
+        ++i;  // the character copied with the CR, if any
+    }
+}
+
+// Double-byte characters, trail bytes both printable and not.
+constexpr std::array<char16_t, 12> kDoubleByte = {u'あ', u'ア', u'テ', u'ス', u'ト', u'漢', u'字', u'表',
+                                                  u'ソ', u'～', u'￥', u'Ａ'};
+
+std::u16string SurvivingText(const std::uint8_t* data, std::size_t size, bool option) {
+    std::u16string text;
+    for (std::size_t i = 0; i < size; ++i) {
+        const std::uint8_t b = data[i];
+        if (b < 0x20) {
+            text += kDoubleByte[b % kDoubleByte.size()];
+        } else if (b == 0x7F || b >= 0xF0) {
+            text += u"\r\n";
+        } else {
+            char16_t c = static_cast<char16_t>(b & 0x7F);
+            if (!IsPrintable(c) || c == u'%' || (option && c == u'&')) c = u'x';
+            text += c;
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    const bool option = data[0] & 1;
+    ++data, --size;
+
+    const std::u16string text = tessaly::fuzz::AsText(data, size);
+    const std::u16string encoded = tessaly::Encode(text, option);
+    CheckOutputAlphabet(encoded, option);
+    FUZZ_CHECK(encoded.size() <= 6 * text.size());
+
+    const std::u16string surviving = SurvivingText(data, size, option);
+    const std::u16string survivingEncoded = tessaly::Encode(surviving, option);
+    CheckOutputAlphabet(survivingEncoded, option);
+    FUZZ_CHECK(tessaly::Decode(survivingEncoded, option) == surviving);
+    return 0;
+}

@@ -1,0 +1,50 @@
+#!/usr/bin/env python3
+"""Writes the fuzz targets' seed corpus into fuzz/corpus/ (run from the project root)."""
+import os
+
+def utf16(s):
+    return s.encode("utf-16-le")
+
+def sjis(s):
+    return s.encode("cp932")
+
+seeds = {
+    "codepage": [
+        b"\x01" + sjis("テスト漢字ｱｲｳ abc\r\n"),
+        b"\x01" + b"\x80\xa0\xfd\xfe\xff\x81\x20\x81\xfc\xfc\x81",
+        b"\x00" + utf16("テスト〜—‖−ÀéＡ") + b"\x00\xd8\x3d\xd8\x00\xde",
+        b"\x00" + utf16("\u30fb\uf8f0\uf8f1\u0080\r\n"),
+    ],
+    "encode": [
+        b"\x00" + utf16("テスト a b\r\nA\t"),
+        b"\x01" + utf16("A\r\nB\rC\r\rあ\r"),
+        b"\x01" + utf16("\r") + b"\x3d\xd8\x00\xde",
+        b"\x00" + bytes(range(256)),
+    ],
+    "decode": [
+        b"\x00" + utf16("%83e%83X%83g%0D%0A%82%A0"),
+        b"\x01" + utf16("A&B&&%82&%41%42%43"),
+        b"\x00" + utf16("x%4 x%41 %G1B %41% %82%zz 50%"),
+        b"\x00" + utf16("%09%82%A0%83あ%83\u00e9%83") + b"\x3d\xd8\x00\xde",
+        b"\x01" + utf16("%e3%81%82%8a%bf%8E%9a"),
+    ],
+    "history": [
+        b"".join(b'"' + sjis(n) + b'"\r\n' for n in ["/home/u/a.txt", "/tmp/テスト.ATT", "", "b", ""]),
+        b'"a"\n"b"\r"c"\r\n"d\r\n',
+        b'plain, with comma\r\n\r\n"x\x01y"\r\n"q"""\r\n',
+        b"\x00\xff\x81" * 10,
+    ],
+    "lines": [
+        sjis("テスト\r\nx\ry\nz"),
+        b"\r\r\n\n\r",
+        b"\x81\r\n\x82\xa0\x00\x00\xfc",
+        b"",
+    ],
+}
+
+for target, items in seeds.items():
+    folder = os.path.join("fuzz", "corpus", target)
+    os.makedirs(folder, exist_ok=True)
+    for i, data in enumerate(items):
+        with open(os.path.join(folder, f"seed{i}"), "wb") as f:
+            f.write(data)
