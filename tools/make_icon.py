@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """Draws Tessaly's icon on a 32 x 32 grid and writes it as an XPM (16 colours,
 transparent background; compiled into the program) and as an SVG of the very
-same pixels (the scalable icon for desktops).
+same pixels (the scalable icon for desktops), and as a PNG for the hicolor
+theme's 32x32 size.
 
     python3 tools/make_icon.py ui/icons
 """
 import math
+import struct
 import sys
+import zlib
 from pathlib import Path
 
 SIZE = 32
@@ -83,12 +86,35 @@ def write_svg(grid, path):
     path.write_text('\n'.join(out) + '\n')
 
 
+def write_png(grid, path):
+    """The same pixels as a 32 x 32 RGBA PNG (the hicolor theme's 32x32 icon)."""
+    raw = b''
+    for row in grid:
+        raw += b'\0'
+        for key in row:
+            if key == ' ':
+                raw += b'\0\0\0\0'
+            else:
+                raw += bytes.fromhex(PALETTE[key][1:]) + b'\xff'
+
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack('>I', len(data)) + body + struct.pack('>I', zlib.crc32(body))
+
+    png = b'\x89PNG\r\n\x1a\n'
+    png += chunk(b'IHDR', struct.pack('>IIBBBBB', SIZE, SIZE, 8, 6, 0, 0, 0))
+    png += chunk(b'IDAT', zlib.compress(raw, 9))
+    png += chunk(b'IEND', b'')
+    path.write_bytes(png)
+
+
 def main():
     folder = Path(sys.argv[1] if len(sys.argv) > 1 else 'ui/icons')
     folder.mkdir(parents=True, exist_ok=True)
     grid = draw()
     write_xpm(grid, folder / 'tessaly.xpm')
     write_svg(grid, folder / 'tessaly.svg')
+    write_png(grid, folder / 'tessaly.png')
 
 
 if __name__ == '__main__':
