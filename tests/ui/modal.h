@@ -23,7 +23,8 @@ using Answer = std::function<void(QWidget*)>;
 inline std::shared_ptr<int> WhenModals(std::vector<Answer> answers) {
     auto given = std::make_shared<int>(0);
     auto last = std::make_shared<QPointer<QWidget>>();
-    auto* timer = new QTimer;
+    auto* timer = new QTimer(qApp);
+    timer->setObjectName(QStringLiteral("modalAnswerer"));
     timer->setInterval(5);
     QObject::connect(timer, &QTimer::timeout, [timer, given, last, answers] {
         QWidget* modal = QApplication::activeModalWidget();
@@ -40,6 +41,13 @@ inline std::shared_ptr<int> WhenModals(std::vector<Answer> answers) {
     });
     timer->start();
     return given;
+}
+
+// Withdraws every answer not given yet, so that none outlives the test (or
+// the scope) whose variables it refers to.
+inline void StopAnswering() {
+    const auto timers = qApp->findChildren<QTimer*>(QStringLiteral("modalAnswerer"), Qt::FindDirectChildrenOnly);
+    for (QTimer* timer : timers) delete timer;
 }
 
 // One answer; the flag tells whether it was given.
