@@ -1,8 +1,24 @@
 // Decode: escapes are decoded in units of two escapes, or of one escape and
 // the character after it, each unit converted through the code page as one
 // piece. Other characters are copied as they are.
+//
+// The text goes through in chunks. Each chunk is first classified, one bit
+// per UTF-16 unit, into where a "%" or "&" is and where an escape or two
+// escapes in a row start. The decoding pass then finds the next escape and
+// the length of its unit in those bits rather than by branching on every
+// character, which would go wrong about as often as plain characters and
+// escapes take turns; plain characters between escapes are copied a block
+// at a time. Near the end of the text, where an escape may be cut off, a
+// plain loop takes over.
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "codec/chunked_output.h"
 #include "codec/cp932.h"
@@ -11,119 +27,401 @@
 namespace tessaly {
 namespace {
 
-// Digit values (either case); 0x100 marks a character that is no digit.
-constexpr std::array<std::uint16_t, 256> MakeDigitValues() {
+// ---------------------------------------------------------------------------
+// Escapes and pieces
+
+// What a hexadecimal digit adds to the byte in the high or the low place;
+// 0x100 marks a character that is no digit.
+constexpr std::array<std::uint16_t, 256> MakeDigitValues(unsigned shift) {
     std::array<std::uint16_t, 256> values{};
     for (auto& v : values) v = 0x100;
-    for (unsigned i = 0; i < 10; ++i) values['0' + i] = static_cast<std::uint16_t>(i);
+    for (unsigned i = 0; i < 10; ++i) values['0' + i] = static_cast<std::uint16_t>(i << shift);
     for (unsigned i = 0; i < 6; ++i) {
-        values['A' + i] = static_cast<std::uint16_t>(10 + i);
-        values['a' + i] = static_cast<std::uint16_t>(10 + i);
+        values['A' + i] = static_cast<std::uint16_t>((10 + i) << shift);
+        values['a' + i] = static_cast<std::uint16_t>((10 + i) << shift);
     }
     return values;
 }
-constexpr std::array<std::uint16_t, 256> kDigitValues = MakeDigitValues();
+constexpr std::array<std::uint16_t, 256> kHighDigits = MakeDigitValues(4);
+constexpr std::array<std::uint16_t, 256> kLowDigits = MakeDigitValues(0);
 
-unsigned DigitValue(char16_t c) { return kDigitValues[c & 0xFF] | unsigned{c > 0xFF} << 8; }
+// The byte of two units known to be hexadecimal digits.
+unsigned DigitsByte(char16_t high, char16_t low) {
+    return kHighDigits[high & 0xFF] | kLowDigits[low & 0xFF];
+}
 
 // The byte of two hexadecimal digits, or a value above 0xFF when either is
-// no digit. Branch-free: it is also tried on whatever follows a literal
-// partner.
-unsigned HexByte(char16_t high, char16_t low) { return DigitValue(high) << 4 | DigitValue(low); }
+// no digit (a unit above 0xFF keeps some of its high bits).
+unsigned HexByte(char16_t high, char16_t low) {
+    return DigitsByte(high, low) | ((high | low) & 0xFF00u);
+}
 
-constexpr unsigned kNoByte = 0x100;
+bool IsHexDigit(char16_t c) { return HexByte(u'0', c) <= 0xFF; }
 
-// The piece of two bytes: one character, or each byte on its own.
-char16_t* PutBytePair(std::uint8_t b1, std::uint8_t b2, char16_t* out) {
-    if (cp932::IsLeadByte(b1)) {
-        if (const char16_t c = cp932::PairToText(b1, b2)) {
-            *out = c;
-            return out + 1;
+// The pair table's entries are written to the output as two units at once.
+static_assert(std::endian::native == std::endian::little, "the pair table assumes little-endian units");
+
+// The text of every byte pair, as the two units a piece of those two bytes
+// writes: the pair's character and then 0xFFFF, which no byte converts to,
+// when the pair is one character; else each byte's own character. Built on
+// first use from the code page tables.
+class PairTable {
+public:
+    static constexpr std::uint32_t kOneCharacter = 0xFFFF0000;
+
+    static const PairTable& Get() {
+        static const PairTable table;
+        return table;
+    }
+
+    std::uint32_t Units(unsigned b1, unsigned b2) const { return units_[b1 << 8 | b2]; }
+
+private:
+    PairTable() {
+        for (unsigned b1 = 0; b1 < 256; ++b1) {
+            const auto lead = static_cast<std::uint8_t>(b1);
+            for (unsigned b2 = 0; b2 < 256; ++b2) {
+                const auto trail = static_cast<std::uint8_t>(b2);
+                const char16_t pair = cp932::IsLeadByte(lead) ? cp932::PairToText(lead, trail) : 0;
+                units_[b1 << 8 | b2] = pair != 0 ? kOneCharacter | pair
+                                                 : cp932::SingleByteToText(lead) |
+                                                       std::uint32_t{cp932::SingleByteToText(trail)} << 16;
+            }
         }
     }
-    out[0] = cp932::SingleByteToText(b1);
-    out[1] = cp932::SingleByteToText(b2);
-    return out + 2;
+
+    std::array<std::uint32_t, 0x10000> units_;
+};
+
+// The piece of bytes b1 b2: one character, or each byte on its own. Two
+// units are written either way; the second is scratch after one character.
+char16_t* PutBytePair(const PairTable& pairs, unsigned b1, unsigned b2, char16_t* out) {
+    const std::uint32_t units = pairs.Units(b1, b2);
+    std::memcpy(out, &units, sizeof units);
+    return out + 2 - unsigned{units >= PairTable::kOneCharacter};
 }
 
 // The piece of byte b1 and the code-page bytes of c. A character that does
 // not survive the trip through the code page is not decoded: b1 is converted
 // alone and c kept as it is.
-char16_t* PutByteAndChar(std::uint8_t b1, char16_t c, char16_t* out) {
+char16_t* PutByteAndChar(const PairTable& pairs, unsigned b1, char16_t c, char16_t* out) {
     const std::uint16_t bytes = cp932::UnitToBytes(c);
     if (!cp932::IsDoubleByte(bytes)) {
         if (cp932::SingleByteToText(static_cast<std::uint8_t>(bytes)) == c) {
-            return PutBytePair(b1, static_cast<std::uint8_t>(bytes), out);
+            return PutBytePair(pairs, b1, bytes, out);
         }
     } else if (cp932::BytesToChar(bytes) == c) {
-        unsigned char piece[3] = {b1};
+        unsigned char piece[3] = {static_cast<unsigned char>(b1)};
         return cp932::AppendBytesAsText(piece, cp932::PutBytes(bytes, piece + 1), out);
     }
-    out[0] = cp932::SingleByteToText(b1);
+    out[0] = cp932::SingleByteToText(static_cast<std::uint8_t>(b1));
     out[1] = c;
     return out + 2;
+}
+
+// ---------------------------------------------------------------------------
+// Classifying a chunk
+
+constexpr std::size_t kWordBits = 64;
+// Units classified past the part of a chunk the fast pass decodes: a unit
+// that starts there needs the bits of the five units after it.
+constexpr std::size_t kLookahead = kWordBits;
+
+// One bit per unit of the text from a chunk's start.
+struct UnitBits {
+    // The chunk, the lookahead, and a zero word read when joining neighbours.
+    static constexpr std::size_t kWords = (detail::kChunkUnits + kLookahead) / kWordBits + 1;
+    std::uint64_t special[kWords];     // "%", or "&" with the option on
+    std::uint64_t escape[kWords];      // "%hh" starts here
+    std::uint64_t twoEscapes[kWords];  // "%hh%hh" starts here
+};
+
+// The bits of words[k] and on, from bit `shift` of word k (shift 1..63).
+std::uint64_t BitsFrom(const std::uint64_t* words, std::size_t k, unsigned shift) {
+    return words[k] >> shift | words[k + 1] << (kWordBits - shift);
+}
+
+// Bits of some units: "%", "&", hexadecimal digit.
+struct Bits {
+    std::uint64_t percent;
+    std::uint64_t amp;
+    std::uint64_t hex;
+};
+
+#ifdef __SSE2__
+__m128i Repeat(char c) { return _mm_set1_epi8(c); }
+
+// All ones in the lanes of bytes in [first, last].
+__m128i InRange(__m128i bytes, char first, char last) {
+    const __m128i above = _mm_subs_epu8(_mm_sub_epi8(bytes, Repeat(first)), Repeat(last - first));
+    return _mm_cmpeq_epi8(above, _mm_setzero_si128());
+}
+
+std::uint64_t LaneBits(__m128i lanes) { return static_cast<unsigned>(_mm_movemask_epi8(lanes)); }
+
+// The bits of the 16 units at in; "&" only when withAmp.
+template <bool withAmp>
+Bits Classify16(const char16_t* in) {
+    // Each unit as a byte. Units above 0xFF, none of them a character looked
+    // for, saturate to 0xFF, or to 0 from 0x8000 up: neither is one either.
+    const __m128i bytes = _mm_packus_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)),
+                                           _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 8)));
+    const __m128i folded = _mm_or_si128(bytes, Repeat(0x20));  // "A".."F" to "a".."f"
+    const __m128i hex = _mm_or_si128(InRange(bytes, '0', '9'), InRange(folded, 'a', 'f'));
+    return {LaneBits(_mm_cmpeq_epi8(bytes, Repeat('%'))),
+            withAmp ? LaneBits(_mm_cmpeq_epi8(bytes, Repeat('&'))) : 0, LaneBits(hex)};
+}
+#else
+template <bool withAmp>
+Bits Classify16(const char16_t* in) {
+    Bits bits{0, 0, 0};
+    for (unsigned i = 0; i < 16; ++i) {
+        bits.percent |= std::uint64_t{in[i] == u'%'} << i;
+        bits.amp |= std::uint64_t{withAmp && in[i] == u'&'} << i;
+        bits.hex |= std::uint64_t{IsHexDigit(in[i])} << i;
+    }
+    return bits;
+}
+#endif
+
+template <bool withAmp>
+Bits ClassifyWord(const char16_t* in) {
+    Bits word{0, 0, 0};
+    for (unsigned part = 0; part < kWordBits; part += 16) {
+        const Bits b = Classify16<withAmp>(in + part);
+        word.percent |= b.percent << part;
+        word.amp |= b.amp << part;
+        word.hex |= b.hex << part;
+    }
+    return word;
+}
+
+// The bits of fewer units than a word holds.
+Bits ClassifyPartWord(const char16_t* in, std::size_t n, bool withAmp) {
+    Bits word{0, 0, 0};
+    for (std::size_t i = 0; i < n; ++i) {
+        word.percent |= std::uint64_t{in[i] == u'%'} << i;
+        word.amp |= std::uint64_t{withAmp && in[i] == u'&'} << i;
+        word.hex |= std::uint64_t{IsHexDigit(in[i])} << i;
+    }
+    return word;
+}
+
+// Classifies the n units at text (at most the chunk and its lookahead); the
+// bits past them are 0.
+template <bool withAmp>
+void Classify(const char16_t* text, std::size_t n, UnitBits& bits) {
+    std::uint64_t percent[UnitBits::kWords];
+    std::uint64_t hex[UnitBits::kWords];
+    for (std::size_t k = 0; k < UnitBits::kWords; ++k) {
+        const std::size_t first = k * kWordBits;
+        const Bits word = first + kWordBits <= n ? ClassifyWord<withAmp>(text + first)
+                          : first < n            ? ClassifyPartWord(text + first, n - first, withAmp)
+                                                 : Bits{0, 0, 0};
+        percent[k] = word.percent;
+        bits.special[k] = word.percent | word.amp;
+        hex[k] = word.hex;
+    }
+    constexpr std::size_t kLast = UnitBits::kWords - 1;
+    for (std::size_t k = 0; k < kLast; ++k) {
+        bits.escape[k] = percent[k] & BitsFrom(hex, k, 1) & BitsFrom(hex, k, 2);
+    }
+    bits.escape[kLast] = 0;
+    for (std::size_t k = 0; k < kLast; ++k) {
+        bits.twoEscapes[k] = bits.escape[k] & BitsFrom(bits.escape, k, 3);
+    }
+    bits.twoEscapes[kLast] = 0;
+}
+
+void Classify(const char16_t* text, std::size_t n, bool crLfAsAmp, UnitBits& bits) {
+    if (crLfAsAmp) {
+        Classify<true>(text, n, bits);
+    } else {
+        Classify<false>(text, n, bits);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The fast pass
+
+// Plain units are copied this many at a time, whether or not all are wanted.
+constexpr std::size_t kCopyBlock = 16;
+// The fast pass stops this many units before the end of the text: no escape
+// unit it decodes is cut off by the end, and its copies read no further.
+constexpr std::size_t kFastMargin = kCopyBlock;
+// A unit that starts in a chunk may end five units past it. The copies may
+// write up to a block past what they keep.
+constexpr std::size_t kOverrun = 5;
+constexpr std::size_t kScratchUnits = kCopyBlock;
+
+// Where decoding stands: a position in the chunk and in the output.
+struct Cursor {
+    std::size_t in;
+    char16_t* out;
+};
+
+void CopyBlock(const char16_t* in, char16_t* out) {
+#ifdef __SSE2__
+    static_assert(kCopyBlock == 16);
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 8));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), low);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), high);
+#else
+    std::copy(in, in + kCopyBlock, out);
+#endif
+}
+
+// Copies the units [from, to) of text in whole blocks, at least one even
+// when there is nothing to copy: whether plain units come between two
+// escapes is as good as random, and a branch on it would often go wrong.
+char16_t* CopyPlain(const char16_t* text, std::size_t from, std::size_t to, char16_t* out) {
+    CopyBlock(text + from, out);
+    if (to - from > kCopyBlock) {  // a longer run, the rarer case
+        for (std::size_t i = from + kCopyBlock; i < to; i += kCopyBlock) {
+            CopyBlock(text + i, out + (i - from));
+        }
+    }
+    return out + (to - from);
+}
+
+// Decodes the "&" or "%" at text[j], which starts no escape: "&" gives CR
+// LF, the "%" stays.
+Cursor PutNonEscape(const char16_t* text, std::size_t j, char16_t* out) {
+    if (text[j] == u'&') {
+        out[0] = u'\r';
+        out[1] = u'\n';
+        return {j + 1, out + 2};
+    }
+    out[0] = u'%';
+    return {j + 1, out + 1};
+}
+
+// Decodes the escape unit at text[j]; twoEscapes tells whether it is
+// "%hh%hh".
+Cursor PutEscapeUnit(const PairTable& pairs, const char16_t* text, std::size_t j,
+                     unsigned twoEscapes, char16_t* out) {
+    const char16_t* const p = text + j;
+    const unsigned b1 = DigitsByte(p[1], p[2]);
+    const char16_t c3 = p[3];
+    if (c3 >= 0x80) return {j + 4, PutByteAndChar(pairs, b1, c3, out)};  // a literal partner
+    // With two escapes the piece is b1 b2. Otherwise the ASCII c3 is b1's
+    // literal partner and its own byte, the "%" included when no
+    // hexadecimal digits follow it. Which one it is is as good as random in
+    // encoded Japanese, so both share one path without branches.
+    const unsigned mask = 0u - twoEscapes;
+    const unsigned second = c3 ^ ((DigitsByte(p[4], p[5]) ^ c3) & mask);
+    return {j + 4 + 2 * twoEscapes, PutBytePair(pairs, b1, second, out)};
+}
+
+// The bits of word from bit n on, or none when n is past the word.
+std::uint64_t BitsFromOn(std::uint64_t word, std::size_t n) {
+    return n < kWordBits ? word >> n << n : 0;
+}
+
+// Decodes the units [at.in, stop) of the chunk at text, and the rest of the
+// last escape unit, at most kOverrun units more.
+Cursor DecodeFast(const PairTable& pairs, const char16_t* text, Cursor at, std::size_t stop,
+                  const UnitBits& bits) {
+    while (at.in < stop) {
+        const std::size_t k = at.in / kWordBits;
+        const std::size_t base = k * kWordBits;
+        const std::size_t wordEnd = std::min(base + kWordBits, stop);
+        const std::uint64_t escape = bits.escape[k];
+        const std::uint64_t twoEscapes = bits.twoEscapes[k];
+        std::uint64_t pending = BitsFromOn(bits.special[k], at.in - base) &
+                                (~std::uint64_t{0} >> (base + kWordBits - wordEnd));
+        while (pending != 0) {
+            const auto bit = static_cast<unsigned>(std::countr_zero(pending));
+            const std::size_t j = base + bit;
+            at.out = CopyPlain(text, at.in, j, at.out);
+            if (escape >> bit & 1) {
+                at = PutEscapeUnit(pairs, text, j, twoEscapes >> bit & 1, at.out);
+            } else {
+                at = PutNonEscape(text, j, at.out);
+            }
+            pending = BitsFromOn(pending, at.in - base);
+        }
+        if (at.in < wordEnd) {
+            at.out = CopyPlain(text, at.in, wordEnd, at.out);
+            at.in = wordEnd;
+        }
+    }
+    return at;
+}
+
+// ---------------------------------------------------------------------------
+// The plain loop
+
+// Decodes from p to chunkEnd (and the rest of a unit that starts before it)
+// one unit at a time, with every case at the end of the text.
+char16_t* DecodePlainly(const PairTable& pairs, const char16_t*& p, const char16_t* chunkEnd,
+                        const char16_t* end, char16_t amp, char16_t* o) {
+    while (p < chunkEnd) {
+        const char16_t c = *p++;
+        if (c != u'%' && c != amp) {
+            *o++ = c;
+            continue;
+        }
+        if (c == u'&') {
+            *o++ = u'\r';
+            *o++ = u'\n';
+            continue;
+        }
+        const char16_t* const escape = p - 1;
+        if (end - p <= 2) {  // "%", "%h" or "%hh" ends the text: copied as it is
+            p = end;
+            return std::copy(escape, end, o);
+        }
+        const unsigned b1 = HexByte(p[0], p[1]);
+        if (b1 > 0xFF) {  // not an escape: keep the "%", go on after it
+            *o++ = u'%';
+            continue;
+        }
+        const char16_t c3 = p[2];
+        p += 3;
+        const std::ptrdiff_t left = end - p;
+        if (c3 == u'%' && left == 1) {  // "%hh%h" ends the text: copied as it is
+            p = end;
+            return std::copy(escape, end, o);
+        }
+        // Two escapes, or c3 as b1's literal partner ("%" included).
+        const unsigned b2 = left >= 2 ? HexByte(p[0], p[1]) : 0x100;
+        if (c3 == u'%' && b2 <= 0xFF) {
+            o = PutBytePair(pairs, b1, b2, o);
+            p += 2;
+        } else {
+            o = PutByteAndChar(pairs, b1, c3, o);
+        }
+    }
+    return o;
 }
 
 }  // namespace
 
 std::u16string Decode(std::u16string_view text, bool crLfAsAmp) {
+    const PairTable& pairs = PairTable::Get();
     // Only "&" makes the text longer (one unit to two).
     const std::size_t growth = crLfAsAmp ? 2 : 1;
     std::u16string out;
-    // A unit that starts in a chunk may run up to five units past it.
-    constexpr std::size_t kOverrun = 5;
-    detail::ChunkedOutput<char16_t> output(out, growth * (text.size() + kOverrun));
+    detail::ChunkedOutput<char16_t> output(out, growth * (text.size() + kOverrun) + kScratchUnits);
     const char16_t* p = text.data();
     const char16_t* const end = p + text.size();
     const char16_t amp = crLfAsAmp ? u'&' : u'%';  // with the option off, "&" is plain
+    UnitBits bits;
     while (p != end) {
-        const char16_t* const chunkEnd = p + std::min<std::size_t>(end - p, detail::kChunkUnits);
-        char16_t* o = output.Room(growth * (static_cast<std::size_t>(chunkEnd - p) + kOverrun));
-        while (p < chunkEnd) {
-            const char16_t c = *p++;
-            if (c != u'%' && c != amp) {
-                *o++ = c;
-                continue;
-            }
-            if (c == u'&') {
-                *o++ = u'\r';
-                *o++ = u'\n';
-                continue;
-            }
-            const char16_t* const escape = p - 1;
-            if (end - p <= 2) {  // "%", "%h" or "%hh" ends the text: copied as it is
-                o = std::copy(escape, end, o);
-                p = end;
-                break;
-            }
-            const unsigned b1 = HexByte(p[0], p[1]);
-            if (b1 > 0xFF) {  // not an escape: keep the "%", go on after it
-                *o++ = u'%';
-                continue;
-            }
-            const char16_t c3 = p[2];
-            p += 3;
-            const std::ptrdiff_t left = end - p;
-            if ((c3 == u'%') & (left == 1)) {  // "%hh%h" ends the text: copied as it is
-                o = std::copy(escape, end, o);
-                p = end;
-                break;
-            }
-            // With two escapes the piece is b1 b2. Otherwise c3 is b1's literal
-            // partner, the "%" included when no hexadecimal digits follow it.
-            // Whether c3 is "%" is as good as random in encoded Japanese, so
-            // both cases share one branch-free path while c3 is ASCII.
-            const unsigned b2 = left >= 2 ? HexByte(p[0], p[1]) : kNoByte;
-            const unsigned twoEscapes = unsigned{c3 == u'%'} & unsigned{b2 <= 0xFF};
-            if (!twoEscapes & (c3 >= 0x80)) {
-                o = PutByteAndChar(static_cast<std::uint8_t>(b1), c3, o);
-                continue;
-            }
-            const unsigned mask = 0u - twoEscapes;  // selects without a branch
-            const unsigned second = (b2 & mask) | (c3 & ~mask);  // ASCII is its own byte
-            p += 2 * twoEscapes;
-            o = PutBytePair(static_cast<std::uint8_t>(b1), static_cast<std::uint8_t>(second), o);
+        const std::size_t left = static_cast<std::size_t>(end - p);
+        const std::size_t chunk = std::min(left, detail::kChunkUnits);
+        const char16_t* const chunkEnd = p + chunk;
+        char16_t* o = output.Room(growth * (chunk + kOverrun) + kScratchUnits);
+        if (left > kFastMargin) {
+            const std::size_t fast = std::min(chunk, left - kFastMargin);
+            Classify(p, std::min(left, fast + kLookahead), crLfAsAmp, bits);
+            const Cursor at = DecodeFast(pairs, p, {0, o}, fast, bits);
+            p += at.in;
+            o = at.out;
         }
+        o = DecodePlainly(pairs, p, chunkEnd, end, amp, o);
         output.Commit(o);
     }
     output.Finish();
