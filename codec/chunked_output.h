@@ -2,12 +2,9 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
+#include "codec/large_pages.h"
 
 namespace tessaly::detail {
 
@@ -39,19 +36,6 @@ public:
     void Finish() { out_.resize(used_); }
 
 private:
-    // A result of many megabytes is written into fresh memory, and faulting
-    // it in 4 KiB at a time costs more than the conversion itself. Large
-    // pages cut the faults by 512 where the system offers them on request.
-    static void AskForLargePages([[maybe_unused]] void* start, [[maybe_unused]] std::size_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-        constexpr std::uintptr_t kLargePage = std::uintptr_t{2} << 20;
-        if (bytes < 2 * kLargePage) return;
-        const auto first = (reinterpret_cast<std::uintptr_t>(start) + kLargePage - 1) & ~(kLargePage - 1);
-        const auto last = (reinterpret_cast<std::uintptr_t>(start) + bytes) & ~(kLargePage - 1);
-        if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#endif
-    }
-
     std::basic_string<Char>& out_;
     std::size_t used_;
 };

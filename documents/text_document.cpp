@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <new>
+#include <sys/stat.h>
 #include <system_error>
 
 #include "codec/codepage.h"
+#include "codec/large_pages.h"
 #include "documents/file_ops.h"
+#include "documents/memory_budget.h"
 
 namespace tessaly {
 namespace {
@@ -50,6 +53,7 @@ std::u16string FromUtf8(std::string_view s) {
     return out;
 }
 
+
 }  // namespace
 
 std::u16string FileBytesToEditorText(std::string_view bytes) {
@@ -57,6 +61,7 @@ std::u16string FileBytesToEditorText(std::string_view bytes) {
     // A byte never gives more than one unit, and every CR (plus a last line
     // without a terminator) at most two.
     text.reserve(bytes.size() + static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\r')) + 2);
+    AskForLargePages(text.data(), text.capacity() * sizeof(char16_t));
     while (!bytes.empty()) {
         const auto cr = std::min(bytes.find('\r'), bytes.size());
         CodePageBridge::AppendText(text, bytes.substr(0, cr));
@@ -74,6 +79,7 @@ std::u16string FileBytesToEditorText(std::string_view bytes) {
 std::string EditorTextToFileBytes(std::u16string_view text) {
     std::string bytes;
     bytes.reserve(text.size() * 2 + 2);
+    AskForLargePages(bytes.data(), bytes.capacity());
     CodePageBridge::AppendBytes(bytes, text);
     bytes += "\r\n";
     return bytes;
@@ -81,6 +87,14 @@ std::string EditorTextToFileBytes(std::u16string_view text) {
 
 LoadedText ReadTextDocument(const std::string& path) {
     LoadedText result;
+    // A file too large to hold is refused before it is read: past what the
+    // system can back, Linux ends the process instead of failing an allocation.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        !MemoryAvailableFor(LoadMemoryFor(static_cast<std::uint64_t>(st.st_size)))) {
+        result.error = ENOMEM;
+        return result;
+    }
     try {
         std::string bytes;
         bool truncated = false;

@@ -15,12 +15,14 @@ public:
 
     // The whole text, line breaks as CR LF.
     QString Text() const;
-    // Replaces the whole text in one step.
+    // Replaces the whole text in one step, with a fresh document: the undo
+    // history starts empty, and the cursor and the view are at the top.
     void SetText(const QString& text);
 
     // The form the document shows for an exact text: CR LF is a line break,
     // every other character that the document would turn into a line break
-    // is shown as a visible symbol of the same length.
+    // is shown as a visible symbol of the same length. A text that needs no
+    // change is returned as it is, sharing its characters.
     static QString DisplayForm(const QString& text);
 
 protected:

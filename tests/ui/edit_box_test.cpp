@@ -3,9 +3,12 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextLayout>
 #include <random>
 
 #include "ui/edit_box.h"
@@ -132,6 +135,149 @@ TEST(EditBox, CopyGivesTheExactTextOfTheSelection) {
     box.setTextCursor(cursor);
     box.copy();
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("\nb\r\nc\r"));
+}
+
+// One line far longer than a screen, as encoding produces.
+QString LongLine(qsizetype length, const QString& unit = QStringLiteral("%82%A0%83e%83X%83g&key=value+")) {
+    QString s;
+    while (s.size() < length) {
+        s += unit;
+    }
+    s.truncate(length);
+    return s;
+}
+
+// The first block's lines must follow one another without a gap and each
+// fit the viewport: wrapped anywhere at the widget width, nothing left over.
+void ExpectWrappedAtTheViewportWidth(const EditBox& box) {
+    const QTextBlock block = box.document()->firstBlock();
+    const QTextLayout* layout = block.layout();
+    ASSERT_GT(layout->lineCount(), 1);
+    int next = 0;
+    for (int i = 0; i < layout->lineCount(); ++i) {
+        const QTextLine line = layout->lineAt(i);
+        ASSERT_EQ(line.textStart(), next) << "line " << i;
+        ASSERT_LE(line.naturalTextWidth(), box.viewport()->width()) << "line " << i;
+        next += line.textLength();
+    }
+    EXPECT_EQ(next, block.length() - 1);
+}
+
+TEST(EditBox, ALongLineStaysExactAndWrapsAgainWhenTheWidthChanges) {
+    EditBox box;
+    box.resize(420, 300);
+    box.show();
+    const QString plain = LongLine(150'000);
+    // The same length again, with every kind of line end inside.
+    QString mixed = plain;
+    mixed[1000] = u'\r';
+    mixed[2000] = u'\n';
+    mixed[3000] = QChar(0x2029);
+
+    for (const QString& text : {plain, mixed}) {
+        box.SetText(text);
+        QApplication::processEvents();
+        EXPECT_EQ(box.Text(), text);
+        EXPECT_EQ(box.document()->blockCount(), 1);
+        EXPECT_EQ(box.document()->toPlainText(), EditBox::DisplayForm(text));
+        ExpectWrappedAtTheViewportWidth(box);
+
+        const int lines = box.document()->firstBlock().layout()->lineCount();
+        box.resize(300, 300);
+        QApplication::processEvents();
+        ExpectWrappedAtTheViewportWidth(box);
+        EXPECT_GT(box.document()->firstBlock().layout()->lineCount(), lines);
+        box.resize(420, 300);
+        QApplication::processEvents();
+        EXPECT_EQ(box.document()->firstBlock().layout()->lineCount(), lines);
+    }
+    // A text the document shows as it is costs no second copy.
+    EXPECT_EQ(EditBox::DisplayForm(plain).constData(), plain.constData());
+}
+
+TEST(EditBox, TypingIntoALongLineKeepsItExact) {
+    EditBox box;
+    box.resize(420, 300);
+    box.show();
+    QString text = LongLine(100'000);
+    text.insert(50'000, QStringLiteral("\r\n\r"));
+    box.SetText(text);
+    QApplication::processEvents();
+
+    QTextCursor cursor(box.document());
+    cursor.setPosition(50'001);  // just after the CR LF, before the lone CR
+    box.setTextCursor(cursor);
+    QTest::keyClicks(&box, QStringLiteral("ab"));
+    QTest::keyClick(&box, Qt::Key_Backspace);
+    box.moveCursor(QTextCursor::End);
+    QTest::keyClick(&box, Qt::Key_Return);
+    QTest::keyClicks(&box, QStringLiteral("z"));
+
+    QString expected = text;
+    expected.insert(50'002, u'a');
+    expected += QStringLiteral("\r\nz");
+    EXPECT_EQ(box.Text(), expected);
+
+    // Away with all of it and back again (line ends the user can type, as
+    // undo brings back what the document shows).
+    const QString typeable = LongLine(100'000) + QStringLiteral("\r\n") + LongLine(40'000);
+    box.SetText(typeable);
+    box.selectAll();
+    QTest::keyClick(&box, Qt::Key_Delete);
+    EXPECT_EQ(box.Text(), QString());
+    box.undo();
+    EXPECT_EQ(box.Text(), typeable);
+}
+
+TEST(EditBox, SetTextStartsAFreshHistoryWhileTypingCanStillBeUndone) {
+    EditBox box;
+    box.show();
+    box.SetText(QStringLiteral("first"));
+    box.moveCursor(QTextCursor::End);
+    QTest::keyClicks(&box, QStringLiteral("A"));
+    ASSERT_EQ(box.Text(), QStringLiteral("firstA"));
+
+    box.SetText(QStringLiteral("second\r\nline\r"));
+    EXPECT_FALSE(box.document()->isUndoAvailable());
+    box.moveCursor(QTextCursor::End);
+    QTest::keyClicks(&box, QStringLiteral("B"));
+    EXPECT_EQ(box.Text(), QStringLiteral("second\r\nline\rB"));
+    box.undo();
+    EXPECT_EQ(box.Text(), QStringLiteral("second\r\nline\r"));
+    box.undo();  // nothing left: the earlier text is not reachable
+    EXPECT_EQ(box.Text(), QStringLiteral("second\r\nline\r"));
+    box.redo();
+    EXPECT_EQ(box.Text(), QStringLiteral("second\r\nline\rB"));
+}
+
+TEST(EditBox, SetTextShowsTheTopWithTheCursorAtTheStart) {
+    EditBox box;
+    box.resize(300, 200);
+    box.show();
+    QString lines;
+    for (int i = 0; i < 2000; ++i) {
+        lines += QStringLiteral("line %1\r\n").arg(i);
+    }
+    box.SetText(lines);
+    QApplication::processEvents();
+    box.moveCursor(QTextCursor::End);
+    box.verticalScrollBar()->setValue(box.verticalScrollBar()->maximum());
+    QApplication::processEvents();
+    ASSERT_GT(box.verticalScrollBar()->value(), 0);
+
+    box.SetText(lines + QStringLiteral("more"));
+    QApplication::processEvents();
+    EXPECT_EQ(box.textCursor().position(), 0);
+    EXPECT_EQ(box.verticalScrollBar()->value(), 0);
+    EXPECT_EQ(box.cursorForPosition(QPoint(1, 1)).blockNumber(), 0);
+}
+
+TEST(EditBox, TheDocumentFollowsTheFontOfTheBox) {
+    EditBox box;
+    QFont font = box.font();
+    font.setPointSize(font.pointSize() + 7);
+    box.setFont(font);
+    EXPECT_EQ(box.document()->defaultFont().pointSize(), font.pointSize());
 }
 
 }  // namespace
