@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <iterator>
@@ -73,6 +74,27 @@ std::uint64_t EditorMemoryFor(std::uint64_t units, std::uint64_t longestLine) {
     constexpr std::uint64_t kPerLayoutUnit = 64;
     constexpr std::uint64_t kHeadroom = 64ull << 20;
     return units * kPerUnit + longestLine * kPerLayoutUnit + kHeadroom;
+}
+
+std::size_t LongestLine(std::u16string_view text) {
+    std::size_t longest = 0;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = text.find(u"\r\n", start);
+        const std::size_t stop = end == std::u16string_view::npos ? text.size() : end;
+        longest = std::max(longest, stop - start);
+        if (end == std::u16string_view::npos) return longest;
+        start = end + 2;
+    }
+}
+
+bool EditorCanHold(std::u16string_view text) {
+    return MemoryAvailableFor(EditorMemoryFor(text.size(), LongestLine(text)));
+}
+
+std::uint64_t LoadMemoryFor(std::uint64_t fileSize) {
+    constexpr std::uint64_t kHeadroom = 16ull << 20;
+    return fileSize + 2 * (fileSize + fileSize / 2) + kHeadroom;
 }
 
 }  // namespace tessaly

@@ -1,6 +1,8 @@
 #include "ui/form1.h"
 
+#include <cerrno>
 #include <fcntl.h>
+#include <new>
 #include <unistd.h>
 
 #include <QAction>
@@ -14,6 +16,7 @@
 
 #include "codec/percent.h"
 #include "documents/history_file.h"
+#include "documents/memory_budget.h"
 #include "documents/text_document.h"
 #include "ui/edit_box.h"
 #include "ui/message_box.h"
@@ -222,15 +225,38 @@ void Form1::mnuTranCheck_Click() {
 }
 
 void Form1::EncodeText() {
-    WaitCursor wait;
-    const std::u16string result = Encode(View(Text1->Text()), mnuTranCheck->isChecked());
-    Text1->SetText(ToQString(result));
+    // Every unit gives at most "%XX%XX": six units, two bytes each.
+    ConvertText(12 * static_cast<std::uint64_t>(Text1->Text().size()), Encode);
 }
 
 void Form1::DecodeText() {
-    WaitCursor wait;
-    const std::u16string result = Decode(View(Text1->Text()), mnuTranCheck->isChecked());
-    Text1->SetText(ToQString(result));
+    // Only "&" grows, to CR LF.
+    ConvertText(4 * static_cast<std::uint64_t>(Text1->Text().size()), Decode);
+}
+
+void Form1::ConvertText(std::uint64_t resultBytes, std::u16string (*convert)(std::u16string_view, bool)) {
+    // A result the window cannot hold leaves the text as it was and says so,
+    // rather than letting the system end the program.
+    bool fits = MemoryAvailableFor(resultBytes + (64ull << 20));
+    if (fits) {
+        WaitCursor wait;
+        try {
+            // The codec's result is freed once copied, before the box builds
+            // its document.
+            QString result;
+            {
+                const std::u16string converted = convert(View(Text1->Text()), mnuTranCheck->isChecked());
+                fits = EditorCanHold(converted);
+                if (fits) result = ToQString(converted);
+            }
+            if (fits) Text1->SetText(result);
+        } catch (const std::bad_alloc&) {
+            fits = false;
+        }
+    }
+    if (!fits) {
+        MsgBox(this, ToQString(DescribeFileError(ENOMEM)), vbOKOnly, kAppTitle);
+    }
 }
 
 // --- File menu ----------------------------------------------------------------
@@ -278,8 +304,19 @@ void Form1::OpenDocument(const QString& name) {
     {
         WaitCursor wait;
         loaded = ReadTextDocument(NativePath(name));
+        if (loaded.error == 0 && !EditorCanHold(loaded.text)) {
+            loaded.error = ENOMEM;
+        }
         if (loaded.error == 0) {
-            Text1->SetText(ToQString(loaded.text));
+            try {
+                // The loaded form is freed once copied, before the box
+                // builds its document.
+                const QString text = ToQString(loaded.text);
+                std::u16string().swap(loaded.text);
+                Text1->SetText(text);
+            } catch (const std::bad_alloc&) {
+                loaded.error = ENOMEM;
+            }
         }
     }
     if (loaded.error != 0) {

@@ -5,6 +5,9 @@
 #include <QMainWindow>
 #include <QString>
 #include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -83,6 +86,7 @@ private:
 
     void EncodeText();
     void DecodeText();
+    void ConvertText(std::uint64_t resultBytes, std::u16string (*convert)(std::u16string_view, bool));
     void LoadHistory();
     void SaveHistory();
     void ShowFileError(int error, const QString& name);

@@ -70,5 +70,19 @@ TEST(MemoryBudget, EditorNeedsGrowWithTheTextAndItsLongestLine) {
     EXPECT_LT(EditorMemoryFor(0, 0), 1ull << 30);
 }
 
+TEST(MemoryBudget, LongestLineCountsBetweenCrLfOnly) {
+    EXPECT_EQ(LongestLine(u""), 0u);
+    EXPECT_EQ(LongestLine(u"abc"), 3u);
+    EXPECT_EQ(LongestLine(u"ab\r\nabcd\r\n"), 4u);
+    EXPECT_EQ(LongestLine(u"\r\n\r\nxy"), 2u);
+    // A lone CR or LF stays inside its line, as the edit box shows it.
+    EXPECT_EQ(LongestLine(u"a\rb\nc\r\nd"), 5u);
+}
+
+TEST(MemoryBudget, LoadingNeedsMoreThanTheFile) {
+    EXPECT_GT(LoadMemoryFor(100ull << 20), 300ull << 20);
+    EXPECT_LT(LoadMemoryFor(1000), 64ull << 20);
+}
+
 }  // namespace
 }  // namespace tessaly

@@ -166,6 +166,65 @@ TEST_F(HostileFiles, SaveThatRunsOutOfRoomLeavesTheTargetAndReports) {
     EXPECT_EQ(left, (QStringList{QStringLiteral("known.txt"), QStringLiteral("target.txt")}));
 }
 
+// Lowers the address-space limit for the scope to what the process uses now
+// plus room.
+class AddressSpaceLimit {
+public:
+    explicit AddressSpaceLimit(rlim_t room) {
+        getrlimit(RLIMIT_AS, &old_);
+        QFile status(QStringLiteral("/proc/self/status"));
+        rlim_t used = 0;
+        if (status.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& line : status.readAll().split('\n')) {
+                if (line.startsWith("VmSize:")) used = line.mid(7).trimmed().split(' ').first().toULongLong() * 1024;
+            }
+        }
+        rlimit lowered = old_;
+        lowered.rlim_cur = used + room;
+        ok_ = used > 0 && setrlimit(RLIMIT_AS, &lowered) == 0;
+    }
+    ~AddressSpaceLimit() { setrlimit(RLIMIT_AS, &old_); }
+    bool ok() const { return ok_; }
+
+private:
+    rlimit old_{};
+    bool ok_ = false;
+};
+
+TEST_F(HostileFiles, WhatCannotBeHeldIsReportedAndTheTextKept) {
+    // Sparse files of zeros: one line each, taking no room on disk.
+    const QString huge = Path("huge.bin");      // too large to read at all
+    const QString long1 = Path("oneline.bin");  // readable, but its line cannot be laid out
+    WriteAll(huge, "");
+    WriteAll(long1, "");
+    ASSERT_EQ(truncate(huge.toLocal8Bit().constData(), off_t{400} << 20), 0);
+    ASSERT_EQ(truncate(long1.toLocal8Bit().constData(), off_t{6} << 20), 0);
+    const QString noMemory = QStringLiteral("メモリが不足しています。");
+
+    form_->Text1->SetText(QString(500'000, QChar(u'あ')));  // encodes to 3,000,000 units
+    const QString japanese = form_->Text1->Text();
+    QString reports[3];
+    {
+        AddressSpaceLimit limit(256ull << 20);
+        ASSERT_TRUE(limit.ok());
+        reports[0] = ReportOf([&] { form_->OpenDocument(huge); });
+        reports[1] = ReportOf([&] { form_->OpenDocument(long1); });
+        reports[2] = ReportOf([&] { form_->mnuEncode->trigger(); });
+    }
+    EXPECT_EQ(reports[0], noMemory + QStringLiteral(" File Name = ") + huge);
+    EXPECT_EQ(reports[1], noMemory + QStringLiteral(" File Name = ") + long1);
+    EXPECT_EQ(reports[2], noMemory);
+    EXPECT_EQ(form_->Text1->Text(), japanese);
+    EXPECT_EQ(form_->mnuFileName[0]->data().toString(), Path("known.txt"));
+    EXPECT_FALSE(form_->mnuFileName[1]->isVisible());
+
+    // With the memory back, the same commands work.
+    form_->mnuEncode->trigger();
+    EXPECT_EQ(form_->Text1->Text().size(), 3'000'000);
+    form_->OpenDocument(long1);
+    EXPECT_EQ(form_->Text1->Text().size(), (6 << 20) + 2);
+}
+
 TEST(HostileHistory, FolderFifoOrHugeFileStartsSilently) {
     QTemporaryDir dir;
     const QString folder = dir.filePath(QStringLiteral("folder"));
