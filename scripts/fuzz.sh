@@ -2,7 +2,8 @@
 # Builds the libFuzzer targets with clang and runs each for a while.
 #   bash scripts/fuzz.sh          # 30 seconds a target (what CI runs)
 #   bash scripts/fuzz.sh 3600     # an hour a target
-# Inputs that break a property are written to build-fuzz/findings/ and fail
+# Inputs run up to 8 KiB (4096 UTF-16 units, past the codec's 2048-unit
+# chunks). Inputs that break a property are written to build-fuzz/findings/ and fail
 # the run. The committed seeds in fuzz/corpus/ are never modified; the
 # corpus grown by a run is kept in build-fuzz/corpus/ for the next one.
 set -euo pipefail
@@ -18,7 +19,7 @@ for target in codepage encode decode history lines; do
   corpus="$build_dir/corpus/$target"
   mkdir -p "$corpus"
   log="$build_dir/fuzz_$target.log"
-  if "$build_dir/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
+  if "$build_dir/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=8192 -timeout=10 \
        -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$build_dir/findings/${target}-" \
        "$corpus" "fuzz/corpus/$target" >"$log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")

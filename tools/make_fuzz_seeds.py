@@ -27,6 +27,8 @@ seeds = {
         b"\x00" + utf16("x%4 x%41 %G1B %41% %82%zz 50%"),
         b"\x00" + utf16("%09%82%A0%83あ%83\u00e9%83") + b"\x3d\xd8\x00\xde",
         b"\x01" + utf16("%e3%81%82%8a%bf%8E%9a"),
+        # Longer than one of the decoder's 2048-unit chunks.
+        b"\x00" + utf16(("%83e%83X%83g%0D%0Aabc&x=%82%A0%" * 120)[:3000]),
     ],
     "history": [
         b"".join(b'"' + sjis(n) + b'"\r\n' for n in ["/home/u/a.txt", "/tmp/テスト.ATT", "", "b", ""]),
