@@ -262,13 +262,7 @@ void Form1::ConvertText(std::uint64_t resultBytes, std::u16string (*convert)(std
 // --- File menu ----------------------------------------------------------------
 
 void Form1::mnuFileOpen_Click() {
-    CommonDialog1.CancelError = true;
-    CommonDialog1.FileName = ToQString(recentFiles_.RecentFileName(0));
-    CommonDialog1.Filter = kFileDialogFilter;
-    if (!CommonDialog1.ShowOpen()) {
-        return;
-    }
-    const QString name = CommonDialog1.FileName;
+    const QString name = AskFileName(false);
     if (name.isEmpty()) {
         return;
     }
@@ -276,13 +270,7 @@ void Form1::mnuFileOpen_Click() {
 }
 
 void Form1::mnuFileSaveAs_Click() {
-    CommonDialog1.CancelError = true;
-    CommonDialog1.FileName = ToQString(recentFiles_.RecentFileName(0));
-    CommonDialog1.Filter = kFileDialogFilter;
-    if (!CommonDialog1.ShowSave()) {
-        return;
-    }
-    const QString name = CommonDialog1.FileName;
+    const QString name = AskFileName(true);
     if (name.isEmpty()) {
         return;
     }
@@ -290,6 +278,16 @@ void Form1::mnuFileSaveAs_Click() {
         return;
     }
     SaveDocument(name);
+}
+
+QString Form1::AskFileName(bool save) {
+    CommonDialog1.CancelError = true;
+    CommonDialog1.FileName = ToQString(recentFiles_.RecentFileName(0));
+    CommonDialog1.Filter = kFileDialogFilter;
+    if (!(save ? CommonDialog1.ShowSave() : CommonDialog1.ShowOpen())) {
+        return QString();  // cancelled
+    }
+    return CommonDialog1.FileName;
 }
 
 bool Form1::AskOverwrite(const QString&) {

@@ -91,6 +91,9 @@ private:
     void SaveHistory();
     void ShowFileError(int error, const QString& name);
     bool AskOverwrite(const QString& name);
+    // The name chosen in the Open or Save As dialog, preset to the newest
+    // recent file; empty when the dialog was cancelled.
+    QString AskFileName(bool save);
 
     void SetText1Geometry(int left, int top, int width, int height);
 
