@@ -1,0 +1,59 @@
+// The undo history: a list of steps, each the inverse edits that undo it,
+// with redo until the next new edit.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "editor/text_buffer.h"
+
+namespace tessaly {
+
+// What made an edit: a run of typed characters or a run of deletions in one
+// direction becomes one step; everything else is a step of its own.
+enum class EditKind { Typing, DeleteBackward, DeleteForward, Other };
+
+class UndoHistory {
+public:
+    // One undoable step: the inverses in the order they were made, and the
+    // selection before and after it.
+    struct Step {
+        std::vector<TextEdit> inverses;
+        Pos anchorBefore = 0, caretBefore = 0;
+        Pos anchorAfter = 0, caretAfter = 0;
+        EditKind kind = EditKind::Other;
+        std::uint64_t bytes = 0;
+    };
+
+    // Records the inverse of an edit just made. It joins the newest step when
+    // both are of the same typing or deleting kind, the new one continues the
+    // old one where it ended, and no Seal() came between. Clears redo.
+    void Record(TextEdit&& inverse, EditKind kind, Pos anchorBefore, Pos caretBefore, Pos anchorAfter,
+                Pos caretAfter);
+    // Ends the current run: the next edit starts a new step (the caret moved,
+    // the focus went away, a command ran).
+    void Seal();
+
+    bool CanUndo() const;
+    bool CanRedo() const;
+    // Undo/redo the newest step on the buffer; the selection to show after it
+    // is returned in anchor, caret. False when there is nothing to do.
+    bool Undo(TextBuffer& buffer, Pos& anchor, Pos& caret);
+    bool Redo(TextBuffer& buffer, Pos& anchor, Pos& caret);
+
+    void Clear();
+    // Bytes the history holds; DropOldest frees the oldest steps until it holds
+    // at most maxBytes (the text itself is never dropped). Returns what it freed.
+    std::uint64_t Bytes() const;
+    std::uint64_t DropOldest(std::uint64_t maxBytes);
+    std::size_t UndoCount() const;
+    std::size_t RedoCount() const;
+
+private:
+    std::vector<Step> undo_;
+    std::vector<Step> redo_;
+    std::uint64_t bytes_ = 0;
+    bool sealed_ = true;
+};
+
+}  // namespace tessaly

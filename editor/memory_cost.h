@@ -1,0 +1,20 @@
+// What holding a text in the editor costs, and what the window's commands
+// need at their peak: the one place that knows these numbers.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace tessaly {
+
+// Bytes the editor needs to hold a text of the given length and line count
+// (the buffer with its gap, the line index, the rows of the laid-out lines).
+std::uint64_t EditorMemoryFor(std::uint64_t units, std::uint64_t lines);
+
+// Peak bytes for URL Encode / URL Decode of a text of the given length, above
+// what the editor holds already: the result, the editor's copy of it and the
+// undo step that keeps the old text.
+std::uint64_t EncodeMemoryFor(std::uint64_t units);
+std::uint64_t DecodeMemoryFor(std::uint64_t units);
+
+}  // namespace tessaly
