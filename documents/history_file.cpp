@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
+#include <system_error>
 
 #include "codec/codepage.h"
 #include "documents/file_ops.h"
@@ -37,6 +39,35 @@ std::string HistoryPath(const std::string& exeDirectory) {
     if (exeDirectory.empty()) return kHistoryFileName;
     if (exeDirectory.back() == '/') return exeDirectory + kHistoryFileName;
     return exeDirectory + '/' + kHistoryFileName;
+}
+
+namespace {
+
+std::string_view WithoutTrailingSlash(std::string_view folder) {
+    while (folder.size() > 1 && folder.back() == '/') folder.remove_suffix(1);
+    return folder;
+}
+
+bool IsAbsolute(const char* path) { return path != nullptr && path[0] == '/'; }
+
+// folder + "/" + rest, with a single '/' even when folder is the root.
+std::string Below(std::string_view folder, std::string_view rest) {
+    while (!folder.empty() && folder.back() == '/') folder.remove_suffix(1);
+    return std::string(folder) + '/' + std::string(rest);
+}
+
+}  // namespace
+
+std::string HistoryPathFor(const std::string& exeDirectory, const std::vector<std::string>& installDirectories,
+                           const char* xdgStateHome, const char* home) {
+    const bool installed = !exeDirectory.empty() &&
+                           std::any_of(installDirectories.begin(), installDirectories.end(), [&](const std::string& dir) {
+                               return !dir.empty() && WithoutTrailingSlash(dir) == WithoutTrailingSlash(exeDirectory);
+                           });
+    if (!installed) return HistoryPath(exeDirectory);
+    if (IsAbsolute(xdgStateHome)) return Below(xdgStateHome, std::string("tessaly/") + kHistoryFileName);
+    if (IsAbsolute(home)) return Below(home, std::string(".local/state/tessaly/") + kHistoryFileName);
+    return std::string();
 }
 
 // How items are read. Lines end at CR LF, a lone LF or a lone CR; the last
@@ -114,7 +145,13 @@ void LoadHistory(RecentFileList& list, const std::string& path) {
 bool SaveHistory(const RecentFileList& list, const std::string& path) {
     std::array<std::u16string, 5> names;
     for (int i = 0; i < RecentSlots::kCount; ++i) names[static_cast<std::size_t>(i)] = list.RecentFileName(i);
+    if (path.empty()) return false;
     try {
+        // A folder that is missing (the state folder, at the first exit) is
+        // made; a failure shows in the write.
+        const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+        std::error_code ignored;
+        if (!folder.empty()) std::filesystem::create_directories(folder, ignored);
         return detail::ReplaceFile(path, FormatHistory(names), detail::InPlace::kRefused) == 0;
     } catch (const std::exception&) {
         return false;

@@ -17,6 +17,17 @@ inline constexpr const char* kHistoryFileName = "sys.!!!";
 // gives the bare file name.
 std::string HistoryPath(const std::string& exeDirectory);
 
+// Where a program whose executable is in exeDirectory keeps its history.
+// Run from a folder programs are installed to (one of installDirectories),
+// where nothing of ours is ever written, it is the user's state folder:
+// "$XDG_STATE_HOME/tessaly/sys.!!!", or "$HOME/.local/state/tessaly/sys.!!!"
+// when XDG_STATE_HOME is unset or not absolute (null is unset); without an
+// absolute home there is no place, and the result is "". Every other copy
+// keeps it beside itself (HistoryPath). Folders are compared as strings,
+// a trailing '/' aside: the caller passes canonical ones.
+std::string HistoryPathFor(const std::string& exeDirectory, const std::vector<std::string>& installDirectories,
+                           const char* xdgStateHome, const char* home);
+
 // The items of a history file, at most five, in order; reading stops at the
 // first item that cannot be read. No item contains a quote, CR or LF. How
 // lines that FormatHistory never writes are read is told beside the code.
@@ -32,7 +43,9 @@ std::string FormatHistory(const std::array<std::u16string, 5>& names);
 void LoadHistory(RecentFileList& list, const std::string& path);
 
 // Writes the list's five names to path, replacing the file only once the new
-// content is complete. Returns whether it was written; callers stay silent.
+// content is complete; missing folders on the way are created first, with
+// the user's default permissions. Returns whether it was written; callers
+// stay silent. An empty path writes nothing.
 bool SaveHistory(const RecentFileList& list, const std::string& path);
 
 }  // namespace tessaly

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "codec/codepage.h"
+#include "codec/fidelity.h"
 #include "codec/large_pages.h"
 #include "documents/file_ops.h"
 #include "documents/memory_budget.h"
@@ -76,6 +77,19 @@ std::u16string FileBytesToEditorText(std::string_view bytes) {
     return text;
 }
 
+FileByteLoss FindFileByteLoss(std::string_view bytes) {
+    FileByteLoss loss;
+    for (std::size_t line = 1; !bytes.empty(); ++line) {
+        const auto cr = std::min(bytes.find('\r'), bytes.size());
+        const std::uint64_t lost = FindByteLoss(bytes.substr(0, cr)).count;
+        if (lost != 0 && loss.count == 0) loss.firstLine = line;
+        loss.count += lost;
+        bytes.remove_prefix(cr);
+        bytes.remove_prefix(bytes.starts_with("\r\n") ? 2 : std::min<std::size_t>(bytes.size(), 1));
+    }
+    return loss;
+}
+
 std::string EditorTextToFileBytes(std::u16string_view text) {
     std::string bytes;
     bytes.reserve(text.size() * 2 + 2);
@@ -99,10 +113,14 @@ LoadedText ReadTextDocument(const std::string& path) {
         std::string bytes;
         bool truncated = false;
         result.error = detail::ReadRegularFile(path, bytes.max_size(), bytes, truncated);
-        if (result.error == 0) result.text = FileBytesToEditorText(bytes);
+        if (result.error == 0) {
+            result.text = FileBytesToEditorText(bytes);
+            result.loss = FindFileByteLoss(bytes);
+        }
     } catch (const std::bad_alloc&) {
         result.error = ENOMEM;
         result.text.clear();
+        result.loss = {};
     }
     return result;
 }

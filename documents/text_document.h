@@ -1,6 +1,8 @@
 // Loading and saving text documents held in code page 932.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -9,9 +11,20 @@ namespace tessaly {
 // Error numbers are errno values, plus these of our own.
 inline constexpr int kErrNotRegularFile = -1000;  // a FIFO, device, socket...
 
+// The bytes of a file that will not be written back as they were when its
+// text is saved: each line is taken on its own, its terminator aside (a lone
+// CR becoming CR LF is not counted).
+struct FileByteLoss {
+    std::uint64_t count = 0;
+    std::size_t firstLine = 0;  // line of the first one, from 1; 0 when none
+};
+
+FileByteLoss FindFileByteLoss(std::string_view bytes);
+
 struct LoadedText {
     int error = 0;  // 0 on success
     std::u16string text;
+    FileByteLoss loss;  // of the bytes read, on success
 };
 
 // The editor text for a file's bytes: lines end at CR LF or a lone CR (a lone
@@ -21,7 +34,8 @@ std::u16string FileBytesToEditorText(std::string_view bytes);
 // The bytes saved for an editor text: its code-page bytes followed by CR LF.
 std::string EditorTextToFileBytes(std::u16string_view text);
 
-// Reads a whole regular file. On any failure, error is set and text is empty:
+// Reads a whole regular file and tells which of its bytes will not come
+// back. On any failure, error is set and text is empty:
 // a folder gives EISDIR, a FIFO, device or socket kErrNotRegularFile.
 LoadedText ReadTextDocument(const std::string& path);
 

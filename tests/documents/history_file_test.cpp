@@ -21,6 +21,31 @@ TEST(HistoryPath, AddsOneSeparator) {
     EXPECT_EQ(HistoryPath(""), "sys.!!!");
 }
 
+TEST(HistoryPathFor, InstalledProgramsUseTheStateFolderCopiesTheirOwn) {
+    const std::vector<std::string> installed{"/opt/t/bin", "/usr/bin/"};
+    // A copy anywhere else: beside itself, whatever the environment says.
+    for (const char* dir : {"/home/u/build/ui", "/usr/bin/x", "/usr", "/opt/t"}) {
+        EXPECT_EQ(HistoryPathFor(dir, installed, "/s", "/home/u"), HistoryPath(dir)) << dir;
+    }
+    EXPECT_EQ(HistoryPathFor("/usr/bin", {}, "/s", "/home/u"), "/usr/bin/sys.!!!");
+    EXPECT_EQ(HistoryPathFor("", {""}, "/s", "/home/u"), "sys.!!!");
+    // Installed (a trailing '/' aside): XDG_STATE_HOME when absolute, else ~/.local/state.
+    for (const char* dir : {"/usr/bin", "/opt/t/bin", "/opt/t/bin/"}) {
+        SCOPED_TRACE(dir);
+        EXPECT_EQ(HistoryPathFor(dir, installed, "/st/ate", "/home/u"), "/st/ate/tessaly/sys.!!!");
+        EXPECT_EQ(HistoryPathFor(dir, installed, "/st/ate/", "/home/u"), "/st/ate/tessaly/sys.!!!");
+        for (const char* unusable : {static_cast<const char*>(nullptr), "", "state", "./st", "~/st"}) {
+            EXPECT_EQ(HistoryPathFor(dir, installed, unusable, "/home/u"), "/home/u/.local/state/tessaly/sys.!!!");
+            EXPECT_EQ(HistoryPathFor(dir, installed, unusable, "/home/u/"), "/home/u/.local/state/tessaly/sys.!!!");
+            EXPECT_EQ(HistoryPathFor(dir, installed, unusable, "/"), "/.local/state/tessaly/sys.!!!");
+            // No absolute home: no place for it.
+            EXPECT_EQ(HistoryPathFor(dir, installed, unusable, nullptr), "");
+            EXPECT_EQ(HistoryPathFor(dir, installed, unusable, "home"), "");
+        }
+        EXPECT_EQ(HistoryPathFor(dir, installed, "/", "/home/u"), "/tessaly/sys.!!!");
+    }
+}
+
 TEST(FormatHistory, FiveQuotedLinesByteForByte) {
     const std::string empty = FormatHistory({});
     EXPECT_EQ(empty.size(), 20u);
@@ -120,8 +145,26 @@ TEST_F(HistoryFileTest, HugeFileIsReadOnlyAtItsStart) {
     EXPECT_EQ(slots.names, (Names{u"a", u"b", u"", u"", u""}));
 }
 
+TEST_F(HistoryFileTest, SaveMakesMissingFoldersWithTheDefaultPermissions) {
+    const mode_t old = ::umask(027);
+    slots.Fill({u"/a"});
+    const bool saved = SaveHistory(list, folder / "state/tessaly/sys.!!!");
+    ::umask(old);
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(test::ReadFile(folder / "state/tessaly/sys.!!!"), FormatHistory(slots.names));
+    for (const char* made : {"state", "state/tessaly"}) {
+        struct stat st {};
+        ASSERT_EQ(::stat((folder / made).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0750u) << made;
+    }
+    EXPECT_FALSE(SaveHistory(list, ""));  // no place: nothing written anywhere
+    EXPECT_EQ(folder.Entries(), std::vector<std::string>{"state"});
+}
+
 TEST_F(HistoryFileTest, FailedSaveKeepsTheOldFile) {
-    EXPECT_FALSE(SaveHistory(list, folder / "missing/sys.!!!"));
+    test::WriteFile(folder / "file", "");
+    EXPECT_FALSE(SaveHistory(list, folder / "file/sys.!!!"));  // a file where a folder should be
+    ASSERT_EQ(::remove((folder / "file").c_str()), 0);
     ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);  // a folder in its place
     EXPECT_FALSE(SaveHistory(list, path));
     EXPECT_EQ(folder.Entries(), std::vector<std::string>{"sys.!!!"});

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -68,6 +69,67 @@ int AsOrdinaryUser(const std::function<int()>& body) {
     });
 }
 
+TEST(FindFileByteLoss, NamesTheLineOfTheFirstByteThatWillChange) {
+    // Clean Shift-JIS, whatever the terminators: a lone CR becoming CR LF
+    // and a last line without one are not losses.
+    for (const char* clean : {"", "\x83\x65\x83\x58\x83\x67\r\nabc\r\n", "a\rb\r\nc", "a\nb\n", "\r\r\n"}) {
+        const FileByteLoss loss = FindFileByteLoss(clean);
+        EXPECT_EQ(loss.count, 0u) << clean;
+        EXPECT_EQ(loss.firstLine, 0u) << clean;
+    }
+    // UTF-8 "日本語" (E6 97 A5 E6 9C AC E8 AA 9E) on line 2.
+    const FileByteLoss utf8 = FindFileByteLoss("ok\r\n\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\r\n");
+    EXPECT_GT(utf8.count, 0u);
+    EXPECT_EQ(utf8.firstLine, 2u);
+    // The NEC-selected rows ED and EE, on line 3 (lines end at a lone CR too).
+    const FileByteLoss nec = FindFileByteLoss("a\rb\n\r\xED\x40\xEE\xEC");
+    EXPECT_EQ(nec.count, 4u);
+    EXPECT_EQ(nec.firstLine, 3u);
+    // A lead byte before a terminator stands alone: one byte.
+    const FileByteLoss lead = FindFileByteLoss("x\r\n\x81\r\n\x81");
+    EXPECT_EQ(lead.count, 2u);
+    EXPECT_EQ(lead.firstLine, 2u);
+}
+
+// The lines of a file, split as the loader splits them.
+std::vector<std::string> LinesOf(std::string_view bytes) {
+    std::vector<std::string> lines;
+    while (!bytes.empty()) {
+        const auto cr = std::min(bytes.find('\r'), bytes.size());
+        lines.emplace_back(bytes.substr(0, cr));
+        bytes.remove_prefix(cr);
+        bytes.remove_prefix(bytes.starts_with("\r\n") ? 2 : std::min<std::size_t>(bytes.size(), 1));
+    }
+    return lines;
+}
+
+TEST(FindFileByteLoss, CleanExactlyWhenALoadAndSaveKeepsEveryLine) {
+    std::mt19937 random(932);
+    const char* pieces[] = {"a", "\r", "\r\n", "\n", "\x83\x65", "\xED\x40", "\xEE\xFC", "\x81", "\xE3\x81\x82"};
+    for (int round = 0; round < 5000; ++round) {
+        std::string bytes;
+        for (int i = static_cast<int>(random() % 12); i > 0; --i) {
+            if (random() % 3 == 0) {
+                bytes += static_cast<char>(random() % 256);
+            } else {
+                bytes += pieces[random() % std::size(pieces)];
+            }
+        }
+        // The reference: the first line the saved file does not give back.
+        const std::vector<std::string> before = LinesOf(bytes);
+        const std::vector<std::string> after = LinesOf(EditorTextToFileBytes(FileBytesToEditorText(bytes)));
+        ASSERT_EQ(after.size(), before.size() + 1);  // the one CR LF saving adds
+        std::size_t firstChanged = 0;
+        for (std::size_t i = 0; i < before.size() && firstChanged == 0; ++i) {
+            if (before[i] != after[i]) firstChanged = i + 1;
+        }
+        const FileByteLoss loss = FindFileByteLoss(bytes);
+        ASSERT_EQ(loss.firstLine, firstChanged) << round;
+        ASSERT_EQ(loss.count == 0, firstChanged == 0) << round;
+        ASSERT_LE(loss.count, bytes.size()) << round;
+    }
+}
+
 class TextDocumentTest : public ::testing::Test {
 protected:
     test::TempFolder folder;
@@ -80,6 +142,13 @@ TEST_F(TextDocumentTest, ReadsWhatWasWritten) {
     const LoadedText loaded = ReadTextDocument(file);
     EXPECT_EQ(loaded.error, 0);
     EXPECT_EQ(loaded.text, u"日本\r\nabc\r\n");
+    EXPECT_EQ(loaded.loss.count, 0u);
+
+    // The loss is told of the bytes as read.
+    test::WriteFile(file, "abc\r\n\xED\x40");
+    const LoadedText nec = ReadTextDocument(file);
+    EXPECT_EQ(nec.loss.count, 2u);
+    EXPECT_EQ(nec.loss.firstLine, 2u);
 
     ASSERT_EQ(WriteTextDocument(file, u""), 0);  // replaces, never appends
     EXPECT_EQ(test::ReadFile(file), "\r\n");
