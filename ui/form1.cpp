@@ -1,24 +1,31 @@
 #include "ui/form1.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <new>
+#include <pwd.h>
 #include <unistd.h>
+#include <vector>
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QResizeEvent>
+#include <QTextCursor>
 #include <string_view>
 
+#include "codec/fidelity.h"
 #include "codec/percent.h"
 #include "documents/history_file.h"
 #include "documents/memory_budget.h"
 #include "documents/text_document.h"
 #include "ui/edit_box.h"
+#include "ui/loss_messages.h"
 #include "ui/message_box.h"
 #include "ui/twips.h"
 
@@ -69,9 +76,24 @@ bool CanOpenForReading(const QString& name) {
     return true;
 }
 
+std::string CanonicalFolder(const QString& folder) {
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    return NativePath(canonical.isEmpty() ? folder : canonical);
+}
+
+// Beside the executable, or in the user's state folder when the executable
+// runs from where this build (or its Debian package) installs programs.
 QString DefaultHistoryPath() {
-    return QFile::decodeName(
-        QByteArray::fromStdString(tessaly::HistoryPath(NativePath(QCoreApplication::applicationDirPath()))));
+    const std::vector<std::string> installFolders{CanonicalFolder(QStringLiteral(TESSALY_INSTALL_BINDIR)),
+                                                  CanonicalFolder(QStringLiteral(TESSALY_PACKAGE_BINDIR))};
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || *home == '\0') {
+        const passwd* user = ::getpwuid(::getuid());
+        home = user ? user->pw_dir : nullptr;
+    }
+    const std::string path = HistoryPathFor(CanonicalFolder(QCoreApplication::applicationDirPath()), installFolders,
+                                            std::getenv("XDG_STATE_HOME"), home);
+    return QFile::decodeName(QByteArray::fromStdString(path));
 }
 
 }  // namespace
@@ -322,9 +344,13 @@ void Form1::OpenDocument(const QString& name) {
         return;
     }
     recentFiles_.AddRecentFile(std::u16string(View(name)));
+    ShowByteLoss(loaded.loss);
 }
 
 void Form1::SaveDocument(const QString& name) {
+    if (!AskTextLoss()) {
+        return;
+    }
     int error = 0;
     {
         WaitCursor wait;
@@ -339,6 +365,37 @@ void Form1::SaveDocument(const QString& name) {
 
 void Form1::ShowFileError(int error, const QString& name) {
     MsgBox(this, ToQString(DescribeFileError(error)) + QStringLiteral(" File Name = ") + name, vbOKOnly, kAppTitle);
+}
+
+bool Form1::AskTextLoss() {
+    const QString text = Text1->Text();
+    const TextLoss loss = FindTextLoss(View(text));
+    if (loss.count == 0) {
+        return true;
+    }
+    if (MsgBox(this, TextLossQuestion(View(text), loss), vbYesNo + vbExclamation + vbDefaultButton2,
+               QStringLiteral("File Save")) == vbYes) {
+        return true;
+    }
+    PutCaretAt(static_cast<qsizetype>(loss.first));
+    return false;
+}
+
+void Form1::ShowByteLoss(const FileByteLoss& loss) {
+    if (loss.count != 0) {
+        MsgBox(this, ByteLossNote(loss), vbOKOnly, kAppTitle);
+    }
+}
+
+void Form1::PutCaretAt(qsizetype index) {
+    // The box shows each CR LF as one line break.
+    const QString text = Text1->Text();
+    const qsizetype position = index - QStringView(text).left(index).count(u"\r\n");
+    QTextCursor cursor = Text1->textCursor();
+    cursor.setPosition(static_cast<int>(position));
+    Text1->setTextCursor(cursor);
+    Text1->ensureCursorVisible();
+    Text1->setFocus();
 }
 
 // --- Recent-file slots ----------------------------------------------------------

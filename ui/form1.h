@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "documents/recent_files.h"
+#include "documents/text_document.h"
 #include "ui/common_dialog.h"
 
 class QAction;
@@ -90,6 +91,13 @@ private:
     void LoadHistory();
     void SaveHistory();
     void ShowFileError(int error, const QString& name);
+    // Before a save: whether to go on when the text holds characters that
+    // the code page cannot hold as they are. No puts the caret on the first.
+    bool AskTextLoss();
+    // After a load: says when the file's bytes will not all be written back.
+    void ShowByteLoss(const FileByteLoss& loss);
+    // Puts the edit box's caret before the character at index of its Text().
+    void PutCaretAt(qsizetype index);
     bool AskOverwrite(const QString& name);
     // The name chosen in the Open or Save As dialog, preset to the newest
     // recent file; empty when the dialog was cancelled.

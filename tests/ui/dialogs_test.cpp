@@ -12,6 +12,7 @@
 
 #include "modal.h"
 #include "ui/common_dialog.h"
+#include "ui/loss_messages.h"
 #include "ui/message_box.h"
 
 namespace tessaly {
@@ -82,6 +83,21 @@ TEST(MsgBox, StandardButtonsSpeakJapanese) {
     MsgBox(nullptr, QStringLiteral("?"), vbYesNo, QString());
     EXPECT_TRUE(*ran);
     EXPECT_TRUE(yes.contains(QStringLiteral("はい"))) << yes.toStdString();
+}
+
+TEST(LossMessages, UnseenCharactersShowTheirCodeAndLinesEndAtCrLf) {
+    EXPECT_EQ(ShownCharacter(u"é"), QStringLiteral("é"));
+    EXPECT_EQ(ShownCharacter(u"\U0001F600"), QStringLiteral("\U0001F600"));
+    EXPECT_EQ(ShownCharacter(u"\U000E0001"), QStringLiteral("U+E0001"));  // a tag: format
+    for (const auto& [c, code] : std::initializer_list<std::pair<std::u16string, const char*>>{
+             {u"\u00A0", "U+00A0"}, {u"\u0301", "U+0301"}, {u"\uFEFF", "U+FEFF"}, {u"\uE000", "U+E000"},
+             {u"\u0085", "U+0085"}, {u"\u2028", "U+2028"}, {u"\xDC00", "U+DC00"}, {u" ", "U+0020"}}) {
+        EXPECT_EQ(ShownCharacter(c), QString::fromLatin1(code));
+    }
+    EXPECT_EQ(LineOfIndex(u"a\r\nb\rc\nd\r\ne", 0), 1u);
+    EXPECT_EQ(LineOfIndex(u"a\r\nb\rc\nd\r\ne", 3), 2u);
+    EXPECT_EQ(LineOfIndex(u"a\r\nb\rc\nd\r\ne", 8), 2u);  // a lone CR or LF ends no line
+    EXPECT_EQ(LineOfIndex(u"a\r\nb\rc\nd\r\ne", 10), 3u);
 }
 
 TEST(CommonDialog, FilterStringBecomesThreeFiltersInOrder) {

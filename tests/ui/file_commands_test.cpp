@@ -2,11 +2,14 @@
 
 #include <QAction>
 #include <QFile>
+#include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextCursor>
 
 #include "modal.h"
 #include "ui/edit_box.h"
@@ -57,6 +60,7 @@ struct SeenBox {
     QString text, title;
     QMessageBox::Icon icon = QMessageBox::Critical;
     int buttons = 0;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
 };
 
 // Looks at a message box and presses one of its buttons.
@@ -72,6 +76,7 @@ Answer Look(SeenBox* seen, QMessageBox::StandardButton press) {
         seen->title = box->windowTitle();
         seen->icon = box->icon();
         seen->buttons = static_cast<int>(box->buttons().size());
+        seen->defaultButton = box->standardButton(box->defaultButton());
         Press(box, press);
     };
 }
@@ -182,6 +187,159 @@ TEST_F(FileCommands, RecentItemOfADeletedFileReportsAndKeepsTheList) {
     EXPECT_TRUE(report.text.endsWith(QStringLiteral(" File Name = ") + gone));
     EXPECT_EQ(form_->Text1->Text(), QStringLiteral("keep"));
     EXPECT_EQ(form_->mnuFileName[0]->data().toString(), gone);
+}
+
+// The caret as an index into the edit box's Text(): the box shows a CR LF
+// as one position.
+qsizetype CaretIndex(const Form1& form) {
+    const QString text = form.Text1->Text();
+    qsizetype index = 0;
+    for (int shown = form.Text1->textCursor().position(); shown > 0 && index < text.size(); --shown) {
+        index += QStringView(text).mid(index, 2) == u"\r\n" ? 2 : 1;
+    }
+    return index;
+}
+
+// Answers with a key, for boxes whose default button matters.
+Answer Key(SeenBox* seen, Qt::Key key) {
+    return [seen, key](QWidget* modal) {
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            seen->text = box->text();
+            seen->title = box->windowTitle();
+        }
+        QTest::keyClick(modal, key);
+    };
+}
+
+const QString kLossyText = QStringLiteral("ok\r\nA\U0001F600B€C");  // 😀 and € are not in Shift-JIS
+const QString kLossQuestion = QStringLiteral(
+    "シフトJISでそのまま保存できない文字が 2 個あります。最初は 2 行目の「\U0001F600」で、"
+    "「?」として保存されます。保存しますか？");
+
+TEST_F(FileCommands, SaveAsOfCharactersShiftJisCannotHoldAsksFirst) {
+    const QString file = Path("lossy.txt");
+    form_->Text1->SetText(kLossyText);
+    SeenBox question;
+    auto given = WhenModals({TypePath(file), Look(&question, QMessageBox::No)});
+    form_->mnuFileSaveAs->trigger();
+    EXPECT_EQ(*given, 2);
+    EXPECT_EQ(question.text, kLossQuestion);
+    EXPECT_EQ(question.title, QStringLiteral("File Save"));
+    EXPECT_EQ(question.icon, QMessageBox::Warning);
+    EXPECT_EQ(question.buttons, 2);
+    EXPECT_EQ(question.defaultButton, QMessageBox::No);
+    // No: nothing written, the list as it was, the caret on the emoji.
+    EXPECT_FALSE(QFile::exists(file));
+    EXPECT_FALSE(form_->mnuFileName[0]->isVisible());
+    EXPECT_EQ(CaretIndex(*form_), 5);
+    EXPECT_EQ(form_->Text1->Text(), kLossyText);
+
+    // Enter and closing the box answer No as well.
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        form_->Text1->moveCursor(QTextCursor::End);
+        SeenBox seen;
+        given = WhenModals({TypePath(file), Key(&seen, key)});
+        form_->mnuFileSaveAs->trigger();
+        EXPECT_EQ(*given, 2);
+        EXPECT_EQ(seen.text, kLossQuestion);
+        EXPECT_FALSE(QFile::exists(file)) << key;
+        EXPECT_FALSE(form_->mnuFileName[0]->isVisible());
+        EXPECT_EQ(CaretIndex(*form_), 5);
+    }
+    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden), QStringList{});
+
+    // Yes: saved as ever, each lost character as "?".
+    given = WhenModals({TypePath(file), Look(&question, QMessageBox::Yes)});
+    form_->mnuFileSaveAs->trigger();
+    EXPECT_EQ(*given, 2);
+    EXPECT_EQ(ReadAll(file), QByteArray("ok\r\nA?B?C\r\n"));
+    EXPECT_EQ(form_->mnuFileName[0]->data().toString(), file);
+}
+
+TEST_F(FileCommands, TheLossQuestionComesAfterTheOverwriteQuestion) {
+    const QString file = Path("old.txt");
+    WriteAll(file, "old");
+    form_->Text1->SetText(QStringLiteral("\r\n\r\nx caf\u00E9 \u200B"));
+    SeenBox overwrite, loss;
+    auto given = WhenModals({TypePath(file), Look(&overwrite, QMessageBox::Yes), Key(&loss, Qt::Key_Return)});
+    form_->mnuFileSaveAs->trigger();
+    EXPECT_EQ(*given, 3);
+    EXPECT_EQ(overwrite.text, QStringLiteral("同一ファイル名があります。上書きしますか？"));
+    // é is written as its look-alike; an invisible character shows its code.
+    EXPECT_EQ(loss.text, QStringLiteral("シフトJISでそのまま保存できない文字が 2 個あります。最初は 3 行目の「é」で、"
+                                        "「e」として保存されます。保存しますか？"));
+    EXPECT_EQ(ReadAll(file), QByteArray("old"));
+    EXPECT_EQ(CaretIndex(*form_), 9);
+
+    form_->Text1->SetText(QStringLiteral("\u200B"));
+    given = WhenModals({TypePath(file), Look(&overwrite, QMessageBox::Yes), Look(&loss, QMessageBox::Yes)});
+    form_->mnuFileSaveAs->trigger();
+    EXPECT_EQ(*given, 3);
+    EXPECT_TRUE(loss.text.contains(QStringLiteral("1 個あります。最初は 1 行目の「U+200B」で、「?」として")))
+        << loss.text.toStdString();
+    EXPECT_EQ(ReadAll(file), QByteArray("?\r\n"));
+}
+
+TEST_F(FileCommands, LookAlikesAndLineBreaksAreSavedWithoutAQuestion) {
+    const QString file = Path("dash.txt");
+    // What Linux input methods type for ―, ∥, －, ～; CR LF; a lone CR and LF.
+    form_->Text1->SetText(QStringLiteral("\u2014\u2016\u2212\u301C\r\nテスト\rx\n"));
+    auto given = WhenModals({TypePath(file)});
+    form_->mnuFileSaveAs->trigger();
+    EXPECT_EQ(*given, 1);
+    EXPECT_EQ(ReadAll(file), QByteArray("\x81\x5C\x81\x61\x81\x7C\x81\x60\r\n") + kTesutoSjis + "\rx\n\r\n");
+    EXPECT_EQ(form_->mnuFileName[0]->data().toString(), file);
+}
+
+// The text of each message box that opening the file brings up (answered
+// with OK).
+QStringList NotesOnOpen(Form1& form, const QString& file, QMessageBox::Icon* icon = nullptr,
+                        QString* title = nullptr) {
+    auto notes = std::make_shared<QStringList>();
+    WhenModals({[=](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        *notes << (box ? box->text() : QStringLiteral("<not a message box>"));
+        if (box && icon) *icon = box->icon();
+        if (box && title) *title = box->windowTitle();
+        if (box && box->buttons().size() != 1) *notes << QStringLiteral("<more than OK>");
+        Press(modal, QMessageBox::Ok);
+    }});
+    form.OpenDocument(file);
+    test::StopAnswering();
+    return *notes;
+}
+
+TEST_F(FileCommands, OpenSaysWhenTheBytesWillNotComeBack) {
+    // The NEC-selected rows ED and EE come back as the IBM rows FA to FC.
+    const QString nec = Path("nec.txt");
+    WriteAll(nec, kTesutoSjis + "\r\n\xED\x40\xEE\xFC\r\n");
+    QMessageBox::Icon icon = QMessageBox::Critical;
+    QString title;
+    EXPECT_EQ(NotesOnOpen(*form_, nec, &icon, &title),
+              QStringList{QStringLiteral("このファイルには、そのまま書き戻せないバイトが 4 個あります（最初は 2 行目）。"
+                                         "保存するとそれらは変わります。")});
+    EXPECT_EQ(icon, QMessageBox::NoIcon);
+    EXPECT_EQ(title, QStringLiteral("Tessaly"));
+    // Loaded exactly as ever, and listed.
+    EXPECT_EQ(form_->Text1->Text(), QStringLiteral("テスト\r\n\u7E8A\uFF02\r\n"));
+    EXPECT_EQ(form_->mnuFileName[0]->data().toString(), nec);
+
+    // A UTF-8 file opened by mistake. "日本語" is E6 97 A5 E6 9C AC E8 AA 9E:
+    // three pairs and two kana in Shift-JIS, and 9E, a lead byte at the end
+    // of its line, which stands alone and would be written as 81 45.
+    const QString mistaken = Path("utf8.txt");
+    WriteAll(mistaken, QStringLiteral("UTF-8\r\n日本語\r\n").toUtf8());
+    EXPECT_EQ(NotesOnOpen(*form_, mistaken),
+              QStringList{QStringLiteral("このファイルには、そのまま書き戻せないバイトが 1 個あります（最初は 2 行目）。"
+                                         "保存するとそれらは変わります。")});
+    EXPECT_TRUE(form_->Text1->Text().endsWith(QStringLiteral("\u30FB\r\n")));
+    EXPECT_EQ(form_->mnuFileName[0]->data().toString(), mistaken);
+
+    // A clean Shift-JIS file, lone CR and a last line without its end included.
+    const QString clean = Path("clean.txt");
+    WriteAll(clean, kTesutoSjis + "\r\nabc\rdef");
+    EXPECT_EQ(NotesOnOpen(*form_, clean), QStringList{});
+    EXPECT_EQ(form_->Text1->Text(), QStringLiteral("テスト\r\nabc\r\ndef\r\n"));
 }
 
 TEST(History, IsReadAtStartAndShownInTheFileMenu) {

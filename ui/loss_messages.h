@@ -1,0 +1,29 @@
+// What the window says when saving would change characters of the text, and
+// when a file just opened will not be written back byte for byte.
+#pragma once
+
+#include <QString>
+#include <cstddef>
+#include <string_view>
+
+#include "codec/fidelity.h"
+#include "documents/text_document.h"
+
+namespace tessaly {
+
+// A character for a message: itself, or its code ("U+00A0") when it would
+// not be seen (a control, format or private-use character, a space, a lone
+// combining mark, a lone surrogate).
+QString ShownCharacter(std::u16string_view character);
+
+// The line, from 1, of the character at index: lines end at CR LF, as in the
+// edit box.
+std::size_t LineOfIndex(std::u16string_view text, std::size_t index);
+
+// The question asked before a save that would change characters of text.
+QString TextLossQuestion(std::u16string_view text, const TextLoss& loss);
+
+// The note shown after opening a file whose bytes will not all come back.
+QString ByteLossNote(const FileByteLoss& loss);
+
+}  // namespace tessaly
