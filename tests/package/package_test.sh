@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a built tree and inspects it the cheap way:
-# control fields, file list, the desktop entry and the man page.
+# control fields, file list, the desktop entry and the man page; then runs
+# the packaged program from /usr/bin (in a mount namespace of its own) to see
+# that it keeps its history in the user's state folder.
 #   package_test.sh BUILD_DIR SOURCE_DIR
 set -uo pipefail
 build=$1
@@ -65,6 +67,47 @@ if command -v groff >/dev/null; then
   warnings=$(groff -Tutf8 -man -ww -z <<<"$man" 2>&1)
   [[ -z "$warnings" ]] || fail "man page warnings: $warnings"
 fi
+
+# The packaged program, run as /usr/bin/tessaly: the extracted /usr/bin is
+# mounted over the system's in a namespace that only the program sees.
+packaged_history() {
+  local unshare=(unshare -m)
+  ((EUID == 0)) || unshare=(unshare -rm)
+  "${unshare[@]}" true 2>/dev/null || { echo "skip: no mount namespace here (the history check needs one)"; return 0; }
+  command -v Xvfb >/dev/null && command -v xdotool >/dev/null || { echo "skip: Xvfb or xdotool missing"; return 0; }
+  local xvfb_pid display app_pid
+  exec 3< <(Xvfb -displayfd 1 -screen 0 800x600x24 -nolisten tcp 2>/dev/null & echo "pid $!")
+  read -r _ xvfb_pid <&3
+  read -r display <&3 || true
+  [[ -n "$display" ]] || { fail "Xvfb did not start"; return; }
+  mkdir -p "$work/home"
+  local before
+  before=$(ls -A "$work/root/usr/bin")
+  (cd "$work" && env -u XDG_STATE_HOME -u QT_QPA_PLATFORM DISPLAY=":$display" HOME="$work/home" LC_ALL=C \
+     "${unshare[@]}" sh -c 'mount --bind "$1" /usr/bin && exec /usr/bin/tessaly' sh "$work/root/usr/bin" \
+     >"$work/app.log" 2>&1) &
+  app_pid=$!
+  local answered=""
+  for _ in $(seq 1 200); do
+    local name
+    name=$(DISPLAY=":$display" xdotool getwindowfocus getwindowname 2>/dev/null || true)
+    if [[ "$name" == Tessaly && -z "$answered" ]]; then
+      sleep 0.3; DISPLAY=":$display" xdotool key --delay 80 alt+f x; answered=exit
+    elif [[ "$name" == "URL Decode" && "$answered" == exit ]]; then
+      sleep 0.3; DISPLAY=":$display" xdotool key y; answered=yes
+    fi
+    kill -0 "$app_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  kill "$app_pid" 2>/dev/null
+  kill "$xvfb_pid" 2>/dev/null
+  [[ "$answered" == yes ]] || { fail "the packaged program did not come up and close ($(cat "$work/app.log"))"; return; }
+  local history="$work/home/.local/state/tessaly/sys.!!!"
+  [[ "$(od -An -tx1 -v "$history" 2>/dev/null | tr -d ' \n')" == "$(printf '22220d0a%.0s' 1 2 3 4 5)" ]] ||
+    fail "the packaged program did not write its history to ~/.local/state/tessaly"
+  [[ "$(ls -A "$work/root/usr/bin")" == "$before" ]] || fail "the packaged program wrote into /usr/bin"
+}
+packaged_history
 
 if ((failures)); then
   echo "$failures check(s) failed"
