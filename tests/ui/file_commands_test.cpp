@@ -270,14 +270,6 @@ TEST_F(FileCommands, TheLossQuestionComesAfterTheOverwriteQuestion) {
                                         "「e」として保存されます。保存しますか？"));
     EXPECT_EQ(ReadAll(file), QByteArray("old"));
     EXPECT_EQ(CaretIndex(*form_), 9);
-
-    form_->Text1->SetText(QStringLiteral("\u200B"));
-    given = WhenModals({TypePath(file), Look(&overwrite, QMessageBox::Yes), Look(&loss, QMessageBox::Yes)});
-    form_->mnuFileSaveAs->trigger();
-    EXPECT_EQ(*given, 3);
-    EXPECT_TRUE(loss.text.contains(QStringLiteral("1 個あります。最初は 1 行目の「U+200B」で、「?」として")))
-        << loss.text.toStdString();
-    EXPECT_EQ(ReadAll(file), QByteArray("?\r\n"));
 }
 
 TEST_F(FileCommands, LookAlikesAndLineBreaksAreSavedWithoutAQuestion) {
