@@ -92,6 +92,7 @@ struct TextBuffer::Impl {
     Pos StartCount() const { return static_cast<Pos>(starts.size()); }
     Pos StartAt(Pos i) const { return starts[i] + (i >= stepLine ? stepDelta : 0); }
     void ApplyStepTo(Pos end) {  // make indices < end exact
+        if (end <= stepLine) return;
         if (stepDelta == 0) {
             stepLine = std::max(stepLine, end);
             return;
