@@ -78,12 +78,13 @@ struct TextBuffer::Impl {
         if (gapLength >= need) return;
         const Pos length = Length();
         const Pos newGap = std::max<Pos>({need, length / 8, 1024});
+        // Built by appending, so that only the gap is filled twice.
         std::u16string grown;
-        grown.resize(static_cast<std::size_t>(length + newGap));
+        grown.reserve(static_cast<std::size_t>(length + newGap));
         const char16_t* d = Data();
-        std::memcpy(grown.data(), d, gapStart * sizeof(char16_t));
-        const Pos after = length - gapStart;
-        std::memcpy(grown.data() + gapStart + newGap, d + gapStart + gapLength, after * sizeof(char16_t));
+        grown.append(d, static_cast<std::size_t>(gapStart));
+        grown.append(static_cast<std::size_t>(newGap), u'\0');
+        grown.append(d + gapStart + gapLength, static_cast<std::size_t>(length - gapStart));
         buf.swap(grown);
         gapLength = newGap;
     }
@@ -267,8 +268,10 @@ TextEdit TextBuffer::SetText(std::u16string&& text) {
     m.gapLength = 0;
     TextEdit inverse{0, {}, std::move(m.buf), true};
     m.buf = std::move(text);
-    m.gapStart = m.Length();
-    m.gapLength = 0;
+    m.gapStart = static_cast<Pos>(m.buf.size());
+    // Spare capacity the string came with becomes the gap.
+    m.gapLength = static_cast<Pos>(m.buf.capacity() - m.buf.size());
+    if (m.gapLength > 0) m.buf.resize(m.buf.capacity());
     m.Rebuild();
     m.last = TextChange{0, oldLength, m.Length(), 0, oldLines - 1, LineCount() - 1, true};
     return inverse;
