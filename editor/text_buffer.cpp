@@ -185,7 +185,7 @@ struct TextBuffer::Impl {
         if (inserted > 0) {
             MoveGap(pos);
             Reserve(inserted);
-            std::memcpy(Data() + gapStart, text.data(), inserted * sizeof(char16_t));
+            std::memcpy(Data() + gapStart, text.data(), inserted * sizeof(char16_t));  // inserted > 0
             gapStart += inserted;
             gapLength -= inserted;
         }
@@ -238,8 +238,9 @@ TextSegments TextBuffer::Segments(Pos from, Pos to) const {
 
 void TextBuffer::CopyTo(Pos from, Pos to, char16_t* out) const {
     const TextSegments s = Segments(from, to);
-    std::memcpy(out, s.first.data(), s.first.size() * sizeof(char16_t));
-    std::memcpy(out + s.first.size(), s.second.data(), s.second.size() * sizeof(char16_t));
+    if (!s.first.empty()) std::memcpy(out, s.first.data(), s.first.size() * sizeof(char16_t));
+    if (!s.second.empty())
+        std::memcpy(out + s.first.size(), s.second.data(), s.second.size() * sizeof(char16_t));
 }
 
 TextEdit TextBuffer::Replace(Pos pos, Pos length, std::u16string_view text) {
