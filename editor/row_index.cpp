@@ -159,7 +159,12 @@ struct RowIndex::Impl {
         layouts.clear();
         layouts.resize(static_cast<std::size_t>(lines));
         single.assign(static_cast<std::size_t>(lines), false);
-        for (Pos i = 0; i < lines; ++i) counts[i] = CountOf(i);
+        Pos start = 0;
+        for (Pos i = 0; i < lines; ++i) {
+            const Pos next = i + 1 < lines ? buffer.LineStart(i + 1) : buffer.Length() + 2;
+            counts[i] = std::max<Pos>(1, Estimate(next - 2 - start));
+            start = next;
+        }
         tree.Build(counts);
     }
 

@@ -33,12 +33,17 @@ void ScanBreaks(const char16_t* p, std::size_t n, char16_t prev, Pos base, std::
     const __m128i lf = _mm_set1_epi16(kLf);
     for (; i + 32 <= n; i += 32) {
         const __m128i* q = reinterpret_cast<const __m128i*>(p + i);
-        __m128i a = _mm_cmpeq_epi16(_mm_loadu_si128(q), lf);
-        __m128i b = _mm_cmpeq_epi16(_mm_loadu_si128(q + 1), lf);
-        __m128i c = _mm_cmpeq_epi16(_mm_loadu_si128(q + 2), lf);
-        __m128i d = _mm_cmpeq_epi16(_mm_loadu_si128(q + 3), lf);
-        if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d))) == 0) continue;
-        for (std::size_t k = i; k < i + 32; ++k) check(k);
+        const __m128i a = _mm_packs_epi16(_mm_cmpeq_epi16(_mm_loadu_si128(q), lf),
+                                          _mm_cmpeq_epi16(_mm_loadu_si128(q + 1), lf));
+        const __m128i b = _mm_packs_epi16(_mm_cmpeq_epi16(_mm_loadu_si128(q + 2), lf),
+                                          _mm_cmpeq_epi16(_mm_loadu_si128(q + 3), lf));
+        // One bit a unit: the LFs among these 32.
+        std::uint32_t mask = static_cast<std::uint32_t>(_mm_movemask_epi8(a)) |
+                             static_cast<std::uint32_t>(_mm_movemask_epi8(b)) << 16;
+        while (mask != 0) {
+            check(i + static_cast<std::size_t>(__builtin_ctz(mask)));
+            mask &= mask - 1;
+        }
     }
 #endif
     for (; i < n; ++i) check(i);

@@ -163,7 +163,7 @@ TEST(EditorModel, MatchesPlainStringUnderRandomEditsUndoAndRedo) {
                 state.Replace(from, to, s, kind);
                 ref.Replace(from, to, s, kind);
             } else if (op < 10) {
-                std::u16string s = RandomText(rng, 30);
+                std::u16string s = RandomText(rng, 100);  // past the 32-unit blocks of the scan
                 ref.SetText(s);
                 const char16_t* storage = s.data();
                 state.SetText(std::move(s));
