@@ -40,6 +40,7 @@ struct LineRows {
 class Fenwick {
 public:
     void Build(const std::vector<Pos>& values) {
+        if (tree_.capacity() < values.size()) tree_.reserve(values.size() + values.size() / 16 + 64);
         tree_.assign(values.begin(), values.end());
         const std::size_t n = tree_.size();
         for (std::size_t i = 0; i < n; ++i) {
@@ -57,6 +58,32 @@ public:
         Pos sum = 0;
         for (std::size_t i = end; i > 0; i &= i - 1) sum += tree_[i - 1];
         return sum;
+    }
+    // values changed from index first on (and may have a new length): only
+    // the nodes whose range reaches first are built again.
+    void Rebuild(const std::vector<Pos>& values, std::size_t first) {
+        const std::size_t n = values.size();
+        if (first >= tree_.size() || first == 0) {
+            Build(values);
+            return;
+        }
+        total_ = Prefix(first);
+        if (tree_.capacity() < n) tree_.reserve(n + n / 16 + 64);
+        tree_.resize(n);
+        for (std::size_t i = first; i < n; ++i) {
+            tree_[i] = values[i];
+            total_ += values[i];
+        }
+        // Unchanged nodes below first whose parent is at or above it.
+        for (std::size_t j = first - 1;; j = (j & (j + 1)) - 1) {
+            const std::size_t parent = j | (j + 1);
+            if (parent >= first && parent < n) tree_[parent] += tree_[j];
+            if ((j & (j + 1)) == 0) break;
+        }
+        for (std::size_t j = first; j < n; ++j) {
+            const std::size_t parent = j | (j + 1);
+            if (parent < n) tree_[parent] += tree_[j];
+        }
     }
     Pos Total() const { return total_; }
     // The index i with Prefix(i) <= target < Prefix(i + 1), given
@@ -95,11 +122,23 @@ struct RowIndex::Impl {
     std::unordered_map<char32_t, std::pair<std::int32_t, bool>> astral;
 
     std::vector<Pos> counts;                        // rows of each line
-    std::vector<std::unique_ptr<LineRows>> layouts;  // null: not laid out past row 0
-    std::vector<bool> single;                        // laid out: exactly one row
+    std::vector<LineRows*> layouts;     // owned; null: no starts kept
+    std::vector<std::uint8_t> single;  // laid out: exactly one row
     Fenwick tree;
 
     explicit Impl(const TextBuffer& b) : buffer(b) {}
+    ~Impl() { FreeAll(); }
+    Impl(const Impl&) = delete;
+    Impl& operator=(const Impl&) = delete;
+
+    void Drop(Pos line) {
+        delete layouts[line];
+        layouts[line] = nullptr;
+    }
+    void FreeAll() {
+        for (LineRows* rows : layouts) delete rows;
+        layouts.clear();
+    }
 
     double Measure(char32_t c) const { return metrics.advance ? metrics.advance(c) : 1.0; }
     bool Joins(char32_t c) const { return metrics.joinsPrevious ? metrics.joinsPrevious(c) : false; }
@@ -131,7 +170,7 @@ struct RowIndex::Impl {
     Pos LineLength(Pos line) const { return buffer.LineEnd(line) - buffer.LineStart(line); }
     Pos CountOf(Pos line) const {
         if (single[line]) return 1;
-        const LineRows* rows = layouts[line].get();
+        const LineRows* rows = layouts[line];
         if (!rows) return std::max<Pos>(1, Estimate(LineLength(line)));
         if (rows->complete) return static_cast<Pos>(rows->starts.size());
         return static_cast<Pos>(rows->starts.size()) + std::max<Pos>(1, Estimate(LineLength(line) - rows->next));
@@ -146,9 +185,9 @@ struct RowIndex::Impl {
 
     // A line of one row keeps no starts.
     void Compact(Pos line) {
-        const LineRows* rows = layouts[line].get();
+        const LineRows* rows = layouts[line];
         if (rows && rows->complete && rows->starts.size() == 1) {
-            layouts[line].reset();
+            Drop(line);
             single[line] = true;
         }
     }
@@ -156,9 +195,14 @@ struct RowIndex::Impl {
     void RebuildAll() {
         const Pos lines = buffer.LineCount();
         counts.assign(static_cast<std::size_t>(lines), 0);
-        layouts.clear();
-        layouts.resize(static_cast<std::size_t>(lines));
-        single.assign(static_cast<std::size_t>(lines), false);
+        FreeAll();
+        // Room for lines to come, so that Enter does not move everything.
+        const std::size_t room = static_cast<std::size_t>(lines + lines / 16 + 64);
+        counts.reserve(room);
+        layouts.reserve(room);
+        single.reserve(room);
+        layouts.assign(static_cast<std::size_t>(lines), nullptr);
+        single.assign(static_cast<std::size_t>(lines), 0);
         Pos start = 0;
         for (Pos i = 0; i < lines; ++i) {
             const Pos next = i + 1 < lines ? buffer.LineStart(i + 1) : buffer.Length() + 2;
@@ -171,14 +215,14 @@ struct RowIndex::Impl {
     // Lays line out further until it has more than wantRows rows, or a row
     // that ends after wantOffset, or all of them.
     LineRows& Extend(Pos line, Pos wantRows, Pos wantOffset) {
-        std::unique_ptr<LineRows>& slot = layouts[line];
-        if (!slot) slot = std::make_unique<LineRows>();
+        LineRows*& slot = layouts[line];
+        if (!slot) slot = new LineRows;
         LineRows& rows = *slot;
         if (single[line]) {  // known to be one row: only its extent is missing
             rows.starts.assign(1, 0);
             rows.next = LineLength(line);
             rows.complete = true;
-            single[line] = false;
+            single[line] = 0;
             return rows;
         }
         if (rows.complete) return rows;
@@ -283,8 +327,8 @@ struct RowIndex::Impl {
     // Keeps of line's rows those that end at least two units before offset
     // (the units up to a row's end, and the unit after it, decide the row).
     void Truncate(Pos line, Pos offset) {
-        single[line] = false;
-        LineRows* rows = layouts[line].get();
+        single[line] = 0;
+        LineRows* rows = layouts[line];
         if (!rows) return;
         Pos keep = 0;
         const Pos found = static_cast<Pos>(rows->starts.size());
@@ -297,7 +341,7 @@ struct RowIndex::Impl {
         }
         keep = lo;
         if (keep == 0) {
-            layouts[line].reset();
+            Drop(line);
             return;
         }
         rows->next = endOf(keep - 1);
@@ -333,25 +377,36 @@ void RowIndex::OnTextChanged(const TextChange& change) {
     m.Truncate(change.firstLine, change.pos - m.buffer.LineStart(change.firstLine));
     if (change.linesRemoved == change.linesInserted) {
         for (Pos i = 1; i <= change.linesInserted; ++i) {
-            m.layouts[first + i].reset();
-            m.single[first + i] = false;
+            m.Drop(change.firstLine + i);
+            m.single[first + i] = 0;
         }
         for (Pos i = 0; i <= change.linesInserted; ++i) m.Refresh(change.firstLine + i);
         return;
     }
-    const auto eraseFrom = static_cast<std::ptrdiff_t>(first + 1);
-    const auto removed = static_cast<std::ptrdiff_t>(change.linesRemoved);
+    // Lines first + 1 .. first + removed go; inserted new ones take their
+    // place (one move of the later lines' entries).
+    const std::size_t from = first + 1;
+    const auto removed = static_cast<std::size_t>(change.linesRemoved);
     const auto inserted = static_cast<std::size_t>(change.linesInserted);
-    m.counts.erase(m.counts.begin() + eraseFrom, m.counts.begin() + eraseFrom + removed);
-    m.counts.insert(m.counts.begin() + eraseFrom, inserted, 0);
-    m.layouts.erase(m.layouts.begin() + eraseFrom, m.layouts.begin() + eraseFrom + removed);
-    std::vector<std::unique_ptr<LineRows>> fresh(inserted);
-    m.layouts.insert(m.layouts.begin() + eraseFrom, std::make_move_iterator(fresh.begin()),
-                     std::make_move_iterator(fresh.end()));
-    m.single.erase(m.single.begin() + eraseFrom, m.single.begin() + eraseFrom + removed);
-    m.single.insert(m.single.begin() + eraseFrom, inserted, false);
+    for (std::size_t i = 0; i < removed; ++i) delete m.layouts[from + i];
+    const auto at = static_cast<std::ptrdiff_t>(from);
+    if (inserted > removed) {
+        const std::size_t more = inserted - removed;
+        m.counts.insert(m.counts.begin() + at, more, 0);
+        m.layouts.insert(m.layouts.begin() + at, more, nullptr);
+        m.single.insert(m.single.begin() + at, more, 0);
+    } else {
+        const auto fewer = static_cast<std::ptrdiff_t>(removed - inserted);
+        m.counts.erase(m.counts.begin() + at, m.counts.begin() + at + fewer);
+        m.layouts.erase(m.layouts.begin() + at, m.layouts.begin() + at + fewer);
+        m.single.erase(m.single.begin() + at, m.single.begin() + at + fewer);
+    }
+    for (std::size_t i = 0; i < inserted; ++i) {
+        m.layouts[from + i] = nullptr;
+        m.single[from + i] = 0;
+    }
     for (Pos i = 0; i <= change.linesInserted; ++i) m.counts[first + i] = m.CountOf(change.firstLine + i);
-    m.tree.Build(m.counts);
+    m.tree.Rebuild(m.counts, first);
 }
 
 Pos RowIndex::RowCount() const { return impl_->tree.Total(); }

@@ -152,6 +152,21 @@ void BM_KeyInManyLines(benchmark::State& st) {
 }
 BENCHMARK(BM_KeyInManyLines)->Unit(benchmark::kMicrosecond)->Iterations(20);
 
+// Enter (a new CR LF) in the first line of that text: every later line moves.
+void BM_EnterInManyLines(benchmark::State& st) {
+    Editor e;
+    std::u16string text = EncodedLine(kUnits);
+    for (Pos i = 31; i + 1 < kUnits; i += 33) text[i] = u'\r', text[i + 1] = u'\n';
+    e.state.SetText(std::move(text));
+    e.state.SetSelection(5, 5);
+    e.state.ReplaceSelection(u"x", tessaly::EditKind::Typing);
+    for (auto _ : st) {
+        e.state.ReplaceSelection(u"\r\n", tessaly::EditKind::Typing);
+        benchmark::DoNotOptimize(e.ShowCaret());
+    }
+}
+BENCHMARK(BM_EnterInManyLines)->Unit(benchmark::kMicrosecond)->Iterations(20);
+
 }  // namespace
 
 BENCHMARK_MAIN();
