@@ -21,6 +21,8 @@ struct TextEdit {
     // its undo record: the text being replaced is not copied into the edit).
     bool wholeText = false;
 
+    // (Not for a wholeText edit: its inverse holds the text it replaced, which
+    // only TextBuffer::Apply can give.)
     TextEdit Inverse() && { return {pos, std::move(inserted), std::move(removed), false}; }
     // Memory the edit holds, in bytes (for the undo history's budget).
     std::uint64_t Bytes() const { return (removed.capacity() + inserted.capacity()) * sizeof(char16_t); }
@@ -57,7 +59,8 @@ public:
     char16_t At(Pos pos) const;            // 0 <= pos < Length()
     std::u16string Text(Pos from, Pos to) const;  // [from, to), clamped
     // The whole text as one contiguous view (the gap moves to the end). Valid
-    // until the next change.
+    // until the next change. Moving the gap costs a copy of the text after it:
+    // what is read often (painting, layout) reads Segments, Text or CopyTo.
     std::u16string_view View() const;
     // Copies [from, to) into out (to - from units).
     void CopyTo(Pos from, Pos to, char16_t* out) const;
