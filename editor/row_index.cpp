@@ -25,6 +25,7 @@ constexpr std::int32_t kSpecial = -2;  // TAB, surrogates, joining characters
 constexpr double kFixedUnit = 64;
 
 std::int32_t ToFixed(double advance) {
+    if (!(advance > 0)) return 0;  // negative or NaN from the metrics
     return static_cast<std::int32_t>(std::llround(std::clamp(advance, 0.0, 1e7) * kFixedUnit));
 }
 
