@@ -17,7 +17,8 @@ std::string CodePageBridge::ToBytes(std::u16string_view text) {
     return out;
 }
 
-void CodePageBridge::AppendBytes(std::string& out, std::u16string_view text) {
+std::size_t CodePageBridge::AppendBytes(std::string& out, std::u16string_view text, bool final) {
+    if (!final && !text.empty() && cp932::IsHighSurrogate(text.back())) text.remove_suffix(1);
     ChunkedOutput<char> output(out, 2 * text.size());  // at most two bytes per unit
     const char16_t* p = text.data();
     const char16_t* const end = p + text.size();
@@ -34,6 +35,7 @@ void CodePageBridge::AppendBytes(std::string& out, std::u16string_view text) {
         output.Commit(reinterpret_cast<char*>(o));
     }
     output.Finish();
+    return text.size();
 }
 
 std::u16string CodePageBridge::ToText(std::string_view bytes) {
@@ -42,18 +44,22 @@ std::u16string CodePageBridge::ToText(std::string_view bytes) {
     return out;
 }
 
-void CodePageBridge::AppendText(std::u16string& out, std::string_view bytes) {
+std::size_t CodePageBridge::AppendText(std::u16string& out, std::string_view bytes, bool final) {
     ChunkedOutput<char16_t> output(out, bytes.size());  // at most one unit per byte
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* const end = p + bytes.size();
-    while (p != end) {
+    // Stop before the last byte when it may be a lead byte waiting for its
+    // trail; whether it is one depends on the bytes before it.
+    const auto* const stop = !final && p != end && cp932::IsLeadByte(end[-1]) ? end - 1 : end;
+    while (p < stop) {
         // A pair that starts in the chunk may end one byte past it.
-        const unsigned char* const chunkEnd = p + std::min<std::size_t>(end - p, kChunkUnits);
+        const unsigned char* const chunkEnd = p + std::min<std::size_t>(stop - p, kChunkUnits);
         char16_t* o = output.Room(static_cast<std::size_t>(chunkEnd - p));
         while (p < chunkEnd) p = cp932::ConvertCharacter(p, end, o++);
         output.Commit(o);
     }
     output.Finish();
+    return static_cast<std::size_t>(p - reinterpret_cast<const unsigned char*>(bytes.data()));
 }
 
 }  // namespace tessaly
