@@ -3,6 +3,10 @@
 
 #include <algorithm>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "codec/chunked_output.h"
 #include "codec/cp932.h"
 
@@ -27,6 +31,20 @@ std::size_t CodePageBridge::AppendBytes(std::string& out, std::u16string_view te
         char* const room = output.Room(2 * static_cast<std::size_t>(chunkEnd - p));
         auto* o = reinterpret_cast<unsigned char*>(room);
         while (p < chunkEnd) {
+#ifdef __SSE2__
+            // ASCII is its own byte: 16 units at a time while they are.
+            if (chunkEnd - p >= 16) {
+                const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
+                if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_srli_epi16(_mm_or_si128(a, b), 7),
+                                                      _mm_setzero_si128())) == 0xFFFF) {
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(a, b));
+                    p += 16;
+                    o += 16;
+                    continue;
+                }
+            }
+#endif
             const char16_t unit = *p++;
             o = cp932::PutBytes(cp932::UnitToBytes(unit), o);
             // A surrogate pair is one character, so it gives one '?'.
@@ -55,7 +73,22 @@ std::size_t CodePageBridge::AppendText(std::u16string& out, std::string_view byt
         // A pair that starts in the chunk may end one byte past it.
         const unsigned char* const chunkEnd = p + std::min<std::size_t>(stop - p, kChunkUnits);
         char16_t* o = output.Room(static_cast<std::size_t>(chunkEnd - p));
-        while (p < chunkEnd) p = cp932::ConvertCharacter(p, end, o++);
+        while (p < chunkEnd) {
+#ifdef __SSE2__
+            // ASCII is its own unit: 16 bytes at a time while they are.
+            if (chunkEnd - p >= 16) {
+                const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                if (_mm_movemask_epi8(a) == 0) {
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(a, _mm_setzero_si128()));
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 8), _mm_unpackhi_epi8(a, _mm_setzero_si128()));
+                    p += 16;
+                    o += 16;
+                    continue;
+                }
+            }
+#endif
+            p = cp932::ConvertCharacter(p, end, o++);
+        }
         output.Commit(o);
     }
     output.Finish();
