@@ -1,5 +1,6 @@
 // tessaly-cli: percent-encodes or decodes a file or standard input through
-// code page 932 (or UTF-8) and writes the result to standard output.
+// code page 932 (or UTF-8) and writes the result to standard output, a piece
+// at a time as the input arrives.
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -19,7 +20,7 @@
 namespace {
 
 constexpr std::string_view kUsage =
-    "Usage: tessaly-cli encode|decode [--amp-crlf] [--utf8] [FILE]\n"
+    "Usage: tessaly-cli encode|decode [--amp-crlf] [--utf8] [--strict] [FILE]\n"
     "Percent-encodes or percent-decodes FILE (standard input when FILE is\n"
     "absent or \"-\") through its code page 932 bytes and writes the result to\n"
     "standard output.\n"
@@ -29,8 +30,23 @@ constexpr std::string_view kUsage =
     "  --amp-crlf   write CR LF as \"&\" when encoding, read \"&\" as CR LF when\n"
     "               decoding\n"
     "  --utf8       read and write UTF-8 instead of code page 932\n"
+    "  --strict     stop at the first replaced character or byte (exit status 1)\n"
     "  --help       show this help and exit\n"
-    "  --version    show the version and exit\n";
+    "  --version    show the version and exit\n"
+    "\n"
+    "The input is streamed in pieces of 1 MiB with constant memory whatever its\n"
+    "size; whatever the input so far decides is written at once (only a cut\n"
+    "character, a CR that \"&\" may join or an escape waiting for the unit that\n"
+    "completes it is held back), and the output is what converting the whole\n"
+    "input at once gives:\n"
+    "  tail -f access.log | tessaly-cli decode --utf8\n"
+    "\n"
+    "Input bytes that are not valid in the input's encoding (they read as \"\u30FB\"\n"
+    "or U+FFFD) and, with --utf8, characters code page 932 cannot hold (written\n"
+    "as \"?\" or a look-alike) are counted: one line on standard error gives the\n"
+    "count and where the first one is (line and byte offset), and the exit\n"
+    "status stays 0. The four characters Linux input methods type for their\n"
+    "Windows twins (U+2014, U+2016, U+2212, U+301C) are not counted.\n";
 
 struct Options {
     bool decode = false;
