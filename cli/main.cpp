@@ -2,6 +2,7 @@
 // code page 932 (or UTF-8) and writes the result to standard output, a piece
 // at a time as the input arrives.
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +11,10 @@
 #include <string>
 #include <string_view>
 #include <unistd.h>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "codec/codepage.h"
 #include "codec/fidelity.h"
@@ -89,6 +94,21 @@ Parse ParseArguments(int argc, char** argv, Options& options) {
 
 constexpr std::size_t kReadSize = std::size_t{1} << 20;
 
+// The LF bytes among the n at p.
+std::uint64_t CountLineBreaks(const char* p, std::size_t n) {
+    std::uint64_t count = 0;
+    std::size_t i = 0;
+#ifdef __SSE2__
+    const __m128i lf = _mm_set1_epi8('\n');
+    for (; i + 16 <= n; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        count += static_cast<unsigned>(std::popcount(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lf)))));
+    }
+#endif
+    for (; i < n; ++i) count += p[i] == '\n';
+    return count;
+}
+
 // What was replaced on the way: input bytes not valid in the input's
 // encoding, or characters code page 932 cannot hold.
 struct Losses {
@@ -151,7 +171,7 @@ private:
     bool NoteFirst(std::uint64_t count, std::size_t at) {
         if (losses_.count == 0) {
             losses_.firstOffset = offset_ + at;
-            losses_.firstLine = 1 + lines_ + static_cast<std::uint64_t>(std::count(in_.data(), in_.data() + at, '\n'));
+            losses_.firstLine = 1 + lines_ + CountLineBreaks(in_.data(), at);
         }
         losses_.count += count;
         return !options_.strict;
@@ -190,8 +210,8 @@ private:
                 }
             }
         } else {
-            consumed = tessaly::CodePageBridge::AppendText(text_, bytes, final);
-            const tessaly::ByteLoss loss = tessaly::FindByteLoss(bytes.substr(0, consumed));
+            tessaly::ByteLoss loss;
+            consumed = tessaly::CodePageBridge::AppendText(text_, bytes, final, loss);
             if (loss.count > 0 && !NoteFirst(loss.count, loss.first)) {
                 byteEnd = loss.first;
                 text_.resize(heldText);
@@ -210,7 +230,7 @@ private:
             return false;
         }
         if (losses_.count == 0) {
-            lines_ += static_cast<std::uint64_t>(std::count(in_.data(), in_.data() + consumed, '\n'));
+            lines_ += CountLineBreaks(in_.data(), consumed);
         }
         offset_ += consumed;
         held_ = size - consumed;

@@ -9,6 +9,7 @@
 
 #include "codec/chunked_output.h"
 #include "codec/cp932.h"
+#include "codec/exact_bytes.h"
 
 namespace tessaly {
 
@@ -62,9 +63,14 @@ std::u16string CodePageBridge::ToText(std::string_view bytes) {
     return out;
 }
 
-std::size_t CodePageBridge::AppendText(std::u16string& out, std::string_view bytes, bool final) {
+namespace {
+
+template <bool kCheck>
+std::size_t AppendTextImpl(std::u16string& out, std::string_view bytes, bool final, ByteLoss* loss) {
     ChunkedOutput<char16_t> output(out, bytes.size());  // at most one unit per byte
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    [[maybe_unused]] const auto* const begin = p;
+    [[maybe_unused]] const cp932::ExactTable* const exact_ = kCheck ? &cp932::ExactTable::Get() : nullptr;
     const auto* const end = p + bytes.size();
     // Stop before the last byte when it may be a lead byte waiting for its
     // trail; whether it is one depends on the bytes before it.
@@ -87,12 +93,33 @@ std::size_t CodePageBridge::AppendText(std::u16string& out, std::string_view byt
                 }
             }
 #endif
-            p = cp932::ConvertCharacter(p, end, o++);
+            if constexpr (kCheck) {
+                const unsigned char* const start = p;
+                p = cp932::ConvertCharacter(p, end, o++);
+                const bool exact = p - start == 2 ? exact_->Pair(start[0], start[1]) : exact_->Single(start[0]);
+                if (!exact) {
+                    if (loss->count == 0) loss->first = static_cast<std::size_t>(start - begin);
+                    loss->count += static_cast<std::size_t>(p - start);
+                }
+            } else {
+                p = cp932::ConvertCharacter(p, end, o++);
+            }
         }
         output.Commit(o);
     }
     output.Finish();
     return static_cast<std::size_t>(p - reinterpret_cast<const unsigned char*>(bytes.data()));
+}
+
+}  // namespace
+
+std::size_t CodePageBridge::AppendText(std::u16string& out, std::string_view bytes, bool final) {
+    return AppendTextImpl<false>(out, bytes, final, nullptr);
+}
+
+std::size_t CodePageBridge::AppendText(std::u16string& out, std::string_view bytes, bool final,
+                                       ByteLoss& loss) {
+    return AppendTextImpl<true>(out, bytes, final, &loss);
 }
 
 }  // namespace tessaly

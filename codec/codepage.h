@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "codec/fidelity.h"
+
 namespace tessaly {
 
 struct CodePageBridge {
@@ -20,6 +22,10 @@ struct CodePageBridge {
     // With final false, a lead byte that ends bytes is left unconverted (its
     // trail byte may follow). Returns the bytes converted.
     static std::size_t AppendText(std::u16string& out, std::string_view bytes, bool final = true);
+    // The same, also counting into loss what FindByteLoss counts (offsets
+    // within bytes; loss is added to, not reset).
+    static std::size_t AppendText(std::u16string& out, std::string_view bytes, bool final,
+                                  ByteLoss& loss);
 };
 
 }  // namespace tessaly
