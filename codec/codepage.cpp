@@ -24,12 +24,12 @@ std::string CodePageBridge::ToBytes(std::u16string_view text) {
 
 std::size_t CodePageBridge::AppendBytes(std::string& out, std::u16string_view text, bool final) {
     if (!final && !text.empty() && cp932::IsHighSurrogate(text.back())) text.remove_suffix(1);
-    ChunkedOutput<char> output(out, 2 * text.size());  // at most two bytes per unit
+    ChunkedOutput<char> output(out, 2 * text.size() + 1);  // two bytes a unit at most, one scratch
     const char16_t* p = text.data();
     const char16_t* const end = p + text.size();
     while (p != end) {
         const char16_t* const chunkEnd = p + std::min<std::size_t>(end - p, kChunkUnits);
-        char* const room = output.Room(2 * static_cast<std::size_t>(chunkEnd - p));
+        char* const room = output.Room(2 * static_cast<std::size_t>(chunkEnd - p) + 1);
         auto* o = reinterpret_cast<unsigned char*>(room);
         while (p < chunkEnd) {
 #ifdef __SSE2__
@@ -46,10 +46,19 @@ std::size_t CodePageBridge::AppendBytes(std::string& out, std::u16string_view te
                 }
             }
 #endif
-            const char16_t unit = *p++;
-            o = cp932::PutBytes(cp932::UnitToBytes(unit), o);
-            // A surrogate pair is one character, so it gives one '?'.
-            if (cp932::IsHighSurrogate(unit) && p != end && cp932::IsLowSurrogate(*p)) ++p;
+            // Not all ASCII: the next 16 units one at a time, each writing
+            // two bytes and keeping one or both, without a branch on which.
+            const char16_t* const partEnd = p + std::min<std::ptrdiff_t>(chunkEnd - p, 16);
+            while (p < partEnd) {
+                const char16_t unit = *p++;
+                const std::uint16_t bytes = cp932::UnitToBytes(unit);
+                const bool twoBytes = cp932::IsDoubleByte(bytes);
+                o[0] = static_cast<unsigned char>(twoBytes ? bytes >> 8 : bytes);
+                o[1] = static_cast<unsigned char>(bytes);
+                o += 1 + twoBytes;
+                // A surrogate pair is one character, so it gives one '?'.
+                if (cp932::IsHighSurrogate(unit) && p != end && cp932::IsLowSurrogate(*p)) ++p;
+            }
         }
         output.Commit(reinterpret_cast<char*>(o));
     }
