@@ -1,6 +1,11 @@
 #include "codec/fidelity.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "codec/cp932.h"
+#include "codec/exact_bytes.h"
 
 namespace tessaly {
 
@@ -26,22 +31,37 @@ TextLoss FindTextLoss(std::u16string_view text) {
 }
 
 ByteLoss FindByteLoss(std::string_view bytes) {
+    const cp932::ExactTable& exact = cp932::ExactTable::Get();
     ByteLoss loss;
     const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* const end = begin + bytes.size();
     const unsigned char* p = begin;
     while (p != end) {
-        char16_t c;
-        const unsigned char* const next = cp932::ConvertCharacter(p, end, &c);
-        unsigned char back[2];
-        const unsigned char* const backEnd = cp932::PutBytes(cp932::UnitToBytes(c), back);
-        const std::size_t n = static_cast<std::size_t>(next - p);
-        const bool same = static_cast<std::size_t>(backEnd - back) == n && back[0] == p[0] && (n == 1 || back[1] == p[1]);
+#ifdef __SSE2__
+        if (end - p >= 16 && _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))) == 0) {
+            p += 16;  // ASCII is always exact
+            continue;
+        }
+#endif
+        const unsigned byte = *p;
+        if (byte < 0x80) {
+            ++p;
+            continue;
+        }
+        std::size_t n = 1;
+        bool same;
+        if (cp932::IsLeadByte(static_cast<std::uint8_t>(byte)) && p + 1 != end &&
+            cp932::PairToText(static_cast<std::uint8_t>(byte), p[1]) != 0) {
+            n = 2;
+            same = exact.Pair(byte, p[1]);
+        } else {
+            same = exact.Single(byte);
+        }
         if (!same) {
             if (loss.count == 0) loss.first = static_cast<std::size_t>(p - begin);
             loss.count += n;
         }
-        p = next;
+        p += n;
     }
     return loss;
 }

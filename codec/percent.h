@@ -15,4 +15,15 @@ std::u16string Encode(std::u16string_view text, bool crLfAsAmp);
 // escape unit becomes CR LF.
 std::u16string Decode(std::u16string_view text, bool crLfAsAmp);
 
+// The same conversions a piece at a time, appending to out. With final
+// false, text is not the end of the input: what the rules cannot decide yet
+// (a high surrogate or, with crLfAsAmp, a CR waiting for the next unit; an
+// escape waiting for the unit that completes it) is left unconverted. Return
+// the units converted; the caller puts the rest in front of the next piece.
+// Pieces converted this way give exactly what the whole text gives.
+std::size_t EncodeAppend(std::u16string& out, std::u16string_view text, bool crLfAsAmp,
+                         bool final);
+std::size_t DecodeAppend(std::u16string& out, std::u16string_view text, bool crLfAsAmp,
+                         bool final);
+
 }  // namespace tessaly

@@ -354,9 +354,11 @@ Cursor DecodeFast(const PairTable& pairs, const char16_t* text, Cursor at, std::
 // The plain loop
 
 // Decodes from p to chunkEnd (and the rest of a unit that starts before it)
-// one unit at a time, with every case at the end of the text.
+// one unit at a time, with every case at the end of the text. When end is
+// not the end of the input (final false), an escape that the units before
+// end do not decide stops the loop with p on its "%".
 char16_t* DecodePlainly(const PairTable& pairs, const char16_t*& p, const char16_t* chunkEnd,
-                        const char16_t* end, char16_t amp, char16_t* o) {
+                        const char16_t* end, char16_t amp, bool final, char16_t* o) {
     while (p < chunkEnd) {
         const char16_t c = *p++;
         if (c != u'%' && c != amp) {
@@ -369,6 +371,10 @@ char16_t* DecodePlainly(const PairTable& pairs, const char16_t*& p, const char16
             continue;
         }
         const char16_t* const escape = p - 1;
+        if (!final && end - p <= 2) {  // "%", "%h" or "%hh" may go on
+            p = escape;
+            return o;
+        }
         if (end - p <= 2) {  // "%", "%h" or "%hh" ends the text: copied as it is
             p = end;
             return std::copy(escape, end, o);
@@ -381,6 +387,10 @@ char16_t* DecodePlainly(const PairTable& pairs, const char16_t*& p, const char16
         const char16_t c3 = p[2];
         p += 3;
         const std::ptrdiff_t left = end - p;
+        if (!final && c3 == u'%' && left < 2) {  // "%hh%" or "%hh%h" may go on
+            p = escape;
+            return o;
+        }
         if (c3 == u'%' && left == 1) {  // "%hh%h" ends the text: copied as it is
             p = end;
             return std::copy(escape, end, o);
@@ -399,13 +409,14 @@ char16_t* DecodePlainly(const PairTable& pairs, const char16_t*& p, const char16
 
 }  // namespace
 
-std::u16string Decode(std::u16string_view text, bool crLfAsAmp) {
+std::size_t DecodeAppend(std::u16string& out, std::u16string_view text, bool crLfAsAmp,
+                         bool final) {
     const PairTable& pairs = PairTable::Get();
     // Only "&" makes the text longer (one unit to two).
     const std::size_t growth = crLfAsAmp ? 2 : 1;
-    std::u16string out;
     detail::ChunkedOutput<char16_t> output(out, growth * (text.size() + kOverrun) + kScratchUnits);
-    const char16_t* p = text.data();
+    const char16_t* const begin = text.data();
+    const char16_t* p = begin;
     const char16_t* const end = p + text.size();
     const char16_t amp = crLfAsAmp ? u'&' : u'%';  // with the option off, "&" is plain
     UnitBits bits;
@@ -421,10 +432,17 @@ std::u16string Decode(std::u16string_view text, bool crLfAsAmp) {
             p += at.in;
             o = at.out;
         }
-        o = DecodePlainly(pairs, p, chunkEnd, end, amp, o);
+        o = DecodePlainly(pairs, p, chunkEnd, end, amp, final, o);
         output.Commit(o);
+        if (p < chunkEnd) break;  // an escape held back at the end
     }
     output.Finish();
+    return static_cast<std::size_t>(p - begin);
+}
+
+std::u16string Decode(std::u16string_view text, bool crLfAsAmp) {
+    std::u16string out;
+    DecodeAppend(out, text, crLfAsAmp, true);
     return out;
 }
 

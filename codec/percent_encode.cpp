@@ -60,10 +60,11 @@ const char16_t* SkipLowSurrogate(char16_t unit, const char16_t* p, const char16_
 
 }  // namespace
 
-std::u16string Encode(std::u16string_view text, bool crLfAsAmp) {
-    std::u16string out;
+std::size_t EncodeAppend(std::u16string& out, std::u16string_view text, bool crLfAsAmp,
+                         bool final) {
     detail::ChunkedOutput<char16_t> output(out, kMostUnitsPerUnit * text.size() + kScratchUnits);
-    const char16_t* p = text.data();
+    const char16_t* const begin = text.data();
+    const char16_t* p = begin;
     const char16_t* const end = p + text.size();
     while (p != end) {
         const char16_t* const chunkEnd = p + std::min<std::size_t>(end - p, detail::kChunkUnits);
@@ -73,9 +74,19 @@ std::u16string Encode(std::u16string_view text, bool crLfAsAmp) {
             const char16_t unit = *p++;
             const std::uint16_t bytes = UnitToBytes(unit);
             if (bytes == '?') {
+                if (p == end && !final && cp932::IsHighSurrogate(unit)) {
+                    p -= 1;  // its low half may follow
+                    output.Commit(o);
+                    output.Finish();
+                    return static_cast<std::size_t>(p - begin);
+                }
                 p = SkipLowSurrogate(unit, p, end);
             } else if (bytes == '\r' && crLfAsAmp) {
                 if (p == end) {
+                    if (!final) {
+                        p -= 1;  // an LF may follow
+                        break;
+                    }
                     *o++ = u'\r';
                     break;
                 }
@@ -84,6 +95,10 @@ std::u16string Encode(std::u16string_view text, bool crLfAsAmp) {
                 if (nextBytes == '\n') {
                     *o++ = u'&';
                 } else {
+                    if (p == end && !final && nextBytes == '?' && cp932::IsHighSurrogate(next)) {
+                        p -= 2;  // the low half of the character after the CR may follow
+                        break;
+                    }
                     // The CR and the next character's bytes go out raw; a
                     // double-byte character keeps both its bytes, so it stays
                     // whole when the output bytes become text again.
@@ -97,8 +112,15 @@ std::u16string Encode(std::u16string_view text, bool crLfAsAmp) {
             o = PutForm(kLowByteForms[bytes & 0xFF], o);
         }
         output.Commit(o);
+        if (p < chunkEnd) break;  // held back at the end
     }
     output.Finish();
+    return static_cast<std::size_t>(p - begin);
+}
+
+std::u16string Encode(std::u16string_view text, bool crLfAsAmp) {
+    std::u16string out;
+    EncodeAppend(out, text, crLfAsAmp, true);
     return out;
 }
 

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "documents/io.h"
 #include "documents/text_document.h"
 
 namespace tessaly::detail {
@@ -25,19 +26,6 @@ public:
 private:
     int fd_;
 };
-
-int WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        if (n == 0) return EIO;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return 0;
-}
 
 // Writes, syncs and closes fd, closing it in every case.
 int FinishWrite(int fd, std::string_view bytes) {

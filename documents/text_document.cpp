@@ -9,53 +9,11 @@
 #include "codec/codepage.h"
 #include "codec/fidelity.h"
 #include "codec/large_pages.h"
+#include "codec/utf8.h"
 #include "documents/file_ops.h"
 #include "documents/memory_budget.h"
 
 namespace tessaly {
-namespace {
-
-// UTF-8 to UTF-16; a malformed sequence becomes U+FFFD.
-std::u16string FromUtf8(std::string_view s) {
-    std::u16string out;
-    for (std::size_t i = 0; i < s.size();) {
-        const auto lead = static_cast<unsigned char>(s[i]);
-        std::size_t length = 0;
-        char32_t c = 0;
-        if (lead < 0x80) {
-            length = 1, c = lead;
-        } else if (lead >= 0xC2 && lead < 0xE0) {
-            length = 2, c = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead < 0xF0) {
-            length = 3, c = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead < 0xF5) {
-            length = 4, c = lead & 0x07;
-        }
-        bool ok = length > 0 && i + length <= s.size();
-        for (std::size_t k = 1; ok && k < length; ++k) {
-            const auto next = static_cast<unsigned char>(s[i + k]);
-            ok = (next & 0xC0) == 0x80;
-            c = (c << 6) | (next & 0x3F);
-        }
-        const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (!ok || c < smallest[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            out += u'\uFFFD';
-            ++i;
-            continue;
-        }
-        if (c >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-        i += length;
-    }
-    return out;
-}
-
-
-}  // namespace
 
 std::u16string FileBytesToEditorText(std::string_view bytes) {
     std::u16string text;
@@ -149,7 +107,7 @@ std::u16string DescribeFileError(int error) {
         case EIO: return u"入出力エラーが発生しました。";
         case ELOOP: return u"シンボリック リンクが多すぎます。";
         case kErrNotRegularFile: return u"通常のファイルではありません。";
-        default: return FromUtf8(std::error_code(error, std::generic_category()).message());
+        default: return Utf8ToUtf16(std::error_code(error, std::generic_category()).message());
     }
 }
 

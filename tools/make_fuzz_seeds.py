@@ -30,6 +30,13 @@ seeds = {
         # Longer than one of the decoder's 2048-unit chunks.
         b"\x00" + utf16(("%83e%83X%83g%0D%0Aabc&x=%82%A0%" * 120)[:3000]),
     ],
+    # Byte 0: decode, option, UTF-8 bits; byte 1: cut count; two bytes a cut.
+    "stream": [
+        b"\x00\x03\x01\x00\x05\x00\x09\x00" + sjis("テスト\r\nabc %あ"),
+        b"\x03\x04\x02\x00\x04\x00\x07\x00\x0b\x00" + b"x%41%82%A0&%83e&%41",
+        b"\x06\x02\x01\x00\x03\x00" + "\r😀\r\nテ—\xe3".encode("utf-8", "surrogatepass") + b"\xe3\x81",
+        b"\x05\x02\x02\x00\x05\x00" + b"%E3%81%82%0D%0A\xff%41",
+    ],
     "history": [
         b"".join(b'"' + sjis(n) + b'"\r\n' for n in ["/home/u/a.txt", "/tmp/テスト.ATT", "", "b", ""]),
         b'"a"\n"b"\r"c"\r\n"d\r\n',

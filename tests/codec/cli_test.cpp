@@ -4,13 +4,32 @@
 
 #include <unistd.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
+#include <vector>
 #include <fstream>
 #include <iterator>
 #include <string>
 
 namespace {
+
+int tessaly_test_write_all(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return -1;
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
 
 struct Result {
     int exitCode = -1;
@@ -139,6 +158,147 @@ TEST(Cli, WriteErrorExitsWithOne) {
     ASSERT_TRUE(WIFEXITED(failed));
     EXPECT_EQ(WEXITSTATUS(failed), 1);
     EXPECT_EQ(ReadFile(err), "tessaly-cli: write error: No space left on device\n");
+}
+
+// A child running tessaly-cli with its standard input and output on pipes.
+struct Child {
+    pid_t pid = -1;
+    int in = -1;   // write end of its standard input
+    int out = -1;  // read end of its standard output
+};
+
+Child Spawn(std::vector<std::string> args, int stdinFd = -1) {
+    int toChild[2] = {-1, -1}, fromChild[2];
+    if (stdinFd < 0 && pipe2(toChild, O_CLOEXEC) != 0) return {};
+    if (pipe2(fromChild, O_CLOEXEC) != 0) return {};
+    Child child;
+    child.pid = fork();
+    if (child.pid == 0) {
+        dup2(stdinFd >= 0 ? stdinFd : toChild[0], STDIN_FILENO);
+        dup2(fromChild[1], STDOUT_FILENO);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(TESSALY_CLI_PATH));
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(TESSALY_CLI_PATH, argv.data());
+        _exit(127);
+    }
+    if (stdinFd < 0) {
+        close(toChild[0]);
+        child.in = toChild[1];
+    }
+    close(fromChild[1]);
+    child.out = fromChild[0];
+    return child;
+}
+
+// Reads from fd until want bytes came or the timeout passed.
+std::string ReadWithTimeout(int fd, std::size_t want, int milliseconds) {
+    std::string got;
+    while (got.size() < want) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, milliseconds) <= 0) break;
+        char buffer[4096];
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        got.append(buffer, static_cast<std::size_t>(n));
+    }
+    return got;
+}
+
+TEST(CliStreaming, EachLineComesOutBeforeTheInputEnds) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string line, want;
+    };
+    const std::vector<Case> cases = {
+        {{"encode"}, "\x83\x65\x83\x58\x83\x67 a\n", "%83e%83X%83g a%0A"},
+        {{"decode", "--utf8"}, "GET /%82%A0%41 200\n", "GET /あA 200\n"},
+        {{"encode", "--amp-crlf"}, "k=v\r\n", "k=v&"},
+    };
+    for (const Case& c : cases) {
+        Child child = Spawn(c.args);
+        ASSERT_GT(child.pid, 0);
+        for (int round = 0; round < 2; ++round) {  // the input stays open meanwhile
+            ASSERT_EQ(write(child.in, c.line.data(), c.line.size()), static_cast<ssize_t>(c.line.size()));
+            EXPECT_EQ(ReadWithTimeout(child.out, c.want.size(), 5000), c.want) << c.line;
+        }
+        close(child.in);
+        EXPECT_EQ(ReadWithTimeout(child.out, 1, 5000), "");  // the end, nothing held back
+        int status = 0;
+        waitpid(child.pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        close(child.out);
+    }
+}
+
+TEST(CliStreaming, LargeInputThroughEncodeAndDecodeInConstantMemory) {
+    // 256 MiB of Shift-JIS lines through `encode | decode`: the bytes come
+    // back, and neither process grows with the input.
+    std::string block;
+    while (block.size() < (1u << 20)) block += "\x8A\xBF\x8E\x9A\x83\x65\x83\x58\x83\x67\xB1 abc\x82\xA0\r\n";
+    constexpr int kBlocks = 256;
+    signal(SIGPIPE, SIG_IGN);
+    Child encode = Spawn({"encode", "--amp-crlf"});
+    ASSERT_GT(encode.pid, 0);
+    Child decode = Spawn({"decode", "--amp-crlf"}, encode.out);
+    ASSERT_GT(decode.pid, 0);
+    close(encode.out);
+    std::thread feeder([&] {
+        for (int i = 0; i < kBlocks; ++i) {
+            if (tessaly_test_write_all(encode.in, block) != 0) break;
+        }
+        close(encode.in);
+    });
+    std::size_t total = 0;
+    bool same = true;
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const ssize_t n = read(decode.out, buffer.data(), buffer.size());
+        if (n <= 0) break;
+        for (ssize_t i = 0; i < n && same; ++i) same = buffer[i] == block[(total + i) % block.size()];
+        total += static_cast<std::size_t>(n);
+    }
+    feeder.join();
+    close(decode.out);
+    for (const pid_t pid : {encode.pid, decode.pid}) {
+        int status = 0;
+        rusage usage{};
+        wait4(pid, &status, 0, &usage);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_LT(usage.ru_maxrss, 64 * 1024) << "peak KiB";  // ru_maxrss is in KiB
+    }
+    EXPECT_TRUE(same);
+    EXPECT_EQ(total, kBlocks * block.size());
+}
+
+TEST(CliLosses, CountedOnStandardErrorAndStrictStopsAtTheFirst) {
+    // A lead byte without a trail byte on line 2 (offset 4).
+    const std::string input = "ab\r\n\x81\x20x\xA0\x82\xA0";
+    const Result r = RunCli("encode", input);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "ab%0D%0A%81E x%A0%82%A0");  // the lone lead byte reads as "・"
+    EXPECT_EQ(r.err, "tessaly-cli: 1 input byte is not code page 932 text and was replaced; "
+                     "the first at line 2, byte offset 4\n");
+    EXPECT_EQ(RunCli("encode", "\x81\x20\xFC").err,
+              "tessaly-cli: 2 input bytes are not code page 932 text and were replaced; "
+              "the first at line 1, byte offset 0\n");
+    const Result strict = RunCli("encode --strict", input);
+    EXPECT_EQ(strict.exitCode, 1);
+    EXPECT_EQ(strict.out, "ab%0D%0A");  // nothing from where the loss stands
+    EXPECT_EQ(strict.err, "tessaly-cli: line 2, byte offset 4: input byte is not code page 932 text "
+                          "and was replaced\n");
+    // --utf8: a character without code page bytes; the look-alikes do not count.
+    const Result utf8 = RunCli("encode --utf8", "\xE2\x80\x94\xE3\x80\x9C\nx\xC3\xA9y\xF0\x9F\x98\x80");
+    EXPECT_EQ(utf8.exitCode, 0);
+    EXPECT_EQ(utf8.err, "tessaly-cli: 2 characters have no code page 932 bytes and became \"?\" or a "
+                        "look-alike; the first at line 2, byte offset 8\n");
+    const Result invalid = RunCli("decode --utf8 --strict", "%41%42\n%43 \xFF\xFE");
+    EXPECT_EQ(invalid.exitCode, 1);
+    EXPECT_EQ(invalid.out, "AB\nC ");  // "%43 " is decided before the loss; nothing past it
+    EXPECT_EQ(invalid.err, "tessaly-cli: line 2, byte offset 11: invalid UTF-8 sequence was replaced by U+FFFD\n");
+    EXPECT_EQ(RunCli("decode --utf8", "\xFF\xFE").err,
+              "tessaly-cli: 2 invalid UTF-8 sequences were replaced by U+FFFD; the first at line 1, byte offset 0\n");
 }
 
 }  // namespace

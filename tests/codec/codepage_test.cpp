@@ -3,6 +3,9 @@
 #include <string>
 
 #include "codec/codepage.h"
+#include "codec/fidelity.h"
+
+#include <random>
 
 namespace tessaly {
 namespace {
@@ -72,6 +75,44 @@ TEST(CodePageBridge, AppendKeepsWhatIsThere) {
     EXPECT_EQ(bytes, "y\x82\xA0");
     EXPECT_EQ(CodePageBridge::ToText(""), u"");
     EXPECT_EQ(CodePageBridge::ToBytes(u""), "");
+}
+
+}  // namespace
+}  // namespace tessaly
+
+namespace tessaly {
+namespace {
+
+// FindByteLoss against a plain reading: each character as the reader splits
+// the bytes, through the text and back.
+ByteLoss PlainByteLoss(std::string_view bytes) {
+    ByteLoss loss;
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const std::size_t n = i + 1 < bytes.size() && CodePageBridge::ToText(bytes.substr(i, 2)).size() == 1 ? 2 : 1;
+        if (CodePageBridge::ToBytes(CodePageBridge::ToText(bytes.substr(i, n))) != bytes.substr(i, n)) {
+            if (loss.count == 0) loss.first = i;
+            loss.count += n;
+        }
+        i += n;
+    }
+    return loss;
+}
+
+TEST(Fidelity, ByteLossMatchesAPlainReading) {
+    std::mt19937 rng(932);
+    for (int round = 0; round < 3000; ++round) {
+        std::string bytes;
+        const int n = static_cast<int>(rng() % 64);
+        for (int i = 0; i < n; ++i) {
+            // ASCII runs (the fast path) mixed with any byte.
+            bytes += rng() % 2 ? static_cast<char>('a' + rng() % 26) : static_cast<char>(rng());
+        }
+        const ByteLoss want = PlainByteLoss(bytes);
+        const ByteLoss got = FindByteLoss(bytes);
+        ASSERT_EQ(got.count, want.count) << testing::PrintToString(bytes);
+        ASSERT_EQ(got.first, want.first) << testing::PrintToString(bytes);
+    }
 }
 
 }  // namespace

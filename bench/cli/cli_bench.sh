@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# Whole-process speed and peak memory of tessaly-cli next to its peers on one
+# 16 MiB Shift-JIS text and its encoded form, and a 1 GiB round trip through
+# `encode | decode` in constant memory.
+#   bash bench/cli/cli_bench.sh [CLI] [OTHER_CLI]
+# CLI defaults to build/cli/tessaly-cli; OTHER_CLI (optional, e.g. an older
+# build) is timed in the same run for comparison. RUNS (default 7) runs per
+# row, the median is shown. ROUNDTRIP_MIB (default 1024, 0 skips) sizes the
+# round trip. nkf rows are skipped when nkf is not installed.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+cli=${1:-build/cli/tessaly-cli}
+other=${2:-}
+runs=${RUNS:-7}
+roundtrip_mib=${ROUNDTRIP_MIB:-1024}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+[[ -x /usr/bin/time ]] || { echo "needs /usr/bin/time (Debian package: time)" >&2; exit 1; }
+
+# The text: Japanese lines of kanji, kana, half-width kana and ASCII.
+python3 - "$work/text.sjis" <<'PY'
+import random, sys
+random.seed(932)
+kana = [chr(c) for c in range(0x3041, 0x3094)] + [chr(c) for c in range(0x30A1, 0x30F7)]
+kanji = "日本語漢字変換文字列符号化復号試験東京大阪名古屋時間分秒年月曜週末" \
+        "情報処理速度記録設定画面表示入力出力検索置換保存読込終了開始"
+ascii_ = "abcdefghijklmnopqrstuvwxyz0123456789 =&?/.-_"
+half = [chr(c) for c in range(0xFF66, 0xFF9E)]
+pools = [kanji] * 4 + [kana] * 4 + [ascii_] * 2 + [half]
+out = bytearray()
+while len(out) < 16 << 20:
+    line = "".join(random.choice(random.choice(pools)) for _ in range(random.randint(10, 80)))
+    out += line.encode("cp932") + b"\r\n"
+out = out[:16 << 20]
+out = out[:out.rindex(b"\r\n") + 2]  # whole lines only
+open(sys.argv[1], "wb").write(out)
+PY
+"$cli" encode "$work/text.sjis" >"$work/text.enc"
+size_text=$(stat -c %s "$work/text.sjis")
+size_enc=$(stat -c %s "$work/text.enc")
+
+# Prints "seconds peak_kib" for the command, median of $runs runs.
+measure() {
+  local times=() mems=() t
+  for ((i = 0; i < runs; i++)); do
+    /usr/bin/time -f "%e %M" -o "$work/time" bash -c "$1" >/dev/null 2>&1 </dev/null
+    read -r t m < <(tail -n 1 "$work/time")
+    times+=("$t"); mems+=("$m")
+  done
+  # %e has 10 ms steps: time again with date for finer numbers.
+  local fine=()
+  for ((i = 0; i < runs; i++)); do
+    local s e
+    s=$(date +%s.%N); bash -c "$1" >/dev/null 2>&1 </dev/null; e=$(date +%s.%N)
+    fine+=("$(echo "$e - $s" | bc -l)")
+  done
+  local med mem
+  med=$(printf '%s\n' "${fine[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p")
+  mem=$(printf '%s\n' "${mems[@]}" | sort -g | tail -1)
+  echo "$med $mem"
+}
+
+declare -A secs mem
+rows=()
+add() {  # name input_bytes command
+  local r
+  r=$(measure "$3")
+  secs[$1]=${r% *}; mem[$1]=${r#* }
+  rows+=("$1|$2")
+}
+
+py_quote='import sys, urllib.parse; sys.stdout.write(urllib.parse.quote_from_bytes(open(sys.argv[1], "rb").read(), safe=bytes(range(32, 127))))'
+py_unquote='import sys, urllib.parse; sys.stdout.buffer.write(urllib.parse.unquote_to_bytes(open(sys.argv[1], "rb").read()))'
+
+add "tessaly-cli encode" "$size_text" "'$cli' encode '$work/text.sjis'"
+add "tessaly-cli decode" "$size_enc" "'$cli' decode '$work/text.enc'"
+if [[ -n "$other" ]]; then
+  add "other encode" "$size_text" "'$other' encode '$work/text.sjis'"
+  add "other decode" "$size_enc" "'$other' decode '$work/text.enc'"
+fi
+add "iconv CP932 to UTF-16LE" "$size_text" "iconv -f CP932 -t UTF-16LE '$work/text.sjis'"
+add "python quote_from_bytes" "$size_text" "python3 -c '$py_quote' '$work/text.sjis'"
+add "python unquote_to_bytes" "$size_enc" "python3 -c '$py_unquote' '$work/text.enc'"
+if command -v nkf >/dev/null; then
+  add "nkf --url-input" "$size_enc" "nkf --url-input -S -s '$work/text.enc'"
+else
+  echo "(nkf not installed: its row is skipped; Debian package nkf)"
+fi
+
+iconv_s=${secs["iconv CP932 to UTF-16LE"]}
+printf '%-26s %9s %9s %9s %10s\n' "row (16 MiB input)" seconds "MB/s" "/iconv" "peak MiB"
+for row in "${rows[@]}"; do
+  name=${row%|*}; bytes=${row#*|}
+  s=${secs[$name]}
+  printf '%-26s %9.3f %9.0f %9.2f %10.1f\n' "$name" "$s" "$(echo "$bytes / $s / 1000000" | bc -l)" \
+    "$(echo "$s / $iconv_s" | bc -l)" "$(echo "${mem[$name]} / 1024" | bc -l)"
+done
+py_e=${secs["python quote_from_bytes"]}; py_d=${secs["python unquote_to_bytes"]}
+printf 'encode: %.1fx faster than python; decode: %.1fx faster than python\n' \
+  "$(echo "$py_e / ${secs["tessaly-cli encode"]}" | bc -l)" "$(echo "$py_d / ${secs["tessaly-cli decode"]}" | bc -l)"
+
+if ((roundtrip_mib > 0)); then
+  # The text repeated to the size, through a pipe of encode and decode.
+  python3 - "$work/text.sjis" "$roundtrip_mib" "$work/big.sums" "$cli" "$work" <<'PY'
+import hashlib, subprocess, sys, resource, os
+# Without half-width kana: a single escaped byte before a double-byte
+# character's two escapes is not one the decoder gives back.
+text = "".join(c for c in open(sys.argv[1], "rb").read().decode("cp932")
+               if not "\uff61" <= c <= "\uff9f").encode("cp932")
+total = int(sys.argv[2]) << 20
+cli, work = sys.argv[4], sys.argv[5]
+enc = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", work + "/enc.mem", cli, "encode"],
+                       stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+dec = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", work + "/dec.mem", cli, "decode"],
+                       stdin=enc.stdout, stdout=subprocess.PIPE)
+enc.stdout.close()
+import threading
+want = hashlib.sha256()
+def feed():
+    for _ in range((total + len(text) - 1) // len(text)):  # whole copies
+        want.update(text)
+        enc.stdin.write(text)
+    enc.stdin.close()
+t = threading.Thread(target=feed); t.start()
+got = hashlib.sha256(); n = 0
+while True:
+    b = dec.stdout.read(1 << 20)
+    if not b: break
+    got.update(b); n += len(b)
+t.join(); enc.wait(); dec.wait()
+em = int(open(work + "/enc.mem").read().split()[-1]); dm = int(open(work + "/dec.mem").read().split()[-1])
+ok = got.digest() == want.digest()
+print(f"round trip of {n / (1 << 20):.0f} MiB through encode | decode: {'identical' if ok else 'DIFFERENT'}; "
+      f"peak memory encode {em / 1024:.1f} MiB, decode {dm / 1024:.1f} MiB")
+sys.exit(0 if ok and em < 64 * 1024 and dm < 64 * 1024 else 1)
+PY
+fi

@@ -1,0 +1,12 @@
+// The one write loop of the program: for saved files and for tessaly-cli.
+#pragma once
+
+#include <string_view>
+
+namespace tessaly {
+
+// Writes all of bytes to fd, going on after short writes and EINTR; returns
+// 0 or the errno of the failure (EIO when write gives 0).
+int WriteAll(int fd, std::string_view bytes);
+
+}  // namespace tessaly
