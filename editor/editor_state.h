@@ -3,6 +3,7 @@
 // pixels) from it and is told of each change.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -12,19 +13,7 @@
 
 namespace tessaly {
 
-// One change of the text, as the view needs it to update what it derived:
-// [pos, pos + removed) became [pos, pos + inserted). Lines firstLine to
-// firstLine + linesRemoved (inclusive) of the old text became lines firstLine
-// to firstLine + linesInserted of the new one.
-struct TextChange {
-    Pos pos = 0;
-    Pos removed = 0;
-    Pos inserted = 0;
-    Pos firstLine = 0;
-    Pos linesRemoved = 0;
-    Pos linesInserted = 0;
-    bool wholeText = false;  // SetText: everything changed
-};
+// TextChange is declared with the buffer (editor/text_buffer.h).
 
 class EditorState {
 public:
@@ -58,12 +47,21 @@ public:
     bool Redo();
     UndoHistory& History() { return history_; }
 
+    // Bytes the undo history may hold before the next step is recorded; the
+    // oldest steps are dropped to fit (the newest step is always kept). Unset:
+    // no limit. The view sets it from the memory available.
+    std::function<std::uint64_t()> historyBudget;
+
     // Called after every change of the text, before the selection changes.
     std::function<void(const TextChange&)> onTextChanged;
     // Called after the selection (or the text under it) changed.
     std::function<void()> onSelectionChanged;
 
 private:
+    Pos Snap(Pos pos) const;
+    void MakeRoom(std::uint64_t stepBytes);
+    bool Replay(bool undo);
+
     TextBuffer buffer_;
     UndoHistory history_;
     Pos anchor_ = 0;

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <vector>
 
 #include "editor/text_buffer.h"
@@ -38,8 +40,10 @@ public:
     bool CanRedo() const;
     // Undo/redo the newest step on the buffer; the selection to show after it
     // is returned in anchor, caret. False when there is nothing to do.
-    bool Undo(TextBuffer& buffer, Pos& anchor, Pos& caret);
-    bool Redo(TextBuffer& buffer, Pos& anchor, Pos& caret);
+    // afterEach, when given, runs after each edit of the step is applied
+    // (buffer.LastChange() tells what it changed).
+    bool Undo(TextBuffer& buffer, Pos& anchor, Pos& caret, const std::function<void()>& afterEach = {});
+    bool Redo(TextBuffer& buffer, Pos& anchor, Pos& caret, const std::function<void()>& afterEach = {});
 
     void Clear();
     // Bytes the history holds; DropOldest frees the oldest steps until it holds
@@ -50,8 +54,12 @@ public:
     std::size_t RedoCount() const;
 
 private:
-    std::vector<Step> undo_;
-    std::vector<Step> redo_;
+    bool Joins(const TextEdit& inverse, EditKind kind) const;
+    bool Replay(std::deque<Step>& from, std::deque<Step>& to, TextBuffer& buffer, bool before,
+                Pos& anchor, Pos& caret, const std::function<void()>& afterEach);
+
+    std::deque<Step> undo_;
+    std::deque<Step> redo_;
     std::uint64_t bytes_ = 0;
     bool sealed_ = true;
 };

@@ -16,5 +16,8 @@ std::uint64_t EditorMemoryFor(std::uint64_t units, std::uint64_t lines);
 // undo step that keeps the old text.
 std::uint64_t EncodeMemoryFor(std::uint64_t units);
 std::uint64_t DecodeMemoryFor(std::uint64_t units);
+// The same when the result's line count is known to be at most resultLines
+// (the one-argument form assumes every unit could end a line).
+std::uint64_t DecodeMemoryFor(std::uint64_t units, std::uint64_t resultLines);
 
 }  // namespace tessaly

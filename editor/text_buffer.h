@@ -17,10 +17,33 @@ struct TextEdit {
     Pos pos = 0;
     std::u16string removed;
     std::u16string inserted;
+    // The edit removes the whole text, whatever its length (what SetText and
+    // its undo record: the text being replaced is not copied into the edit).
+    bool wholeText = false;
 
-    TextEdit Inverse() && { return {pos, std::move(inserted), std::move(removed)}; }
+    TextEdit Inverse() && { return {pos, std::move(inserted), std::move(removed), false}; }
     // Memory the edit holds, in bytes (for the undo history's budget).
     std::uint64_t Bytes() const { return (removed.capacity() + inserted.capacity()) * sizeof(char16_t); }
+};
+
+// One change of the text, as the view needs it to update what it derived:
+// [pos, pos + removed) became [pos, pos + inserted). Lines firstLine to
+// firstLine + linesRemoved (inclusive) of the old text became lines firstLine
+// to firstLine + linesInserted of the new one.
+struct TextChange {
+    Pos pos = 0;
+    Pos removed = 0;
+    Pos inserted = 0;
+    Pos firstLine = 0;
+    Pos linesRemoved = 0;
+    Pos linesInserted = 0;
+    bool wholeText = false;  // SetText: everything changed
+};
+
+// Up to two contiguous pieces of the text around the gap: first, then second.
+struct TextSegments {
+    std::u16string_view first;
+    std::u16string_view second;
 };
 
 class TextBuffer {
@@ -58,6 +81,14 @@ public:
     Pos LineStart(Pos line) const;
     Pos LineEnd(Pos line) const;
     Pos LineOf(Pos pos) const;  // the line that holds pos (0 <= pos <= Length())
+
+    // [from, to) (clamped) as at most two views of the storage, without moving
+    // the gap. Valid until the next change.
+    TextSegments Segments(Pos from, Pos to) const;
+    // What the last Replace, Apply or SetText changed, lines included.
+    const TextChange& LastChange() const;
+    // Bytes the buffer holds (storage with its gap, and the line index).
+    std::uint64_t Bytes() const;
 
 private:
     struct Impl;

@@ -1,0 +1,301 @@
+// The gap buffer and its line index.
+//
+// The line index holds the start of every line but the first, in order. Like
+// a partitioning with a pending step, the starts after stepLine_ still lack
+// stepDelta_: an edit shifts the starts after it by moving that step, not by
+// touching each start, and the step is applied only when a start on its far
+// side is looked at or changed.
+#include "editor/text_buffer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace tessaly {
+
+namespace {
+
+constexpr char16_t kCr = u'\r';
+constexpr char16_t kLf = u'\n';
+
+// Appends base + i + 1 for every LF at p[i] whose unit before (p[i - 1], or
+// prev for i == 0) is CR: the starts of the lines those CR LFs begin.
+void ScanBreaks(const char16_t* p, std::size_t n, char16_t prev, Pos base, std::vector<Pos>& out) {
+    std::size_t i = 0;
+    auto check = [&](std::size_t k) {
+        if (p[k] == kLf && (k == 0 ? prev : p[k - 1]) == kCr) out.push_back(base + static_cast<Pos>(k) + 1);
+    };
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi16(kLf);
+    for (; i + 32 <= n; i += 32) {
+        const __m128i* q = reinterpret_cast<const __m128i*>(p + i);
+        __m128i a = _mm_cmpeq_epi16(_mm_loadu_si128(q), lf);
+        __m128i b = _mm_cmpeq_epi16(_mm_loadu_si128(q + 1), lf);
+        __m128i c = _mm_cmpeq_epi16(_mm_loadu_si128(q + 2), lf);
+        __m128i d = _mm_cmpeq_epi16(_mm_loadu_si128(q + 3), lf);
+        if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d))) == 0) continue;
+        for (std::size_t k = i; k < i + 32; ++k) check(k);
+    }
+#endif
+    for (; i < n; ++i) check(i);
+}
+
+}  // namespace
+
+struct TextBuffer::Impl {
+    std::u16string buf;  // content before the gap, the gap, content after it
+    Pos gapStart = 0;
+    Pos gapLength = 0;
+
+    std::vector<Pos> starts;  // starts of lines 1..n-1
+    Pos stepLine = 0;         // starts at indices >= stepLine lack stepDelta
+    Pos stepDelta = 0;
+
+    TextChange last;
+
+    Pos Length() const { return static_cast<Pos>(buf.size()) - gapLength; }
+    const char16_t* Data() const { return buf.data(); }
+    char16_t* Data() { return buf.data(); }
+    char16_t UnitAt(Pos pos) const { return Data()[pos < gapStart ? pos : pos + gapLength]; }
+
+    void MoveGap(Pos to) {
+        if (to == gapStart) return;
+        char16_t* d = Data();
+        if (to < gapStart) {
+            std::memmove(d + to + gapLength, d + to, (gapStart - to) * sizeof(char16_t));
+        } else {
+            std::memmove(d + gapStart, d + gapStart + gapLength, (to - gapStart) * sizeof(char16_t));
+        }
+        gapStart = to;
+    }
+
+    // Makes room for at least need units in the gap (which sits at gapStart).
+    void Reserve(Pos need) {
+        if (gapLength >= need) return;
+        const Pos length = Length();
+        const Pos newGap = std::max<Pos>({need, length / 8, 1024});
+        std::u16string grown;
+        grown.resize(static_cast<std::size_t>(length + newGap));
+        const char16_t* d = Data();
+        std::memcpy(grown.data(), d, gapStart * sizeof(char16_t));
+        const Pos after = length - gapStart;
+        std::memcpy(grown.data() + gapStart + newGap, d + gapStart + gapLength, after * sizeof(char16_t));
+        buf.swap(grown);
+        gapLength = newGap;
+    }
+
+    // --- line starts ---
+    Pos StartCount() const { return static_cast<Pos>(starts.size()); }
+    Pos StartAt(Pos i) const { return starts[i] + (i >= stepLine ? stepDelta : 0); }
+    void ApplyStepTo(Pos end) {  // make indices < end exact
+        if (stepDelta == 0) {
+            stepLine = std::max(stepLine, end);
+            return;
+        }
+        for (Pos i = stepLine; i < end; ++i) starts[i] += stepDelta;
+        stepLine = end;
+        if (stepLine >= StartCount()) {
+            stepLine = StartCount();
+            stepDelta = 0;
+        }
+    }
+    void BackStepTo(Pos begin) {  // indices >= begin lack the step again
+        for (Pos i = begin; i < stepLine; ++i) starts[i] -= stepDelta;
+        stepLine = begin;
+    }
+    // Shifts the starts at indices >= from by delta.
+    void Shift(Pos from, Pos delta) {
+        if (delta == 0 || from >= StartCount()) return;
+        if (stepDelta == 0) {
+            stepLine = from;
+            stepDelta = delta;
+            return;
+        }
+        if (from >= stepLine) {
+            ApplyStepTo(from);
+            if (stepDelta == 0) stepLine = from;
+            stepDelta += delta;
+        } else if (stepLine - from < StartCount() / 8 + 64) {
+            BackStepTo(from);
+            stepDelta += delta;
+        } else {
+            ApplyStepTo(StartCount());
+            stepLine = from;
+            stepDelta = delta;
+        }
+        if (stepDelta == 0) stepLine = StartCount();
+    }
+    void ResetStarts() {
+        starts.clear();
+        stepLine = 0;
+        stepDelta = 0;
+    }
+    // First index whose start is >= pos.
+    Pos LowerBound(Pos pos) const {
+        Pos lo = 0, hi = StartCount();
+        while (lo < hi) {
+            const Pos mid = lo + (hi - lo) / 2;
+            if (StartAt(mid) < pos) lo = mid + 1; else hi = mid;
+        }
+        return lo;
+    }
+
+    void ScanRange(Pos from, Pos to, std::vector<Pos>& out) const {  // LFs at [from, to)
+        if (from >= to) return;
+        char16_t prev = from > 0 ? UnitAt(from - 1) : 0;
+        const Pos a = std::min(to, std::max(from, gapStart));
+        if (from < a) {
+            ScanBreaks(Data() + from, a - from, prev, from, out);
+            prev = Data()[a - 1];
+        }
+        if (a < to) ScanBreaks(Data() + a + gapLength, to - a, prev, a, out);
+    }
+
+    void Rebuild() {
+        ResetStarts();
+        ScanRange(0, Length(), starts);
+        stepLine = StartCount();
+    }
+
+    // Replaces [pos, pos + length) by text, keeping the line index.
+    void Edit(Pos pos, Pos length, std::u16string_view text) {
+        const Pos inserted = static_cast<Pos>(text.size());
+        // Starts in [pos + 1, pos + length + 1] come from CR LFs that the edit
+        // touches (the LF at pos, ... , the CR at pos + length - 1 and the LF
+        // after it when a CR is removed at the end).
+        const Pos first = LowerBound(pos + 1);
+        const Pos lastIdx = LowerBound(pos + length + 2);
+        if (lastIdx > first) {
+            ApplyStepTo(lastIdx);
+            starts.erase(starts.begin() + first, starts.begin() + lastIdx);
+            stepLine = std::max<Pos>(first, std::min(stepLine - (lastIdx - first), StartCount()));
+            if (stepLine >= StartCount()) { stepLine = StartCount(); stepDelta = 0; }
+        }
+        // The units themselves.
+        if (length > 0) {
+            MoveGap(pos);
+            gapLength += length;
+        }
+        if (inserted > 0) {
+            MoveGap(pos);
+            Reserve(inserted);
+            std::memcpy(Data() + gapStart, text.data(), inserted * sizeof(char16_t));
+            gapStart += inserted;
+            gapLength -= inserted;
+        }
+        Shift(first, inserted - length);
+        // CR LFs now in the edited range or across its ends.
+        std::vector<Pos> made;
+        ScanRange(std::max<Pos>(pos, 1), std::min(pos + inserted + 1, Length()), made);
+        if (!made.empty()) {
+            if (first > stepLine) ApplyStepTo(first);
+            starts.insert(starts.begin() + first, made.begin(), made.end());
+            if (stepLine >= first) stepLine += static_cast<Pos>(made.size());
+            if (stepLine >= StartCount()) { stepLine = StartCount(); stepDelta = 0; }
+        }
+        last = TextChange{pos, length, inserted, first, lastIdx - first, static_cast<Pos>(made.size()), false};
+    }
+};
+
+TextBuffer::TextBuffer() : impl_(new Impl) {}
+TextBuffer::~TextBuffer() { delete impl_; }
+
+Pos TextBuffer::Length() const { return impl_->Length(); }
+char16_t TextBuffer::At(Pos pos) const { return impl_->UnitAt(pos); }
+
+std::u16string TextBuffer::Text(Pos from, Pos to) const {
+    from = std::clamp<Pos>(from, 0, Length());
+    to = std::clamp<Pos>(to, from, Length());
+    std::u16string out(static_cast<std::size_t>(to - from), u'\0');
+    CopyTo(from, to, out.data());
+    return out;
+}
+
+std::u16string_view TextBuffer::View() const {
+    impl_->MoveGap(impl_->Length());
+    return {impl_->Data(), static_cast<std::size_t>(impl_->Length())};
+}
+
+TextSegments TextBuffer::Segments(Pos from, Pos to) const {
+    const Impl& m = *impl_;
+    from = std::clamp<Pos>(from, 0, m.Length());
+    to = std::clamp<Pos>(to, from, m.Length());
+    TextSegments s;
+    const Pos a = std::min(to, std::max(from, m.gapStart));
+    if (from < a) s.first = {m.Data() + from, static_cast<std::size_t>(a - from)};
+    if (a < to) {
+        std::u16string_view tail{m.Data() + a + m.gapLength, static_cast<std::size_t>(to - a)};
+        if (s.first.empty()) s.first = tail; else s.second = tail;
+    }
+    return s;
+}
+
+void TextBuffer::CopyTo(Pos from, Pos to, char16_t* out) const {
+    const TextSegments s = Segments(from, to);
+    std::memcpy(out, s.first.data(), s.first.size() * sizeof(char16_t));
+    std::memcpy(out + s.first.size(), s.second.data(), s.second.size() * sizeof(char16_t));
+}
+
+TextEdit TextBuffer::Replace(Pos pos, Pos length, std::u16string_view text) {
+    pos = std::clamp<Pos>(pos, 0, Length());
+    length = std::clamp<Pos>(length, 0, Length() - pos);
+    TextEdit inverse{pos, std::u16string(text), Text(pos, pos + length), false};
+    impl_->Edit(pos, length, text);
+    return inverse;
+}
+
+TextEdit TextBuffer::Apply(TextEdit&& edit) {
+    if (edit.wholeText) return SetText(std::move(edit.inserted));
+    const Pos pos = std::clamp<Pos>(edit.pos, 0, Length());
+    const Pos length = std::clamp<Pos>(static_cast<Pos>(edit.removed.size()), 0, Length() - pos);
+    if (length != static_cast<Pos>(edit.removed.size())) edit.removed = Text(pos, pos + length);
+    impl_->Edit(pos, length, edit.inserted);
+    return TextEdit{pos, std::move(edit.inserted), std::move(edit.removed), false};
+}
+
+TextEdit TextBuffer::SetText(std::u16string&& text) {
+    Impl& m = *impl_;
+    const Pos oldLength = m.Length();
+    const Pos oldLines = LineCount();
+    m.MoveGap(oldLength);
+    m.buf.resize(static_cast<std::size_t>(oldLength));
+    m.gapLength = 0;
+    TextEdit inverse{0, {}, std::move(m.buf), true};
+    m.buf = std::move(text);
+    m.gapStart = m.Length();
+    m.gapLength = 0;
+    m.Rebuild();
+    m.last = TextChange{0, oldLength, m.Length(), 0, oldLines - 1, LineCount() - 1, true};
+    return inverse;
+}
+
+Pos TextBuffer::LineCount() const { return impl_->StartCount() + 1; }
+
+Pos TextBuffer::LineStart(Pos line) const {
+    if (line <= 0) return 0;
+    if (line >= LineCount()) return Length();
+    return impl_->StartAt(line - 1);
+}
+
+Pos TextBuffer::LineEnd(Pos line) const {
+    if (line + 1 >= LineCount()) return Length();
+    if (line < 0) line = 0;
+    return impl_->StartAt(line) - 2;
+}
+
+Pos TextBuffer::LineOf(Pos pos) const {
+    // The number of starts <= pos.
+    return impl_->LowerBound(pos + 1);
+}
+
+const TextChange& TextBuffer::LastChange() const { return impl_->last; }
+
+std::uint64_t TextBuffer::Bytes() const {
+    return impl_->buf.capacity() * sizeof(char16_t) + impl_->starts.capacity() * sizeof(Pos);
+}
+
+}  // namespace tessaly
