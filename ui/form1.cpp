@@ -8,6 +8,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QFile>
 #include <QMenu>
 #include <QMenuBar>
@@ -18,6 +22,7 @@
 #include "documents/history_file.h"
 #include "documents/memory_budget.h"
 #include "documents/text_document.h"
+#include "editor/memory_cost.h"
 #include "ui/edit_box.h"
 #include "ui/message_box.h"
 #include "ui/twips.h"
@@ -46,6 +51,15 @@ std::u16string_view View(const QString& s) {
 
 QString ToQString(const std::u16string& s) {
     return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// Lines of an editor text: only CR LF ends one.
+std::uint64_t LinesOf(std::u16string_view text) {
+    std::uint64_t lines = 1;
+    for (std::size_t at = text.find(u"\r\n"); at != std::u16string_view::npos; at = text.find(u"\r\n", at + 2)) {
+        ++lines;
+    }
+    return lines;
 }
 
 std::string NativePath(const QString& name) { return QFile::encodeName(name).toStdString(); }
@@ -85,6 +99,8 @@ Form1::Form1(const QString& historyPath, QWidget* parent)
     setCentralWidget(client);
     Text1 = new EditBox(client);
     Text1->setObjectName(QStringLiteral("Text1"));
+    connect(Text1, &EditBox::FileDropped, this, &Form1::OpenDocument);
+    setAcceptDrops(true);
     CreateMenus();
 
     const Twips twips(this);
@@ -224,32 +240,36 @@ void Form1::mnuTranCheck_Click() {
     mnuTranCheck->setChecked(!mnuTranCheck->isChecked());
 }
 
-void Form1::EncodeText() {
-    // Every unit gives at most "%XX%XX": six units, two bytes each.
-    ConvertText(12 * static_cast<std::uint64_t>(Text1->Text().size()), Encode);
+void Form1::EncodeText() { ConvertText(EncodeMemoryFor(Text1->TextView().size()), Encode); }
+
+void Form1::DecodeText() { ConvertText(DecodeMemoryFor(Text1->TextView().size()), Decode); }
+
+bool Form1::MakeRoomFor(std::uint64_t bytes) {
+    if (MemoryAvailableFor(bytes)) {
+        return true;
+    }
+    // The undo history gives up its oldest steps first; the text stays.
+    const std::optional<std::uint64_t> available = AvailableMemory();
+    UndoHistory& history = Text1->MutableState().History();
+    const std::uint64_t short_ = bytes - available.value_or(0);
+    const std::uint64_t held = history.Bytes();
+    if (held > 0) {
+        history.DropOldest(held > short_ ? held - short_ : 0);
+    }
+    return MemoryAvailableFor(bytes);
 }
 
-void Form1::DecodeText() {
-    // Only "&" grows, to CR LF.
-    ConvertText(4 * static_cast<std::uint64_t>(Text1->Text().size()), Decode);
-}
-
-void Form1::ConvertText(std::uint64_t resultBytes, std::u16string (*convert)(std::u16string_view, bool)) {
+void Form1::ConvertText(std::uint64_t bytes, std::u16string (*convert)(std::u16string_view, bool)) {
     // A result the window cannot hold leaves the text as it was and says so,
     // rather than letting the system end the program.
-    bool fits = MemoryAvailableFor(resultBytes + (64ull << 20));
+    bool fits = MakeRoomFor(bytes);
     if (fits) {
         WaitCursor wait;
         try {
-            // The codec's result is freed once copied, before the box builds
-            // its document.
-            QString result;
-            {
-                const std::u16string converted = convert(View(Text1->Text()), mnuTranCheck->isChecked());
-                fits = EditorCanHold(converted);
-                if (fits) result = ToQString(converted);
-            }
-            if (fits) Text1->SetText(result);
+            // The result goes into the box as it is; the old text becomes the
+            // undo step that brings it back.
+            std::u16string converted = convert(Text1->TextView(), mnuTranCheck->isChecked());
+            Text1->SetText(std::move(converted));
         } catch (const std::bad_alloc&) {
             fits = false;
         }
@@ -302,16 +322,13 @@ void Form1::OpenDocument(const QString& name) {
     {
         WaitCursor wait;
         loaded = ReadTextDocument(NativePath(name));
-        if (loaded.error == 0 && !EditorCanHold(loaded.text)) {
+        if (loaded.error == 0 &&
+            !MakeRoomFor(EditorMemoryFor(loaded.text.size(), LinesOf(loaded.text)))) {
             loaded.error = ENOMEM;
         }
         if (loaded.error == 0) {
             try {
-                // The loaded form is freed once copied, before the box
-                // builds its document.
-                const QString text = ToQString(loaded.text);
-                std::u16string().swap(loaded.text);
-                Text1->SetText(text);
+                Text1->SetText(std::move(loaded.text));
             } catch (const std::bad_alloc&) {
                 loaded.error = ENOMEM;
             }
@@ -328,7 +345,7 @@ void Form1::SaveDocument(const QString& name) {
     int error = 0;
     {
         WaitCursor wait;
-        error = WriteTextDocument(NativePath(name), View(Text1->Text()));
+        error = WriteTextDocument(NativePath(name), Text1->TextView());
     }
     if (error != 0) {
         ShowFileError(error, name);
@@ -339,6 +356,36 @@ void Form1::SaveDocument(const QString& name) {
 
 void Form1::ShowFileError(int error, const QString& name) {
     MsgBox(this, ToQString(DescribeFileError(error)) + QStringLiteral(" File Name = ") + name, vbOKOnly, kAppTitle);
+}
+
+// --- Dropped files -------------------------------------------------------------
+
+namespace {
+
+QString FirstLocalFile(const QMimeData* data) {
+    if (data && data->hasUrls()) {
+        for (const QUrl& url : data->urls()) {
+            if (url.isLocalFile()) return url.toLocalFile();
+        }
+    }
+    return QString();
+}
+
+}  // namespace
+
+void Form1::dragEnterEvent(QDragEnterEvent* event) {
+    if (!FirstLocalFile(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void Form1::dropEvent(QDropEvent* event) {
+    const QString name = FirstLocalFile(event->mimeData());
+    if (name.isEmpty()) {
+        return;
+    }
+    event->acceptProposedAction();
+    OpenDocument(name);
 }
 
 // --- Recent-file slots ----------------------------------------------------------
