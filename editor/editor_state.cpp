@@ -74,8 +74,8 @@ bool EditorState::Replay(bool undo) {
     };
     const bool done = undo ? history_.Undo(buffer_, anchor, caret, changed) : history_.Redo(buffer_, anchor, caret, changed);
     if (!done) return false;
-    anchor_ = Snap(anchor);
-    caret_ = Snap(caret);
+    anchor_ = std::clamp<Pos>(anchor, 0, buffer_.Length());
+    caret_ = std::clamp<Pos>(caret, 0, buffer_.Length());
     if (onSelectionChanged) onSelectionChanged();
     return true;
 }

@@ -17,8 +17,16 @@ namespace tessaly {
 
 namespace {
 
-constexpr float kUnknown = std::numeric_limits<float>::quiet_NaN();
-constexpr float kSpecial = -1.0f;  // TAB, surrogates, joining characters
+// Advances are kept in 1/64ths (what font metrics are made of), so that a
+// row sums integers.
+using Fixed = std::int64_t;
+constexpr std::int32_t kUnknown = -1;
+constexpr std::int32_t kSpecial = -2;  // TAB, surrogates, joining characters
+constexpr double kFixedUnit = 64;
+
+std::int32_t ToFixed(double advance) {
+    return static_cast<std::int32_t>(std::llround(std::clamp(advance, 0.0, 1e7) * kFixedUnit));
+}
 
 bool IsHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
@@ -81,10 +89,10 @@ struct RowIndex::Impl {
     CharMetrics metrics;
     double average = 1;  // estimated advance of a unit
 
-    std::vector<float> advance = std::vector<float>(65536, kUnknown);
-    std::vector<float> specialAdvance = std::vector<float>(65536, 0.0f);
+    std::vector<std::int32_t> advance = std::vector<std::int32_t>(65536, kUnknown);
+    std::vector<std::int32_t> specialAdvance = std::vector<std::int32_t>(65536, 0);
     std::vector<bool> joins = std::vector<bool>(65536, false);
-    std::unordered_map<char32_t, std::pair<float, bool>> astral;
+    std::unordered_map<char32_t, std::pair<std::int32_t, bool>> astral;
 
     std::vector<Pos> counts;                        // rows of each line
     std::vector<std::unique_ptr<LineRows>> layouts;  // null: not laid out past row 0
@@ -97,20 +105,19 @@ struct RowIndex::Impl {
     bool Joins(char32_t c) const { return metrics.joinsPrevious ? metrics.joinsPrevious(c) : false; }
 
     void Learn(char16_t c) {
-        const double a = std::max(0.0, Measure(c));
+        const std::int32_t a = ToFixed(Measure(c));
         const bool j = Joins(c);
         if (c == u'\t' || IsHigh(c) || IsLow(c) || j) {
             advance[c] = kSpecial;
-            specialAdvance[c] = static_cast<float>(a);
+            specialAdvance[c] = a;
             joins[c] = j;
         } else {
-            advance[c] = static_cast<float>(a);
+            advance[c] = a;
         }
     }
-    std::pair<float, bool> Astral(char32_t cp) {
+    std::pair<std::int32_t, bool> Astral(char32_t cp) {
         auto it = astral.find(cp);
-        if (it == astral.end())
-            it = astral.emplace(cp, std::make_pair(static_cast<float>(std::max(0.0, Measure(cp))), Joins(cp))).first;
+        if (it == astral.end()) it = astral.emplace(cp, std::make_pair(ToFixed(Measure(cp)), Joins(cp))).first;
         return it->second;
     }
 
@@ -152,7 +159,12 @@ struct RowIndex::Impl {
         layouts.clear();
         layouts.resize(static_cast<std::size_t>(lines));
         single.assign(static_cast<std::size_t>(lines), false);
-        for (Pos i = 0; i < lines; ++i) counts[i] = CountOf(i);
+        Pos start = 0;
+        for (Pos i = 0; i < lines; ++i) {
+            const Pos next = i + 1 < lines ? buffer.LineStart(i + 1) : buffer.Length() + 2;
+            counts[i] = std::max<Pos>(1, Estimate(next - 2 - start));
+            start = next;
+        }
         tree.Build(counts);
     }
 
@@ -180,10 +192,11 @@ struct RowIndex::Impl {
             rows.complete = true;
             return rows;
         }
-        const double w = width;
-        const double tab = metrics.tabStop;
+        const Fixed w = width < 1e12 ? static_cast<Fixed>(std::floor(std::max(width, 0.0) * kFixedUnit))
+                                     : std::numeric_limits<Fixed>::max() / 2;
+        const Fixed tab = metrics.tabStop > 0 ? std::max<Fixed>(1, ToFixed(metrics.tabStop)) : 0;
         Pos rowStart = rows.next;  // offset of the row being built
-        double acc = 0;
+        Fixed acc = 0;
         bool done = false;
         // Ends the row being built at offset end; true when enough is found.
         auto endRow = [&](Pos end) {
@@ -202,27 +215,40 @@ struct RowIndex::Impl {
             const Pos n = static_cast<Pos>(parts[k].size());
             Pos i = std::min(skip, n);
             skip -= i;
-            const float* table = advance.data();
+            const std::int32_t* table = advance.data();
             while (i < n) {
+                {  // the run of plain characters that fit: the hot loop
+                    Fixed x = acc;
+                    Pos j = i;
+                    for (; j < n; ++j) {
+                        const std::int32_t a = table[p[j]];
+                        if (a < 0 || x + a > w) break;
+                        x += a;
+                    }
+                    acc = x;
+                    i = j;
+                    if (i >= n) break;
+                }
                 const char16_t c = p[i];
-                const float a = table[c];
-                if (a >= 0) {
-                    if (acc + a > w && off + i > rowStart) {
-                        if (endRow(off + i)) { done = true; break; }
+                const std::int32_t a = table[c];
+                if (a >= 0) {  // a plain character that does not fit
+                    if (off + i > rowStart && endRow(off + i)) {
+                        done = true;
+                        break;
                     }
                     acc += a;
                     ++i;
                     continue;
                 }
-                if (a != a) {  // first sight
+                if (a == kUnknown) {  // first sight
                     Learn(c);
                     continue;
                 }
-                double adv;
+                Fixed adv;
                 bool joining = false;
                 Pos units = 1;
                 if (c == u'\t') {
-                    adv = tab > 0 ? (std::floor(acc / tab) + 1) * tab - acc : 0;
+                    adv = tab > 0 ? (acc / tab + 1) * tab - acc : 0;
                 } else if (IsHigh(c) && off + i + 1 < length) {
                     const char16_t low = i + 1 < n ? p[i + 1] : buffer.At(lineStart + off + i + 1);
                     if (IsLow(low)) {

@@ -33,12 +33,17 @@ void ScanBreaks(const char16_t* p, std::size_t n, char16_t prev, Pos base, std::
     const __m128i lf = _mm_set1_epi16(kLf);
     for (; i + 32 <= n; i += 32) {
         const __m128i* q = reinterpret_cast<const __m128i*>(p + i);
-        __m128i a = _mm_cmpeq_epi16(_mm_loadu_si128(q), lf);
-        __m128i b = _mm_cmpeq_epi16(_mm_loadu_si128(q + 1), lf);
-        __m128i c = _mm_cmpeq_epi16(_mm_loadu_si128(q + 2), lf);
-        __m128i d = _mm_cmpeq_epi16(_mm_loadu_si128(q + 3), lf);
-        if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d))) == 0) continue;
-        for (std::size_t k = i; k < i + 32; ++k) check(k);
+        const __m128i a = _mm_packs_epi16(_mm_cmpeq_epi16(_mm_loadu_si128(q), lf),
+                                          _mm_cmpeq_epi16(_mm_loadu_si128(q + 1), lf));
+        const __m128i b = _mm_packs_epi16(_mm_cmpeq_epi16(_mm_loadu_si128(q + 2), lf),
+                                          _mm_cmpeq_epi16(_mm_loadu_si128(q + 3), lf));
+        // One bit a unit: the LFs among these 32.
+        std::uint32_t mask = static_cast<std::uint32_t>(_mm_movemask_epi8(a)) |
+                             static_cast<std::uint32_t>(_mm_movemask_epi8(b)) << 16;
+        while (mask != 0) {
+            check(i + static_cast<std::size_t>(__builtin_ctz(mask)));
+            mask &= mask - 1;
+        }
     }
 #endif
     for (; i < n; ++i) check(i);
@@ -78,12 +83,13 @@ struct TextBuffer::Impl {
         if (gapLength >= need) return;
         const Pos length = Length();
         const Pos newGap = std::max<Pos>({need, length / 8, 1024});
+        // Built by appending, so that only the gap is filled twice.
         std::u16string grown;
-        grown.resize(static_cast<std::size_t>(length + newGap));
+        grown.reserve(static_cast<std::size_t>(length + newGap));
         const char16_t* d = Data();
-        std::memcpy(grown.data(), d, gapStart * sizeof(char16_t));
-        const Pos after = length - gapStart;
-        std::memcpy(grown.data() + gapStart + newGap, d + gapStart + gapLength, after * sizeof(char16_t));
+        grown.append(d, static_cast<std::size_t>(gapStart));
+        grown.append(static_cast<std::size_t>(newGap), u'\0');
+        grown.append(d + gapStart + gapLength, static_cast<std::size_t>(length - gapStart));
         buf.swap(grown);
         gapLength = newGap;
     }
@@ -92,6 +98,7 @@ struct TextBuffer::Impl {
     Pos StartCount() const { return static_cast<Pos>(starts.size()); }
     Pos StartAt(Pos i) const { return starts[i] + (i >= stepLine ? stepDelta : 0); }
     void ApplyStepTo(Pos end) {  // make indices < end exact
+        if (end <= stepLine) return;
         if (stepDelta == 0) {
             stepLine = std::max(stepLine, end);
             return;
@@ -183,7 +190,7 @@ struct TextBuffer::Impl {
         if (inserted > 0) {
             MoveGap(pos);
             Reserve(inserted);
-            std::memcpy(Data() + gapStart, text.data(), inserted * sizeof(char16_t));
+            std::memcpy(Data() + gapStart, text.data(), inserted * sizeof(char16_t));  // inserted > 0
             gapStart += inserted;
             gapLength -= inserted;
         }
@@ -236,8 +243,9 @@ TextSegments TextBuffer::Segments(Pos from, Pos to) const {
 
 void TextBuffer::CopyTo(Pos from, Pos to, char16_t* out) const {
     const TextSegments s = Segments(from, to);
-    std::memcpy(out, s.first.data(), s.first.size() * sizeof(char16_t));
-    std::memcpy(out + s.first.size(), s.second.data(), s.second.size() * sizeof(char16_t));
+    if (!s.first.empty()) std::memcpy(out, s.first.data(), s.first.size() * sizeof(char16_t));
+    if (!s.second.empty())
+        std::memcpy(out + s.first.size(), s.second.data(), s.second.size() * sizeof(char16_t));
 }
 
 TextEdit TextBuffer::Replace(Pos pos, Pos length, std::u16string_view text) {
@@ -266,8 +274,10 @@ TextEdit TextBuffer::SetText(std::u16string&& text) {
     m.gapLength = 0;
     TextEdit inverse{0, {}, std::move(m.buf), true};
     m.buf = std::move(text);
-    m.gapStart = m.Length();
-    m.gapLength = 0;
+    m.gapStart = static_cast<Pos>(m.buf.size());
+    // Spare capacity the string came with becomes the gap.
+    m.gapLength = static_cast<Pos>(m.buf.capacity() - m.buf.size());
+    if (m.gapLength > 0) m.buf.resize(m.buf.capacity());
     m.Rebuild();
     m.last = TextChange{0, oldLength, m.Length(), 0, oldLines - 1, LineCount() - 1, true};
     return inverse;

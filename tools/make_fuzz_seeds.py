@@ -42,6 +42,17 @@ seeds = {
         b"\x81\r\n\x82\xa0\x00\x00\xfc",
         b"",
     ],
+    # A width, then operations: 0-3 replace (at the caret, anywhere, a longer
+    # text), 4 set the text, 5 undo, 6 redo, 7 select; each followed by a byte
+    # that sometimes asks for a row. Text units: one byte from a small
+    # alphabet (CR, LF, a, a surrogate pair's halves, TAB, a combining mark,
+    # a kana), or 200-255 and two bytes of a raw unit.
+    "editor": [
+        bytes([5, 4, 12, 2, 0, 0, 1, 2, 3, 4, 5, 0, 1, 1, 0, 0, 0, 1, 1, 2, 0, 0, 5, 1, 5, 1, 6, 1, 6, 1]),
+        bytes([8, 4, 20] + [0, 1] * 10 + [1, 1, 0, 0, 3, 0, 0, 1, 0, 5, 1, 6, 1, 7, 4, 0, 2, 0, 1]),
+        bytes([3, 3, 2, 0, 2, 0, 3, 6, 3, 4, 6, 7, 0, 1, 0, 5, 1, 6, 1, 1, 3, 0, 1, 0, 1, 0, 1]),
+        bytes([1, 4, 6, 201, 0x3d, 0xd8, 2, 201, 0x00, 0xde, 0, 1, 0, 2, 0, 0, 1, 3, 0, 0, 0, 3, 0, 1, 1, 5, 0]),
+    ],
 }
 
 for target, items in seeds.items():

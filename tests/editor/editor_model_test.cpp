@@ -1,0 +1,256 @@
+// The editor model against a plain string: random edits, selections, text
+// replacements, undo and redo, checked after every step (text, lines, the
+// change reported, selection, what undo and redo give back).
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "editor/editor_state.h"
+
+namespace tessaly {
+namespace {
+
+std::vector<Pos> NaiveStarts(const std::u16string& s) {
+    std::vector<Pos> starts{0};
+    for (std::size_t i = 1; i < s.size(); ++i)
+        if (s[i - 1] == u'\r' && s[i] == u'\n') starts.push_back(static_cast<Pos>(i + 1));
+    return starts;
+}
+
+void ExpectLines(const TextBuffer& b, const std::u16string& s) {
+    const std::vector<Pos> starts = NaiveStarts(s);
+    ASSERT_EQ(b.LineCount(), static_cast<Pos>(starts.size()));
+    for (std::size_t n = 0; n < starts.size(); ++n) {
+        ASSERT_EQ(b.LineStart(n), starts[n]) << n;
+        ASSERT_EQ(b.LineEnd(n), n + 1 < starts.size() ? starts[n + 1] - 2 : static_cast<Pos>(s.size())) << n;
+    }
+    std::size_t line = 0;
+    for (Pos p = 0; p <= static_cast<Pos>(s.size()); ++p) {
+        while (line + 1 < starts.size() && starts[line + 1] <= p) ++line;
+        ASSERT_EQ(b.LineOf(p), static_cast<Pos>(line)) << p;
+    }
+}
+
+// Lines outside the change are the same before and after it.
+void ExpectChangeFits(const TextChange& c, const std::u16string& before, const std::u16string& after) {
+    const std::vector<Pos> a = NaiveStarts(before), b = NaiveStarts(after);
+    ASSERT_EQ(static_cast<Pos>(b.size()) - static_cast<Pos>(a.size()), c.linesInserted - c.linesRemoved);
+    ASSERT_EQ(c.removed - c.inserted, static_cast<Pos>(before.size()) - static_cast<Pos>(after.size()));
+    if (c.wholeText) return;
+    ASSERT_EQ(before.compare(0, c.pos, after, 0, c.pos), 0);
+    ASSERT_EQ(before.substr(c.pos + c.removed), after.substr(c.pos + c.inserted));
+    for (Pos n = 0; n <= c.firstLine; ++n) ASSERT_EQ(a[n], b[n]);
+    for (Pos n = c.firstLine + c.linesRemoved + 1; n < static_cast<Pos>(a.size()); ++n)
+        ASSERT_EQ(a[n] + c.inserted - c.removed, b[n + c.linesInserted - c.linesRemoved]);
+    ASSERT_LE(a[c.firstLine], c.pos);
+}
+
+std::u16string RandomText(std::mt19937& rng, int maxLength) {
+    static const char16_t kUnits[] = {u'\r', u'\n', u'\r', u'\n', u'a', u'b', 0xD83D, 0xDE00, u'\t', 0x3042};
+    std::u16string s(rng() % (maxLength + 1), u'a');
+    for (char16_t& c : s) c = kUnits[rng() % std::size(kUnits)];
+    return s;
+}
+
+// The reference: a string, a selection and a stack of whole states.
+struct Snapshot {
+    std::u16string text;
+    Pos anchor, caret;
+};
+struct RefStep {
+    Snapshot before, after;
+    EditKind kind;
+    Pos lastPos, lastEnd;  // the newest edit of the step: where, and the end of what it inserted
+};
+
+class Reference {
+public:
+    std::u16string text;
+    Pos anchor = 0, caret = 0;
+    std::vector<RefStep> undo, redo;
+    bool sealed = true;
+
+    Pos Snap(Pos p) const {
+        p = std::clamp<Pos>(p, 0, text.size());
+        if (p > 0 && p < static_cast<Pos>(text.size())) {
+            const char16_t a = text[p - 1], b = text[p];
+            if ((a >= 0xD800 && a < 0xDC00 && b >= 0xDC00 && b < 0xE000) || (a == u'\r' && b == u'\n')) --p;
+        }
+        return p;
+    }
+    void Replace(Pos from, Pos to, const std::u16string& s, EditKind kind) {
+        from = std::clamp<Pos>(from, 0, text.size());
+        to = std::clamp<Pos>(to, 0, text.size());
+        if (to < from) std::swap(from, to);
+        if (from == to && s.empty()) return;
+        const Snapshot before{text, anchor, caret};
+        const Pos removed = to - from, inserted = s.size();
+        text.replace(from, removed, s);
+        anchor = caret = from + inserted;
+        redo.clear();
+        bool join = false;
+        if (!sealed && !undo.empty() && undo.back().kind == kind) {
+            const RefStep& top = undo.back();
+            if (kind == EditKind::Typing) join = removed == 0 && from == top.lastEnd;
+            if (kind == EditKind::DeleteBackward) join = inserted == 0 && removed > 0 && to == top.lastPos;
+            if (kind == EditKind::DeleteForward) join = inserted == 0 && removed > 0 && from == top.lastPos;
+        }
+        if (join) {
+            undo.back().after = {text, anchor, caret};
+            undo.back().lastPos = from;
+            undo.back().lastEnd = from + inserted;
+        } else {
+            undo.push_back({before, {text, anchor, caret}, kind, from, from + inserted});
+        }
+        sealed = kind == EditKind::Other;
+    }
+    void SetText(const std::u16string& s) {
+        redo.clear();
+        undo.push_back({{text, anchor, caret}, {s, 0, 0}, EditKind::Other, 0, 0});
+        text = s;
+        anchor = caret = 0;
+        sealed = true;
+    }
+    void Move(std::vector<RefStep>& from, std::vector<RefStep>& to, bool back) {
+        if (from.empty()) return;
+        const Snapshot& s = back ? from.back().before : from.back().after;
+        text = s.text;
+        anchor = s.anchor;
+        caret = s.caret;
+        to.push_back(from.back());
+        from.pop_back();
+        sealed = true;
+    }
+};
+
+TEST(EditorModel, MatchesPlainStringUnderRandomEditsUndoAndRedo) {
+    for (unsigned seed = 1; seed <= 300; ++seed) {
+        SCOPED_TRACE(seed);
+        std::mt19937 rng(seed);
+        EditorState state;
+        Reference ref;
+        std::u16string shown;  // what the change notifications say the text is
+        state.onTextChanged = [&](const TextChange& c) {
+            const std::u16string now(state.Buffer().View());
+            ExpectChangeFits(c, shown, now);
+            shown = now;
+        };
+        for (int step = 0; step < 120; ++step) {
+            const Pos length = ref.text.size();
+            const auto pick = [&] { return static_cast<Pos>(rng() % (length + 3)) - 1; };
+            const unsigned op = rng() % 20;
+            if (op < 9) {
+                static const EditKind kinds[] = {EditKind::Typing, EditKind::DeleteBackward,
+                                                 EditKind::DeleteForward, EditKind::Other};
+                const EditKind kind = kinds[rng() % 4];
+                Pos from = pick(), to = from;
+                std::u16string s;
+                if (kind == EditKind::Typing) {
+                    // Often at the caret, one unit or a pair, as keys are typed.
+                    if (rng() % 2) from = to = ref.caret;
+                    if (rng() % 4 == 0) to = pick();
+                    s = RandomText(rng, 2);
+                } else if (kind == EditKind::Other) {
+                    to = pick();
+                    s = RandomText(rng, 12);
+                } else {
+                    if (rng() % 2) from = ref.caret;
+                    to = kind == EditKind::DeleteBackward ? from - 1 - rng() % 2 : from + 1 + rng() % 2;
+                    if (rng() % 8 == 0) from = pick();
+                }
+                state.Replace(from, to, s, kind);
+                ref.Replace(from, to, s, kind);
+            } else if (op < 10) {
+                std::u16string s = RandomText(rng, 100);  // past the 32-unit blocks of the scan
+                ref.SetText(s);
+                const char16_t* storage = s.data();
+                state.SetText(std::move(s));
+                if (ref.text.size() > 7) {
+                    ASSERT_EQ(state.Buffer().View().data(), storage) << "taken without a copy";
+                }
+            } else if (op < 14) {
+                ASSERT_EQ(state.Undo(), !ref.undo.empty());
+                ref.Move(ref.undo, ref.redo, true);
+            } else if (op < 17) {
+                ASSERT_EQ(state.Redo(), !ref.redo.empty());
+                ref.Move(ref.redo, ref.undo, false);
+            } else if (op < 19) {
+                const Pos a = pick(), c = pick();
+                state.SetSelection(a, c);
+                const Pos sa = ref.Snap(a), sc = ref.Snap(c);
+                if (sa != ref.anchor || sc != ref.caret) ref.sealed = true;
+                ref.anchor = sa;
+                ref.caret = sc;
+            } else {
+                state.History().Seal();
+                ref.sealed = true;
+            }
+            ASSERT_EQ(std::u16string(state.Buffer().View()), ref.text);
+            ASSERT_EQ(shown, ref.text);
+            ASSERT_EQ(state.Anchor(), ref.anchor);
+            ASSERT_EQ(state.Caret(), ref.caret);
+            ASSERT_EQ(state.History().UndoCount(), ref.undo.size());
+            ASSERT_EQ(state.History().RedoCount(), ref.redo.size());
+            ASSERT_NO_FATAL_FAILURE(ExpectLines(state.Buffer(), ref.text));
+            const Pos now = ref.text.size();
+            const Pos a = std::clamp<Pos>(pick(), 0, now), b = std::clamp<Pos>(pick(), 0, now);
+            ASSERT_EQ(state.Buffer().Text(a, b), ref.text.substr(a, std::max<Pos>(0, b - a)));
+        }
+    }
+}
+
+TEST(EditorModel, UndoGroupsTypingAndDeletionRuns) {
+    EditorState s;
+    for (char16_t c : std::u16string(u"abc")) s.ReplaceSelection(std::u16string(1, c), EditKind::Typing);
+    EXPECT_EQ(s.History().UndoCount(), 1u);  // one run of typing
+    s.SetSelection(1, 1);                    // the caret moved: a new run
+    s.ReplaceSelection(u"X", EditKind::Typing);
+    EXPECT_EQ(s.History().UndoCount(), 2u);
+    s.History().Seal();
+    s.ReplaceSelection(u"Y", EditKind::Typing);
+    EXPECT_EQ(s.History().UndoCount(), 3u);
+    s.Replace(s.Caret() - 1, s.Caret(), u"", EditKind::DeleteBackward);
+    s.Replace(s.Caret() - 1, s.Caret(), u"", EditKind::DeleteBackward);
+    EXPECT_EQ(s.History().UndoCount(), 4u);  // two backspaces, one step
+    s.Replace(s.Caret(), s.Caret() + 1, u"", EditKind::DeleteForward);
+    s.Replace(s.Caret(), s.Caret() + 1, u"", EditKind::DeleteForward);
+    EXPECT_EQ(s.History().UndoCount(), 5u);
+    EXPECT_EQ(std::u16string(s.Buffer().View()), u"a");
+    ASSERT_TRUE(s.Undo());
+    EXPECT_EQ(std::u16string(s.Buffer().View()), u"abc");
+    ASSERT_TRUE(s.Undo());
+    EXPECT_EQ(std::u16string(s.Buffer().View()), u"aXYbc");
+    EXPECT_EQ(s.Caret(), 3);
+    ASSERT_TRUE(s.Undo());
+    EXPECT_EQ(std::u16string(s.Buffer().View()), u"aXbc");
+    s.ReplaceSelection(u"Z", EditKind::Typing);  // a new edit ends redo
+    EXPECT_FALSE(s.CanRedo());
+    // A conversion and its undo give the old text back exactly.
+    const std::u16string before(s.Buffer().View());
+    s.SetText(u"%82%A0\r\nnew");
+    ASSERT_TRUE(s.Undo());
+    EXPECT_EQ(std::u16string(s.Buffer().View()), before);
+    ASSERT_TRUE(s.Redo());
+    EXPECT_EQ(std::u16string(s.Buffer().View()), u"%82%A0\r\nnew");
+}
+
+TEST(EditorModel, HistoryBudgetDropsOldestStepsButNeverTheText) {
+    EditorState s;
+    std::uint64_t budget = 1 << 30;
+    s.historyBudget = [&] { return budget; };
+    for (int i = 0; i < 10; ++i) s.SetText(std::u16string(1000, u'a' + i));
+    EXPECT_EQ(s.History().UndoCount(), 10u);
+    budget = 5000;  // room for about two steps of 1000 units
+    s.SetText(std::u16string(1000, u'z'));
+    EXPECT_LE(s.History().Bytes(), 5000u + 2100u);
+    EXPECT_LT(s.History().UndoCount(), 4u);
+    EXPECT_GE(s.History().UndoCount(), 1u);
+    EXPECT_EQ(std::u16string(s.Buffer().View()), std::u16string(1000, u'z'));
+    ASSERT_TRUE(s.Undo());
+    EXPECT_EQ(std::u16string(s.Buffer().View()), std::u16string(1000, u'j'));
+}
+
+}  // namespace
+}  // namespace tessaly
