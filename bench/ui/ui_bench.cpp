@@ -243,7 +243,7 @@ int main(int argc, char* argv[]) {
     Paint(form);
     const QString path100 = dir.filePath(QStringLiteral("big100.txt"));
     const QString path64 = dir.filePath(QStringLiteral("big64.txt"));
-    if (!WriteShiftJis(path100, JapaneseText(60'000'000, 5)) || !WriteShiftJis(path64, JapaneseText(38'000'000, 6))) {
+    if (!WriteShiftJis(path100, JapaneseText(64'500'000, 5)) || !WriteShiftJis(path64, JapaneseText(41'500'000, 6))) {
         std::fprintf(stderr, "cannot write the large files\n");
         return 1;
     }
