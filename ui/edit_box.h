@@ -62,11 +62,15 @@ public:
     // The row index, for tests and the benchmark.
     RowIndex& Rows() { return rows_; }
 
+    // Counts the changes of the text.
+    quint64 Generation() const { return generation_; }
+
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
 signals:
     void TextEdited(qint64 pos, qint64 removed, qint64 inserted);  // after every change of the text
     void CaretMoved(qint64 caret);                                 // after the caret or selection moved
+    void FileDropped(const QString& path);                         // a local file was dropped on the box
 
 protected:
     bool event(QEvent* event) override;
@@ -109,7 +113,10 @@ private:
     double RowHeight() const;
     double TextLeft() const;
     double TextWidth() const;
-    Pos FirstVisibleRow() const;
+    Pos TopRowNumber();
+    void ScrollToRow(Pos number);
+    void ExtendSelectionTo(QPointF point);
+    void StartDrag();
     int VisibleRowCount() const;
     double XInRow(const RowIndex::Row& row, Pos pos);
     Pos PosInRow(const RowIndex::Row& row, double x);
@@ -132,7 +139,12 @@ private:
     RowIndex rows_;
     std::unique_ptr<Metrics> metrics_;
 
-    Pos topRow_ = 0;                 // the first row in view
+    Pos topPos_ = 0;                 // where the first row in view starts
+    double lastWidth_ = -1;          // the width the rows were found for
+    bool settingScroll_ = false;
+    quint64 generation_ = 0;
+    Pos dragFrom_ = -1, dragTo_ = -1;  // the selection being dragged out
+    bool droppedHere_ = false;
     double desiredX_ = -1;           // the x that Up/Down keep
     bool caretAtRowEnd_ = false;     // the caret shows at the end of the row before a wrap
     bool caretShown_ = true;
