@@ -4,6 +4,7 @@
 #include <QTextBoundaryFinder>
 #include <algorithm>
 #include <climits>
+#include <cmath>
 
 #include "ui/edit_box.h"
 
@@ -17,8 +18,30 @@ constexpr Pos kSegmentWindow = 4096;
 
 int ToInt(Pos pos) { return int(std::clamp<Pos>(pos, 0, INT_MAX)); }
 
+// The whole pixels whose top left corners lie inside rect (at least one), so
+// that any pixel of the answer, its centre too, hits the character again.
+QRect PixelsInside(const QRectF& rect) {
+    const int left = int(std::ceil(rect.left()));
+    const int top = int(std::ceil(rect.top()));
+    const int right = std::max(left + 1, int(std::ceil(rect.right())));
+    const int bottom = std::max(top + 1, int(std::ceil(rect.bottom())));
+    return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
+}
+
 bool IsHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+EditBoxAccessibleEventSink eventSink = nullptr;
+
+bool Listening() { return eventSink || QAccessible::isActive(); }
+
+void Post(QAccessibleEvent* event) {
+    if (eventSink) {
+        eventSink(event);
+    } else {
+        QAccessible::updateAccessibility(event);
+    }
+}
 
 QAccessibleInterface* MakeInterface(const QString& key, QObject* object) {
     if (key == QLatin1String(EditBox::staticMetaObject.className())) {
@@ -39,6 +62,8 @@ void InstallEditBoxAccessibility() {
     (void)installed;
 }
 
+void SetEditBoxAccessibleEventSink(EditBoxAccessibleEventSink sink) { eventSink = sink; }
+
 EditBoxAccessible::EditBoxAccessible(EditBox* box) : QAccessibleWidget(box, QAccessible::EditableText) {
     editedConnection_ = QObject::connect(box, &EditBox::TextEdited, box,
                                          [this](qint64 pos, qint64 removed, qint64 inserted) {
@@ -47,7 +72,7 @@ EditBoxAccessible::EditBoxAccessible(EditBox* box) : QAccessibleWidget(box, QAcc
     caretConnection_ = QObject::connect(box, &EditBox::CaretMoved, box, [this](qint64) { OnCaretMoved(); });
     lastAnchor_ = box->State().Anchor();
     lastCaret_ = box->State().Caret();
-    if (QAccessible::isActive()) {
+    if (Listening()) {
         TakeSnapshot();
     }
 }
@@ -347,7 +372,7 @@ QRect EditBoxAccessible::characterRect(int offset) const {
     if (rect.isNull()) {
         return QRect();
     }
-    return rect.toRect().translated(box->viewport()->mapToGlobal(QPoint(0, 0)));
+    return PixelsInside(rect).translated(box->viewport()->mapToGlobal(QPoint(0, 0)));
 }
 
 int EditBoxAccessible::offsetAtPoint(const QPoint& point) const {
@@ -364,7 +389,9 @@ int EditBoxAccessible::offsetAtPoint(const QPoint& point) const {
     // character that is the position after it.
     if (pos > 0) {
         const Pos before = CharStart(pos - 1);
-        if (box->CharacterRect(before).contains(inViewport)) {
+        const QRectF rect = box->CharacterRect(before);
+        if (inViewport.x() >= rect.left() && inViewport.x() < rect.right() && inViewport.y() >= rect.top() &&
+            inViewport.y() < rect.bottom()) {
             return ToInt(before);
         }
     }
@@ -409,8 +436,9 @@ void EditBoxAccessible::Replace(Pos from, Pos to, const QString& text) {
     if (!box) {
         return;
     }
-    from = CharStart(std::clamp<Pos>(from, 0, Length()));
-    to = CharEnd(std::clamp<Pos>(to, from, Length()));
+    const Pos start = CharStart(std::clamp<Pos>(from, 0, Length()));
+    to = to > from ? CharEnd(std::min(to, Length())) : start;
+    from = start;
     if (from == to && text.isEmpty()) {
         return;
     }
@@ -459,7 +487,7 @@ void EditBoxAccessible::TakeSnapshot() {
 // they need through the text interface.
 void EditBoxAccessible::OnTextEdited(Pos pos, Pos removed, Pos inserted) {
     textChangedSinceCaret_ = true;
-    if (!QAccessible::isActive()) {
+    if (!Listening()) {
         snapshotStart_ = -1;
         return;
     }
@@ -482,17 +510,17 @@ void EditBoxAccessible::OnTextEdited(Pos pos, Pos removed, Pos inserted) {
         }
         if (removed == 0) {
             QAccessibleTextInsertEvent event(box, int(pos), added);
-            QAccessible::updateAccessibility(&event);
+            Post(&event);
         } else if (inserted == 0) {
             QAccessibleTextRemoveEvent event(box, int(pos), gone);
-            QAccessible::updateAccessibility(&event);
+            Post(&event);
         } else {
             QAccessibleTextUpdateEvent event(box, int(pos), gone, added);
-            QAccessible::updateAccessibility(&event);
+            Post(&event);
         }
     } else {
         QAccessibleTextUpdateEvent event(box, ToInt(pos), QString(), QString());
-        QAccessible::updateAccessibility(&event);
+        Post(&event);
     }
     TakeSnapshot();
 }
@@ -505,7 +533,7 @@ void EditBoxAccessible::OnCaretMoved() {
     const EditorState& state = box->State();
     const Pos anchor = state.Anchor();
     const Pos caret = state.Caret();
-    if (QAccessible::isActive()) {
+    if (Listening()) {
         const Pos oldStart = std::min(lastAnchor_, lastCaret_);
         const Pos oldEnd = std::max(lastAnchor_, lastCaret_);
         const Pos start = state.SelectionStart();
@@ -513,11 +541,11 @@ void EditBoxAccessible::OnCaretMoved() {
         if ((start != oldStart || end != oldEnd) && (start != end || oldStart != oldEnd)) {
             QAccessibleTextSelectionEvent event(box, ToInt(start), ToInt(end));
             event.setCursorPosition(ToInt(caret));
-            QAccessible::updateAccessibility(&event);
+            Post(&event);
         }
         if (caret != lastCaret_ || textChangedSinceCaret_) {
             QAccessibleTextCursorEvent event(box, ToInt(caret));
-            QAccessible::updateAccessibility(&event);
+            Post(&event);
         }
         TakeSnapshot();
     }

@@ -17,6 +17,13 @@ class EditBox;
 // to call more than once: it is installed the first time only.
 void InstallEditBoxAccessibility();
 
+// Where the interfaces send their events: to Qt, and only while an assistive
+// technology listens (QAccessible::isActive()). A sink set here takes them
+// instead and counts as listening: tests record events with it, since no
+// public call makes Qt's own platform accessibility active. nullptr: Qt again.
+using EditBoxAccessibleEventSink = void (*)(QAccessibleEvent* event);
+void SetEditBoxAccessibleEventSink(EditBoxAccessibleEventSink sink);
+
 class EditBoxAccessible : public QAccessibleWidget,
                           public QAccessibleTextInterface,
                           public QAccessibleEditableTextInterface {
