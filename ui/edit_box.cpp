@@ -27,9 +27,7 @@
 #include <QUrl>
 #include <climits>
 
-#if defined(TESSALY_HAVE_EDIT_BOX_ACCESSIBLE)
 #include "ui/edit_box_accessible.h"
-#endif
 
 namespace tessaly {
 namespace {
@@ -165,9 +163,7 @@ EditBox::EditBox(QWidget* parent) : QAbstractScrollArea(parent), rows_(state_.Bu
     state_.onSelectionChanged = [this] { OnSelectionChanged(); };
     metrics_ = std::make_unique<Metrics>(font(), viewport());
     ResetRows();
-#if defined(TESSALY_HAVE_EDIT_BOX_ACCESSIBLE)
     InstallEditBoxAccessibility();
-#endif
 }
 
 EditBox::~EditBox() {
