@@ -768,6 +768,18 @@ const QKeySequence::StandardKey kEditKeys[] = {
     QKeySequence::SelectEndOfDocument,
 };
 
+// Ctrl+Z undoes, Ctrl+Y and Ctrl+Shift+Z redo on every platform, besides
+// what the platform's key bindings say.
+bool IsUndoKey(const QKeyEvent* e) {
+    return e->matches(QKeySequence::Undo) || (e->key() == Qt::Key_Z && e->modifiers() == Qt::ControlModifier);
+}
+
+bool IsRedoKey(const QKeyEvent* e) {
+    const Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
+    return e->matches(QKeySequence::Redo) || (e->key() == Qt::Key_Y && mods == Qt::ControlModifier) ||
+           (e->key() == Qt::Key_Z && mods == (Qt::ControlModifier | Qt::ShiftModifier));
+}
+
 bool IsTyping(const QKeyEvent* e) {
     const QString text = e->text();
     if (text.isEmpty()) return false;
@@ -788,7 +800,8 @@ bool EditBox::event(QEvent* e) {
                 return true;
             }
         }
-        if (IsTyping(ke) || ke->key() == Qt::Key_Insert) {
+        if (IsTyping(ke) || IsUndoKey(ke) || IsRedoKey(ke) || ke->key() == Qt::Key_Insert ||
+            (ke->key() == Qt::Key_Delete && ke->modifiers() == Qt::ShiftModifier)) {
             ke->accept();
             return true;
         }
@@ -842,8 +855,8 @@ void EditBox::keyPressEvent(QKeyEvent* e) {
     };
     const Pos line = b.LineOf(caret);
 
-    if (e->matches(QKeySequence::Undo)) Undo();
-    else if (e->matches(QKeySequence::Redo)) Redo();
+    if (IsUndoKey(e)) Undo();
+    else if (IsRedoKey(e)) Redo();
     else if (e->matches(QKeySequence::Copy) || (e->key() == Qt::Key_Insert && e->modifiers() == Qt::ControlModifier)) Copy();
     else if (e->matches(QKeySequence::Cut) || (e->key() == Qt::Key_Delete && e->modifiers() == Qt::ShiftModifier)) Cut();
     else if (e->matches(QKeySequence::Paste) || (e->key() == Qt::Key_Insert && e->modifiers() == Qt::ShiftModifier)) Paste();

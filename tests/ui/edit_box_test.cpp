@@ -461,7 +461,9 @@ TEST(EditBox, ThePrimarySelectionFollowsTheSelectionAndAMiddleClickPastesIt) {
     box.SetText(QStringLiteral("one\ntwo three"));
     Paint(box);
     QTest::mouseDClick(box.viewport(), Qt::LeftButton, {}, box.CharacterRect(5).center().toPoint());
-    EXPECT_EQ(clipboard->text(QClipboard::Selection), QStringLiteral("one\ntwo"));
+    EXPECT_EQ(clipboard->text(QClipboard::Selection), QStringLiteral("two"));
+    QTest::keyClick(&box, Qt::Key_Left, Qt::ShiftModifier);
+    EXPECT_EQ(clipboard->text(QClipboard::Selection), QStringLiteral("tw"));
     clipboard->setText(QStringLiteral("X\rY"), QClipboard::Selection);
     QTest::mouseClick(box.viewport(), Qt::MiddleButton, {}, box.CharacterRect(0).topLeft().toPoint() + QPoint(1, 3));
     EXPECT_EQ(box.Text(), QStringLiteral("X\r\nYone\ntwo three"));
