@@ -348,7 +348,19 @@ QRectF EditBox::CaretRectAt(Pos pos, bool atRowEnd) {
     return QRectF(x, y, 1, RowHeight());
 }
 
-QRectF EditBox::CaretRect() { return CaretRectAt(state_.Caret(), caretAtRowEnd_); }
+QRectF EditBox::CaretRect() {
+    if (preedit_.isEmpty()) return CaretRectAt(state_.Caret(), caretAtRowEnd_);
+    // Inside a preedit: where its cursor is drawn.
+    const Pos caret = state_.Caret();
+    const RowIndex::Row row = rows_.RowOf(caret, caretAtRowEnd_);
+    QTextLayout layout(DisplayText(row.start, row.end), metrics_->font, viewport());
+    layout.setPreeditArea(static_cast<int>(caret - row.start), preedit_);
+    LayOutRow(layout, TextWidth());
+    const QTextLine line = layout.lineAt(0);
+    const double x = line.isValid() ? line.cursorToX(static_cast<int>(caret - row.start) + preeditCursor_) : 0;
+    const double y = kMargin + static_cast<double>(row.number - TopRowNumber()) * RowHeight();
+    return QRectF(TextLeft() + x, y, 1, RowHeight());
+}
 
 QRectF EditBox::CharacterRect(Pos pos) {
     pos = std::clamp<Pos>(pos, 0, state_.Length());
@@ -1189,6 +1201,27 @@ void EditBox::focusOutEvent(QFocusEvent* e) {
 
 // --- Drag and drop ------------------------------------------------------------
 
+bool EditBox::MoveText(Pos from, Pos to, Pos pos) {
+    const Pos n = state_.Length();
+    from = std::clamp<Pos>(from, 0, n);
+    to = std::clamp<Pos>(to, from, n);
+    pos = std::clamp<Pos>(pos, 0, n);
+    if (pos >= from && pos <= to) return false;
+    // One edit of the span from the text to the drop point: one undo step.
+    const std::u16string moved = state_.Buffer().Text(from, to);
+    const Pos lo = std::min(pos, from);
+    const Pos hi = std::max(pos, to);
+    const std::u16string between = pos < from ? state_.Buffer().Text(pos, from) : state_.Buffer().Text(to, pos);
+    const std::u16string replacement = pos < from ? moved + between : between + moved;
+    state_.History().Seal();
+    state_.Replace(lo, hi, replacement, EditKind::Other);
+    state_.History().Seal();
+    const Pos start = pos < from ? lo : hi - static_cast<Pos>(moved.size());
+    caretAtRowEnd_ = false;
+    state_.SetSelection(start, start + static_cast<Pos>(moved.size()));
+    return true;
+}
+
 void EditBox::StartDrag() {
     auto* drag = new QDrag(this);
     drag->setMimeData(MimeForSelection());
@@ -1269,20 +1302,10 @@ void EditBox::dropEvent(QDropEvent* e) {
     const bool internalMove = e->source() == this && dragFrom_ >= 0 && e->dropAction() == Qt::MoveAction;
     state_.History().Seal();
     if (internalMove) {
-        if (pos >= dragFrom_ && pos <= dragTo_) {
+        if (!MoveText(dragFrom_, dragTo_, pos)) {
             e->ignore();
             return;
         }
-        // The move is one edit of the span from the selection to the drop point.
-        const std::u16string moved = state_.Buffer().Text(dragFrom_, dragTo_);
-        const Pos lo = std::min(pos, dragFrom_);
-        const Pos hi = std::max(pos, dragTo_);
-        std::u16string between = pos < dragFrom_ ? state_.Buffer().Text(pos, dragFrom_)
-                                                 : state_.Buffer().Text(dragTo_, pos);
-        std::u16string replacement = pos < dragFrom_ ? moved + between : between + moved;
-        state_.Replace(lo, hi, replacement, EditKind::Other);
-        const Pos start = pos < dragFrom_ ? lo : hi - static_cast<Pos>(moved.size());
-        state_.SetSelection(start, start + static_cast<Pos>(moved.size()));
         droppedHere_ = true;
         e->setDropAction(Qt::MoveAction);
         e->accept();

@@ -50,6 +50,9 @@ public:
     void Cut();
     void Paste();
     void DeleteSelection();
+    // Moves [from, to) to pos, as a drag within the box does: one undo step,
+    // the moved text selected. False when pos is inside the range.
+    bool MoveText(Pos from, Pos to, Pos pos);
 
     // Geometry, in viewport coordinates (lays out what it needs).
     QRectF CharacterRect(Pos pos);       // the character at pos (a caret-wide box at the end)

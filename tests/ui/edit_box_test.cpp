@@ -642,5 +642,86 @@ TEST(EditBox, RowsFollowTheFontOfTheBox) {
     EXPECT_GT(box.CharacterRect(1).width(), 1);
 }
 
+TEST(EditBox, MovingTextWithinTheBoxIsOneStepThatUndoesExactly) {
+    EditBox box;
+    std::mt19937 rng(99);
+    for (int round = 0; round < 300; ++round) {
+        const QString text = TrickyText(rng, 1 + round % 30);
+        box.SetText(text);
+        std::uniform_int_distribution<qsizetype> any(0, text.size());
+        qsizetype from = any(rng), to = any(rng);
+        if (from > to) std::swap(from, to);
+        const qsizetype pos = any(rng);
+        const bool moved = box.MoveText(from, to, pos);
+        ASSERT_EQ(moved, pos < from || pos > to) << round;
+        QString expected = text;
+        if (moved) {
+            const QString piece = text.mid(from, to - from);
+            expected.remove(from, to - from);
+            const qsizetype at = pos < from ? pos : pos - (to - from);
+            expected.insert(at, piece);
+            // The moved text is selected (a selection never splits a CR LF or a pair).
+            auto splits = [&](qsizetype q) {
+                return q > 0 && q < expected.size() &&
+                       ((expected[q - 1] == u'\r' && expected[q] == u'\n') ||
+                        (expected[q - 1].isHighSurrogate() && expected[q].isLowSurrogate()));
+            };
+            if (!splits(at)) {
+                ASSERT_EQ(box.State().SelectionStart(), at) << round;
+            }
+            if (!splits(at + piece.size())) {
+                ASSERT_EQ(box.State().SelectionEnd(), at + piece.size()) << round;
+            }
+        }
+        ASSERT_EQ(box.Text(), expected) << round;
+        if (moved) {
+            box.Undo();
+            ASSERT_EQ(box.Text(), text) << round;
+        }
+    }
+}
+
+TEST(EditBox, DraggingBelowTheBoxScrollsAndExtendsTheSelection) {
+    EditBox box;
+    box.resize(300, 150);
+    box.show();
+    QString lines;
+    for (int i = 0; i < 200; ++i) lines += QStringLiteral("row %1\r\n").arg(i);
+    box.SetText(lines);
+    Paint(box);
+    QTest::mousePress(box.viewport(), Qt::LeftButton, {}, QPoint(6, 8));
+    const QPoint below(20, box.viewport()->height() + 30);
+    QMouseEvent move(QEvent::MouseMove, below, box.viewport()->mapToGlobal(below), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(box.viewport(), &move);
+    QTest::qWait(400);
+    QTest::mouseRelease(box.viewport(), Qt::LeftButton, {}, below);
+    EXPECT_GT(box.verticalScrollBar()->value(), 0);
+    EXPECT_EQ(box.State().Anchor(), 0);
+    const qint64 visibleEnd = box.PositionAt(QPointF(20, box.viewport()->height() - 8));
+    EXPECT_GT(box.State().Caret(), 0);
+    EXPECT_GE(box.State().Caret() + 12, visibleEnd);  // on the last row in view
+}
+
+TEST(EditBox, TheCursorRectangleFollowsThePreeditCursor) {
+    EditBox box;
+    box.resize(300, 150);
+    box.show();
+    box.setFocus();
+    box.SetText(QStringLiteral("ab"));
+    box.SetSelection(1, 1);
+    const QRect plain = box.inputMethodQuery(Qt::ImCursorRectangle).toRect();
+    QInputMethodEvent start(QStringLiteral("にほん"), {{QInputMethodEvent::Cursor, 0, 1, QVariant()}});
+    QApplication::sendEvent(&box, &start);
+    EXPECT_EQ(box.inputMethodQuery(Qt::ImCursorRectangle).toRect().x(), plain.x());
+    QInputMethodEvent end(QStringLiteral("にほん"), {{QInputMethodEvent::Cursor, 3, 1, QVariant()}});
+    QApplication::sendEvent(&box, &end);
+    EXPECT_GT(box.inputMethodQuery(Qt::ImCursorRectangle).toRect().x(), plain.x() + 10);
+    QInputMethodEvent cancel;
+    QApplication::sendEvent(&box, &cancel);
+    EXPECT_EQ(box.inputMethodQuery(Qt::ImCursorRectangle).toRect(), plain);
+    EXPECT_EQ(box.Text(), QStringLiteral("ab"));
+}
+
 }  // namespace
 }  // namespace tessaly
