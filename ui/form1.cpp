@@ -242,7 +242,20 @@ void Form1::mnuTranCheck_Click() {
 
 void Form1::EncodeText() { ConvertText(EncodeMemoryFor(Text1->TextView().size()), Encode); }
 
-void Form1::DecodeText() { ConvertText(DecodeMemoryFor(Text1->TextView().size()), Decode); }
+void Form1::DecodeText() {
+    // The decoded text's lines: at most one more than the CRs, the "&"s and
+    // the "%0D"s of the text.
+    const std::u16string_view text = Text1->TextView();
+    std::uint64_t lines = 1;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (c == u'\r' || c == u'&' ||
+            (c == u'%' && i + 2 < text.size() && text[i + 1] == u'0' && (text[i + 2] == u'D' || text[i + 2] == u'd'))) {
+            ++lines;
+        }
+    }
+    ConvertText(DecodeMemoryFor(text.size(), lines), Decode);
+}
 
 bool Form1::MakeRoomFor(std::uint64_t bytes) {
     if (MemoryAvailableFor(bytes)) {
