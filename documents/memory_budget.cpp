@@ -65,33 +65,6 @@ bool MemoryAvailableFor(std::uint64_t bytes) {
     return !available || bytes <= *available;
 }
 
-std::uint64_t EditorMemoryFor(std::uint64_t units, std::uint64_t longestLine) {
-    // Per unit: the text the command made, the box's exact copy, its display
-    // form and its document, each two bytes a unit, and room for the
-    // document's own bookkeeping. Per unit of the longest line: Qt's layout
-    // of a paragraph (glyphs, advances, offsets, attributes).
-    constexpr std::uint64_t kPerUnit = 16;
-    constexpr std::uint64_t kPerLayoutUnit = 64;
-    constexpr std::uint64_t kHeadroom = 64ull << 20;
-    return units * kPerUnit + longestLine * kPerLayoutUnit + kHeadroom;
-}
-
-std::size_t LongestLine(std::u16string_view text) {
-    std::size_t longest = 0;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = text.find(u"\r\n", start);
-        const std::size_t stop = end == std::u16string_view::npos ? text.size() : end;
-        longest = std::max(longest, stop - start);
-        if (end == std::u16string_view::npos) return longest;
-        start = end + 2;
-    }
-}
-
-bool EditorCanHold(std::u16string_view text) {
-    return MemoryAvailableFor(EditorMemoryFor(text.size(), LongestLine(text)));
-}
-
 std::uint64_t LoadMemoryFor(std::uint64_t fileSize) {
     constexpr std::uint64_t kHeadroom = 16ull << 20;
     return fileSize + 2 * (fileSize + fileSize / 2) + kHeadroom;

@@ -25,18 +25,7 @@ std::optional<std::uint64_t> AvailableMemory();
 // Whether bytes more can be taken; true when nothing is known.
 bool MemoryAvailableFor(std::uint64_t bytes);
 
-// What the window needs, at its peak, to hold a text of the given length in
-// UTF-16 units whose longest line has longestLine units: the text, the edit
-// box's copies and document, and the layout of the longest line.
-std::uint64_t EditorMemoryFor(std::uint64_t units, std::uint64_t longestLine);
-
-// The length of the longest line of an editor text: the longest run of units
-// between CR LF line breaks (a lone CR or LF does not break a line there).
-std::size_t LongestLine(std::u16string_view text);
-
-// Whether the edit box can take the text: EditorMemoryFor it fits in what
-// is available.
-bool EditorCanHold(std::u16string_view text);
+// What holding a text in the editor costs is editor/memory_cost.h's to say.
 
 // What reading a file of the given size and turning it into editor text
 // needs at its peak: the bytes, and the text of at most one unit a byte plus

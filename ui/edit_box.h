@@ -1,47 +1,173 @@
-// The edit box. It keeps the exact text the program puts into it (lone CR,
-// lone LF, U+2029 and the rest), while the user edits it like any text box:
-// Enter and pasted line breaks become CR LF.
+// The edit box: a view of the editor's exact text. It lays out only the rows
+// in sight (each CR LF line wraps anywhere at the viewport's width), draws
+// control characters as their pictures, and makes every change through the
+// editor's transactions so that each one can be undone.
 #pragma once
 
-#include <QPlainTextEdit>
+#include <QAbstractScrollArea>
+#include <QBasicTimer>
+#include <QInputMethodEvent>
+#include <QList>
+#include <QPointF>
+#include <QRectF>
 #include <QString>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "editor/editor_state.h"
+#include "editor/row_index.h"
+
+class QMenu;
+class QMimeData;
+class QTextLayout;
 
 namespace tessaly {
 
-class EditBox : public QPlainTextEdit {
+class EditBox : public QAbstractScrollArea {
     Q_OBJECT
 public:
     explicit EditBox(QWidget* parent = nullptr);
+    ~EditBox() override;
 
-    // The whole text, line breaks as CR LF.
-    QString Text() const;
-    // Replaces the whole text in one step, with a fresh document: the undo
-    // history starts empty, and the cursor and the view are at the top.
+    QString Text() const;                  // a copy of the whole exact text
+    std::u16string_view TextView() const;  // the whole text, valid until the next change
+    void SetText(std::u16string&& text);   // takes it without copying; one undo step
     void SetText(const QString& text);
+    const EditorState& State() const { return state_; }
+    EditorState& MutableState() { return state_; }
 
-    // The form the document shows for an exact text: CR LF is a line break,
-    // every other character that the document would turn into a line break
-    // is shown as a visible symbol of the same length. A text that needs no
-    // change is returned as it is, sharing its characters.
-    static QString DisplayForm(const QString& text);
+    // Edits as a user makes them (undoable, one step each). Line breaks in
+    // text are taken as they are (callers normalise them when needed).
+    void ReplaceRange(Pos from, Pos to, const QString& text);
+    void SetSelection(Pos anchor, Pos caret);  // and makes the caret visible
+    static QString NormaliseLineBreaks(const QString& text);  // LF, CR, CR LF -> CR LF
+
+    bool Undo();
+    bool Redo();
+    void SelectAll();
+    void Copy();
+    void Cut();
+    void Paste();
+    void DeleteSelection();
+    // Moves [from, to) to pos, as a drag within the box does: one undo step,
+    // the moved text selected. False when pos is inside the range.
+    bool MoveText(Pos from, Pos to, Pos pos);
+
+    // Geometry, in viewport coordinates (lays out what it needs).
+    QRectF CharacterRect(Pos pos);       // the character at pos (a caret-wide box at the end)
+    Pos PositionAt(QPointF viewportPoint);  // nearest caret position, -1 outside the text rows
+    QRectF CaretRect();
+
+    // The context menu the box shows (Qt's own captions); the caller owns it.
+    QMenu* CreateContextMenu();
+
+    // The row index, for tests and the benchmark.
+    RowIndex& Rows() { return rows_; }
+
+    // Counts the changes of the text.
+    quint64 Generation() const { return generation_; }
+
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+
+signals:
+    void TextEdited(qint64 pos, qint64 removed, qint64 inserted);  // after every change of the text
+    void CaretMoved(qint64 caret);                                 // after the caret or selection moved
+    void FileDropped(const QString& path);                         // a local file was dropped on the box
 
 protected:
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void insertFromMimeData(const QMimeData* source) override;
-    QMimeData* createMimeDataFromSelection() const override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void changeEvent(QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
-    void OnContentsChange(int position, int removed, int added);
-    qsizetype ExactIndex(int displayPosition) const;
-    qsizetype SkipDisplayUnits(qsizetype exactIndex, qsizetype units) const;
-    QString DocumentText(int from, int to) const;
+    struct Metrics;
 
-    QString exact_;
-    bool settingText_ = false;
-    // A known pair of matching positions, so that mapping a position does not
-    // always scan from the start.
-    mutable int cacheDisplay_ = 0;
-    mutable qsizetype cacheExact_ = 0;
+    void OnTextChanged(const TextChange& change);
+    void OnSelectionChanged();
+    void ResetRows();
+    void UpdateScrollBar();
+    void EnsureCaretVisible();
+    void MoveTo(Pos pos, bool extend);
+    void InsertTyped(const QString& text, EditKind kind);
+    void InsertFromMime(const QMimeData* data);
+    QMimeData* MimeForSelection() const;
+    void SetPrimarySelection();
+    void RestartBlink();
+
+    // Row geometry.
+    double RowHeight() const;
+    double TextLeft() const;
+    double TextWidth() const;
+    Pos TopRowNumber();
+    void ScrollToRow(Pos number);
+    void ExtendSelectionTo(QPointF point);
+    void StartDrag();
+    int VisibleRowCount() const;
+    double XInRow(const RowIndex::Row& row, Pos pos);
+    Pos PosInRow(const RowIndex::Row& row, double x);
+    Pos PositionInRows(QPointF point, bool clampToText);
+    QRectF CaretRectAt(Pos pos, bool atRowEnd);
+    Pos MoveByRows(Pos pos, Pos rows, bool& atRowEnd);
+    Pos WordStart(Pos pos) const;
+    Pos WordEnd(Pos pos) const;
+    Pos PreviousWord(Pos pos) const;
+    Pos NextWord(Pos pos) const;
+    Pos PreviousChar(Pos pos) const;
+    Pos NextChar(Pos pos) const;
+    bool DeleteMove(Pos to, EditKind kind);
+
+    // What is drawn for the units [from, to): control pictures in place of
+    // controls, same length.
+    QString DisplayText(Pos from, Pos to) const;
+
+    EditorState state_;
+    RowIndex rows_;
+    std::unique_ptr<Metrics> metrics_;
+
+    Pos topPos_ = 0;                 // where the first row in view starts
+    double lastWidth_ = -1;          // the width the rows were found for
+    bool settingScroll_ = false;
+    quint64 generation_ = 0;
+    Pos dragFrom_ = -1, dragTo_ = -1;  // the selection being dragged out
+    bool droppedHere_ = false;
+    double desiredX_ = -1;           // the x that Up/Down keep
+    bool caretAtRowEnd_ = false;     // the caret shows at the end of the row before a wrap
+    bool caretShown_ = true;
+    QBasicTimer blinkTimer_;
+    QBasicTimer scrollTimer_;
+    QBasicTimer clickTimer_;
+    QPoint lastMousePos_;
+    int clickCount_ = 0;
+    QPointF clickPoint_;
+    Pos selectUnitStart_ = -1, selectUnitEnd_ = -1;  // the word or line a multi-click selected
+    bool selecting_ = false;
+    bool maybeDrag_ = false;
+    QPoint dragStart_;
+    Pos dropCaret_ = -1;             // where a drag over the box would drop
+    int scrollScale_ = 1;            // rows per scroll bar step, when rows exceed int
+
+    QString preedit_;
+    int preeditCursor_ = 0;
+    bool preeditCursorVisible_ = true;
+    QList<QInputMethodEvent::Attribute> preeditAttributes_;
 };
 
 }  // namespace tessaly

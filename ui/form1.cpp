@@ -11,6 +11,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QFile>
 #include <QFileInfo>
 #include <QMenu>
@@ -24,6 +28,7 @@
 #include "documents/history_file.h"
 #include "documents/memory_budget.h"
 #include "documents/text_document.h"
+#include "editor/memory_cost.h"
 #include "ui/edit_box.h"
 #include "ui/loss_messages.h"
 #include "ui/message_box.h"
@@ -53,6 +58,15 @@ std::u16string_view View(const QString& s) {
 
 QString ToQString(const std::u16string& s) {
     return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// Lines of an editor text: only CR LF ends one.
+std::uint64_t LinesOf(std::u16string_view text) {
+    std::uint64_t lines = 1;
+    for (std::size_t at = text.find(u"\r\n"); at != std::u16string_view::npos; at = text.find(u"\r\n", at + 2)) {
+        ++lines;
+    }
+    return lines;
 }
 
 std::string NativePath(const QString& name) { return QFile::encodeName(name).toStdString(); }
@@ -107,6 +121,8 @@ Form1::Form1(const QString& historyPath, QWidget* parent)
     setCentralWidget(client);
     Text1 = new EditBox(client);
     Text1->setObjectName(QStringLiteral("Text1"));
+    connect(Text1, &EditBox::FileDropped, this, &Form1::OpenDocument);
+    setAcceptDrops(true);
     CreateMenus();
 
     const Twips twips(this);
@@ -246,32 +262,49 @@ void Form1::mnuTranCheck_Click() {
     mnuTranCheck->setChecked(!mnuTranCheck->isChecked());
 }
 
-void Form1::EncodeText() {
-    // Every unit gives at most "%XX%XX": six units, two bytes each.
-    ConvertText(12 * static_cast<std::uint64_t>(Text1->Text().size()), Encode);
-}
+void Form1::EncodeText() { ConvertText(EncodeMemoryFor(Text1->TextView().size()), Encode); }
 
 void Form1::DecodeText() {
-    // Only "&" grows, to CR LF.
-    ConvertText(4 * static_cast<std::uint64_t>(Text1->Text().size()), Decode);
+    // The decoded text's lines: at most one more than the CRs, the "&"s and
+    // the "%0D"s of the text.
+    const std::u16string_view text = Text1->TextView();
+    std::uint64_t lines = 1;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (c == u'\r' || c == u'&' ||
+            (c == u'%' && i + 2 < text.size() && text[i + 1] == u'0' && (text[i + 2] == u'D' || text[i + 2] == u'd'))) {
+            ++lines;
+        }
+    }
+    ConvertText(DecodeMemoryFor(text.size(), lines), Decode);
 }
 
-void Form1::ConvertText(std::uint64_t resultBytes, std::u16string (*convert)(std::u16string_view, bool)) {
+bool Form1::MakeRoomFor(std::uint64_t bytes) {
+    if (MemoryAvailableFor(bytes)) {
+        return true;
+    }
+    // The undo history gives up its oldest steps first; the text stays.
+    const std::optional<std::uint64_t> available = AvailableMemory();
+    UndoHistory& history = Text1->MutableState().History();
+    const std::uint64_t short_ = bytes - available.value_or(0);
+    const std::uint64_t held = history.Bytes();
+    if (held > 0) {
+        history.DropOldest(held > short_ ? held - short_ : 0);
+    }
+    return MemoryAvailableFor(bytes);
+}
+
+void Form1::ConvertText(std::uint64_t bytes, std::u16string (*convert)(std::u16string_view, bool)) {
     // A result the window cannot hold leaves the text as it was and says so,
     // rather than letting the system end the program.
-    bool fits = MemoryAvailableFor(resultBytes + (64ull << 20));
+    bool fits = MakeRoomFor(bytes);
     if (fits) {
         WaitCursor wait;
         try {
-            // The codec's result is freed once copied, before the box builds
-            // its document.
-            QString result;
-            {
-                const std::u16string converted = convert(View(Text1->Text()), mnuTranCheck->isChecked());
-                fits = EditorCanHold(converted);
-                if (fits) result = ToQString(converted);
-            }
-            if (fits) Text1->SetText(result);
+            // The result goes into the box as it is; the old text becomes the
+            // undo step that brings it back.
+            std::u16string converted = convert(Text1->TextView(), mnuTranCheck->isChecked());
+            Text1->SetText(std::move(converted));
         } catch (const std::bad_alloc&) {
             fits = false;
         }
@@ -324,16 +357,13 @@ void Form1::OpenDocument(const QString& name) {
     {
         WaitCursor wait;
         loaded = ReadTextDocument(NativePath(name));
-        if (loaded.error == 0 && !EditorCanHold(loaded.text)) {
+        if (loaded.error == 0 &&
+            !MakeRoomFor(EditorMemoryFor(loaded.text.size(), LinesOf(loaded.text)))) {
             loaded.error = ENOMEM;
         }
         if (loaded.error == 0) {
             try {
-                // The loaded form is freed once copied, before the box
-                // builds its document.
-                const QString text = ToQString(loaded.text);
-                std::u16string().swap(loaded.text);
-                Text1->SetText(text);
+                Text1->SetText(std::move(loaded.text));
             } catch (const std::bad_alloc&) {
                 loaded.error = ENOMEM;
             }
@@ -354,7 +384,7 @@ void Form1::SaveDocument(const QString& name) {
     int error = 0;
     {
         WaitCursor wait;
-        error = WriteTextDocument(NativePath(name), View(Text1->Text()));
+        error = WriteTextDocument(NativePath(name), Text1->TextView());
     }
     if (error != 0) {
         ShowFileError(error, name);
@@ -368,12 +398,12 @@ void Form1::ShowFileError(int error, const QString& name) {
 }
 
 bool Form1::AskTextLoss() {
-    const QString text = Text1->Text();
-    const TextLoss loss = FindTextLoss(View(text));
+    const std::u16string_view text = Text1->TextView();
+    const TextLoss loss = FindTextLoss(text);
     if (loss.count == 0) {
         return true;
     }
-    if (MsgBox(this, TextLossQuestion(View(text), loss), vbYesNo + vbExclamation + vbDefaultButton2,
+    if (MsgBox(this, TextLossQuestion(text, loss), vbYesNo + vbExclamation + vbDefaultButton2,
                QStringLiteral("File Save")) == vbYes) {
         return true;
     }
@@ -388,14 +418,38 @@ void Form1::ShowByteLoss(const FileByteLoss& loss) {
 }
 
 void Form1::PutCaretAt(qsizetype index) {
-    // The box shows each CR LF as one line break.
-    const QString text = Text1->Text();
-    const qsizetype position = index - QStringView(text).left(index).count(u"\r\n");
-    QTextCursor cursor = Text1->textCursor();
-    cursor.setPosition(static_cast<int>(position));
-    Text1->setTextCursor(cursor);
-    Text1->ensureCursorVisible();
+    Text1->SetSelection(index, index);
     Text1->setFocus();
+}
+
+// --- Dropped files -------------------------------------------------------------
+
+namespace {
+
+QString FirstLocalFile(const QMimeData* data) {
+    if (data && data->hasUrls()) {
+        for (const QUrl& url : data->urls()) {
+            if (url.isLocalFile()) return url.toLocalFile();
+        }
+    }
+    return QString();
+}
+
+}  // namespace
+
+void Form1::dragEnterEvent(QDragEnterEvent* event) {
+    if (!FirstLocalFile(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void Form1::dropEvent(QDropEvent* event) {
+    const QString name = FirstLocalFile(event->mimeData());
+    if (name.isEmpty()) {
+        return;
+    }
+    event->acceptProposedAction();
+    OpenDocument(name);
 }
 
 // --- Recent-file slots ----------------------------------------------------------

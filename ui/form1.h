@@ -78,6 +78,8 @@ public slots:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void CreateMenus();
@@ -87,7 +89,10 @@ private:
 
     void EncodeText();
     void DecodeText();
-    void ConvertText(std::uint64_t resultBytes, std::u16string (*convert)(std::u16string_view, bool));
+    // Whether bytes more can be taken, after dropping the oldest undo steps
+    // if that is what it takes.
+    bool MakeRoomFor(std::uint64_t bytes);
+    void ConvertText(std::uint64_t bytes, std::u16string (*convert)(std::u16string_view, bool));
     void LoadHistory();
     void SaveHistory();
     void ShowFileError(int error, const QString& name);

@@ -12,7 +12,9 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QScrollBar>
+#include <QKeyEvent>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -94,6 +96,36 @@ void Row(const char* what, double seconds, const char* goal) {
     std::fflush(stdout);
 }
 
+std::u16string U16(const QString& s) { return s.toStdU16String(); }
+
+// Writes a text as a Shift-JIS file.
+bool WriteShiftJis(const QString& path, const QString& text) {
+    const std::string bytes = tessaly::CodePageBridge::ToBytes(
+        std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()), text.size()));
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes.data(), bytes.size()) == qint64(bytes.size());
+}
+
+void Key(Form1& form, int key, Qt::KeyboardModifiers mods, const QString& text) {
+    QKeyEvent press(QEvent::KeyPress, key, mods, text);
+    QApplication::sendEvent(form.Text1, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, mods, text);
+    QApplication::sendEvent(form.Text1, &release);
+}
+
+// The median time of 20 keys typed at pos (the caret already there), each
+// until painted.
+double MedianKey(Form1& form, tessaly::Pos pos) {
+    form.Text1->SetSelection(pos, pos);
+    Paint(form);
+    std::vector<double> times;
+    for (int i = 0; i < 20; ++i) {
+        times.push_back(Time([&] { Key(form, Qt::Key_A, Qt::NoModifier, QStringLiteral("a")); Paint(form); }));
+    }
+    std::sort(times.begin(), times.end());
+    return (times[9] + times[10]) / 2;
+}
+
 }  // namespace
 
 // Peak memory of the whole program: an empty window, then with the file open.
@@ -125,6 +157,39 @@ int main(int argc, char* argv[]) {
 
     std::printf("| %-58s | %10s | %-10s |\n|%s|%s|%s|\n", "what", "time", "goal",
                 std::string(60, '-').c_str(), std::string(12, '-').c_str(), std::string(12, '-').c_str());
+
+    // One line of 100,000,000 characters, and one of a tenth of it.
+    {
+        std::u16string line = U16(OneLine(10'000'000));
+        const double t10 = Time([&] { form.Text1->SetText(std::move(line)); Paint(form); });
+        Row("show one line of 10,000,000 characters", t10, "");
+        line = U16(OneLine(100'000'000));
+        const double t100 = Time([&] { form.Text1->SetText(std::move(line)); Paint(form); });
+        Row("show one line of 100,000,000 characters", t100, "< 1 s");
+        std::printf("| %-58s | %8.2fx   | %-10s |\n", "  ratio 100,000,000 / 10,000,000", t100 / t10, "<= 12x");
+        const tessaly::Pos n = form.Text1->State().Length();
+        Row("  a key typed at its end (median of 20)", MedianKey(form, n), "< 0.016 s");
+        Row("  a key typed in its middle (median of 20)", MedianKey(form, n / 2), "< 0.016 s");
+        Row("  a key typed at its start (median of 20)", MedianKey(form, 0), "< 0.016 s");
+        const double tend = Time([&] { Key(form, Qt::Key_End, Qt::ControlModifier, QString()); Paint(form); });
+        Row("  Ctrl+End after a key at its start", tend, "< 0.25 s");
+        form.Text1->SetText(std::u16string());
+        form.Text1->MutableState().History().Clear();
+        Paint(form);
+    }
+
+    // A 3,000,000-character line in a window being resized.
+    {
+        form.Text1->SetText(U16(OneLine(3'000'000)));
+        Paint(form);
+        const QSize size = form.size();
+        const double tres = Time([&] { form.resize(size.width() + 41, size.height() + 17); Paint(form); });
+        Row("resize the window holding a 3,000,000-character line", tres, "< 0.05 s");
+        form.resize(size);
+        form.Text1->SetText(std::u16string());
+        form.Text1->MutableState().History().Clear();
+        Paint(form);
+    }
 
     const QString line1m = OneLine(1'000'000);
     const QString line4m = OneLine(4'000'000);
@@ -171,11 +236,45 @@ int main(int argc, char* argv[]) {
     const QString saved = dir.filePath(QStringLiteral("saved.txt"));
     const double tsave = Time([&] { form.SaveDocument(saved); });
     Row("Save As of it", tsave, "< 1.5 s");
+
+    // A 100 MiB multi-line Shift-JIS file, and URL Encode of a 64 MiB one's text.
+    form.Text1->SetText(std::u16string());
+    form.Text1->MutableState().History().Clear();
+    Paint(form);
+    const QString path100 = dir.filePath(QStringLiteral("big100.txt"));
+    const QString path64 = dir.filePath(QStringLiteral("big64.txt"));
+    if (!WriteShiftJis(path100, JapaneseText(64'500'000, 5)) || !WriteShiftJis(path64, JapaneseText(41'500'000, 6))) {
+        std::fprintf(stderr, "cannot write the large files\n");
+        return 1;
+    }
+    const double topen100 = Time([&] { form.OpenDocument(path100); Paint(form); });
+    Row(qPrintable(QStringLiteral("Open a %1 MiB multi-line Shift-JIS file until shown")
+                       .arg(QFileInfo(path100).size() / double(1 << 20), 0, 'f', 1)),
+        topen100, "< 1 s");
+    form.OpenDocument(path64);
+    form.Text1->MutableState().History().Clear();
+    Paint(form);
+    const std::size_t before64 = form.Text1->TextView().size();
+    const double tenc64 = Time([&] { form.mnuEncode->trigger(); Paint(form); });
+    Row(qPrintable(QStringLiteral("URL Encode the text of a %1 MiB Shift-JIS file (%2 M out)")
+                       .arg(QFileInfo(path64).size() / double(1 << 20), 0, 'f', 1)
+                       .arg(form.Text1->TextView().size() / 1e6, 0, 'f', 1)),
+        tenc64, "< 2 s");
+    const double tundo64 = Time([&] { Key(form, Qt::Key_Z, Qt::ControlModifier, QString()); Paint(form); });
+    Row("  Ctrl+Z back to the text", tundo64, "< 1 s");
+    if (form.Text1->TextView().size() != before64) {
+        std::fprintf(stderr, "Ctrl+Z did not bring the text back\n");
+    }
+    form.Text1->SetText(std::u16string());
+    form.Text1->MutableState().History().Clear();
+    Paint(form);
     std::fflush(stdout);
     // Peak memory needs a fresh process: this one has held far larger texts.
-    QProcess memory;
-    memory.setProcessChannelMode(QProcess::ForwardedChannels);
-    memory.start(QApplication::applicationFilePath(), {QStringLiteral("--memory"), path});
-    memory.waitForFinished(-1);
+    for (const QString& file : {path, path100}) {
+        QProcess memory;
+        memory.setProcessChannelMode(QProcess::ForwardedChannels);
+        memory.start(QApplication::applicationFilePath(), {QStringLiteral("--memory"), file});
+        memory.waitForFinished(-1);
+    }
     return 0;
 }

@@ -1,4 +1,5 @@
 #include "documents/memory_budget.h"
+#include "editor/memory_cost.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -62,21 +63,22 @@ TEST(MemoryBudget, AnAddressSpaceLimitLowersWhatIsAvailable) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
-TEST(MemoryBudget, EditorNeedsGrowWithTheTextAndItsLongestLine) {
-    const std::uint64_t lines = EditorMemoryFor(10'000'000, 80);
-    const std::uint64_t oneLine = EditorMemoryFor(10'000'000, 10'000'000);
-    EXPECT_GT(lines, 10'000'000ull * 8);  // at least four copies of the text
-    EXPECT_GT(oneLine, lines + 10'000'000ull * 16);
-    EXPECT_LT(EditorMemoryFor(0, 0), 1ull << 30);
+TEST(MemoryBudget, EditorNeedsGrowWithTheTextAndItsLines) {
+    const std::uint64_t few = EditorMemoryFor(10'000'000, 1);
+    const std::uint64_t many = EditorMemoryFor(10'000'000, 10'000'000 / 40);
+    EXPECT_GT(few, 10'000'000ull * 2);  // the text itself, at least
+    EXPECT_GT(many, few);               // every line costs its index entries
+    EXPECT_GT(EditorMemoryFor(20'000'000, 1), few + 10'000'000ull * 2);
+    EXPECT_LT(EditorMemoryFor(0, 1), 1ull << 30);
 }
 
-TEST(MemoryBudget, LongestLineCountsBetweenCrLfOnly) {
-    EXPECT_EQ(LongestLine(u""), 0u);
-    EXPECT_EQ(LongestLine(u"abc"), 3u);
-    EXPECT_EQ(LongestLine(u"ab\r\nabcd\r\n"), 4u);
-    EXPECT_EQ(LongestLine(u"\r\n\r\nxy"), 2u);
-    // A lone CR or LF stays inside its line, as the edit box shows it.
-    EXPECT_EQ(LongestLine(u"a\rb\nc\r\nd"), 5u);
+TEST(MemoryBudget, ConversionsNeedTheirResultAboveTheText) {
+    // Encoding makes up to six units of each; decoding up to two.
+    const std::uint64_t units = 1'000'000;
+    EXPECT_GE(EncodeMemoryFor(units), EditorMemoryFor(6 * units, 1));
+    EXPECT_GE(DecodeMemoryFor(units), 2 * units * 2);
+    EXPECT_GE(DecodeMemoryFor(units), DecodeMemoryFor(units, 1));
+    EXPECT_LT(EncodeMemoryFor(0), 64ull << 20);
 }
 
 TEST(MemoryBudget, LoadingNeedsMoreThanTheFile) {

@@ -5,6 +5,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QUrl>
+#include <QDropEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -346,6 +349,87 @@ TEST(History, IsReadAtStartAndShownInTheFileMenu) {
     EXPECT_EQ(form.mnuFileName[2]->data().toString(), QStringLiteral("/tmp/テスト"));
     EXPECT_TRUE(form.mnuFileName[2]->isVisible());
     EXPECT_FALSE(form.mnuFileName[3]->isVisible());
+}
+
+}  // namespace
+}  // namespace tessaly
+
+namespace tessaly {
+namespace {
+
+// Every command that replaces the text can be undone with Ctrl+Z, back to
+// the exact characters (lone CR and LF included), and redone.
+TEST_F(FileCommands, CtrlZUndoesEachCommandExactly) {
+    const QString file = Path("undo.txt");
+    WriteAll(file, kTesutoSjis + "\r\nx\ry\n");
+    form_->show();
+    EditBox* box = form_->Text1;
+    box->setFocus();
+    auto ctrl = [&](Qt::Key key, Qt::KeyboardModifiers more = {}) {
+        QTest::keyClick(box, key, Qt::ControlModifier | more);
+    };
+
+    // Decode, Select All, Delete, Ctrl+Z: the decoded characters, not their pictures.
+    box->SetText(QStringLiteral("A%0DB%0AC"));
+    form_->mnuURLDecode->trigger();
+    ASSERT_EQ(box->Text(), QStringLiteral("A\rB\nC"));
+    ctrl(Qt::Key_A);
+    QTest::keyClick(box, Qt::Key_Delete);
+    EXPECT_EQ(box->Text(), QString());
+    ctrl(Qt::Key_Z);
+    EXPECT_EQ(box->Text(), QStringLiteral("A\rB\nC"));
+    form_->mnuEncode->trigger();
+    EXPECT_EQ(box->Text(), QStringLiteral("A%0DB%0AC"));
+    ctrl(Qt::Key_Z);
+    EXPECT_EQ(box->Text(), QStringLiteral("A\rB\nC"));
+    ctrl(Qt::Key_Z);
+    EXPECT_EQ(box->Text(), QStringLiteral("A%0DB%0AC"));
+    ctrl(Qt::Key_Z, Qt::ShiftModifier);
+    EXPECT_EQ(box->Text(), QStringLiteral("A\rB\nC"));
+
+    // Open and a recent-file item.
+    form_->OpenDocument(file);
+    const QString opened = box->Text();
+    EXPECT_TRUE(opened.startsWith(QStringLiteral("テスト\r\nx")));
+    ctrl(Qt::Key_Z);
+    EXPECT_EQ(box->Text(), QStringLiteral("A\rB\nC"));
+    box->SetText(QStringLiteral("before the item"));
+    form_->mnuFileName[0]->trigger();
+    EXPECT_EQ(box->Text(), opened);
+    ctrl(Qt::Key_Z);
+    EXPECT_EQ(box->Text(), QStringLiteral("before the item"));
+    ctrl(Qt::Key_Y);
+    EXPECT_EQ(box->Text(), opened);
+}
+
+TEST_F(FileCommands, AFileDroppedOnTheBoxOrTheWindowIsOpened) {
+    const QString file = Path("dropped file.txt");
+    WriteAll(file, kTesutoSjis);
+    form_->show();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(file)});
+    for (QWidget* target : {static_cast<QWidget*>(form_->Text1->viewport()), static_cast<QWidget*>(form_.get())}) {
+        form_->Text1->SetText(QStringLiteral("old"));
+        const QPoint at = target == form_.get() ? QPoint(form_->width() - 5, form_->height() - 5) : QPoint(10, 10);
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &drop);
+        EXPECT_EQ(form_->Text1->Text(), QStringLiteral("テスト\r\n"));
+        EXPECT_EQ(form_->mnuFileName[0]->data().toString(), file);
+    }
+    // A missing file is reported as Open reports it.
+    SeenBox report;
+    auto given = WhenModals({Look(&report, QMessageBox::Ok)});
+    QMimeData missing;
+    missing.setUrls({QUrl::fromLocalFile(Path("missing.txt"))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &missing, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form_.get(), &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &missing, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form_.get(), &drop);
+    EXPECT_TRUE(report.text.endsWith(QStringLiteral(" File Name = ") + Path("missing.txt")));
+    EXPECT_EQ(form_->Text1->Text(), QStringLiteral("テスト\r\n"));
 }
 
 }  // namespace
