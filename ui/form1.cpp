@@ -20,7 +20,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QResizeEvent>
-#include <QTextCursor>
 #include <string_view>
 
 #include "codec/fidelity.h"

@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextCursor>
 
 #include "modal.h"
 #include "ui/edit_box.h"
