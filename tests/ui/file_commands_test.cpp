@@ -193,14 +193,7 @@ TEST_F(FileCommands, RecentItemOfADeletedFileReportsAndKeepsTheList) {
 
 // The caret as an index into the edit box's Text(): the box shows a CR LF
 // as one position.
-qsizetype CaretIndex(const Form1& form) {
-    const QString text = form.Text1->Text();
-    qsizetype index = 0;
-    for (int shown = form.Text1->textCursor().position(); shown > 0 && index < text.size(); --shown) {
-        index += QStringView(text).mid(index, 2) == u"\r\n" ? 2 : 1;
-    }
-    return index;
-}
+qsizetype CaretIndex(const Form1& form) { return static_cast<qsizetype>(form.Text1->State().Caret()); }
 
 // Answers with a key, for boxes whose default button matters.
 Answer Key(SeenBox* seen, Qt::Key key) {
@@ -238,7 +231,7 @@ TEST_F(FileCommands, SaveAsOfCharactersShiftJisCannotHoldAsksFirst) {
 
     // Enter and closing the box answer No as well.
     for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
-        form_->Text1->moveCursor(QTextCursor::End);
+        form_->Text1->SetSelection(form_->Text1->State().Length(), form_->Text1->State().Length());
         SeenBox seen;
         given = WhenModals({TypePath(file), Key(&seen, key)});
         form_->mnuFileSaveAs->trigger();
