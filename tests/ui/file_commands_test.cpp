@@ -191,8 +191,7 @@ TEST_F(FileCommands, RecentItemOfADeletedFileReportsAndKeepsTheList) {
     EXPECT_EQ(form_->mnuFileName[0]->data().toString(), gone);
 }
 
-// The caret as an index into the edit box's Text(): the box shows a CR LF
-// as one position.
+// The caret as an index into the edit box's Text().
 qsizetype CaretIndex(const Form1& form) { return static_cast<qsizetype>(form.Text1->State().Caret()); }
 
 // Answers with a key, for boxes whose default button matters.
