@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-translations-l10n libgl-dev
-  fonts-ipafont-gothic
+  fonts-ipafont-gothic fonts-freefont-ttf
   libgtest-dev libgmock-dev libbenchmark-dev
 )
 if [[ "${1:-}" == "--test" ]]; then

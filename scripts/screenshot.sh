@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 need=()
-for p in xvfb xdotool imagemagick fonts-ipafont-gothic; do
+for p in xvfb xdotool imagemagick fonts-ipafont-gothic fonts-freefont-ttf; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
 done
 if ((${#need[@]})); then
