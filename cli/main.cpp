@@ -213,6 +213,8 @@ private:
                     }
                 }
             }
+        } else if (!options_.decode) {
+            return EncodePiece(bytes, final);
         } else {
             tessaly::ByteLoss loss;
             consumed = tessaly::CodePageBridge::AppendText(text_, bytes, final, loss);
@@ -242,6 +244,41 @@ private:
         return Convert(final);
     }
 
+    // Code page 932 in, encoded bytes out, without text in between.
+    bool EncodePiece(std::string_view bytes, bool final) {
+        tessaly::ByteLoss loss;
+        const std::size_t consumed = tessaly::EncodeBytesAppend(out_, bytes, options_.ampCrLf, final, &loss);
+        if (loss.count > 0 && !NoteFirst(loss.count, loss.first)) {
+            // --strict: what stands before the first loss, as far as it is
+            // decided, then stop.
+            out_.clear();
+            tessaly::EncodeBytesAppend(out_, bytes.substr(0, loss.first), options_.ampCrLf, false);
+            if (!WriteOut()) return false;
+            std::fprintf(stderr, "tessaly-cli: line %llu, byte offset %llu: %s\n",
+                         static_cast<unsigned long long>(losses_.firstLine),
+                         static_cast<unsigned long long>(losses_.firstOffset), Kind(false));
+            failed_ = 1;
+            return false;
+        }
+        if (losses_.count == 0) lines_ += CountLineBreaks(in_.data(), consumed);
+        offset_ += consumed;
+        held_ = bytes.size() - consumed;
+        std::memmove(in_.data(), in_.data() + consumed, held_);
+        return WriteOut();
+    }
+
+    // Writes out_ and empties it; false on a write error.
+    bool WriteOut() {
+        const int error = tessaly::WriteAll(STDOUT_FILENO, out_);
+        out_.clear();
+        if (error != 0) {
+            std::fprintf(stderr, "tessaly-cli: write error: %s\n", std::strerror(error));
+            failed_ = 1;
+            return false;
+        }
+        return true;
+    }
+
     // Converts text_ and writes the result, keeping what is not decided.
     bool Convert(bool final) {
         const std::size_t used = options_.decode
@@ -251,14 +288,7 @@ private:
         const std::size_t written = options_.utf8 ? tessaly::AppendUtf16AsUtf8(out_, converted_, final)
                                                   : tessaly::CodePageBridge::AppendBytes(out_, converted_, final);
         converted_.erase(0, written);
-        const int error = tessaly::WriteAll(STDOUT_FILENO, out_);
-        out_.clear();
-        if (error != 0) {
-            std::fprintf(stderr, "tessaly-cli: write error: %s\n", std::strerror(error));
-            failed_ = 1;
-            return false;
-        }
-        return true;
+        return WriteOut();
     }
 
     const Options& options_;

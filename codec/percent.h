@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "codec/fidelity.h"
+
 namespace tessaly {
 
 // Every code-page byte outside printable ASCII becomes "%XX". With crLfAsAmp,
@@ -25,5 +27,15 @@ std::size_t EncodeAppend(std::u16string& out, std::u16string_view text, bool crL
                          bool final);
 std::size_t DecodeAppend(std::u16string& out, std::u16string_view text, bool crLfAsAmp,
                          bool final);
+
+// Encode from code page 932 bytes to the bytes of the encoded text in one
+// pass: appends to out exactly what
+// CodePageBridge::ToBytes(Encode(CodePageBridge::ToText(bytes), crLfAsAmp))
+// gives, and with loss counts what FindByteLoss counts (offsets within
+// bytes; added to, not reset). With final false, a lead byte that ends bytes
+// and, with crLfAsAmp, a CR before the end are left unconverted. Returns the
+// bytes converted; pieces converted this way give what the whole gives.
+std::size_t EncodeBytesAppend(std::string& out, std::string_view bytes, bool crLfAsAmp, bool final,
+                              ByteLoss* loss = nullptr);
 
 }  // namespace tessaly
