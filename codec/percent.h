@@ -28,6 +28,13 @@ std::size_t EncodeAppend(std::u16string& out, std::u16string_view text, bool crL
 std::size_t DecodeAppend(std::u16string& out, std::u16string_view text, bool crLfAsAmp,
                          bool final);
 
+// DecodeAppend on the text whose units are the bytes, each byte the unit of
+// its value (ISO 8859-1). Code page 932 bytes below 0x80 read as those units,
+// so for such bytes this is DecodeAppend(out, ToText(bytes), ...) without the
+// text in between.
+std::size_t DecodeLatin1Append(std::u16string& out, std::string_view bytes, bool crLfAsAmp,
+                               bool final);
+
 // Encode from code page 932 bytes to the bytes of the encoded text in one
 // pass: appends to out exactly what
 // CodePageBridge::ToBytes(Encode(CodePageBridge::ToText(bytes), crLfAsAmp))
