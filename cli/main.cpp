@@ -248,7 +248,7 @@ private:
             }
         } else if (!options_.decode) {
             return EncodePiece(bytes, final);
-        } else if (text_.empty() && AsciiReadsAsItself() && IsAscii(bytes)) {
+        } else if (text_.empty() && converted_.empty() && AsciiReadsAsItself() && IsAscii(bytes)) {
             return DecodeAsciiPiece(bytes, final);
         } else {
             tessaly::ByteLoss loss;
@@ -316,15 +316,16 @@ private:
         return true;
     }
 
-    // Code page 932 bytes below 0x80 decoded as they are, without text in
-    // between (they have no loss).
+    // Code page 932 bytes below 0x80 decoded as they are, straight to the
+    // output bytes (they have no loss, and what they decode to is code page
+    // 932 text).
     bool DecodeAsciiPiece(std::string_view bytes, bool final) {
-        const std::size_t consumed = tessaly::DecodeLatin1Append(converted_, bytes, options_.ampCrLf, final);
+        const std::size_t consumed = tessaly::DecodeAsciiToBytesAppend(out_, bytes, options_.ampCrLf, final);
         if (losses_.count == 0) lines_ += CountLineBreaks(in_.data(), consumed);
         offset_ += consumed;
         held_ = bytes.size() - consumed;
         std::memmove(in_.data(), in_.data() + consumed, held_);
-        return Output(final);
+        return WriteOut();
     }
 
     // Puts the text that decoding left undecided back in front of the held

@@ -35,6 +35,12 @@ std::size_t DecodeAppend(std::u16string& out, std::u16string_view text, bool crL
 std::size_t DecodeLatin1Append(std::u16string& out, std::string_view bytes, bool crLfAsAmp,
                                bool final);
 
+// For code page 932 bytes all below 0x80 (precondition), the bytes of the
+// decoded text: CodePageBridge::ToBytes of what DecodeLatin1Append gives,
+// without the text in between.
+std::size_t DecodeAsciiToBytesAppend(std::string& out, std::string_view ascii, bool crLfAsAmp,
+                                     bool final);
+
 // Encode from code page 932 bytes to the bytes of the encoded text in one
 // pass: appends to out exactly what
 // CodePageBridge::ToBytes(Encode(CodePageBridge::ToText(bytes), crLfAsAmp))

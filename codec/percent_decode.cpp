@@ -119,6 +119,60 @@ char16_t* PutByteAndChar(const PairTable& pairs, unsigned b1, char16_t c, char16
     return out + 2;
 }
 
+unsigned PutUnitsAsBytes(const char16_t* text, std::size_t n, unsigned char* out);
+
+// The same pieces written as the code-page bytes of their text: what
+// CodePageBridge::ToBytes gives for the units above, from a table of every
+// byte pair's piece derived from them.
+class BytePairTable {
+public:
+    static const BytePairTable& Get() {
+        static const BytePairTable table;
+        return table;
+    }
+
+    const PairTable& units() const { return units_; }
+    std::uint32_t Bytes(unsigned b1, unsigned b2) const { return bytes_[b1 << 8 | b2]; }
+    unsigned Length(unsigned b1, unsigned b2) const { return length_[b1 << 8 | b2]; }
+
+private:
+    BytePairTable() : units_(PairTable::Get()) {
+        for (unsigned i = 0; i < 0x10000; ++i) {
+            char16_t text[4];
+            const std::size_t n = static_cast<std::size_t>(PutBytePair(units_, i >> 8, i & 0xFF, text) - text);
+            unsigned char piece[4];
+            const unsigned length = PutUnitsAsBytes(text, n, piece);
+            std::uint32_t packed = 0;
+            for (unsigned k = 0; k < length; ++k) packed |= std::uint32_t{piece[k]} << (8 * k);
+            bytes_[i] = packed;
+            length_[i] = static_cast<std::uint8_t>(length);
+        }
+    }
+
+    const PairTable& units_;
+    std::array<std::uint32_t, 0x10000> bytes_;
+    std::array<std::uint8_t, 0x10000> length_;
+};
+
+// The code-page bytes of n units (not surrogates) at text, at most 2 a unit.
+unsigned PutUnitsAsBytes(const char16_t* text, std::size_t n, unsigned char* out) {
+    unsigned char* o = out;
+    for (std::size_t i = 0; i < n; ++i) o = cp932::PutBytes(cp932::UnitToBytes(text[i]), o);
+    return static_cast<unsigned>(o - out);
+}
+
+unsigned char* PutBytePair(const BytePairTable& pairs, unsigned b1, unsigned b2, unsigned char* out) {
+    const std::uint32_t bytes = pairs.Bytes(b1, b2);
+    std::memcpy(out, &bytes, sizeof bytes);
+    return out + pairs.Length(b1, b2);
+}
+
+unsigned char* PutByteAndChar(const BytePairTable& pairs, unsigned b1, char16_t c, unsigned char* out) {
+    char16_t text[4];
+    const std::size_t n = static_cast<std::size_t>(PutByteAndChar(pairs.units(), b1, c, text) - text);
+    return out + PutUnitsAsBytes(text, n, out);
+}
+
 // ---------------------------------------------------------------------------
 // Classifying a chunk
 
@@ -262,10 +316,14 @@ constexpr std::size_t kOverrun = 5;
 constexpr std::size_t kScratchUnits = kCopyBlock;
 
 // Where decoding stands: a position in the chunk and in the output.
+template <class Out>
 struct Cursor {
     std::size_t in;
-    char16_t* out;
+    Out* out;
 };
+
+// Bytes below 0x80 as their own code-page bytes.
+void CopyBlock(const unsigned char* in, unsigned char* out) { std::memcpy(out, in, kCopyBlock); }
 
 #ifdef __SSE2__
 // Bytes as the units of the same value.
@@ -294,8 +352,8 @@ void CopyBlock(const char16_t* in, char16_t* out) {
 // Copies the units [from, to) of text in whole blocks, at least one even
 // when there is nothing to copy: whether plain units come between two
 // escapes is as good as random, and a branch on it would often go wrong.
-template <class Char>
-char16_t* CopyPlain(const Char* text, std::size_t from, std::size_t to, char16_t* out) {
+template <class Char, class Out>
+Out* CopyPlain(const Char* text, std::size_t from, std::size_t to, Out* out) {
     CopyBlock(text + from, out);
     if (to - from > kCopyBlock) {  // a longer run, the rarer case
         for (std::size_t i = from + kCopyBlock; i < to; i += kCopyBlock) {
@@ -307,8 +365,8 @@ char16_t* CopyPlain(const Char* text, std::size_t from, std::size_t to, char16_t
 
 // Decodes the "&" or "%" at text[j], which starts no escape: "&" gives CR
 // LF, the "%" stays.
-template <class Char>
-Cursor PutNonEscape(const Char* text, std::size_t j, char16_t* out) {
+template <class Char, class Out>
+Cursor<Out> PutNonEscape(const Char* text, std::size_t j, Out* out) {
     if (text[j] == u'&') {
         out[0] = u'\r';
         out[1] = u'\n';
@@ -320,9 +378,9 @@ Cursor PutNonEscape(const Char* text, std::size_t j, char16_t* out) {
 
 // Decodes the escape unit at text[j]; twoEscapes tells whether it is
 // "%hh%hh".
-template <class Char>
-Cursor PutEscapeUnit(const PairTable& pairs, const Char* text, std::size_t j,
-                     unsigned twoEscapes, char16_t* out) {
+template <class Pairs, class Char, class Out>
+Cursor<Out> PutEscapeUnit(const Pairs& pairs, const Char* text, std::size_t j,
+                          unsigned twoEscapes, Out* out) {
     const Char* const p = text + j;
     const unsigned b1 = DigitsByte(p[1], p[2]);
     const char16_t c3 = p[3];
@@ -343,8 +401,8 @@ std::uint64_t BitsFromOn(std::uint64_t word, std::size_t n) {
 
 // Decodes the units [at.in, stop) of the chunk at text, and the rest of the
 // last escape unit, at most kOverrun units more.
-template <class Char>
-Cursor DecodeFast(const PairTable& pairs, const Char* text, Cursor at, std::size_t stop,
+template <class Pairs, class Char, class Out>
+Cursor<Out> DecodeFast(const Pairs& pairs, const Char* text, Cursor<Out> at, std::size_t stop,
                   const UnitBits& bits) {
     while (at.in < stop) {
         const std::size_t k = at.in / kWordBits;
@@ -380,9 +438,9 @@ Cursor DecodeFast(const PairTable& pairs, const Char* text, Cursor at, std::size
 // one unit at a time, with every case at the end of the text. When end is
 // not the end of the input (final false), an escape that the units before
 // end do not decide stops the loop with p on its "%".
-template <class Char>
-char16_t* DecodePlainly(const PairTable& pairs, const Char*& p, const Char* chunkEnd,
-                        const Char* end, char16_t amp, bool final, char16_t* o) {
+template <class Pairs, class Char, class Out>
+Out* DecodePlainly(const Pairs& pairs, const Char*& p, const Char* chunkEnd,
+                   const Char* end, char16_t amp, bool final, Out* o) {
     while (p < chunkEnd) {
         const char16_t c = *p++;
         if (c != u'%' && c != amp) {
@@ -431,13 +489,15 @@ char16_t* DecodePlainly(const PairTable& pairs, const Char*& p, const Char* chun
     return o;
 }
 
-template <class Char>
-std::size_t DecodeAppendImpl(std::u16string& out, std::basic_string_view<Char> text, bool crLfAsAmp,
+// Out is char16_t for text, or unsigned char for its code-page bytes when
+// every unit of text is below 0x80 (they are their own bytes).
+template <class Pairs, class Out, class Char, class String>
+std::size_t DecodeAppendImpl(String& out, std::basic_string_view<Char> text, bool crLfAsAmp,
                              bool final) {
-    const PairTable& pairs = PairTable::Get();
+    const Pairs& pairs = Pairs::Get();
     // Only "&" makes the text longer (one unit to two).
     const std::size_t growth = crLfAsAmp ? 2 : 1;
-    detail::ChunkedOutput<char16_t> output(out, growth * (text.size() + kOverrun) + kScratchUnits);
+    detail::ChunkedOutput<typename String::value_type> output(out, growth * (text.size() + kOverrun) + kScratchUnits);
     const Char* const begin = text.data();
     const Char* p = begin;
     const Char* const end = p + text.size();
@@ -447,34 +507,41 @@ std::size_t DecodeAppendImpl(std::u16string& out, std::basic_string_view<Char> t
         const std::size_t left = static_cast<std::size_t>(end - p);
         const std::size_t chunk = std::min(left, detail::kChunkUnits);
         const Char* const chunkEnd = p + chunk;
-        char16_t* o = output.Room(growth * (chunk + kOverrun) + kScratchUnits);
+        Out* o = reinterpret_cast<Out*>(output.Room(growth * (chunk + kOverrun) + kScratchUnits));
         if (left > kFastMargin) {
             const std::size_t fast = std::min(chunk, left - kFastMargin);
             Classify(p, std::min(left, fast + kLookahead), crLfAsAmp, bits);
-            const Cursor at = DecodeFast(pairs, p, {0, o}, fast, bits);
+            const Cursor<Out> at = DecodeFast(pairs, p, Cursor<Out>{0, o}, fast, bits);
             p += at.in;
             o = at.out;
         }
         o = DecodePlainly(pairs, p, chunkEnd, end, amp, final, o);
-        output.Commit(o);
+        output.Commit(reinterpret_cast<typename String::value_type*>(o));
         if (p < chunkEnd) break;  // an escape held back at the end
     }
     output.Finish();
     return static_cast<std::size_t>(p - begin);
 }
 
+std::basic_string_view<unsigned char> AsUnsigned(std::string_view bytes) {
+    return {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()};
+}
+
 }  // namespace
 
 std::size_t DecodeAppend(std::u16string& out, std::u16string_view text, bool crLfAsAmp,
                          bool final) {
-    return DecodeAppendImpl<char16_t>(out, text, crLfAsAmp, final);
+    return DecodeAppendImpl<PairTable, char16_t>(out, text, crLfAsAmp, final);
 }
 
 std::size_t DecodeLatin1Append(std::u16string& out, std::string_view bytes, bool crLfAsAmp,
                                bool final) {
-    return DecodeAppendImpl<unsigned char>(
-        out, std::basic_string_view<unsigned char>(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()),
-        crLfAsAmp, final);
+    return DecodeAppendImpl<PairTable, char16_t>(out, AsUnsigned(bytes), crLfAsAmp, final);
+}
+
+std::size_t DecodeAsciiToBytesAppend(std::string& out, std::string_view ascii, bool crLfAsAmp,
+                                     bool final) {
+    return DecodeAppendImpl<BytePairTable, unsigned char>(out, AsUnsigned(ascii), crLfAsAmp, final);
 }
 
 std::u16string Decode(std::u16string_view text, bool crLfAsAmp) {
