@@ -29,9 +29,9 @@ std::size_t DecodeAppend(std::u16string& out, std::u16string_view text, bool crL
                          bool final);
 
 // DecodeAppend on the text whose units are the bytes, each byte the unit of
-// its value (ISO 8859-1). Code page 932 bytes below 0x80 read as those units,
-// so for such bytes this is DecodeAppend(out, ToText(bytes), ...) without the
-// text in between.
+// its value (ISO 8859-1). Code page 932 reads its bytes below 0x80 as those
+// units, so for such bytes this is DecodeAppend(out, ToText(bytes), ...)
+// without the text in between.
 std::size_t DecodeLatin1Append(std::u16string& out, std::string_view bytes, bool crLfAsAmp,
                                bool final);
 
@@ -45,9 +45,11 @@ std::size_t DecodeAsciiToBytesAppend(std::string& out, std::string_view ascii, b
 // pass: appends to out exactly what
 // CodePageBridge::ToBytes(Encode(CodePageBridge::ToText(bytes), crLfAsAmp))
 // gives, and with loss counts what FindByteLoss counts (offsets within
-// bytes; added to, not reset). With final false, a lead byte that ends bytes
-// and, with crLfAsAmp, a CR before the end are left unconverted. Returns the
-// bytes converted; pieces converted this way give what the whole gives.
+// bytes; added to, not reset). With final false, what the text route would
+// hold back is left unconverted: a lead byte that ends bytes (not taken as a
+// trail byte) and, with crLfAsAmp, a CR that no converted character follows.
+// Returns the bytes converted; pieces converted this way give what the whole
+// gives.
 std::size_t EncodeBytesAppend(std::string& out, std::string_view bytes, bool crLfAsAmp, bool final,
                               ByteLoss* loss = nullptr);
 

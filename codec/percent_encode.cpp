@@ -266,8 +266,8 @@ std::size_t EncodeBytesAppend(std::string& out, std::string_view bytes, bool crL
                     p += 2;
                     continue;
                 }
-                // Anything else goes the exact route: the character (with a CR
-                // for "&", the character after it too) to text, Encode, bytes.
+                // Anything else: the character as text, and with a CR for "&"
+                // the character after it too, through Encode.
                 const unsigned char* const start = p;
                 text.clear();
                 const auto readCharacter = [&] {
@@ -284,7 +284,15 @@ std::size_t EncodeBytesAppend(std::string& out, std::string_view bytes, bool crL
                 };
                 const ByteLoss before = loss != nullptr ? *loss : ByteLoss{};
                 const char16_t c = readCharacter();
-                if (crLfAsAmp && UnitToBytes(c) == '\r') {
+                const std::uint16_t cBytes = UnitToBytes(c);
+                if (!(crLfAsAmp && cBytes == '\r') && !cp932::IsHighSurrogate(c) && !cp932::IsLowSurrogate(c)) {
+                    // On its own, as in Encode: the forms of the bytes its
+                    // text writes.
+                    if (cp932::IsDoubleByte(cBytes)) o = PutByteForm(route.form[cBytes >> 8], o);
+                    o = PutByteForm(route.form[cBytes & 0xFF], o);
+                    continue;
+                }
+                if (crLfAsAmp && cBytes == '\r') {
                     if (p < stop) {
                         readCharacter();
                     } else if (!final) {
