@@ -24,7 +24,6 @@ struct Sample {
     std::u16string text = tessaly::bench::MixedJapaneseText(kTextBytes);
     std::string bytes = tessaly::CodePageBridge::ToBytes(text);
     std::u16string encoded = tessaly::Encode(text, false);
-    std::string encodedBytes = tessaly::CodePageBridge::ToBytes(encoded);
 };
 
 const Sample& GetSample() {
@@ -112,44 +111,11 @@ void BM_Decode(benchmark::State& state) {
     SetOriginalBytes(state);
 }
 
-// The byte routes tessaly-cli takes: code page 932 bytes to encoded bytes,
-// and encoded (ASCII) bytes to decoded bytes, each with no text in between.
-// As there, 1 MiB pieces into an output buffer that is reused.
-constexpr std::size_t kPiece = 1 << 20;
-
-void BM_EncodeBytes(benchmark::State& state) {
-    const std::string_view bytes = GetSample().bytes;
-    std::string encoded;
-    for (auto _ : state) {
-        for (std::size_t at = 0; at < bytes.size(); at += kPiece) {
-            encoded.clear();
-            tessaly::EncodeBytesAppend(encoded, bytes.substr(at, kPiece), false, true);
-            benchmark::DoNotOptimize(encoded.data());
-        }
-    }
-    SetOriginalBytes(state);
-}
-
-void BM_DecodeAsciiToBytes(benchmark::State& state) {
-    const std::string_view encoded = GetSample().encodedBytes;
-    std::string bytes;
-    for (auto _ : state) {
-        for (std::size_t at = 0; at < encoded.size(); at += kPiece) {
-            bytes.clear();
-            tessaly::DecodeAsciiToBytesAppend(bytes, encoded.substr(at, kPiece), false, true);
-            benchmark::DoNotOptimize(bytes.data());
-        }
-    }
-    SetOriginalBytes(state);
-}
-
 BENCHMARK(BM_MemcpyText)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IconvUtf16ToCp932)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CodePageToBytes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Encode)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Decode)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_EncodeBytes)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_DecodeAsciiToBytes)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
