@@ -92,6 +92,39 @@ Parse ParseArguments(int argc, char** argv, Options& options) {
 }
 
 constexpr std::size_t kReadSize = std::size_t{1} << 20;
+// Room in front of a read for what the last piece left: a lead byte and an
+// escape unit at most.
+constexpr std::size_t kHeldRoom = 64;
+
+// Whether the n bytes at p are all below 0x80.
+bool IsAscii(std::string_view bytes) {
+    const char* p = bytes.data();
+    const std::size_t n = bytes.size();
+    std::size_t i = 0;
+    unsigned high = 0;
+#ifdef __SSE2__
+    __m128i any = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) any = _mm_or_si128(any, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+    high = static_cast<unsigned>(_mm_movemask_epi8(any));
+#endif
+    for (; i < n; ++i) high |= static_cast<unsigned char>(p[i]) & 0x80u;
+    return high == 0;
+}
+
+// Whether code page 932 reads every byte below 0x80 as the unit of its value
+// and writes it back, so that such bytes can be decoded as they are.
+bool AsciiReadsAsItself() {
+    static const bool same = [] {
+        std::string ascii;
+        std::u16string units;
+        for (char c = 0; c >= 0; ++c) {
+            ascii += c;
+            units += static_cast<char16_t>(c);
+        }
+        return tessaly::CodePageBridge::ToText(ascii) == units && tessaly::FindByteLoss(ascii).count == 0;
+    }();
+    return same;
+}
 
 // The LF bytes among the n at p.
 std::uint64_t CountLineBreaks(const char* p, std::size_t n) {
@@ -127,7 +160,7 @@ struct Losses {
 class Stream {
 public:
     explicit Stream(const Options& options) : options_(options) {
-        in_.resize(kReadSize + 8);
+        in_.resize(kReadSize + kHeldRoom);
         text_.reserve(kReadSize + 8);
         converted_.reserve((options.decode ? 2 : 6) * (kReadSize + 8) + 64);
         out_.reserve(3 * converted_.capacity() + 64);
@@ -213,6 +246,10 @@ private:
                     }
                 }
             }
+        } else if (!options_.decode) {
+            return EncodePiece(bytes, final);
+        } else if (text_.empty() && converted_.empty() && AsciiReadsAsItself() && IsAscii(bytes)) {
+            return DecodeAsciiPiece(bytes, final);
         } else {
             tessaly::ByteLoss loss;
             consumed = tessaly::CodePageBridge::AppendText(text_, bytes, final, loss);
@@ -239,18 +276,36 @@ private:
         offset_ += consumed;
         held_ = size - consumed;
         std::memmove(in_.data(), in_.data() + consumed, held_);
-        return Convert(final);
+        if (!Convert(final)) return false;
+        if (options_.decode && !options_.utf8) HandBackText();
+        return true;
     }
 
-    // Converts text_ and writes the result, keeping what is not decided.
-    bool Convert(bool final) {
-        const std::size_t used = options_.decode
-                                     ? tessaly::DecodeAppend(converted_, text_, options_.ampCrLf, final)
-                                     : tessaly::EncodeAppend(converted_, text_, options_.ampCrLf, final);
-        text_.erase(0, used);
-        const std::size_t written = options_.utf8 ? tessaly::AppendUtf16AsUtf8(out_, converted_, final)
-                                                  : tessaly::CodePageBridge::AppendBytes(out_, converted_, final);
-        converted_.erase(0, written);
+    // Code page 932 in, encoded bytes out, without text in between.
+    bool EncodePiece(std::string_view bytes, bool final) {
+        tessaly::ByteLoss loss;
+        const std::size_t consumed = tessaly::EncodeBytesAppend(out_, bytes, options_.ampCrLf, final, &loss);
+        if (loss.count > 0 && !NoteFirst(loss.count, loss.first)) {
+            // --strict: what stands before the first loss, as far as it is
+            // decided, then stop.
+            out_.clear();
+            tessaly::EncodeBytesAppend(out_, bytes.substr(0, loss.first), options_.ampCrLf, false);
+            if (!WriteOut()) return false;
+            std::fprintf(stderr, "tessaly-cli: line %llu, byte offset %llu: %s\n",
+                         static_cast<unsigned long long>(losses_.firstLine),
+                         static_cast<unsigned long long>(losses_.firstOffset), Kind(false));
+            failed_ = 1;
+            return false;
+        }
+        if (losses_.count == 0) lines_ += CountLineBreaks(in_.data(), consumed);
+        offset_ += consumed;
+        held_ = bytes.size() - consumed;
+        std::memmove(in_.data(), in_.data() + consumed, held_);
+        return WriteOut();
+    }
+
+    // Writes out_ and empties it; false on a write error.
+    bool WriteOut() {
         const int error = tessaly::WriteAll(STDOUT_FILENO, out_);
         out_.clear();
         if (error != 0) {
@@ -259,6 +314,56 @@ private:
             return false;
         }
         return true;
+    }
+
+    // Code page 932 bytes below 0x80 decoded as they are, straight to the
+    // output bytes (they have no loss, and what they decode to is code page
+    // 932 text).
+    bool DecodeAsciiPiece(std::string_view bytes, bool final) {
+        const std::size_t consumed = tessaly::DecodeAsciiToBytesAppend(out_, bytes, options_.ampCrLf, final);
+        if (losses_.count == 0) lines_ += CountLineBreaks(in_.data(), consumed);
+        offset_ += consumed;
+        held_ = bytes.size() - consumed;
+        std::memmove(in_.data(), in_.data() + consumed, held_);
+        return WriteOut();
+    }
+
+    // Puts the text that decoding left undecided back in front of the held
+    // bytes when it is ASCII (as its bytes read), so the next piece can be
+    // decoded as bytes.
+    void HandBackText() {
+        const std::size_t n = text_.size();
+        if (n == 0 || held_ + n > kHeldRoom || !AsciiReadsAsItself()) return;
+        for (const char16_t c : text_) {
+            if (c >= 0x80) return;
+        }
+        std::memmove(in_.data() + n, in_.data(), held_);
+        std::uint64_t lineBreaks = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            in_[i] = static_cast<char>(text_[i]);
+            lineBreaks += text_[i] == u'\n';
+        }
+        held_ += n;
+        offset_ -= n;
+        if (losses_.count == 0) lines_ -= lineBreaks;
+        text_.clear();
+    }
+
+    // Converts text_ and writes the result, keeping what is not decided.
+    bool Convert(bool final) {
+        const std::size_t used = options_.decode
+                                     ? tessaly::DecodeAppend(converted_, text_, options_.ampCrLf, final)
+                                     : tessaly::EncodeAppend(converted_, text_, options_.ampCrLf, final);
+        text_.erase(0, used);
+        return Output(final);
+    }
+
+    // Writes converted_ in the output encoding, keeping what is not decided.
+    bool Output(bool final) {
+        const std::size_t written = options_.utf8 ? tessaly::AppendUtf16AsUtf8(out_, converted_, final)
+                                                  : tessaly::CodePageBridge::AppendBytes(out_, converted_, final);
+        converted_.erase(0, written);
+        return WriteOut();
     }
 
     const Options& options_;

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "codec/fidelity.h"
+
 namespace tessaly {
 
 // Every code-page byte outside printable ASCII becomes "%XX". With crLfAsAmp,
@@ -25,5 +27,30 @@ std::size_t EncodeAppend(std::u16string& out, std::u16string_view text, bool crL
                          bool final);
 std::size_t DecodeAppend(std::u16string& out, std::u16string_view text, bool crLfAsAmp,
                          bool final);
+
+// DecodeAppend on the text whose units are the bytes, each byte the unit of
+// its value (ISO 8859-1). Code page 932 reads its bytes below 0x80 as those
+// units, so for such bytes this is DecodeAppend(out, ToText(bytes), ...)
+// without the text in between.
+std::size_t DecodeLatin1Append(std::u16string& out, std::string_view bytes, bool crLfAsAmp,
+                               bool final);
+
+// For code page 932 bytes all below 0x80 (precondition), the bytes of the
+// decoded text: CodePageBridge::ToBytes of what DecodeLatin1Append gives,
+// without the text in between.
+std::size_t DecodeAsciiToBytesAppend(std::string& out, std::string_view ascii, bool crLfAsAmp,
+                                     bool final);
+
+// Encode from code page 932 bytes to the bytes of the encoded text in one
+// pass: appends to out exactly what
+// CodePageBridge::ToBytes(Encode(CodePageBridge::ToText(bytes), crLfAsAmp))
+// gives, and with loss counts what FindByteLoss counts (offsets within
+// bytes; added to, not reset). With final false, what the text route would
+// hold back is left unconverted: a lead byte that ends bytes (not taken as a
+// trail byte) and, with crLfAsAmp, a CR that no converted character follows.
+// Returns the bytes converted; pieces converted this way give what the whole
+// gives.
+std::size_t EncodeBytesAppend(std::string& out, std::string_view bytes, bool crLfAsAmp, bool final,
+                              ByteLoss* loss = nullptr);
 
 }  // namespace tessaly

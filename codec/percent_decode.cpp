@@ -119,6 +119,60 @@ char16_t* PutByteAndChar(const PairTable& pairs, unsigned b1, char16_t c, char16
     return out + 2;
 }
 
+unsigned PutUnitsAsBytes(const char16_t* text, std::size_t n, unsigned char* out);
+
+// The same pieces written as the code-page bytes of their text: what
+// CodePageBridge::ToBytes gives for the units above, from a table of every
+// byte pair's piece derived from them.
+class BytePairTable {
+public:
+    static const BytePairTable& Get() {
+        static const BytePairTable table;
+        return table;
+    }
+
+    const PairTable& units() const { return units_; }
+    std::uint32_t Bytes(unsigned b1, unsigned b2) const { return bytes_[b1 << 8 | b2]; }
+    unsigned Length(unsigned b1, unsigned b2) const { return length_[b1 << 8 | b2]; }
+
+private:
+    BytePairTable() : units_(PairTable::Get()) {
+        for (unsigned i = 0; i < 0x10000; ++i) {
+            char16_t text[4];
+            const std::size_t n = static_cast<std::size_t>(PutBytePair(units_, i >> 8, i & 0xFF, text) - text);
+            unsigned char piece[4];
+            const unsigned length = PutUnitsAsBytes(text, n, piece);
+            std::uint32_t packed = 0;
+            for (unsigned k = 0; k < length; ++k) packed |= std::uint32_t{piece[k]} << (8 * k);
+            bytes_[i] = packed;
+            length_[i] = static_cast<std::uint8_t>(length);
+        }
+    }
+
+    const PairTable& units_;
+    std::array<std::uint32_t, 0x10000> bytes_;
+    std::array<std::uint8_t, 0x10000> length_;
+};
+
+// The code-page bytes of n units (not surrogates) at text, at most 2 a unit.
+unsigned PutUnitsAsBytes(const char16_t* text, std::size_t n, unsigned char* out) {
+    unsigned char* o = out;
+    for (std::size_t i = 0; i < n; ++i) o = cp932::PutBytes(cp932::UnitToBytes(text[i]), o);
+    return static_cast<unsigned>(o - out);
+}
+
+unsigned char* PutBytePair(const BytePairTable& pairs, unsigned b1, unsigned b2, unsigned char* out) {
+    const std::uint32_t bytes = pairs.Bytes(b1, b2);
+    std::memcpy(out, &bytes, sizeof bytes);
+    return out + pairs.Length(b1, b2);
+}
+
+unsigned char* PutByteAndChar(const BytePairTable& pairs, unsigned b1, char16_t c, unsigned char* out) {
+    char16_t text[4];
+    const std::size_t n = static_cast<std::size_t>(PutByteAndChar(pairs.units(), b1, c, text) - text);
+    return out + PutUnitsAsBytes(text, n, out);
+}
+
 // ---------------------------------------------------------------------------
 // Classifying a chunk
 
@@ -159,21 +213,26 @@ __m128i InRange(__m128i bytes, char first, char last) {
 
 std::uint64_t LaneBits(__m128i lanes) { return static_cast<unsigned>(_mm_movemask_epi8(lanes)); }
 
+// The 16 units at in as bytes. Units above 0xFF, none of them a character
+// looked for, saturate to 0xFF, or to 0 from 0x8000 up: neither is one either.
+__m128i Load16(const char16_t* in) {
+    return _mm_packus_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)),
+                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 8)));
+}
+__m128i Load16(const unsigned char* in) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(in)); }
+
 // The bits of the 16 units at in; "&" only when withAmp.
-template <bool withAmp>
-Bits Classify16(const char16_t* in) {
-    // Each unit as a byte. Units above 0xFF, none of them a character looked
-    // for, saturate to 0xFF, or to 0 from 0x8000 up: neither is one either.
-    const __m128i bytes = _mm_packus_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)),
-                                           _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 8)));
+template <bool withAmp, class Char>
+Bits Classify16(const Char* in) {
+    const __m128i bytes = Load16(in);
     const __m128i folded = _mm_or_si128(bytes, Repeat(0x20));  // "A".."F" to "a".."f"
     const __m128i hex = _mm_or_si128(InRange(bytes, '0', '9'), InRange(folded, 'a', 'f'));
     return {LaneBits(_mm_cmpeq_epi8(bytes, Repeat('%'))),
             withAmp ? LaneBits(_mm_cmpeq_epi8(bytes, Repeat('&'))) : 0, LaneBits(hex)};
 }
 #else
-template <bool withAmp>
-Bits Classify16(const char16_t* in) {
+template <bool withAmp, class Char>
+Bits Classify16(const Char* in) {
     Bits bits{0, 0, 0};
     for (unsigned i = 0; i < 16; ++i) {
         bits.percent |= std::uint64_t{in[i] == u'%'} << i;
@@ -184,8 +243,8 @@ Bits Classify16(const char16_t* in) {
 }
 #endif
 
-template <bool withAmp>
-Bits ClassifyWord(const char16_t* in) {
+template <bool withAmp, class Char>
+Bits ClassifyWord(const Char* in) {
     Bits word{0, 0, 0};
     for (unsigned part = 0; part < kWordBits; part += 16) {
         const Bits b = Classify16<withAmp>(in + part);
@@ -197,7 +256,8 @@ Bits ClassifyWord(const char16_t* in) {
 }
 
 // The bits of fewer units than a word holds.
-Bits ClassifyPartWord(const char16_t* in, std::size_t n, bool withAmp) {
+template <class Char>
+Bits ClassifyPartWord(const Char* in, std::size_t n, bool withAmp) {
     Bits word{0, 0, 0};
     for (std::size_t i = 0; i < n; ++i) {
         word.percent |= std::uint64_t{in[i] == u'%'} << i;
@@ -209,13 +269,13 @@ Bits ClassifyPartWord(const char16_t* in, std::size_t n, bool withAmp) {
 
 // Classifies the n units at text (at most the chunk and its lookahead); the
 // bits past them are 0.
-template <bool withAmp>
-void Classify(const char16_t* text, std::size_t n, UnitBits& bits) {
+template <bool withAmp, class Char>
+void Classify(const Char* text, std::size_t n, UnitBits& bits) {
     std::uint64_t percent[UnitBits::kWords];
     std::uint64_t hex[UnitBits::kWords];
     for (std::size_t k = 0; k < UnitBits::kWords; ++k) {
         const std::size_t first = k * kWordBits;
-        const Bits word = first + kWordBits <= n ? ClassifyWord<withAmp>(text + first)
+        const Bits word = first + kWordBits <= n ? ClassifyWord<withAmp, Char>(text + first)
                           : first < n            ? ClassifyPartWord(text + first, n - first, withAmp)
                                                  : Bits{0, 0, 0};
         percent[k] = word.percent;
@@ -233,11 +293,12 @@ void Classify(const char16_t* text, std::size_t n, UnitBits& bits) {
     bits.twoEscapes[kLast] = 0;
 }
 
-void Classify(const char16_t* text, std::size_t n, bool crLfAsAmp, UnitBits& bits) {
+template <class Char>
+void Classify(const Char* text, std::size_t n, bool crLfAsAmp, UnitBits& bits) {
     if (crLfAsAmp) {
-        Classify<true>(text, n, bits);
+        Classify<true, Char>(text, n, bits);
     } else {
-        Classify<false>(text, n, bits);
+        Classify<false, Char>(text, n, bits);
     }
 }
 
@@ -255,10 +316,26 @@ constexpr std::size_t kOverrun = 5;
 constexpr std::size_t kScratchUnits = kCopyBlock;
 
 // Where decoding stands: a position in the chunk and in the output.
+template <class Out>
 struct Cursor {
     std::size_t in;
-    char16_t* out;
+    Out* out;
 };
+
+// Bytes below 0x80 as their own code-page bytes.
+void CopyBlock(const unsigned char* in, unsigned char* out) { std::memcpy(out, in, kCopyBlock); }
+
+#ifdef __SSE2__
+// Bytes as the units of the same value.
+void CopyBlock(const unsigned char* in, char16_t* out) {
+    static_assert(kCopyBlock == 16);
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(bytes, _mm_setzero_si128()));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(bytes, _mm_setzero_si128()));
+}
+#else
+void CopyBlock(const unsigned char* in, char16_t* out) { std::copy(in, in + kCopyBlock, out); }
+#endif
 
 void CopyBlock(const char16_t* in, char16_t* out) {
 #ifdef __SSE2__
@@ -275,7 +352,8 @@ void CopyBlock(const char16_t* in, char16_t* out) {
 // Copies the units [from, to) of text in whole blocks, at least one even
 // when there is nothing to copy: whether plain units come between two
 // escapes is as good as random, and a branch on it would often go wrong.
-char16_t* CopyPlain(const char16_t* text, std::size_t from, std::size_t to, char16_t* out) {
+template <class Char, class Out>
+Out* CopyPlain(const Char* text, std::size_t from, std::size_t to, Out* out) {
     CopyBlock(text + from, out);
     if (to - from > kCopyBlock) {  // a longer run, the rarer case
         for (std::size_t i = from + kCopyBlock; i < to; i += kCopyBlock) {
@@ -287,7 +365,8 @@ char16_t* CopyPlain(const char16_t* text, std::size_t from, std::size_t to, char
 
 // Decodes the "&" or "%" at text[j], which starts no escape: "&" gives CR
 // LF, the "%" stays.
-Cursor PutNonEscape(const char16_t* text, std::size_t j, char16_t* out) {
+template <class Char, class Out>
+Cursor<Out> PutNonEscape(const Char* text, std::size_t j, Out* out) {
     if (text[j] == u'&') {
         out[0] = u'\r';
         out[1] = u'\n';
@@ -299,9 +378,10 @@ Cursor PutNonEscape(const char16_t* text, std::size_t j, char16_t* out) {
 
 // Decodes the escape unit at text[j]; twoEscapes tells whether it is
 // "%hh%hh".
-Cursor PutEscapeUnit(const PairTable& pairs, const char16_t* text, std::size_t j,
-                     unsigned twoEscapes, char16_t* out) {
-    const char16_t* const p = text + j;
+template <class Pairs, class Char, class Out>
+Cursor<Out> PutEscapeUnit(const Pairs& pairs, const Char* text, std::size_t j,
+                          unsigned twoEscapes, Out* out) {
+    const Char* const p = text + j;
     const unsigned b1 = DigitsByte(p[1], p[2]);
     const char16_t c3 = p[3];
     if (c3 >= 0x80) return {j + 4, PutByteAndChar(pairs, b1, c3, out)};  // a literal partner
@@ -321,7 +401,8 @@ std::uint64_t BitsFromOn(std::uint64_t word, std::size_t n) {
 
 // Decodes the units [at.in, stop) of the chunk at text, and the rest of the
 // last escape unit, at most kOverrun units more.
-Cursor DecodeFast(const PairTable& pairs, const char16_t* text, Cursor at, std::size_t stop,
+template <class Pairs, class Char, class Out>
+Cursor<Out> DecodeFast(const Pairs& pairs, const Char* text, Cursor<Out> at, std::size_t stop,
                   const UnitBits& bits) {
     while (at.in < stop) {
         const std::size_t k = at.in / kWordBits;
@@ -357,8 +438,9 @@ Cursor DecodeFast(const PairTable& pairs, const char16_t* text, Cursor at, std::
 // one unit at a time, with every case at the end of the text. When end is
 // not the end of the input (final false), an escape that the units before
 // end do not decide stops the loop with p on its "%".
-char16_t* DecodePlainly(const PairTable& pairs, const char16_t*& p, const char16_t* chunkEnd,
-                        const char16_t* end, char16_t amp, bool final, char16_t* o) {
+template <class Pairs, class Char, class Out>
+Out* DecodePlainly(const Pairs& pairs, const Char*& p, const Char* chunkEnd,
+                   const Char* end, char16_t amp, bool final, Out* o) {
     while (p < chunkEnd) {
         const char16_t c = *p++;
         if (c != u'%' && c != amp) {
@@ -370,7 +452,7 @@ char16_t* DecodePlainly(const PairTable& pairs, const char16_t*& p, const char16
             *o++ = u'\n';
             continue;
         }
-        const char16_t* const escape = p - 1;
+        const Char* const escape = p - 1;
         if (!final && end - p <= 2) {  // "%", "%h" or "%hh" may go on
             p = escape;
             return o;
@@ -407,37 +489,59 @@ char16_t* DecodePlainly(const PairTable& pairs, const char16_t*& p, const char16
     return o;
 }
 
-}  // namespace
-
-std::size_t DecodeAppend(std::u16string& out, std::u16string_view text, bool crLfAsAmp,
-                         bool final) {
-    const PairTable& pairs = PairTable::Get();
+// Out is char16_t for text, or unsigned char for its code-page bytes when
+// every unit of text is below 0x80 (they are their own bytes).
+template <class Pairs, class Out, class Char, class String>
+std::size_t DecodeAppendImpl(String& out, std::basic_string_view<Char> text, bool crLfAsAmp,
+                             bool final) {
+    const Pairs& pairs = Pairs::Get();
     // Only "&" makes the text longer (one unit to two).
     const std::size_t growth = crLfAsAmp ? 2 : 1;
-    detail::ChunkedOutput<char16_t> output(out, growth * (text.size() + kOverrun) + kScratchUnits);
-    const char16_t* const begin = text.data();
-    const char16_t* p = begin;
-    const char16_t* const end = p + text.size();
+    detail::ChunkedOutput<typename String::value_type> output(out, growth * (text.size() + kOverrun) + kScratchUnits);
+    const Char* const begin = text.data();
+    const Char* p = begin;
+    const Char* const end = p + text.size();
     const char16_t amp = crLfAsAmp ? u'&' : u'%';  // with the option off, "&" is plain
     UnitBits bits;
     while (p != end) {
         const std::size_t left = static_cast<std::size_t>(end - p);
         const std::size_t chunk = std::min(left, detail::kChunkUnits);
-        const char16_t* const chunkEnd = p + chunk;
-        char16_t* o = output.Room(growth * (chunk + kOverrun) + kScratchUnits);
+        const Char* const chunkEnd = p + chunk;
+        Out* o = reinterpret_cast<Out*>(output.Room(growth * (chunk + kOverrun) + kScratchUnits));
         if (left > kFastMargin) {
             const std::size_t fast = std::min(chunk, left - kFastMargin);
             Classify(p, std::min(left, fast + kLookahead), crLfAsAmp, bits);
-            const Cursor at = DecodeFast(pairs, p, {0, o}, fast, bits);
+            const Cursor<Out> at = DecodeFast(pairs, p, Cursor<Out>{0, o}, fast, bits);
             p += at.in;
             o = at.out;
         }
         o = DecodePlainly(pairs, p, chunkEnd, end, amp, final, o);
-        output.Commit(o);
+        output.Commit(reinterpret_cast<typename String::value_type*>(o));
         if (p < chunkEnd) break;  // an escape held back at the end
     }
     output.Finish();
     return static_cast<std::size_t>(p - begin);
+}
+
+std::basic_string_view<unsigned char> AsUnsigned(std::string_view bytes) {
+    return {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()};
+}
+
+}  // namespace
+
+std::size_t DecodeAppend(std::u16string& out, std::u16string_view text, bool crLfAsAmp,
+                         bool final) {
+    return DecodeAppendImpl<PairTable, char16_t>(out, text, crLfAsAmp, final);
+}
+
+std::size_t DecodeLatin1Append(std::u16string& out, std::string_view bytes, bool crLfAsAmp,
+                               bool final) {
+    return DecodeAppendImpl<PairTable, char16_t>(out, AsUnsigned(bytes), crLfAsAmp, final);
+}
+
+std::size_t DecodeAsciiToBytesAppend(std::string& out, std::string_view ascii, bool crLfAsAmp,
+                                     bool final) {
+    return DecodeAppendImpl<BytePairTable, unsigned char>(out, AsUnsigned(ascii), crLfAsAmp, final);
 }
 
 std::u16string Decode(std::u16string_view text, bool crLfAsAmp) {

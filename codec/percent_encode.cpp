@@ -4,8 +4,14 @@
 #include <array>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "codec/chunked_output.h"
+#include "codec/codepage.h"
 #include "codec/cp932.h"
+#include "codec/exact_bytes.h"
 #include "codec/percent.h"
 
 namespace tessaly {
@@ -122,6 +128,192 @@ std::u16string Encode(std::u16string_view text, bool crLfAsAmp) {
     std::u16string out;
     EncodeAppend(out, text, crLfAsAmp, true);
     return out;
+}
+
+// ---------------------------------------------------------------------------
+// Encode straight from code page 932 bytes to the bytes of the encoded text.
+
+namespace {
+
+constexpr bool HighFormsMatchLowForms() {
+    for (unsigned b = 1; b < 256; ++b) {
+        const ByteForm& h = kHighByteForms[b];
+        const ByteForm& l = kLowByteForms[b];
+        if (h.length != l.length || h.units[0] != l.units[0] || h.units[1] != l.units[1] ||
+            h.units[2] != l.units[2]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// What the byte route needs, derived on first use from the code page tables,
+// the forms above and Encode itself, so that it cannot disagree with them.
+struct ByteRoute {
+    // The bytes of kLowByteForms[b] (up to 3) and, in the top byte, how many.
+    std::array<std::uint32_t, 256> form;
+    // For a byte and the byte after it: 1 or 2 when the character starting
+    // there (one byte, or a pair) writes back exactly its own bytes, so its
+    // encoded form is the forms of those bytes; 0 otherwise.
+    std::array<std::uint8_t, 0x10000> step;
+    // Whether every printable ASCII byte is such a character and its own form.
+    bool printableIsItself = true;
+    // ToBytes(Encode(ToText("\r\n"), true)) when CR and LF are single bytes.
+    std::string crLf;
+    bool crLfSimple = false;
+
+    static const ByteRoute& Get() {
+        static const ByteRoute route;
+        return route;
+    }
+
+private:
+    ByteRoute() {
+        static_assert(HighFormsMatchLowForms(), "a lead byte's form must not depend on its place");
+        const cp932::ExactTable& exact = cp932::ExactTable::Get();
+        for (unsigned b = 0; b < 256; ++b) {
+            const ByteForm& f = kLowByteForms[b];
+            std::uint32_t packed = 0;
+            unsigned length = 0;
+            for (unsigned i = 0; i < f.length; ++i) {
+                unsigned char one[2];
+                const unsigned n = static_cast<unsigned>(cp932::PutBytes(UnitToBytes(f.units[i]), one) - one);
+                for (unsigned k = 0; k < n; ++k) packed |= std::uint32_t{one[k]} << (8 * length++);
+            }
+            form[b] = packed | std::uint32_t{length} << 24;
+        }
+        for (unsigned b0 = 0; b0 < 256; ++b0) {
+            for (unsigned b1 = 0; b1 < 256; ++b1) {
+                const unsigned char two[2] = {static_cast<unsigned char>(b0), static_cast<unsigned char>(b1)};
+                char16_t c;
+                const auto n = static_cast<unsigned>(cp932::ConvertCharacter(two, two + 2, &c) - two);
+                const bool same = n == 2 ? exact.Pair(b0, b1) : exact.Single(b0);
+                // Exact also means UnitToBytes(c) is these bytes; the check
+                // keeps '?' (a unit the code page lacks) out as well.
+                const std::uint16_t bytes = UnitToBytes(c);
+                const bool itself = n == 2 ? bytes == (b0 << 8 | b1) : bytes == b0;
+                step[b0 << 8 | b1] = static_cast<std::uint8_t>(same && itself ? n : 0);
+            }
+        }
+        for (unsigned b = 0x20; b < 0x7F; ++b) {
+            printableIsItself = printableIsItself && step[b << 8] == 1 && form[b] == (b | 1u << 24);
+        }
+        crLfSimple = step['\r' << 8 | '\n'] == 1 && step['\n' << 8] == 1;
+        if (crLfSimple) {
+            const std::u16string encoded = Encode(CodePageBridge::ToText("\r\n"), true);
+            crLf = CodePageBridge::ToBytes(encoded);
+        }
+    }
+};
+
+inline unsigned char* PutByteForm(std::uint32_t form, unsigned char* out) {
+    std::memcpy(out, &form, 4);  // the top byte is scratch
+    return out + (form >> 24);
+}
+
+}  // namespace
+
+std::size_t EncodeBytesAppend(std::string& out, std::string_view bytes, bool crLfAsAmp, bool final,
+                              ByteLoss* loss) {
+    const ByteRoute& route = ByteRoute::Get();
+    const cp932::ExactTable& exact = cp932::ExactTable::Get();
+    // A character of n bytes gives at most 6 (a lone byte read as U+30FB is
+    // "%81E"); a CR and the character after it, raw, at most 3 for 2.
+    constexpr std::size_t kMostPerByte = 6;
+    constexpr std::size_t kScratch = 16;
+    detail::ChunkedOutput<char> output(out, kMostPerByte * bytes.size() + kScratch);
+    const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* const end = begin + bytes.size();
+    const unsigned char* p = begin;
+    // As CodePageBridge::AppendText: a lead byte that ends unfinished bytes
+    // waits for its trail byte.
+    const auto* const stop = !final && p != end && cp932::IsLeadByte(end[-1]) ? end - 1 : end;
+    std::u16string text, encoded;  // the slow route's scratch
+    bool held = false;
+    while (p < stop && !held) {
+        const unsigned char* const chunkEnd = p + std::min<std::size_t>(stop - p, detail::kChunkUnits);
+        auto* o = reinterpret_cast<unsigned char*>(
+            output.Room(kMostPerByte * static_cast<std::size_t>(chunkEnd - p) + kScratch));
+        while (p < chunkEnd && !held) {
+#ifdef __SSE2__
+            if (chunkEnd - p >= 16 && route.printableIsItself) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                const __m128i printable = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F)),
+                                                        _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F)));
+                if (_mm_movemask_epi8(printable) == 0xFFFF) {
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
+                    p += 16;
+                    o += 16;
+                    continue;
+                }
+            }
+#endif
+            // Up to 16 characters one at a time.
+            for (int k = 0; k < 16 && p < chunkEnd; ++k) {
+                const unsigned next = p + 1 < end ? p[1] : 0;
+                const unsigned n = route.step[unsigned{p[0]} << 8 | next];
+                if (n != 0 && !(crLfAsAmp && p[0] == '\r')) {
+                    o = PutByteForm(route.form[p[0]], o);
+                    const std::uint32_t second = route.form[next];
+                    std::memcpy(o, &second, 4);
+                    o += (n - 1) * (second >> 24);
+                    p += n;
+                    continue;
+                }
+                if (crLfAsAmp && route.crLfSimple && p[0] == '\r' && p + 1 < stop && p[1] == '\n') {
+                    std::memcpy(o, route.crLf.data(), route.crLf.size());
+                    o += route.crLf.size();
+                    p += 2;
+                    continue;
+                }
+                // Anything else: the character as text, and with a CR for "&"
+                // the character after it too, through Encode.
+                const unsigned char* const start = p;
+                text.clear();
+                const auto readCharacter = [&] {
+                    const unsigned char* const from = p;
+                    char16_t c;
+                    p = cp932::ConvertCharacter(p, end, &c);
+                    text.push_back(c);
+                    const bool same = p - from == 2 ? exact.Pair(from[0], from[1]) : exact.Single(from[0]);
+                    if (loss != nullptr && !same) {
+                        if (loss->count == 0) loss->first = static_cast<std::size_t>(from - begin);
+                        loss->count += static_cast<std::size_t>(p - from);
+                    }
+                    return c;
+                };
+                const ByteLoss before = loss != nullptr ? *loss : ByteLoss{};
+                const char16_t c = readCharacter();
+                const std::uint16_t cBytes = UnitToBytes(c);
+                if (!(crLfAsAmp && cBytes == '\r') && !cp932::IsHighSurrogate(c) && !cp932::IsLowSurrogate(c)) {
+                    // On its own, as in Encode: the forms of the bytes its
+                    // text writes.
+                    if (cp932::IsDoubleByte(cBytes)) o = PutByteForm(route.form[cBytes >> 8], o);
+                    o = PutByteForm(route.form[cBytes & 0xFF], o);
+                    continue;
+                }
+                if (crLfAsAmp && cBytes == '\r') {
+                    if (p < stop) {
+                        readCharacter();
+                    } else if (!final) {
+                        // An LF may follow: leave the CR for the next piece.
+                        p = start;
+                        if (loss != nullptr) *loss = before;
+                        held = true;
+                        break;
+                    }
+                }
+                encoded.clear();
+                EncodeAppend(encoded, text, crLfAsAmp, true);
+                const std::string piece = CodePageBridge::ToBytes(encoded);
+                std::memcpy(o, piece.data(), piece.size());
+                o += piece.size();
+            }
+        }
+        output.Commit(reinterpret_cast<char*>(o));
+    }
+    output.Finish();
+    return static_cast<std::size_t>(p - begin);
 }
 
 }  // namespace tessaly

@@ -1,6 +1,7 @@
 // Decode on any text: it ends, grows only by "&" becoming CR LF, leaves a
 // text without escapes (and without "&" when the option is on) alone, and
 // never touches what lies before the first "%" or "&".
+#include "codec/codepage.h"
 #include "codec/percent.h"
 #include "fuzz/fuzz_support.h"
 
@@ -18,5 +19,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(decoded.compare(0, special, text, 0, special) == 0);
     }
     FUZZ_CHECK(decoded.size() <= (option ? 2 * text.size() : text.size()));
+
+    // The input bytes decoded as they are: as the units of their values, and
+    // (those below 0x80) straight to code page 932 bytes.
+    const std::string_view bytes = tessaly::fuzz::AsBytes(data, size);
+    std::u16string widened(bytes.begin(), bytes.end());
+    for (char16_t& c : widened) c &= 0xFF;
+    std::u16string latin1;
+    tessaly::DecodeLatin1Append(latin1, bytes, option, true);
+    FUZZ_CHECK(latin1 == tessaly::Decode(widened, option));
+    std::string ascii(bytes);
+    for (char& c : ascii) c &= 0x7F;
+    std::string out;
+    tessaly::DecodeAsciiToBytesAppend(out, ascii, option, true);
+    FUZZ_CHECK(out == tessaly::CodePageBridge::ToBytes(tessaly::Decode(tessaly::CodePageBridge::ToText(ascii), option)));
     return 0;
 }

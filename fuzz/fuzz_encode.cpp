@@ -5,6 +5,8 @@
 // CR LF), Decode gives the text back.
 #include <array>
 
+#include "codec/codepage.h"
+#include "codec/fidelity.h"
 #include "codec/percent.h"
 #include "fuzz/fuzz_support.h"
 
@@ -57,5 +59,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::u16string survivingEncoded = tessaly::Encode(surviving, option);
     CheckOutputAlphabet(survivingEncoded, option);
     FUZZ_CHECK(tessaly::Decode(survivingEncoded, option) == surviving);
+
+    // The input as code page 932 bytes, encoded straight to bytes: what the
+    // text route gives, with the loss it finds.
+    const std::string_view bytes = tessaly::fuzz::AsBytes(data, size);
+    std::string direct;
+    tessaly::ByteLoss loss;
+    FUZZ_CHECK(tessaly::EncodeBytesAppend(direct, bytes, option, true, &loss) == bytes.size());
+    FUZZ_CHECK(direct == tessaly::CodePageBridge::ToBytes(tessaly::Encode(tessaly::CodePageBridge::ToText(bytes), option)));
+    const tessaly::ByteLoss want = tessaly::FindByteLoss(bytes);
+    FUZZ_CHECK(loss.count == want.count && loss.first == want.first);
     return 0;
 }

@@ -21,6 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const std::size_t c : raw) cuts.push_back(c % (size + 1));
     std::sort(cuts.begin(), cuts.end());
     const std::string_view input = tessaly::fuzz::AsBytes(data, size);
-    FUZZ_CHECK(tessaly::test::PieceChain(input, cuts, o) == tessaly::test::WholeChain(input, o));
+    const std::string whole = tessaly::test::WholeChain(input, o);
+    FUZZ_CHECK(tessaly::test::PieceChain(input, cuts, o) == whole);
+    if (!o.utf8) FUZZ_CHECK(tessaly::test::ByteRouteChain(input, cuts, o) == whole);
     return 0;
 }

@@ -16,7 +16,12 @@
 #include <vector>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
+
+#include "codec/codepage.h"
+#include "codec/fidelity.h"
+#include "codec/percent.h"
 
 namespace {
 
@@ -167,7 +172,7 @@ struct Child {
     int out = -1;  // read end of its standard output
 };
 
-Child Spawn(std::vector<std::string> args, int stdinFd = -1) {
+Child Spawn(std::vector<std::string> args, int stdinFd = -1, const std::string& errPath = "") {
     int toChild[2] = {-1, -1}, fromChild[2];
     if (stdinFd < 0 && pipe2(toChild, O_CLOEXEC) != 0) return {};
     if (pipe2(fromChild, O_CLOEXEC) != 0) return {};
@@ -176,6 +181,7 @@ Child Spawn(std::vector<std::string> args, int stdinFd = -1) {
     if (child.pid == 0) {
         dup2(stdinFd >= 0 ? stdinFd : toChild[0], STDIN_FILENO);
         dup2(fromChild[1], STDOUT_FILENO);
+        if (!errPath.empty()) dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(TESSALY_CLI_PATH));
         for (std::string& a : args) argv.push_back(a.data());
@@ -270,6 +276,93 @@ TEST(CliStreaming, LargeInputThroughEncodeAndDecodeInConstantMemory) {
     }
     EXPECT_TRUE(same);
     EXPECT_EQ(total, kBlocks * block.size());
+}
+
+// Runs tessaly-cli with args, writing input to it in random pieces (so its
+// reads cut characters and escapes anywhere); returns its output and status.
+std::pair<std::string, int> RunInPieces(std::vector<std::string> args, const std::string& input,
+                                        std::mt19937& rng, const std::string& errPath = "",
+                                        std::size_t longest = 200000) {
+    signal(SIGPIPE, SIG_IGN);
+    Child child = Spawn(std::move(args), -1, errPath);
+    if (child.pid <= 0) return {"", -1};
+    std::vector<std::size_t> cuts;
+    for (std::size_t at = 0; at < input.size();) {
+        at = std::min(input.size(), at + 1 + rng() % (rng() % 2 ? 40 : longest));
+        cuts.push_back(at);
+    }
+    std::thread feeder([&] {
+        std::size_t from = 0;
+        for (const std::size_t to : cuts) {
+            if (tessaly_test_write_all(child.in, input.substr(from, to - from)) != 0) break;
+            from = to;
+        }
+        close(child.in);
+    });
+    std::string out;
+    char buffer[1 << 16];
+    for (ssize_t n; (n = read(child.out, buffer, sizeof buffer)) > 0;) out.append(buffer, static_cast<std::size_t>(n));
+    feeder.join();
+    close(child.out);
+    int status = 0;
+    waitpid(child.pid, &status, 0);
+    return {out, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+TEST(CliStreaming, PiecesGiveWhatTheCodecGivesForTheWhole) {
+    // Over 2 MiB, so that 1 MiB reads cut it too: Shift-JIS text with CR,
+    // LF, invalid and one-way bytes for encode; for decode, encoded text
+    // with stretches of raw bytes from 0x80 up between long ASCII ones.
+    std::mt19937 rng(932);
+    static const char* const kPieces[] = {"\x8A\xBF", "\x83\x65", "\xB1", "abc ", "\r\n", "\r", "\n",
+                                          "\x81", "\x80", "\xFD", "\x87\x40", "\xED\x40", "%", "&"};
+    std::string text;
+    while (text.size() < (5u << 19)) text += kPieces[rng() % std::size(kPieces)];
+    for (const bool amp : {false, true}) {
+        std::vector<std::string> args = {"encode"};
+        if (amp) args.push_back("--amp-crlf");
+        const auto [out, status] = RunInPieces(args, text, rng);
+        EXPECT_EQ(status, 0);
+        EXPECT_TRUE(out == tessaly::CodePageBridge::ToBytes(tessaly::Encode(tessaly::CodePageBridge::ToText(text), amp)))
+            << "encode, option " << amp;
+    }
+    std::string encoded;
+    while (encoded.size() < (5u << 19)) {
+        const std::string part = text.substr(rng() % (text.size() - 4096), 1 + rng() % 4096);
+        const std::string escaped = tessaly::CodePageBridge::ToBytes(
+            tessaly::Encode(tessaly::CodePageBridge::ToText(part), false));
+        encoded += rng() % 4 == 0 ? part : escaped + escaped + escaped;
+    }
+    for (const bool amp : {false, true}) {
+        std::vector<std::string> args = {"decode"};
+        if (amp) args.push_back("--amp-crlf");
+        const auto [out, status] = RunInPieces(args, encoded, rng);
+        EXPECT_EQ(status, 0);
+        EXPECT_TRUE(out == tessaly::CodePageBridge::ToBytes(tessaly::Decode(tessaly::CodePageBridge::ToText(encoded), amp)))
+            << "decode, option " << amp;
+    }
+}
+
+TEST(CliLosses, WhereTheFirstOneIsWhateverThePieces) {
+    // Decode input whose pieces switch between ASCII and raw bytes (which
+    // are decoded different ways) many times before its one invalid byte.
+    std::mt19937 rng(1);
+    std::string input;
+    while (input.size() < 100000) {
+        input += rng() % 2 ? "%8A%BF%83e\r\n" : "\x8A\xBF\x83\x65%8";
+        if (rng() % 16 == 0) input += std::string(rng() % 100, 'a');
+    }
+    const std::size_t first = input.size() + 1;
+    input += "x\x81 y\n\x81 ";  // lead bytes without a trail byte
+    std::size_t line = 1;
+    for (std::size_t i = 0; i < first; ++i) line += input[i] == '\n';
+    const std::string want = "tessaly-cli: 2 input bytes are not code page 932 text and were replaced; the first at line " +
+                             std::to_string(line) + ", byte offset " + std::to_string(first) + "\n";
+    for (int round = 0; round < 3; ++round) {
+        const std::string err = TempPath("pieces_err");
+        EXPECT_EQ(RunInPieces({"decode"}, input, rng, err, 200).second, 0);
+        EXPECT_EQ(ReadFile(err), want);
+    }
 }
 
 TEST(CliLosses, CountedOnStandardErrorAndStrictStopsAtTheFirst) {

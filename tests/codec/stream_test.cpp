@@ -53,6 +53,11 @@ TEST(Stream, AnySplitGivesTheWholeResult) {
         ASSERT_EQ(PieceChain(input, cuts, o), WholeChain(input, o))
             << "decode " << o.decode << " amp " << o.ampCrLf << " utf8 " << o.utf8 << " input "
             << testing::PrintToString(input) << " cuts " << testing::PrintToString(cuts);
+        if (!o.utf8) {
+            ASSERT_EQ(ByteRouteChain(input, cuts, o), WholeChain(input, o))
+                << "byte route, decode " << o.decode << " amp " << o.ampCrLf << " input "
+                << testing::PrintToString(input) << " cuts " << testing::PrintToString(cuts);
+        }
     }
 }
 
@@ -74,6 +79,12 @@ TEST(Stream, EveryCutOfShortInputs) {
                 each.push_back(cut);
             }
             EXPECT_EQ(PieceChain(input, each, o), whole) << input << " k " << k;
+            if (!o.utf8) {
+                for (std::size_t cut = 0; cut <= input.size(); ++cut) {
+                    EXPECT_EQ(ByteRouteChain(input, {cut}, o), whole) << input << " cut " << cut << " k " << k;
+                }
+                EXPECT_EQ(ByteRouteChain(input, each, o), whole) << input << " k " << k;
+            }
         }
     }
 }

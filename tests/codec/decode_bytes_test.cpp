@@ -1,0 +1,121 @@
+// Decoding straight from bytes against decoding their text: DecodeLatin1Append
+// against DecodeAppend on the widened bytes, and DecodeAsciiToBytesAppend
+// against ToBytes(Decode(ToText(...))), on random escape-heavy input, whole
+// and in random pieces.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "codec/codepage.h"
+#include "codec/percent.h"
+
+namespace tessaly {
+namespace {
+
+std::u16string Widen(std::string_view bytes) {
+    std::u16string text;
+    for (const char b : bytes) text += static_cast<char16_t>(static_cast<unsigned char>(b));
+    return text;
+}
+
+// Escapes of every byte value (both cases of digits), broken escapes, "%",
+// "&", plain ASCII in short and long runs and, unless asciiOnly, bytes from 0x80 up.
+std::string RandomEncoded(std::mt19937& rng, std::size_t size, bool asciiOnly) {
+    static const char kHex[] = "0123456789ABCDEFabcdef";
+    std::string s;
+    while (s.size() < size) {
+        switch (rng() % 9) {
+            case 0:
+            case 1:
+            case 2: {
+                const unsigned b = rng() % 256;
+                s += '%';
+                s += "0123456789ABCDEF"[b >> 4];
+                s += (rng() % 4 == 0 ? "0123456789abcdef" : "0123456789ABCDEF")[b & 0xF];
+                break;
+            }
+            case 3: s += '%'; s += kHex[rng() % 22]; break;
+            case 4: s += rng() % 2 ? '&' : '%'; break;
+            case 5: s += static_cast<char>(asciiOnly ? rng() % 0x80 : rng() % 256); break;
+            case 6:  // a run longer than a copied block
+                for (unsigned n = rng() % 40; n > 0; --n) s += static_cast<char>(0x30 + rng() % 0x40);
+                break;
+            default: s += static_cast<char>(0x20 + rng() % 0x5F); break;
+        }
+    }
+    s.resize(size);
+    return s;
+}
+
+// Feeds bytes in random pieces to append, each time with what the previous
+// call left in front; returns the whole output.
+template <class String, class Append>
+String InPieces(std::mt19937& rng, std::string_view bytes, Append append) {
+    String out;
+    std::string pending;
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        const std::size_t n = std::min<std::size_t>(bytes.size() - at, rng() % 9);
+        pending += bytes.substr(at, n);
+        at += n;
+        const std::size_t used = append(out, pending, false);
+        EXPECT_LE(pending.size() - used, 5u);  // "%hh%h" at most
+        pending.erase(0, used);
+    }
+    EXPECT_EQ(append(out, pending, true), pending.size());
+    return out;
+}
+
+TEST(DecodeBytes, Latin1MatchesDecodingTheWidenedText) {
+    std::mt19937 rng(1101);
+    for (int round = 0; round < 2000; ++round) {
+        const std::string bytes = RandomEncoded(rng, rng() % (round < 1950 ? 80 : 9000), false);
+        for (const bool option : {false, true}) {
+            const std::u16string want = Decode(Widen(bytes), option);
+            std::u16string whole = u"x";
+            EXPECT_EQ(DecodeLatin1Append(whole, bytes, option, true), bytes.size());
+            ASSERT_EQ(whole, u"x" + want) << "option " << option << " round " << round;
+            const auto pieces = InPieces<std::u16string>(rng, bytes, [&](std::u16string& o, std::string_view b, bool f) {
+                return DecodeLatin1Append(o, b, option, f);
+            });
+            ASSERT_EQ(pieces, want) << "option " << option << " round " << round;
+        }
+    }
+}
+
+TEST(DecodeBytes, AsciiToBytesMatchesTheTextRoute) {
+    std::mt19937 rng(1102);
+    for (int round = 0; round < 2000; ++round) {
+        const std::string bytes = RandomEncoded(rng, rng() % (round < 1950 ? 80 : 9000), true);
+        for (const bool option : {false, true}) {
+            const std::string want =
+                CodePageBridge::ToBytes(Decode(CodePageBridge::ToText(bytes), option));
+            std::string whole = "x";
+            EXPECT_EQ(DecodeAsciiToBytesAppend(whole, bytes, option, true), bytes.size());
+            ASSERT_EQ(whole, "x" + want) << "option " << option << " round " << round;
+            const auto pieces = InPieces<std::string>(rng, bytes, [&](std::string& o, std::string_view b, bool f) {
+                return DecodeAsciiToBytesAppend(o, b, option, f);
+            });
+            ASSERT_EQ(pieces, want) << "option " << option << " round " << round;
+        }
+    }
+}
+
+TEST(DecodeBytes, EveryEscapePairAndEscapeWithPartner) {
+    static const char kHex[] = "0123456789ABCDEF";
+    for (unsigned b1 = 0; b1 < 256; ++b1) {
+        for (unsigned b2 = 0; b2 < 256; ++b2) {
+            const std::string two = {'%', kHex[b1 >> 4], kHex[b1 & 15], '%', kHex[b2 >> 4], kHex[b2 & 15]};
+            const std::string partner = {'%', kHex[b1 >> 4], kHex[b1 & 15], static_cast<char>(b2 & 0x7F)};
+            for (const std::string& bytes : {two, partner}) {
+                std::string out;
+                DecodeAsciiToBytesAppend(out, bytes, false, true);
+                ASSERT_EQ(out, CodePageBridge::ToBytes(Decode(CodePageBridge::ToText(bytes), false))) << bytes;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tessaly
