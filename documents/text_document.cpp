@@ -15,15 +15,22 @@
 
 namespace tessaly {
 
-std::u16string FileBytesToEditorText(std::string_view bytes) {
+std::u16string FileBytesToEditorText(std::string_view bytes, FileByteLoss* loss) {
     std::u16string text;
     // A byte never gives more than one unit, and every CR (plus a last line
     // without a terminator) at most two.
     text.reserve(bytes.size() + static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\r')) + 2);
     AskForLargePages(text.data(), text.capacity() * sizeof(char16_t));
-    while (!bytes.empty()) {
+    for (std::size_t line = 1; !bytes.empty(); ++line) {
         const auto cr = std::min(bytes.find('\r'), bytes.size());
-        CodePageBridge::AppendText(text, bytes.substr(0, cr));
+        if (loss) {
+            ByteLoss lineLoss;
+            CodePageBridge::AppendText(text, bytes.substr(0, cr), true, lineLoss);
+            if (lineLoss.count != 0 && loss->count == 0) loss->firstLine = line;
+            loss->count += lineLoss.count;
+        } else {
+            CodePageBridge::AppendText(text, bytes.substr(0, cr));
+        }
         text += u"\r\n";
         bytes.remove_prefix(cr);
         if (bytes.starts_with("\r\n")) {
@@ -72,8 +79,7 @@ LoadedText ReadTextDocument(const std::string& path) {
         bool truncated = false;
         result.error = detail::ReadRegularFile(path, bytes.max_size(), bytes, truncated);
         if (result.error == 0) {
-            result.text = FileBytesToEditorText(bytes);
-            result.loss = FindFileByteLoss(bytes);
+            result.text = FileBytesToEditorText(bytes, &result.loss);
         }
     } catch (const std::bad_alloc&) {
         result.error = ENOMEM;

@@ -29,7 +29,8 @@ struct LoadedText {
 
 // The editor text for a file's bytes: lines end at CR LF or a lone CR (a lone
 // LF stays inside its line); every line is converted and followed by CR LF.
-std::u16string FileBytesToEditorText(std::string_view bytes);
+// With loss, also counts what FindFileByteLoss counts, in the same pass.
+std::u16string FileBytesToEditorText(std::string_view bytes, FileByteLoss* loss = nullptr);
 
 // The bytes saved for an editor text: its code-page bytes followed by CR LF.
 std::string EditorTextToFileBytes(std::u16string_view text);

@@ -128,6 +128,11 @@ TEST(FindFileByteLoss, CleanExactlyWhenALoadAndSaveKeepsEveryLine) {
         ASSERT_EQ(loss.firstLine, firstChanged) << round;
         ASSERT_EQ(loss.count == 0, firstChanged == 0) << round;
         ASSERT_LE(loss.count, bytes.size()) << round;
+        // The loader counts the same while it converts.
+        FileByteLoss loaded;
+        ASSERT_EQ(FileBytesToEditorText(bytes, &loaded), FileBytesToEditorText(bytes)) << round;
+        ASSERT_EQ(loaded.count, loss.count) << round;
+        ASSERT_EQ(loaded.firstLine, loss.firstLine) << round;
     }
 }
 
