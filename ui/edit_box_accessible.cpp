@@ -297,8 +297,10 @@ QString EditBoxAccessible::Answer(Range range, int* startOffset, int* endOffset)
     return Copy(range.start, range.end);
 }
 
-QString EditBoxAccessible::textAtOffset(int offset, QAccessible::TextBoundaryType boundaryType, int* startOffset,
-                                        int* endOffset) const {
+// The unit of the given kind at offset (step 0), or the one before (-1) or
+// after (+1) it.
+QString EditBoxAccessible::UnitAround(int offset, QAccessible::TextBoundaryType boundaryType, int step,
+                                      int* startOffset, int* endOffset) const {
     *startOffset = *endOffset = -1;
     if (!Box() || offset < -2 || offset > characterCount()) {
         return QString();
@@ -308,46 +310,33 @@ QString EditBoxAccessible::textAtOffset(int offset, QAccessible::TextBoundaryTyp
     if (boundaryType == QAccessible::NoBoundary) {
         return Answer({0, length}, startOffset, endOffset);
     }
-    if (pos >= length) {
-        return Answer({length, length}, startOffset, endOffset);
+    if (step < 0) {
+        const Pos unitStart = pos >= length ? length : UnitAt(pos, boundaryType).start;
+        return unitStart == 0 ? Answer({0, 0}, startOffset, endOffset)
+                              : Answer(UnitAt(unitStart - 1, boundaryType), startOffset, endOffset);
     }
-    return Answer(UnitAt(pos, boundaryType), startOffset, endOffset);
+    if (step > 0) {
+        const Pos unitEnd = pos >= length ? length : UnitAt(pos, boundaryType).end;
+        return unitEnd >= length ? Answer({length, length}, startOffset, endOffset)
+                                 : Answer(UnitAt(unitEnd, boundaryType), startOffset, endOffset);
+    }
+    return pos >= length ? Answer({length, length}, startOffset, endOffset)
+                         : Answer(UnitAt(pos, boundaryType), startOffset, endOffset);
+}
+
+QString EditBoxAccessible::textAtOffset(int offset, QAccessible::TextBoundaryType boundaryType, int* startOffset,
+                                        int* endOffset) const {
+    return UnitAround(offset, boundaryType, 0, startOffset, endOffset);
 }
 
 QString EditBoxAccessible::textBeforeOffset(int offset, QAccessible::TextBoundaryType boundaryType,
                                             int* startOffset, int* endOffset) const {
-    *startOffset = *endOffset = -1;
-    if (!Box() || offset < -2 || offset > characterCount()) {
-        return QString();
-    }
-    const Pos length = Length();
-    const Pos pos = FromOffset(offset);
-    if (boundaryType == QAccessible::NoBoundary) {
-        return Answer({0, length}, startOffset, endOffset);
-    }
-    const Pos unitStart = pos >= length ? length : UnitAt(pos, boundaryType).start;
-    if (unitStart == 0) {
-        return Answer({0, 0}, startOffset, endOffset);
-    }
-    return Answer(UnitAt(unitStart - 1, boundaryType), startOffset, endOffset);
+    return UnitAround(offset, boundaryType, -1, startOffset, endOffset);
 }
 
 QString EditBoxAccessible::textAfterOffset(int offset, QAccessible::TextBoundaryType boundaryType,
                                            int* startOffset, int* endOffset) const {
-    *startOffset = *endOffset = -1;
-    if (!Box() || offset < -2 || offset > characterCount()) {
-        return QString();
-    }
-    const Pos length = Length();
-    const Pos pos = FromOffset(offset);
-    if (boundaryType == QAccessible::NoBoundary) {
-        return Answer({0, length}, startOffset, endOffset);
-    }
-    const Pos unitEnd = pos >= length ? length : UnitAt(pos, boundaryType).end;
-    if (unitEnd >= length) {
-        return Answer({length, length}, startOffset, endOffset);
-    }
-    return Answer(UnitAt(unitEnd, boundaryType), startOffset, endOffset);
+    return UnitAround(offset, boundaryType, 1, startOffset, endOffset);
 }
 
 // The text is of one style throughout.

@@ -87,6 +87,8 @@ private:
     Range UnitAt(Pos pos, QAccessible::TextBoundaryType type) const;
     Range SegmentAt(Pos pos, int finderType) const;
     QString Answer(Range range, int* startOffset, int* endOffset) const;
+    QString UnitAround(int offset, QAccessible::TextBoundaryType boundaryType, int step, int* startOffset,
+                       int* endOffset) const;
     void Replace(Pos from, Pos to, const QString& text);
 
     void OnTextEdited(Pos pos, Pos removed, Pos inserted);

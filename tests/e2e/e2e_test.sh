@@ -6,43 +6,13 @@
 set -euo pipefail
 
 program=$(readlink -f "$1")
-work=$(mktemp -d)
-xvfb_pid=""
-app_pid=""
-cleanup() {
-    [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
-    [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
-# A private X server on a free display.
-exec 3< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null & echo "pid $!")
-read -r _ xvfb_pid <&3
-read -r display <&3 || true
-[[ -n "$display" ]] || fail "Xvfb did not start"
-export DISPLAY=":$display"
-unset WAYLAND_DISPLAY QT_QPA_PLATFORM
-export LANG=C LC_ALL=C
+source "$(dirname "$0")/x_session.sh"
+start_x_server
 
 # The program runs from a folder of its own, where its history file lives.
 cp "$program" "$work/tessaly"
 mkdir "$work/data"
 printf '\x83\x65\x83\x58\x83\x67\r\nabc\r\n' > "$work/data/in.txt"   # テスト, abc
-
-focused_name() { xdotool getwindowfocus getwindowname 2>/dev/null || true; }
-
-# Waits until the focused window has the given title.
-wait_focus() {
-    local want=$1
-    for _ in $(seq 1 200); do
-        [[ "$(focused_name)" == "$want" ]] && { sleep 0.2; return 0; }
-        sleep 0.05
-    done
-    fail "window '$want' never got the keyboard (focused: '$(focused_name)')"
-}
 
 start() {
     (cd "$work" && ./tessaly >"$work/app.log" 2>&1) &
@@ -50,7 +20,6 @@ start() {
     wait_focus "Tessaly"
 }
 
-keys() { xdotool key --delay 80 "$@"; sleep 0.3; }
 type_text() { xdotool type --delay 10 "$1"; sleep 0.2; }
 
 wait_exit() {

@@ -8,16 +8,7 @@
 set -euo pipefail
 
 source=$(readlink -f "$1")
-work=$(mktemp -d)
-xvfb_pid=""
-app_pid=""
-cleanup() {
-    [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
-    [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+source "$(dirname "$0")/x_session.sh"
 
 prefix="$work/prefix"
 cmake -S "$source" -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
@@ -31,26 +22,12 @@ program="$prefix/bin/tessaly"
 listing() { (cd "$prefix" && find . -printf '%p %s %m %T@\n' | sort); }
 installed=$(listing)
 
-exec 3< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null & echo "pid $!")
-read -r _ xvfb_pid <&3
-read -r display <&3 || true
-[[ -n "$display" ]] || fail "Xvfb did not start"
-export DISPLAY=":$display"
-unset WAYLAND_DISPLAY QT_QPA_PLATFORM XDG_STATE_HOME
-export LANG=C LC_ALL=C
+start_x_server
+unset XDG_STATE_HOME
 export HOME="$work/home"   # fresh: no state folder yet
 mkdir -p "$HOME" "$work/data"
 printf 'abc\r\n' > "$work/data/in.txt"
 
-focused_name() { xdotool getwindowfocus getwindowname 2>/dev/null || true; }
-wait_focus() {
-    for _ in $(seq 1 200); do
-        [[ "$(focused_name)" == "$1" ]] && { sleep 0.2; return 0; }
-        sleep 0.05
-    done
-    fail "window '$1' never got the keyboard (focused: '$(focused_name)')"
-}
-keys() { xdotool key --delay 80 "$@"; sleep 0.3; }
 start() {
     (cd "$work/data" && "$program" >"$work/app.log" 2>&1) &
     app_pid=$!

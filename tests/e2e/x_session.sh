@@ -1,0 +1,42 @@
+# Sourced by the end-to-end scripts: a scratch folder removed at exit with
+# everything they started, a private X server, and waiting for a window to
+# get the keyboard.
+
+work=$(mktemp -d)
+xvfb_pid=""
+app_pid=""
+cleanup() {
+    [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
+    [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# A private X server on a free display, for this script and what it starts.
+start_x_server() {
+    exec 3< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null & echo "pid $!")
+    read -r _ xvfb_pid <&3
+    local display=""
+    read -r display <&3 || true
+    [[ -n "$display" ]] || fail "Xvfb did not start"
+    export DISPLAY=":$display"
+    unset WAYLAND_DISPLAY QT_QPA_PLATFORM
+    export LANG=C LC_ALL=C
+}
+
+focused_name() { xdotool getwindowfocus getwindowname 2>/dev/null || true; }
+
+# Waits until the focused window has the given title.
+wait_focus() {
+    local want=$1
+    for _ in $(seq 1 200); do
+        [[ "$(focused_name)" == "$want" ]] && { sleep 0.2; return 0; }
+        sleep 0.05
+    done
+    fail "window '$want' never got the keyboard (focused: '$(focused_name)')"
+}
+
+# Presses keys the way a person does, one after another.
+keys() { xdotool key --delay 80 "$@"; sleep 0.3; }
