@@ -1,0 +1,36 @@
+// EUC-JP as the Encoding Standard's decoder and encoder give it (the bytes
+// browsers put into URLs).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tessaly::eucjp {
+
+struct Read {
+    static constexpr std::size_t npos = std::string_view::npos;
+    std::size_t consumed = 0;         // bytes converted
+    std::uint64_t invalid = 0;        // U+FFFD written
+    std::size_t firstInvalid = npos;  // offset of the bytes that gave the first
+};
+
+// Appends the text of EUC-JP bytes to out. With final false, a sequence cut
+// off by the end of bytes is left unconverted (not in consumed).
+Read AppendText(std::u16string& out, std::string_view bytes, bool final = true);
+
+struct Write {
+    static constexpr std::size_t npos = std::u16string_view::npos;
+    std::size_t consumed = 0;      // units converted
+    std::uint64_t lost = 0;        // characters written as "&#N;"
+    std::size_t firstLost = npos;  // index of the first one
+};
+
+// Appends the EUC-JP bytes of text to out; a character EUC-JP cannot hold
+// (a lone surrogate included) is written as "&#N;", N its code point in
+// decimal. With final false, a high surrogate that ends text is left
+// unconverted.
+Write AppendBytes(std::string& out, std::u16string_view text, bool final = true);
+
+}  // namespace tessaly::eucjp
