@@ -391,6 +391,7 @@ int WriteOutput(std::string_view bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    tessaly::IgnoreFileSizeSignal();  // past ulimit -f, writes fail with EFBIG
     Options options;
     switch (ParseArguments(argc, argv, options)) {
         case Parse::kHelp:

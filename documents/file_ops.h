@@ -2,6 +2,8 @@
 // Internal to documents/; errors are errno values or kErrNotRegularFile.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -18,13 +20,20 @@ int ReadRegularFile(const std::string& path, std::size_t limit, std::string& out
 
 enum class InPlace { kRefused, kAllowed };
 
-// Replaces the content of the file at path with bytes without ever leaving
-// it half-written: the bytes go to a new file beside it, which is synced and
-// renamed over it, keeping its permission bits. A symlink is followed and
-// the file it names is replaced. A file that exists but fails access(W_OK)
-// is refused before anything is written. With InPlace::kAllowed, a writable
-// file in a folder that does not let us create the temporary file is
-// rewritten in place instead. Returns 0 or the error.
-int ReplaceFile(const std::string& path, std::string_view bytes, InPlace inPlace);
+// Replaces the content of the file at path with bytes. A symlink is followed
+// and the file it names is written; a file that exists but fails
+// access(W_OK) is refused before anything is written. The bytes normally go
+// to a new file beside the target, which gets the target's owner, group,
+// permission bits and extended attributes (ACLs among them), is synced and
+// renamed over it: the target is never seen half-written. A new file is
+// created with newFileMode less the umask.
+// With InPlace::kAllowed the file is instead rewritten in place (reserving
+// room first, so that running out of disk or past the file-size limit fails
+// before anything changes) whenever a new file would lose something: the
+// target has other hard links, the folder does not let us create the new
+// file, the new file cannot get the target's owner or attributes, or the
+// rename is refused (a sticky folder). With InPlace::kRefused the rename is
+// the only way, carrying over what it can. Returns 0 or the error.
+int ReplaceFile(const std::string& path, std::string_view bytes, InPlace inPlace, mode_t newFileMode = 0666);
 
 }  // namespace tessaly::detail

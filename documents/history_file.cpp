@@ -1,9 +1,9 @@
 #include "documents/history_file.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <exception>
-#include <filesystem>
-#include <system_error>
 
 #include "codec/codepage.h"
 #include "documents/file_ops.h"
@@ -106,15 +106,20 @@ std::vector<std::u16string> ParseHistory(std::string_view bytes) {
     return items;
 }
 
-// A name that cannot stand between quotes on one line (a quote, CR, LF or
-// another control character in it) is written as an empty slot, so that the
-// file keeps its five lines and every other name reads back.
+std::string HistoryBytesOf(std::u16string_view name) {
+    std::string bytes = CodePageBridge::ToBytes(name);
+    if (!IsUsableItem(bytes) || CodePageBridge::ToText(bytes) != name) bytes.clear();
+    return bytes;
+}
+
+// A name without its own bytes is written as an empty slot, so that the file
+// keeps its five lines and every other name reads back. The slot is lost at
+// the next start, but never points at another file.
 std::string FormatHistory(const std::array<std::u16string, 5>& names) {
     std::string out;
     for (const auto& name : names) {
-        const std::string bytes = CodePageBridge::ToBytes(name);
         out += '"';
-        if (IsUsableItem(bytes)) out += bytes;
+        out += HistoryBytesOf(name);
         out += "\"\r\n";
     }
     return out;
@@ -142,17 +147,30 @@ void LoadHistory(RecentFileList& list, const std::string& path) {
     list.ShowRecentFiles();
 }
 
+namespace {
+
+// Makes the missing folders of path, each only for the user (0700), as the
+// XDG Base Directory rules ask; folders that exist are left as they are.
+void MakeFolders(const std::string& path) {
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+        ::mkdir(path.substr(0, slash).c_str(), 0700);
+    }
+    ::mkdir(path.c_str(), 0700);
+}
+
+}  // namespace
+
 bool SaveHistory(const RecentFileList& list, const std::string& path) {
     std::array<std::u16string, 5> names;
     for (int i = 0; i < RecentSlots::kCount; ++i) names[static_cast<std::size_t>(i)] = list.RecentFileName(i);
     if (path.empty()) return false;
     try {
         // A folder that is missing (the state folder, at the first exit) is
-        // made; a failure shows in the write.
-        const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-        std::error_code ignored;
-        if (!folder.empty()) std::filesystem::create_directories(folder, ignored);
-        return detail::ReplaceFile(path, FormatHistory(names), detail::InPlace::kRefused) == 0;
+        // made; a failure shows in the write. The recent paths are only the
+        // user's to read: a new file is made 0600.
+        const auto slash = path.rfind('/');
+        if (slash != std::string::npos && slash > 0) MakeFolders(path.substr(0, slash));
+        return detail::ReplaceFile(path, FormatHistory(names), detail::InPlace::kRefused, 0600) == 0;
     } catch (const std::exception&) {
         return false;
     }

@@ -33,9 +33,15 @@ std::string HistoryPathFor(const std::string& exeDirectory, const std::vector<st
 // lines that FormatHistory never writes are read is told beside the code.
 std::vector<std::u16string> ParseHistory(std::string_view bytes);
 
-// The file's bytes: five lines of quote, code-page name, quote, CR LF. A name
-// that cannot be written that way (it holds a quote or a control character)
-// is written as an empty slot.
+// The code-page bytes that stand for name in the file, or "" when no bytes
+// read back as exactly this name: it holds a quote or a control character
+// other than tab, or a character the code page lacks or writes with a
+// look-alike's bytes (é as e, ¥ as \, − as －, an emoji as ?). Such a name,
+// written anyway, would read back as the name of another file.
+std::string HistoryBytesOf(std::u16string_view name);
+
+// The file's bytes: five lines of quote, HistoryBytesOf(name), quote, CR LF.
+// A name without bytes of its own is thus written as an empty slot.
 std::string FormatHistory(const std::array<std::u16string, 5>& names);
 
 // Empties the list, fills it from the file at path and shows the filled slots.
@@ -43,9 +49,9 @@ std::string FormatHistory(const std::array<std::u16string, 5>& names);
 void LoadHistory(RecentFileList& list, const std::string& path);
 
 // Writes the list's five names to path, replacing the file only once the new
-// content is complete; missing folders on the way are created first, with
-// the user's default permissions. Returns whether it was written; callers
-// stay silent. An empty path writes nothing.
+// content is complete; missing folders on the way are created first, 0700,
+// and a new file 0600 (the recent paths are the user's alone). Returns
+// whether it was written; callers stay silent. An empty path writes nothing.
 bool SaveHistory(const RecentFileList& list, const std::string& path);
 
 }  // namespace tessaly

@@ -1,5 +1,6 @@
 #include "documents/io.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,5 +19,7 @@ int WriteAll(int fd, std::string_view bytes) {
     }
     return 0;
 }
+
+void IgnoreFileSizeSignal() { ::signal(SIGXFSZ, SIG_IGN); }
 
 }  // namespace tessaly

@@ -9,4 +9,9 @@ namespace tessaly {
 // 0 or the errno of the failure (EIO when write gives 0).
 int WriteAll(int fd, std::string_view bytes);
 
+// Makes a write past the file-size limit (ulimit -f) fail with EFBIG, which
+// is reported like any other write error, instead of ending the process with
+// SIGXFSZ. Called first thing in main by every program that writes files.
+void IgnoreFileSizeSignal();
+
 }  // namespace tessaly

@@ -97,6 +97,11 @@ int WriteTextDocument(const std::string& path, std::u16string_view text) {
     }
 }
 
+bool NameExists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
 std::u16string DescribeFileError(int error) {
     switch (error) {
         case ENOENT: return u"ファイルまたはフォルダーが見つかりません。";

@@ -44,10 +44,18 @@ LoadedText ReadTextDocument(const std::string& path);
 // disk; on failure the target is left exactly as it was. Returns 0 or the error.
 // A symlink is followed and the file it names is written. An existing file
 // that access(W_OK) refuses gives EACCES (or EROFS) and is left alone; one
-// that is not a regular file is refused like in ReadTextDocument. When only
-// the folder is read-only, a writable file is rewritten in place, the one
-// case where a failure part-way can leave it shortened.
+// that is not a regular file is refused like in ReadTextDocument. The saved
+// file keeps its owner, group, permission bits, extended attributes, ACLs
+// and hard links: where a new file renamed over it could not keep them, or
+// the folder refuses the new file or the rename, it is rewritten in place,
+// room for the new bytes reserved before any old one changes.
 int WriteTextDocument(const std::string& path, std::u16string_view text);
+
+// Whether something (a file, a folder, even a dangling symlink) has this
+// name, whether or not the user may read it. Errors other than "no such
+// file" (a folder on the way that cannot be searched) count as no: the save
+// that follows reports them.
+bool NameExists(const std::string& path);
 
 // The description of a failure shown to the user (Japanese for the common ones).
 std::u16string DescribeFileError(int error);

@@ -1,9 +1,11 @@
 #include <QApplication>
 
+#include "documents/io.h"
 #include "ui/app.h"
 #include "ui/form1.h"
 
 int main(int argc, char* argv[]) {
+    tessaly::IgnoreFileSizeSignal();  // a save past ulimit -f is reported, not fatal
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tessaly"));
     QApplication::setApplicationVersion(QStringLiteral(TESSALY_VERSION));

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <random>
+
 #include <gtest/gtest.h>
 
 #include "documents/recent_files.h"
@@ -60,6 +62,50 @@ TEST(FormatHistory, FiveQuotedLinesByteForByte) {
 
 TEST(FormatHistory, UnwritableNameBecomesAnEmptySlot) {
     EXPECT_EQ(FormatHistory({u"a\"b", u"c\r\nd", u"e"}), "\"\"\r\n\"\"\r\n\"e\"\r\n\"\"\r\n\"\"\r\n");
+}
+
+// Names are made of pieces whose Shift-JIS bytes are known; a name holding
+// any other piece has no bytes of its own and must come back as "".
+TEST(HistoryBytesOf, ANameIsKeptByteForByteOrNotAtAll) {
+    struct Piece {
+        std::u16string text;
+        const char* bytes;  // nullptr: reads back as another character, or not at all
+    };
+    const Piece pieces[] = {
+        {u"/", "/"}, {u"a b", "a b"}, {u"\t", "\t"}, {u"\\", "\\"}, {u"~", "~"},
+        {u"日", "\x93\xFA"}, {u"表", "\x95\x5C"}, {u"ソ", "\x83\x5C"}, {u"ｱ", "\xB1"},
+        {u"\uFF5E", "\x81\x60"},  // ～ FULLWIDTH TILDE
+        {u"\uFF0D", "\x81\x7C"},  // － FULLWIDTH HYPHEN-MINUS
+        {u"\uFFE5", "\x81\x8F"},  // ￥ FULLWIDTH YEN SIGN
+        {u"\u2015", "\x81\x5C"},  // ― HORIZONTAL BAR
+        {u"\u2225", "\x81\x61"},  // ∥ PARALLEL TO
+        {u"\u2460", "\x87\x40"},  // ① (NEC row 13)
+        {u"é", nullptr}, {u"\u301C", nullptr}, {u"\u2212", nullptr}, {u"\u2014", nullptr}, {u"\u2016", nullptr},
+        {u"\u00A5", nullptr}, {u"한", nullptr}, {u"\U0001F600", nullptr}, {u"\xD83D", nullptr},
+        {u"\"", nullptr}, {u"\r", nullptr}, {u"\n", nullptr}, {u"\x01", nullptr}, {u"\x7F", nullptr},
+    };
+    std::mt19937 random(932);
+    for (int round = 0; round < 3000; ++round) {
+        std::u16string name;
+        std::string bytes;
+        bool kept = true;
+        for (int n = 1 + static_cast<int>(random() % 6); n > 0; --n) {
+            // Mostly representable pieces, so that both outcomes are common.
+            const Piece& piece = pieces[random() % (random() % 4 ? 15 : std::size(pieces))];
+            name += piece.text;
+            if (piece.bytes == nullptr) {
+                kept = false;
+            } else {
+                bytes += piece.bytes;
+            }
+        }
+        ASSERT_EQ(HistoryBytesOf(name), kept ? bytes : std::string()) << round;
+        const Names names{name, u"/x", name, u"", name};
+        const Items back = ParseHistory(FormatHistory(names));
+        ASSERT_EQ(back.size(), 5u);
+        for (std::size_t i : {0u, 2u, 4u}) ASSERT_EQ(back[i], kept ? name : u"") << round;
+        ASSERT_EQ(back[1], u"/x");
+    }
 }
 
 TEST(ParseHistory, ReadsWhatFormatWrites) {
@@ -145,7 +191,7 @@ TEST_F(HistoryFileTest, HugeFileIsReadOnlyAtItsStart) {
     EXPECT_EQ(slots.names, (Names{u"a", u"b", u"", u"", u""}));
 }
 
-TEST_F(HistoryFileTest, SaveMakesMissingFoldersWithTheDefaultPermissions) {
+TEST_F(HistoryFileTest, SaveMakesMissingFoldersForTheUserAlone) {
     const mode_t old = ::umask(027);
     slots.Fill({u"/a"});
     const bool saved = SaveHistory(list, folder / "state/tessaly/sys.!!!");
@@ -155,10 +201,44 @@ TEST_F(HistoryFileTest, SaveMakesMissingFoldersWithTheDefaultPermissions) {
     for (const char* made : {"state", "state/tessaly"}) {
         struct stat st {};
         ASSERT_EQ(::stat((folder / made).c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, 0750u) << made;
+        EXPECT_EQ(st.st_mode & 07777, 0700u) << made;
     }
     EXPECT_FALSE(SaveHistory(list, ""));  // no place: nothing written anywhere
     EXPECT_EQ(folder.Entries(), std::vector<std::string>{"state"});
+}
+
+TEST_F(HistoryFileTest, ANameWithoutItsOwnBytesStaysForTheRunAndIsNotWritten) {
+    // café would read back as cafe, the name of another file.
+    test::WriteFile(folder / "cafe.ATT", "other");
+    slots.Fill({u"/x/caf\u00E9.ATT", u"/x/日本.ATT"});
+    ASSERT_TRUE(SaveHistory(list, path));
+    EXPECT_EQ(slots.names[0], u"/x/caf\u00E9.ATT");  // the list itself keeps it
+    EXPECT_EQ(test::ReadFile(path), "\"\"\r\n\"/x/\x93\xFA\x96\x7B.ATT\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n");
+    LoadHistory(list, path);
+    EXPECT_EQ(slots.names, (Names{u"", u"/x/日本.ATT", u"", u"", u""}));
+    EXPECT_EQ(slots.shown, (std::array<bool, 5>{false, true, false, false, false}));
+}
+
+TEST_F(HistoryFileTest, ANewFileIsTheUsersAloneAnOldOneKeepsItsMode) {
+    const mode_t old = ::umask(022);
+    slots.Fill({u"/a"});
+    const bool made = SaveHistory(list, path);
+    ::umask(old);
+    ASSERT_TRUE(made);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+    ASSERT_TRUE(SaveHistory(list, path));
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    // Folders that exist are left as they are.
+    ASSERT_EQ(::chmod(folder.path().c_str(), 0755), 0);
+    ASSERT_TRUE(SaveHistory(list, folder / "new/sys.!!!"));
+    ASSERT_EQ(::stat(folder.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    ASSERT_EQ(::stat((folder / "new").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
 }
 
 TEST_F(HistoryFileTest, FailedSaveKeepsTheOldFile) {

@@ -2,11 +2,15 @@
 // recent-file slots kept in memory.
 #pragma once
 
+#include <grp.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <stdexcept>
 #include <string>
@@ -75,5 +79,27 @@ struct FakeSlots : RecentSlots {
         calls.clear();
     }
 };
+
+// Runs body in a child process and returns its exit status, or -1 if the
+// child died. The child must not touch the test framework.
+inline int InChild(const std::function<int()>& body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(body());
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+inline constexpr int kCannotDropRoot = 200;
+inline constexpr uid_t kNobody = 65534;
+
+// Runs body as an ordinary user: as root, in a child that became "nobody".
+inline int AsOrdinaryUser(const std::function<int()>& body) {
+    if (::geteuid() != 0) return body();
+    return InChild([&] {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) return kCannotDropRoot;
+        return body();
+    });
+}
 
 }  // namespace tessaly::test

@@ -1,15 +1,12 @@
 #include "documents/text_document.h"
 
-#include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <functional>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -45,28 +42,6 @@ TEST(DescribeFileError, JapaneseForCommonFailuresSystemTextOtherwise) {
     // The tests run in the C locale, where the system's text is ASCII.
     const std::string system = std::strerror(EXDEV);
     EXPECT_EQ(DescribeFileError(EXDEV), std::u16string(system.begin(), system.end()));
-}
-
-// Runs body in a child process and returns its exit status, or -1 if the
-// child died. The child must not touch the test framework.
-int InChild(const std::function<int()>& body) {
-    const pid_t pid = ::fork();
-    if (pid == 0) ::_exit(body());
-    int status = 0;
-    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
-}
-
-constexpr int kCannotDropRoot = 200;
-constexpr uid_t kNobody = 65534;
-
-// Runs body as an ordinary user: as root, in a child that became "nobody".
-int AsOrdinaryUser(const std::function<int()>& body) {
-    if (::geteuid() != 0) return body();
-    return InChild([&] {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) return kCannotDropRoot;
-        return body();
-    });
 }
 
 TEST(FindFileByteLoss, NamesTheLineOfTheFirstByteThatWillChange) {
@@ -217,8 +192,8 @@ TEST_F(TextDocumentTest, ReadOnlyFileIsRefusedAndUntouched) {
     ASSERT_EQ(::chmod(folder.path().c_str(), 0777), 0);
     test::WriteFile(file, "keep");
     ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
-    const int result = AsOrdinaryUser([&] { return WriteTextDocument(file, u"lost"); });
-    if (result == kCannotDropRoot) GTEST_SKIP() << "cannot switch to an ordinary user";
+    const int result = test::AsOrdinaryUser([&] { return WriteTextDocument(file, u"lost"); });
+    if (result == test::kCannotDropRoot) GTEST_SKIP() << "cannot switch to an ordinary user";
     EXPECT_EQ(result, EACCES);
     EXPECT_EQ(test::ReadFile(file), "keep");
     EXPECT_EQ(folder.Entries(), std::vector<std::string>{"doc.txt"});
@@ -231,9 +206,9 @@ TEST_F(TextDocumentTest, WritableFileInLockedFolderIsWrittenInPlace) {
     if (::geteuid() != 0) {
         ASSERT_EQ(::chmod(folder.path().c_str(), 0555), 0);
     }
-    const int result = AsOrdinaryUser([&] { return WriteTextDocument(file, u"new"); });
+    const int result = test::AsOrdinaryUser([&] { return WriteTextDocument(file, u"new"); });
     ::chmod(folder.path().c_str(), 0755);
-    if (result == kCannotDropRoot) GTEST_SKIP() << "cannot switch to an ordinary user";
+    if (result == test::kCannotDropRoot) GTEST_SKIP() << "cannot switch to an ordinary user";
     EXPECT_EQ(result, 0);
     EXPECT_EQ(test::ReadFile(file), "new\r\n");
     EXPECT_EQ(folder.Entries(), std::vector<std::string>{"doc.txt"});
@@ -242,7 +217,7 @@ TEST_F(TextDocumentTest, WritableFileInLockedFolderIsWrittenInPlace) {
 TEST_F(TextDocumentTest, FailedWriteLeavesTargetAndNoTemporary) {
     test::WriteFile(file, "original");
     // A file size limit makes the write fail part-way, after the open.
-    const int result = InChild([&] {
+    const int result = test::InChild([&] {
         const rlimit limit{4, 4};
         ::signal(SIGXFSZ, SIG_IGN);
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 0;
