@@ -79,16 +79,6 @@ public:
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
-// Whether a file can be opened for reading, without waiting on a FIFO.
-bool CanOpenForReading(const QString& name) {
-    const int fd = ::open(NativePath(name).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        return false;
-    }
-    ::close(fd);
-    return true;
-}
-
 std::string CanonicalFolder(const QString& folder) {
     const QString canonical = QFileInfo(folder).canonicalFilePath();
     return NativePath(canonical.isEmpty() ? folder : canonical);
@@ -328,7 +318,7 @@ void Form1::mnuFileSaveAs_Click() {
     if (name.isEmpty()) {
         return;
     }
-    if (CanOpenForReading(name) && !AskOverwrite(name)) {
+    if (NameExists(NativePath(name)) && !AskOverwrite(name)) {
         return;
     }
     SaveDocument(name);

@@ -55,8 +55,11 @@ wait_focus "Tessaly"
 quit
 printf '"%s"\r\n""\r\n""\r\n""\r\n""\r\n' "$work/data/in.txt" > "$work/want"
 cmp -s "$work/want" "$history" || fail "the history holds $(od -c "$history" 2>&1 | head -n 3)"
-mode=$(printf '%o' $(( 0777 & ~$(umask) )))
-[[ "$(stat -c %a "$HOME/.local/state/tessaly")" == "$mode" ]] || fail "state folder mode $(stat -c %a "$HOME/.local/state/tessaly")"
+# Folders it made and the file are the user's alone, whatever the umask.
+for made in .local .local/state .local/state/tessaly; do
+    [[ "$(stat -c %a "$HOME/$made")" == 700 ]] || fail "$made mode $(stat -c %a "$HOME/$made")"
+done
+[[ "$(stat -c %a "$history")" == 600 ]] || fail "sys.!!! mode $(stat -c %a "$history")"
 echo "ok - the installed program writes its history to ~/.local/state/tessaly"
 
 # After a restart the first recent item opens in.txt; saving it elsewhere
