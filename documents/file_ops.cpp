@@ -274,14 +274,17 @@ int ReplaceFile(const std::string& path, std::string_view bytes, InPlace inPlace
         }
         // Otherwise (our own files) what could be carried over is enough.
     }
-    int error = FinishWrite(fd, bytes);
-    if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
-    if (error != 0) {
+    if (const int error = FinishWrite(fd, bytes)) {
+        ::unlink(temp.c_str());
+        return error;
+    }
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+        const int error = errno;
         ::unlink(temp.c_str());
         // A rename refused where writing is allowed: a sticky folder, a file
         // that is a mount point.
-        const bool renameRefused = error == EPERM || error == EACCES || error == EBUSY;
-        if (mayWriteInPlace && renameRefused) return WriteInPlace(target, bytes);
+        const bool refused = error == EPERM || error == EACCES || error == EBUSY;
+        if (mayWriteInPlace && refused) return WriteInPlace(target, bytes);
         return error;
     }
     SyncFolder(target);

@@ -172,6 +172,8 @@ TEST_F(Saving, AttributeTheCopyCannotCarryIsKeptInPlace) {
     if (result == test::kCannotDropRoot) GTEST_SKIP() << "cannot switch to an ordinary user";
     EXPECT_EQ(result, 0);
     EXPECT_EQ(StatOf(file).st_ino, inode);
+    EXPECT_EQ(StatOf(file).st_mode & 07777, 0200u);
+    ASSERT_EQ(::chmod(file.c_str(), 0600), 0);  // to look at it
     EXPECT_EQ(Xattr(file, "user.origin"), "scanner");
     EXPECT_EQ(test::ReadFile(file), "new\r\n");
 }
