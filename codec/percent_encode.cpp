@@ -149,6 +149,11 @@ constexpr bool HighFormsMatchLowForms() {
     return true;
 }
 
+// Bytes that a block of the byte route (below) takes for lead bytes, and
+// for bytes that may trail them; its table checks the guess.
+constexpr bool MaybeLead(unsigned b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+constexpr bool MaybeTrail(unsigned b) { return b >= cp932::kFirstTrail && b < cp932::kFirstTrail + cp932::kTrailCount; }
+
 // What the byte route needs, derived on first use from the code page tables,
 // the forms above and Encode itself, so that it cannot disagree with them.
 struct ByteRoute {
@@ -158,6 +163,11 @@ struct ByteRoute {
     // there (one byte, or a pair) writes back exactly its own bytes, so its
     // encoded form is the forms of those bytes; 0 otherwise.
     std::array<std::uint8_t, 0x10000> step;
+    // One bit for the bytes b0 b1 at (b1 << 8 | b0), as they are read from
+    // memory: whether the character starting at b0 is 2 bytes when b0 may
+    // be a lead byte and b1 may trail it, else 1, and its encoded form the
+    // forms of its bytes (step above is that length).
+    std::array<std::uint64_t, 0x10000 / 64> blockOk{};
     // Whether every printable ASCII byte is such a character and its own form.
     bool printableIsItself = true;
     // ToBytes(Encode(ToText("\r\n"), true)) when CR and LF are single bytes.
@@ -195,6 +205,9 @@ private:
                 const std::uint16_t bytes = UnitToBytes(c);
                 const bool itself = n == 2 ? bytes == (b0 << 8 | b1) : bytes == b0;
                 step[b0 << 8 | b1] = static_cast<std::uint8_t>(same && itself ? n : 0);
+                const unsigned guess = MaybeLead(b0) && MaybeTrail(b1) ? 2 : 1;
+                const unsigned memory = b1 << 8 | b0;
+                blockOk[memory / 64] |= std::uint64_t{step[b0 << 8 | b1] == guess} << (memory % 64);
             }
         }
         for (unsigned b = 0x20; b < 0x7F; ++b) {
@@ -246,8 +259,6 @@ struct BlockMasks {
     std::uint64_t cr;
 };
 
-constexpr bool MaybeLead(unsigned b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-constexpr bool MaybeTrail(unsigned b) { return b >= cp932::kFirstTrail && b < cp932::kFirstTrail + cp932::kTrailCount; }
 
 #ifdef __SSE2__
 // All ones in the lanes of bytes in [first, last].
@@ -332,20 +343,18 @@ inline std::size_t EncodeBlock(const ByteRoute& route, const unsigned char* p, b
     }
     const std::uint64_t pairs = PairStarts(m.lead, m.trail);
     const std::uint64_t starts = ~(pairs << 1);
-    // The first byte the block does not do: a CR for "&", a pair cut by the
-    // block's end, or the first character the table does not confirm.
-    const std::uint64_t stopBits = (crLfAsAmp ? m.cr : 0) | (pairs & std::uint64_t{1} << (kBlock - 1));
-    std::uint64_t check = starts & ~m.printable;
-    check &= stopBits == 0 ? ~std::uint64_t{0} : (stopBits & -stopBits) - 1;
-    std::size_t n = stopBits == 0 ? kBlock : static_cast<std::size_t>(std::countr_zero(stopBits));
-    while (check != 0) {
+    // Every character that is not printable ASCII, checked in the table;
+    // the checks do not depend on each other.
+    std::uint64_t bad = 0;
+    for (std::uint64_t check = starts & ~m.printable; check != 0; check &= check - 1) {
         const auto i = static_cast<unsigned>(std::countr_zero(check));
-        if (route.step[unsigned{p[i]} << 8 | p[i + 1]] != 1 + (pairs >> i & 1)) {
-            n = i;
-            break;
-        }
-        check &= check - 1;
+        const unsigned memory = p[i] | unsigned{p[i + 1]} << 8;
+        bad |= (~route.blockOk[memory / 64] >> (memory % 64) & 1) << i;
     }
+    // The first byte the block does not do: that of a character the table
+    // does not confirm, a CR for "&", a pair cut by the block's end.
+    const std::uint64_t stopBits = bad | (crLfAsAmp ? m.cr : 0) | (pairs & std::uint64_t{1} << (kBlock - 1));
+    const std::size_t n = stopBits == 0 ? kBlock : static_cast<std::size_t>(std::countr_zero(stopBits));
     o = PutBlockForms(route, p, n, m.printable, o);
     return n;
 }
