@@ -3,8 +3,9 @@
 every run paired with `iconv -f CP932 -t UTF-16LE` of the corpus's Shift-JIS
 text (for an access log: the log with its escapes decoded; from UTF-8 for the
 UTF-8 log). Runs alternate tessaly-cli, iconv, tessaly-cli, ...; the table
-shows the medians of the times and of the pairs' ratios, whole process, output
-to /dev/null, and the peak memory of tessaly-cli.
+shows the medians of the wall times and of the pairs' ratios (of the wall
+times, and of the processor times, which a busy machine disturbs less), whole
+process, output to /dev/null, and the peak memory of tessaly-cli.
 
     corpus_table.py CLI CORPUS_TOOL RUNS [NAME ...]
 
@@ -22,8 +23,8 @@ def once(cmd):
     pid = os.posix_spawnp(cmd[0], cmd, os.environ, file_actions=[
         (os.POSIX_SPAWN_DUP2, devnull, 0), (os.POSIX_SPAWN_DUP2, devnull, 1),
         (os.POSIX_SPAWN_DUP2, devnull, 2)])
-    _, status, _ = os.wait4(pid, 0)
-    return time.perf_counter() - start, status
+    _, status, usage = os.wait4(pid, 0)
+    return time.perf_counter() - start, status, usage.ru_utime + usage.ru_stime
 
 
 def peak_kib(cmd):
@@ -36,16 +37,18 @@ def peak_kib(cmd):
 
 
 def paired(a, b):
-    """Median seconds of a and b, median of the ratios a/b run by run, a's peak KiB."""
+    """Median wall seconds of a and b, medians of the ratios a/b run by run of
+    the wall and of the processor seconds (user + system), a's peak KiB."""
     for cmd in (a, b):  # warms the page cache and checks the command
         if once(cmd)[1] != 0:
             sys.exit(f"failed: {' '.join(cmd)}")
-    ta, tb, ratios = [], [], []
+    ta, tb, ratios, cpu_ratios = [], [], [], []
     for _ in range(runs):
-        sa, sb = once(a)[0], once(b)[0]
-        ta.append(sa), tb.append(sb), ratios.append(sa / sb)
+        ra, rb = once(a), once(b)
+        ta.append(ra[0]), tb.append(rb[0]), ratios.append(ra[0] / rb[0]), cpu_ratios.append(ra[2] / rb[2])
     peak = peak_kib(a)
-    return statistics.median(ta), statistics.median(tb), statistics.median(ratios), peak
+    return (statistics.median(ta), statistics.median(tb), statistics.median(ratios), peak,
+            statistics.median(cpu_ratios))
 
 
 utf8_route = once([cli, "decode", "--charset", "utf-8"])[1] == 0
@@ -85,13 +88,14 @@ def mib(n):
     return n / (1 << 20)
 
 
-print(f"{'corpus':<12} {'MiB':>4} | {'encode s':>8} {'iconv s':>7} {'ratio':>6} {'MB/s':>5} | "
-      f"{'MiB in':>6} {'decode s':>8} {'iconv s':>7} {'ratio':>6} | {'peak MiB':>8}")
+print("seconds: median wall time; ratio: of the wall times, cpu: of user + system time, run by run")
+print(f"{'corpus':<12} {'MiB':>4} | {'encode s':>8} {'iconv s':>7} {'ratio':>6} {'cpu':>6} {'MB/s':>5} | "
+      f"{'MiB in':>6} {'decode s':>8} {'iconv s':>7} {'ratio':>6} {'cpu':>6} | {'peak MiB':>8}")
 for name, text_size, enc_size, enc, dec in rows:
-    e = (f"{enc[0]:8.3f} {enc[1]:7.3f} {enc[2]:5.2f}x {text_size / enc[0] / 1e6:5.0f}" if enc
-         else f"{'-':>8} {'-':>7} {'-':>6} {'-':>5}")
-    d = (f"{mib(enc_size):6.1f} {dec[0]:8.3f} {dec[1]:7.3f} {dec[2]:5.2f}x" if dec
-         else f"{mib(enc_size):6.1f} {'(no UTF-8 route)':>23}")
+    e = (f"{enc[0]:8.3f} {enc[1]:7.3f} {enc[2]:5.2f}x {enc[4]:5.2f}x {text_size / enc[0] / 1e6:5.0f}" if enc
+         else f"{'-':>8} {'-':>7} {'-':>6} {'-':>6} {'-':>5}")
+    d = (f"{mib(enc_size):6.1f} {dec[0]:8.3f} {dec[1]:7.3f} {dec[2]:5.2f}x {dec[4]:5.2f}x" if dec
+         else f"{mib(enc_size):6.1f} {'(no UTF-8 route)':>30}")
     peaks = [r[3] for r in (enc, dec) if r]
     peak = f"{max(peaks) / 1024:8.1f}" if peaks else f"{'-':>8}"
     print(f"{name:<12} {mib(text_size):4.1f} | {e} | {d} | {peak}")
