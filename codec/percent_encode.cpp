@@ -154,6 +154,20 @@ constexpr bool HighFormsMatchLowForms() {
 constexpr bool MaybeLead(unsigned b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 constexpr bool MaybeTrail(unsigned b) { return b >= cp932::kFirstTrail && b < cp932::kFirstTrail + cp932::kTrailCount; }
 
+// Characters a block need not look up, when the table agrees: single bytes
+// (controls, DEL, half-width katakana) and pairs (most kanji rows whole,
+// hiragana, katakana, punctuation) that write back their bytes. Ranges a
+// block tests 16 bytes at a time.
+constexpr bool InByteRange(unsigned b, unsigned first, unsigned last) { return b >= first && b <= last; }
+constexpr bool AnyTrail(unsigned t) { return InByteRange(t, 0x40, 0x7E) || InByteRange(t, 0x80, 0xFC); }
+constexpr bool KnownSingle(unsigned b) { return b <= 0x1F || b == 0x7F || InByteRange(b, 0xA1, 0xDF); }
+constexpr bool KnownPair(unsigned lead, unsigned trail) {
+    const bool fullRow = InByteRange(lead, 0x89, 0x97) || InByteRange(lead, 0x99, 0x9F) || InByteRange(lead, 0xE0, 0xE9);
+    return (fullRow && AnyTrail(trail)) || (lead == 0x82 && InByteRange(trail, 0x9F, 0xF1)) ||
+           (lead == 0x83 && (InByteRange(trail, 0x40, 0x7E) || InByteRange(trail, 0x80, 0x96))) ||
+           (lead == 0x81 && (InByteRange(trail, 0x40, 0x7E) || InByteRange(trail, 0x80, 0xAC)));
+}
+
 // What the byte route needs, derived on first use from the code page tables,
 // the forms above and Encode itself, so that it cannot disagree with them.
 struct ByteRoute {
@@ -170,6 +184,8 @@ struct ByteRoute {
     std::array<std::uint64_t, 0x10000 / 64> blockOk{};
     // Whether every printable ASCII byte is such a character and its own form.
     bool printableIsItself = true;
+    // Whether every KnownSingle and KnownPair character writes back its bytes.
+    bool knownHold = true;
     // ToBytes(Encode(ToText("\r\n"), true)) when CR and LF are single bytes.
     std::string crLf;
     bool crLfSimple = false;
@@ -212,6 +228,12 @@ private:
         }
         for (unsigned b = 0x20; b < 0x7F; ++b) {
             printableIsItself = printableIsItself && step[b << 8] == 1 && form[b] == (b | 1u << 24);
+        }
+        for (unsigned b0 = 0; b0 < 256; ++b0) {
+            knownHold = knownHold && (!KnownSingle(b0) || (!MaybeLead(b0) && step[b0 << 8] == 1));
+            for (unsigned b1 = 0; b1 < 256; ++b1) {
+                knownHold = knownHold && (!KnownPair(b0, b1) || (MaybeLead(b0) && MaybeTrail(b1) && step[b0 << 8 | b1] == 2));
+            }
         }
         crLfSimple = step['\r' << 8 | '\n'] == 1 && step['\n' << 8] == 1;
         if (crLfSimple) {
@@ -257,6 +279,7 @@ struct BlockMasks {
     std::uint64_t lead;       // could be a lead byte
     std::uint64_t trail;      // could trail a lead byte (byte i + 1 for bit i)
     std::uint64_t cr;
+    std::uint64_t known;      // KnownSingle, or KnownPair with byte i + 1
 };
 
 
@@ -272,28 +295,43 @@ inline std::uint64_t Bits16(__m128i lanes, unsigned part) {
     return std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(lanes))} << (16 * part);
 }
 
+inline __m128i Equal(__m128i bytes, unsigned char value) {
+    return _mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(value)));
+}
+
 inline BlockMasks ClassifyBlock(const unsigned char* p) {
-    BlockMasks m{0, 0, 0, 0};
-    std::uint64_t trailHere = 0;
+    BlockMasks m{0, 0, 0, 0, 0};
     for (unsigned part = 0; part < kBlock / 16; ++part) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * part));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * part + 1));
         m.printable |= Bits16(InRange(v, 0x20, 0x7E), part);
         m.lead |= Bits16(_mm_or_si128(InRange(v, 0x81, 0x9F), InRange(v, 0xE0, 0xFC)), part);
-        trailHere |= Bits16(InRange(v, cp932::kFirstTrail, cp932::kFirstTrail + cp932::kTrailCount - 1), part);
-        m.cr |= Bits16(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')), part);
+        m.trail |= Bits16(InRange(next, cp932::kFirstTrail, cp932::kFirstTrail + cp932::kTrailCount - 1), part);
+        m.cr |= Bits16(Equal(v, '\r'), part);
+        // As KnownSingle and KnownPair.
+        const __m128i low = InRange(next, 0x40, 0x7E);
+        const __m128i fullRow = _mm_or_si128(_mm_or_si128(InRange(v, 0x89, 0x97), InRange(v, 0x99, 0x9F)),
+                                             InRange(v, 0xE0, 0xE9));
+        const __m128i pairs = _mm_or_si128(
+            _mm_or_si128(_mm_and_si128(fullRow, _mm_or_si128(low, InRange(next, 0x80, 0xFC))),
+                         _mm_and_si128(Equal(v, 0x82), InRange(next, 0x9F, 0xF1))),
+            _mm_or_si128(_mm_and_si128(Equal(v, 0x83), _mm_or_si128(low, InRange(next, 0x80, 0x96))),
+                         _mm_and_si128(Equal(v, 0x81), _mm_or_si128(low, InRange(next, 0x80, 0xAC)))));
+        const __m128i singles = _mm_or_si128(_mm_or_si128(InRange(v, 0x00, 0x1F), Equal(v, 0x7F)), InRange(v, 0xA1, 0xDF));
+        m.known |= Bits16(_mm_or_si128(pairs, singles), part);
     }
-    m.trail = trailHere >> 1 | std::uint64_t{MaybeTrail(p[kBlock])} << (kBlock - 1);
     return m;
 }
 #else
 inline BlockMasks ClassifyBlock(const unsigned char* p) {
-    BlockMasks m{0, 0, 0, 0};
+    BlockMasks m{0, 0, 0, 0, 0};
     for (unsigned i = 0; i < kBlock; ++i) {
         const unsigned b = p[i];
         m.printable |= std::uint64_t{IsPrintable(b)} << i;
         m.lead |= std::uint64_t{MaybeLead(b)} << i;
         m.trail |= std::uint64_t{MaybeTrail(p[i + 1])} << i;
         m.cr |= std::uint64_t{b == '\r'} << i;
+        m.known |= std::uint64_t{KnownSingle(b) || KnownPair(b, p[i + 1])} << i;
     }
     return m;
 }
@@ -343,10 +381,13 @@ inline std::size_t EncodeBlock(const ByteRoute& route, const unsigned char* p, b
     }
     const std::uint64_t pairs = PairStarts(m.lead, m.trail);
     const std::uint64_t starts = ~(pairs << 1);
-    // Every character that is not printable ASCII, checked in the table;
-    // the checks do not depend on each other.
+    // Every character that is not printable ASCII or known, checked in the
+    // table; the checks do not depend on each other. (A start that is a
+    // KnownPair lead byte starts a pair: it may lead and the byte after it
+    // may trail.)
     std::uint64_t bad = 0;
-    for (std::uint64_t check = starts & ~m.printable; check != 0; check &= check - 1) {
+    const std::uint64_t known = route.knownHold ? m.known : 0;
+    for (std::uint64_t check = starts & ~m.printable & ~known; check != 0; check &= check - 1) {
         const auto i = static_cast<unsigned>(std::countr_zero(check));
         const unsigned memory = p[i] | unsigned{p[i + 1]} << 8;
         bad |= (~route.blockOk[memory / 64] >> (memory % 64) & 1) << i;

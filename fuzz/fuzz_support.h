@@ -37,7 +37,8 @@ inline std::string TextLikeBytes(const std::uint8_t* data, std::size_t size) {
         "\x8A\xBF\x8E\x9A\x83\x65\x83\x58\x83\x67\x82\xA0\x82\xA2\x82\xA4\x82\xA6\x82\xA8"
         "\x83\x5C\x95\x5C\x94\x5C\xB1\xB2\xB3\xDE\x81\x41\x81\x42";
     static constexpr std::string_view kBad[] = {"\x81", "\x82\x40", "\xED\x40", "\xFA\x40", "\x87\x90",
-                                                "\xFD", "\x80", "\xA0", "\x81\x7F", "\xEA\xA5"};
+                                                "\xFD", "\x80", "\xA0", "\x81\x7F", "\xEA\xA5",
+                                                "\x89\x7F", "\x83\x97", "\x82\xF2", "\x82\x9E", "\x81\xAD"};
     std::string bytes;
     for (std::size_t i = 0; i < size && bytes.size() < kEnough; ++i) {
         const unsigned b = data[i];

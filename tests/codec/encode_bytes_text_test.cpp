@@ -24,7 +24,9 @@ std::string Reference(std::string_view bytes, bool option) {
 std::string TextLikeBytes(std::mt19937& rng, std::size_t size) {
     const std::string good = CodePageBridge::ToBytes(u"漢字テストあいうえおソ表能ｱｲｳﾞ\t\r\n、。");
     static const char* const kBad[] = {"\x81", "\x82\x40", "\xED\x40", "\xFA\x40", "\x87\x90", "\xFD", "\x80",
-                                       "\xA0", "\x81\x7F", "\xFF\xFF", "\x88\x40", "\xEA\xA5"};
+                                       "\xA0", "\x81\x7F", "\xFF\xFF", "\x88\x40", "\xEA\xA5",
+                                       // just past the ranges of whole rows, kana and punctuation
+                                       "\x89\x7F", "\x83\x97", "\x82\xF2", "\x82\x9E", "\x81\xAD", "\x98\x73"};
     std::string bytes;
     const unsigned badOdds = 2 + rng() % 400;
     while (bytes.size() < size) {
