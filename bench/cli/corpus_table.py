@@ -72,12 +72,14 @@ try:
                 f.write(content)
         peer = ["iconv", "-f", "UTF-8" if charset == "utf-8" else "CP932", "-t", "UTF-16LE", text_file]
         enc = paired([cli, "encode", text_file], peer) if kind == "text" else None
-        dec = None
-        if charset == "cp932":
-            dec = paired([cli, "decode", enc_file], peer)
-        elif utf8_route:
-            dec = paired([cli, "decode", "--charset", "utf-8", enc_file], peer)
-        rows.append((name, len(text), len(encoded), enc, dec))
+        dec = same = None
+        decode = ([cli, "decode", enc_file] if charset == "cp932" else
+                  [cli, "decode", "--charset", "utf-8", enc_file] if utf8_route else None)
+        if decode:
+            dec = paired(decode, peer)
+            # iconv on the decoder's own input (ASCII, read as code page 932)
+            same = paired(decode, ["iconv", "-f", "CP932", "-t", "UTF-16LE", enc_file])
+        rows.append((name, len(text), len(encoded), enc, dec, same))
         for path in (text_file, enc_file):
             os.remove(path)
 finally:
@@ -88,14 +90,15 @@ def mib(n):
     return n / (1 << 20)
 
 
-print("seconds: median wall time; ratio: of the wall times, cpu: of user + system time, run by run")
+print("seconds: median wall time; ratio: of the wall times, cpu: of user + system time, run by run;")
+print("iconv converts the corpus's text; for decode also the decoder's own input (last two columns)")
 print(f"{'corpus':<12} {'MiB':>4} | {'encode s':>8} {'iconv s':>7} {'ratio':>6} {'cpu':>6} {'MB/s':>5} | "
-      f"{'MiB in':>6} {'decode s':>8} {'iconv s':>7} {'ratio':>6} {'cpu':>6} | {'peak MiB':>8}")
-for name, text_size, enc_size, enc, dec in rows:
+      f"{'MiB in':>6} {'decode s':>8} {'iconv s':>7} {'ratio':>6} {'cpu':>6} | {'iconv s':>7} {'ratio':>6} | {'peak MiB':>8}")
+for name, text_size, enc_size, enc, dec, same in rows:
     e = (f"{enc[0]:8.3f} {enc[1]:7.3f} {enc[2]:5.2f}x {enc[4]:5.2f}x {text_size / enc[0] / 1e6:5.0f}" if enc
          else f"{'-':>8} {'-':>7} {'-':>6} {'-':>6} {'-':>5}")
-    d = (f"{mib(enc_size):6.1f} {dec[0]:8.3f} {dec[1]:7.3f} {dec[2]:5.2f}x {dec[4]:5.2f}x" if dec
-         else f"{mib(enc_size):6.1f} {'(no UTF-8 route)':>30}")
+    d = (f"{mib(enc_size):6.1f} {dec[0]:8.3f} {dec[1]:7.3f} {dec[2]:5.2f}x {dec[4]:5.2f}x | {same[1]:7.3f} {same[2]:5.2f}x"
+         if dec else f"{mib(enc_size):6.1f} {'(no UTF-8 route)':>30} | {'-':>7} {'-':>6}")
     peaks = [r[3] for r in (enc, dec) if r]
     peak = f"{max(peaks) / 1024:8.1f}" if peaks else f"{'-':>8}"
     print(f"{name:<12} {mib(text_size):4.1f} | {e} | {d} | {peak}")
