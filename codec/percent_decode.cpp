@@ -430,19 +430,12 @@ Cursor<Out> DecodeFast(const Pairs& pairs, const Char* text, Cursor<Out> at, std
             const auto bit = static_cast<unsigned>(std::countr_zero(pending));
             const std::size_t j = base + bit;
             at.out = CopyPlain(text, at.in, j, at.out);
-            // What the unit takes off pending: an escape unit "%hh" and the
-            // unit after it, whose only "%" or "&" can be the next one (the
-            // rest are digits), or the one character. Unlike the unit's
-            // length, this does not wait for the unit's bits.
-            std::uint64_t taken;
             if (escape >> bit & 1) {
                 at = PutEscapeUnit(pairs, text, j, twoEscapes >> bit & 1, at.out);
-                taken = std::uint64_t{0xF} << bit;
             } else {
                 at = PutNonEscape(text, j, at.out);
-                taken = std::uint64_t{1} << bit;
             }
-            pending &= ~taken;
+            pending = BitsFromOn(pending, at.in - base);
         }
         if (at.in < wordEnd) {
             at.out = CopyPlain(text, at.in, wordEnd, at.out);
