@@ -134,12 +134,6 @@ public:
     const PairTable& units() const { return units_; }
     std::uint32_t Bytes(unsigned b1, unsigned b2) const { return bytes_[b1 << 8 | b2]; }
     unsigned Length(unsigned b1, unsigned b2) const { return length_[b1 << 8 | b2]; }
-    // Whether the piece of b1 b2 is those two bytes (most pieces are): one
-    // bit each, a table small enough to stay in the nearest cache.
-    bool Itself(unsigned b1, unsigned b2) const {
-        const unsigned i = b1 << 8 | b2;
-        return itself_[i / 64] >> (i % 64) & 1;
-    }
 
 private:
     BytePairTable() : units_(PairTable::Get()) {
@@ -152,15 +146,12 @@ private:
             for (unsigned k = 0; k < length; ++k) packed |= std::uint32_t{piece[k]} << (8 * k);
             bytes_[i] = packed;
             length_[i] = static_cast<std::uint8_t>(length);
-            const bool itself = length == 2 && piece[0] == (i >> 8) && piece[1] == (i & 0xFF);
-            itself_[i / 64] |= std::uint64_t{itself} << (i % 64);
         }
     }
 
     const PairTable& units_;
     std::array<std::uint32_t, 0x10000> bytes_;
     std::array<std::uint8_t, 0x10000> length_;
-    std::array<std::uint64_t, 0x10000 / 64> itself_{};
 };
 
 // The code-page bytes of n units (not surrogates) at text, at most 2 a unit.
@@ -171,11 +162,6 @@ unsigned PutUnitsAsBytes(const char16_t* text, std::size_t n, unsigned char* out
 }
 
 unsigned char* PutBytePair(const BytePairTable& pairs, unsigned b1, unsigned b2, unsigned char* out) {
-    if (pairs.Itself(b1, b2)) {
-        out[0] = static_cast<unsigned char>(b1);
-        out[1] = static_cast<unsigned char>(b2);
-        return out + 2;
-    }
     const std::uint32_t bytes = pairs.Bytes(b1, b2);
     std::memcpy(out, &bytes, sizeof bytes);
     return out + pairs.Length(b1, b2);
