@@ -2,6 +2,8 @@
 // escaped text, without building the byte string in between.
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 #ifdef __SSE2__
@@ -147,6 +149,25 @@ constexpr bool HighFormsMatchLowForms() {
     return true;
 }
 
+// Bytes that a block of the byte route (below) takes for lead bytes, and
+// for bytes that may trail them; its table checks the guess.
+constexpr bool MaybeLead(unsigned b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+constexpr bool MaybeTrail(unsigned b) { return b >= cp932::kFirstTrail && b < cp932::kFirstTrail + cp932::kTrailCount; }
+
+// Characters a block need not look up, when the table agrees: single bytes
+// (controls, DEL, half-width katakana) and pairs (most kanji rows whole,
+// hiragana, katakana, punctuation) that write back their bytes. Ranges a
+// block tests 16 bytes at a time.
+constexpr bool InByteRange(unsigned b, unsigned first, unsigned last) { return b >= first && b <= last; }
+constexpr bool AnyTrail(unsigned t) { return InByteRange(t, 0x40, 0x7E) || InByteRange(t, 0x80, 0xFC); }
+constexpr bool KnownSingle(unsigned b) { return b <= 0x1F || b == 0x7F || InByteRange(b, 0xA1, 0xDF); }
+constexpr bool KnownPair(unsigned lead, unsigned trail) {
+    const bool fullRow = InByteRange(lead, 0x89, 0x97) || InByteRange(lead, 0x99, 0x9F) || InByteRange(lead, 0xE0, 0xE9);
+    return (fullRow && AnyTrail(trail)) || (lead == 0x82 && InByteRange(trail, 0x9F, 0xF1)) ||
+           (lead == 0x83 && (InByteRange(trail, 0x40, 0x7E) || InByteRange(trail, 0x80, 0x96))) ||
+           (lead == 0x81 && (InByteRange(trail, 0x40, 0x7E) || InByteRange(trail, 0x80, 0xAC)));
+}
+
 // What the byte route needs, derived on first use from the code page tables,
 // the forms above and Encode itself, so that it cannot disagree with them.
 struct ByteRoute {
@@ -156,8 +177,15 @@ struct ByteRoute {
     // there (one byte, or a pair) writes back exactly its own bytes, so its
     // encoded form is the forms of those bytes; 0 otherwise.
     std::array<std::uint8_t, 0x10000> step;
+    // One bit for the bytes b0 b1 at (b1 << 8 | b0), as they are read from
+    // memory: whether the character starting at b0 is 2 bytes when b0 may
+    // be a lead byte and b1 may trail it, else 1, and its encoded form the
+    // forms of its bytes (step above is that length).
+    std::array<std::uint64_t, 0x10000 / 64> blockOk{};
     // Whether every printable ASCII byte is such a character and its own form.
     bool printableIsItself = true;
+    // Whether every KnownSingle and KnownPair character writes back its bytes.
+    bool knownHold = true;
     // ToBytes(Encode(ToText("\r\n"), true)) when CR and LF are single bytes.
     std::string crLf;
     bool crLfSimple = false;
@@ -193,10 +221,19 @@ private:
                 const std::uint16_t bytes = UnitToBytes(c);
                 const bool itself = n == 2 ? bytes == (b0 << 8 | b1) : bytes == b0;
                 step[b0 << 8 | b1] = static_cast<std::uint8_t>(same && itself ? n : 0);
+                const unsigned guess = MaybeLead(b0) && MaybeTrail(b1) ? 2 : 1;
+                const unsigned memory = b1 << 8 | b0;
+                blockOk[memory / 64] |= std::uint64_t{step[b0 << 8 | b1] == guess} << (memory % 64);
             }
         }
         for (unsigned b = 0x20; b < 0x7F; ++b) {
             printableIsItself = printableIsItself && step[b << 8] == 1 && form[b] == (b | 1u << 24);
+        }
+        for (unsigned b0 = 0; b0 < 256; ++b0) {
+            knownHold = knownHold && (!KnownSingle(b0) || (!MaybeLead(b0) && step[b0 << 8] == 1));
+            for (unsigned b1 = 0; b1 < 256; ++b1) {
+                knownHold = knownHold && (!KnownPair(b0, b1) || (MaybeLead(b0) && MaybeTrail(b1) && step[b0 << 8 | b1] == 2));
+            }
         }
         crLfSimple = step['\r' << 8 | '\n'] == 1 && step['\n' << 8] == 1;
         if (crLfSimple) {
@@ -211,6 +248,158 @@ inline unsigned char* PutByteForm(std::uint32_t form, unsigned char* out) {
     return out + (form >> 24);
 }
 
+// ---------------------------------------------------------------------------
+// Blocks of characters that write back their own bytes
+//
+// When every character of a stretch writes back its own bytes, its encoded
+// form is the form of each byte in turn, whichever character the byte
+// belongs to: the bytes can be written out with no dependency from one to
+// the next. What takes work is knowing that every character qualifies, for
+// which the stretch must be split into characters. A block of kBlock bytes is
+// classified at once into bit masks (printable, lead byte, byte that may
+// trail); where characters start follows from the masks with a few
+// arithmetic steps (a run of bytes that could each start a pair is split
+// into pairs from its first byte on); then the route's own table checks
+// every character that is not printable ASCII. The split is only a guess
+// that the table confirms: a byte it takes for a lead or trail byte wrongly
+// fails the check, and the block ends before it.
+
+constexpr std::size_t kBlock = 64;
+// A block reads the byte after it: its last byte may start a pair.
+constexpr std::size_t kBlockReach = kBlock + 1;
+// A block writes up to 3 bytes for each of its bytes, and a 16-byte copy or
+// a 4-byte form may write past what it keeps.
+constexpr std::size_t kMostPerBlock = 3 * kBlock + 16;
+
+constexpr std::uint64_t kEvenBits = 0x5555555555555555ULL;
+
+// Bit i for byte i of the block.
+struct BlockMasks {
+    std::uint64_t printable;  // 0x20..0x7E
+    std::uint64_t lead;       // could be a lead byte
+    std::uint64_t trail;      // could trail a lead byte (byte i + 1 for bit i)
+    std::uint64_t cr;
+    std::uint64_t known;      // KnownSingle, or KnownPair with byte i + 1
+};
+
+
+#ifdef __SSE2__
+// All ones in the lanes of bytes in [first, last].
+inline __m128i InRange(__m128i bytes, unsigned char first, unsigned char last) {
+    const __m128i above = _mm_subs_epu8(_mm_sub_epi8(bytes, _mm_set1_epi8(static_cast<char>(first))),
+                                        _mm_set1_epi8(static_cast<char>(last - first)));
+    return _mm_cmpeq_epi8(above, _mm_setzero_si128());
+}
+
+inline std::uint64_t Bits16(__m128i lanes, unsigned part) {
+    return std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(lanes))} << (16 * part);
+}
+
+inline __m128i Equal(__m128i bytes, unsigned char value) {
+    return _mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(value)));
+}
+
+inline BlockMasks ClassifyBlock(const unsigned char* p) {
+    BlockMasks m{0, 0, 0, 0, 0};
+    for (unsigned part = 0; part < kBlock / 16; ++part) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * part));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * part + 1));
+        m.printable |= Bits16(InRange(v, 0x20, 0x7E), part);
+        m.lead |= Bits16(_mm_or_si128(InRange(v, 0x81, 0x9F), InRange(v, 0xE0, 0xFC)), part);
+        m.trail |= Bits16(InRange(next, cp932::kFirstTrail, cp932::kFirstTrail + cp932::kTrailCount - 1), part);
+        m.cr |= Bits16(Equal(v, '\r'), part);
+        // As KnownSingle and KnownPair.
+        const __m128i low = InRange(next, 0x40, 0x7E);
+        const __m128i fullRow = _mm_or_si128(_mm_or_si128(InRange(v, 0x89, 0x97), InRange(v, 0x99, 0x9F)),
+                                             InRange(v, 0xE0, 0xE9));
+        const __m128i pairs = _mm_or_si128(
+            _mm_or_si128(_mm_and_si128(fullRow, _mm_or_si128(low, InRange(next, 0x80, 0xFC))),
+                         _mm_and_si128(Equal(v, 0x82), InRange(next, 0x9F, 0xF1))),
+            _mm_or_si128(_mm_and_si128(Equal(v, 0x83), _mm_or_si128(low, InRange(next, 0x80, 0x96))),
+                         _mm_and_si128(Equal(v, 0x81), _mm_or_si128(low, InRange(next, 0x80, 0xAC)))));
+        const __m128i singles = _mm_or_si128(_mm_or_si128(InRange(v, 0x00, 0x1F), Equal(v, 0x7F)), InRange(v, 0xA1, 0xDF));
+        m.known |= Bits16(_mm_or_si128(pairs, singles), part);
+    }
+    return m;
+}
+#else
+inline BlockMasks ClassifyBlock(const unsigned char* p) {
+    BlockMasks m{0, 0, 0, 0, 0};
+    for (unsigned i = 0; i < kBlock; ++i) {
+        const unsigned b = p[i];
+        m.printable |= std::uint64_t{IsPrintable(b)} << i;
+        m.lead |= std::uint64_t{MaybeLead(b)} << i;
+        m.trail |= std::uint64_t{MaybeTrail(p[i + 1])} << i;
+        m.cr |= std::uint64_t{b == '\r'} << i;
+        m.known |= std::uint64_t{KnownSingle(b) || KnownPair(b, p[i + 1])} << i;
+    }
+    return m;
+}
+#endif
+
+// Where pairs start in a block that starts a character, when every byte that
+// may be a lead byte and is followed by one that may trail starts a pair
+// unless it is itself the trail byte of a pair.
+inline std::uint64_t PairStarts(std::uint64_t lead, std::uint64_t trail) {
+    const std::uint64_t can = lead & trail;
+    // In a run of such bytes, pairs start at the first and every second one
+    // after it: at the even bits of runs that start on an even bit, at the
+    // odd bits of the others. Adding a run's first bit clears the run.
+    const std::uint64_t runStarts = can & ~(can << 1);
+    const std::uint64_t evenRuns = can & ~(can + (runStarts & kEvenBits));
+    return (evenRuns & kEvenBits) | (can & ~evenRuns & ~kEvenBits);
+}
+
+// Writes the forms of the bytes [0, n) of the block at p (n <= kBlock),
+// printable 16-byte parts as they are.
+inline unsigned char* PutBlockForms(const ByteRoute& route, const unsigned char* p, std::size_t n,
+                                    std::uint64_t printable, unsigned char* o) {
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        if ((printable >> i & 0xFFFF) == 0xFFFF) {
+            std::memcpy(o, p + i, 16);
+            o += 16;
+            continue;
+        }
+        for (std::size_t k = i; k < i + 16; ++k) o = PutByteForm(route.form[p[k]], o);
+    }
+    for (; i < n; ++i) o = PutByteForm(route.form[p[i]], o);
+    return o;
+}
+
+// Encodes the block at p, which starts a character and has its kBlockReach
+// bytes, as far as its characters write back their own bytes (and, with
+// crLfAsAmp, up to a CR); returns the bytes done, 0 when its first
+// character is not such.
+inline std::size_t EncodeBlock(const ByteRoute& route, const unsigned char* p, bool crLfAsAmp,
+                               unsigned char*& o) {
+    const BlockMasks m = ClassifyBlock(p);
+    if (m.printable == ~std::uint64_t{0}) {
+        std::memcpy(o, p, kBlock);
+        o += kBlock;
+        return kBlock;
+    }
+    const std::uint64_t pairs = PairStarts(m.lead, m.trail);
+    const std::uint64_t starts = ~(pairs << 1);
+    // Every character that is not printable ASCII or known, checked in the
+    // table; the checks do not depend on each other. (A start that is a
+    // KnownPair lead byte starts a pair: it may lead and the byte after it
+    // may trail.)
+    std::uint64_t bad = 0;
+    const std::uint64_t known = route.knownHold ? m.known : 0;
+    for (std::uint64_t check = starts & ~m.printable & ~known; check != 0; check &= check - 1) {
+        const auto i = static_cast<unsigned>(std::countr_zero(check));
+        const unsigned memory = p[i] | unsigned{p[i + 1]} << 8;
+        bad |= (~route.blockOk[memory / 64] >> (memory % 64) & 1) << i;
+    }
+    // The first byte the block does not do: that of a character the table
+    // does not confirm, a CR for "&", a pair cut by the block's end.
+    const std::uint64_t stopBits = bad | (crLfAsAmp ? m.cr : 0) | (pairs & std::uint64_t{1} << (kBlock - 1));
+    const std::size_t n = stopBits == 0 ? kBlock : static_cast<std::size_t>(std::countr_zero(stopBits));
+    o = PutBlockForms(route, p, n, m.printable, o);
+    return n;
+}
+
 }  // namespace
 
 std::size_t EncodeBytesAppend(std::string& out, std::string_view bytes, bool crLfAsAmp, bool final,
@@ -220,7 +409,7 @@ std::size_t EncodeBytesAppend(std::string& out, std::string_view bytes, bool crL
     // A character of n bytes gives at most 6 (a lone byte read as U+30FB is
     // "%81E"); a CR and the character after it, raw, at most 3 for 2.
     constexpr std::size_t kMostPerByte = 6;
-    constexpr std::size_t kScratch = 16;
+    constexpr std::size_t kScratch = 16 + kMostPerBlock;  // a block may start at the chunk's last byte
     detail::ChunkedOutput<char> output(out, kMostPerByte * bytes.size() + kScratch);
     const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* const end = begin + bytes.size();
@@ -235,20 +424,13 @@ std::size_t EncodeBytesAppend(std::string& out, std::string_view bytes, bool crL
         auto* o = reinterpret_cast<unsigned char*>(
             output.Room(kMostPerByte * static_cast<std::size_t>(chunkEnd - p) + kScratch));
         while (p < chunkEnd && !held) {
-#ifdef __SSE2__
-            if (chunkEnd - p >= 16 && route.printableIsItself) {
-                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-                const __m128i printable = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F)),
-                                                        _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F)));
-                if (_mm_movemask_epi8(printable) == 0xFFFF) {
-                    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
-                    p += 16;
-                    o += 16;
-                    continue;
-                }
+            if (route.printableIsItself && stop - p >= static_cast<std::ptrdiff_t>(kBlockReach)) {
+                const std::size_t done = EncodeBlock(route, p, crLfAsAmp, o);
+                p += done;
+                if (done != 0) continue;
             }
-#endif
-            // Up to 16 characters one at a time.
+            // Up to 16 characters one at a time: from a character a block
+            // does not do, and near the end.
             for (int k = 0; k < 16 && p < chunkEnd; ++k) {
                 const unsigned next = p + 1 < end ? p[1] : 0;
                 const unsigned n = route.step[unsigned{p[0]} << 8 | next];

@@ -1,6 +1,8 @@
 // Decode on any text: it ends, grows only by "&" becoming CR LF, leaves a
 // text without escapes (and without "&" when the option is on) alone, and
 // never touches what lies before the first "%" or "&".
+#include <algorithm>
+
 #include "codec/codepage.h"
 #include "codec/percent.h"
 #include "fuzz/fuzz_support.h"
@@ -33,5 +35,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string out;
     tessaly::DecodeAsciiToBytesAppend(out, ascii, option, true);
     FUZZ_CHECK(out == tessaly::CodePageBridge::ToBytes(tessaly::Decode(tessaly::CodePageBridge::ToText(ascii), option)));
+
+    // Escapes as the encoder writes them, of text-like bytes made from the
+    // input: long runs of escape units and ASCII.
+    std::string encoded;
+    tessaly::EncodeBytesAppend(encoded, tessaly::fuzz::TextLikeBytes(data, size), option, true);
+    if (std::all_of(encoded.begin(), encoded.end(), [](char c) { return c >= 0; })) {
+        out.clear();
+        tessaly::DecodeAsciiToBytesAppend(out, encoded, option, true);
+        FUZZ_CHECK(out == tessaly::CodePageBridge::ToBytes(
+                              tessaly::Decode(tessaly::CodePageBridge::ToText(encoded), option)));
+    }
     return 0;
 }

@@ -69,5 +69,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(direct == tessaly::CodePageBridge::ToBytes(tessaly::Encode(tessaly::CodePageBridge::ToText(bytes), option)));
     const tessaly::ByteLoss want = tessaly::FindByteLoss(bytes);
     FUZZ_CHECK(loss.count == want.count && loss.first == want.first);
+
+    // The same on text-like bytes made from the input, which the byte route
+    // takes many bytes at a time.
+    const std::string textLike = tessaly::fuzz::TextLikeBytes(data, size);
+    direct.clear();
+    loss = {};
+    FUZZ_CHECK(tessaly::EncodeBytesAppend(direct, textLike, option, true, &loss) == textLike.size());
+    FUZZ_CHECK(direct == tessaly::CodePageBridge::ToBytes(tessaly::Encode(tessaly::CodePageBridge::ToText(textLike), option)));
+    const tessaly::ByteLoss wantTextLike = tessaly::FindByteLoss(textLike);
+    FUZZ_CHECK(loss.count == wantTextLike.count && loss.first == wantTextLike.first);
     return 0;
 }

@@ -1,18 +1,38 @@
 #!/usr/bin/env bash
 # Whole-process speed and peak memory of tessaly-cli next to its peers on one
 # 16 MiB Shift-JIS text and its encoded form, and a 1 GiB round trip through
-# `encode | decode` in constant memory.
+# `encode | decode` in constant memory; then one table of encode and decode on
+# every benchmark corpus next to iconv (see corpus_table.py).
 #   bash bench/cli/cli_bench.sh [CLI] [OTHER_CLI]
 # CLI defaults to build/cli/tessaly-cli; OTHER_CLI (optional, e.g. an older
 # build) is timed in the same run for comparison. RUNS (default 7) runs per
 # row, the median is shown. ROUNDTRIP_MIB (default 1024, 0 skips) sizes the
 # round trip. nkf rows are skipped when nkf is not installed.
+# CORPORA=only prints just the corpus table (CORPUS_NAMES="prose log" only
+# those corpora), CORPORA=no leaves it out. The corpora come from
+# CORPUS_TOOL (default build/bench/codec/tessaly_bench_corpus, built with the
+# benchmarks); the table is skipped without it.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 cli=${1:-build/cli/tessaly-cli}
 other=${2:-}
 runs=${RUNS:-7}
 roundtrip_mib=${ROUNDTRIP_MIB:-1024}
+corpora=${CORPORA:-yes}
+corpus_tool=${CORPUS_TOOL:-build/bench/codec/tessaly_bench_corpus}
+
+corpus_table() {
+  if [[ -x "$corpus_tool" ]]; then
+    # shellcheck disable=SC2086  # names are words
+    python3 bench/cli/corpus_table.py "$cli" "$corpus_tool" "$runs" ${CORPUS_NAMES:-}
+  else
+    echo "(corpus table skipped: build $corpus_tool with the benchmarks)"
+  fi
+}
+if [[ "$corpora" == only ]]; then
+  corpus_table
+  exit 0
+fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -135,4 +155,8 @@ print(f"round trip of {n / (1 << 20):.0f} MiB through encode | decode: {'identic
       f"peak memory encode {em / 1024:.1f} MiB, decode {dm / 1024:.1f} MiB")
 sys.exit(0 if ok and em < 64 * 1024 and dm < 64 * 1024 else 1)
 PY
+fi
+
+if [[ "$corpora" != no ]]; then
+  corpus_table
 fi

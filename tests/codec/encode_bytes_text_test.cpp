@@ -1,0 +1,88 @@
+// The byte route of Encode on text-like bytes (long stretches of characters
+// that write back their own bytes, which the route takes many at a time)
+// against the text route, at every alignment and length, whole and in
+// pieces, with the loss counts.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "codec/codepage.h"
+#include "codec/fidelity.h"
+#include "codec/percent.h"
+
+namespace tessaly {
+namespace {
+
+std::string Reference(std::string_view bytes, bool option) {
+    return CodePageBridge::ToBytes(Encode(CodePageBridge::ToText(bytes), option));
+}
+
+// Mostly characters that come back as their bytes (ASCII runs, kana, kanji,
+// half-width kana, controls, CR LF), now and then one that does not: a
+// lone lead byte, a pair the code page lacks or maps one way, a stray byte.
+std::string TextLikeBytes(std::mt19937& rng, std::size_t size) {
+    const std::string good = CodePageBridge::ToBytes(u"漢字テストあいうえおソ表能ｱｲｳﾞ\t\r\n、。");
+    static const char* const kBad[] = {"\x81", "\x82\x40", "\xED\x40", "\xFA\x40", "\x87\x90", "\xFD", "\x80",
+                                       "\xA0", "\x81\x7F", "\xFF\xFF", "\x88\x40", "\xEA\xA5",
+                                       // just past the ranges of whole rows, kana and punctuation
+                                       "\x89\x7F", "\x83\x97", "\x82\xF2", "\x82\x9E", "\x81\xAD", "\x98\x73"};
+    std::string bytes;
+    const unsigned badOdds = 2 + rng() % 400;
+    while (bytes.size() < size) {
+        const unsigned r = rng() % 16;
+        if (rng() % badOdds == 0) {
+            bytes += kBad[rng() % std::size(kBad)];
+        } else if (r < 3) {
+            bytes.append(rng() % 80, static_cast<char>(0x20 + rng() % 0x5F));
+        } else if (r < 6) {  // bytes that may each lead and trail: pairs split by parity
+            for (unsigned n = rng() % 70; n > 0; --n) bytes += static_cast<char>(rng() % 2 ? 0x88 + rng() % 8 : 0xE0 + rng() % 8);
+        } else {
+            const std::size_t at = rng() % good.size();
+            bytes += good.substr(at, 1 + rng() % 12);
+        }
+    }
+    bytes.resize(size);
+    return bytes;
+}
+
+TEST(EncodeBytes, TextLikeBytesAtEveryAlignmentWholeAndInPieces) {
+    std::mt19937 rng(932);
+    for (int round = 0; round < 1500; ++round) {
+        const std::size_t size = round < 400 ? static_cast<std::size_t>(round) : rng() % 3000;
+        const std::size_t offset = rng() % 16;
+        const std::string buffer = std::string(offset, 'x') + TextLikeBytes(rng, size);
+        const std::string_view bytes = std::string_view(buffer).substr(offset);
+        const bool option = rng() % 2;
+        const std::string want = Reference(bytes, option);
+        const ByteLoss wantLoss = FindByteLoss(bytes);
+
+        std::string whole;
+        ByteLoss loss;
+        EXPECT_EQ(EncodeBytesAppend(whole, bytes, option, true, &loss), bytes.size());
+        ASSERT_EQ(whole, want) << "round " << round << " option " << option;
+        EXPECT_EQ(loss.count, wantLoss.count);
+        EXPECT_EQ(loss.first, wantLoss.first);
+
+        std::string out, pending;
+        ByteLoss pieceLoss;
+        std::size_t at = 0;
+        do {
+            const std::size_t n = std::min<std::size_t>(bytes.size() - at, rng() % 300);
+            pending += bytes.substr(at, n);
+            at += n;
+            const bool final = at == bytes.size();
+            ByteLoss here;
+            const std::size_t used = EncodeBytesAppend(out, pending, option, final, &here);
+            if (pieceLoss.count == 0 && here.count > 0) pieceLoss.first = at - pending.size() + here.first;
+            pieceLoss.count += here.count;
+            pending.erase(0, used);
+        } while (at < bytes.size() || !pending.empty());
+        ASSERT_EQ(out, want) << "round " << round << " option " << option;
+        EXPECT_EQ(pieceLoss.count, wantLoss.count);
+        EXPECT_EQ(pieceLoss.first, wantLoss.first);
+    }
+}
+
+}  // namespace
+}  // namespace tessaly
