@@ -1,6 +1,7 @@
 #include "editor/editor_state.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <new>
 
 namespace tessaly {
@@ -98,6 +99,18 @@ std::uint64_t EditorState::ReleaseHistory(std::uint64_t bytes) {
     return history_.DropOldest(held > bytes ? held - bytes : 0);
 }
 
+std::uint64_t EditorState::BytesFor(const Transaction& transaction) const {
+    // What the edits allocate at their peak and what their undo step keeps.
+    std::uint64_t need = sizeof(UndoHistory::Step);
+    const Pos length = buffer_.Length();
+    for (const Change& c : transaction.changes) {
+        const Pos removed = std::abs(std::clamp<Pos>(c.to, 0, length) - std::clamp<Pos>(c.from, 0, length));
+        need += buffer_.EditBytes(removed, c.text) + sizeof(TextEdit) +
+                (static_cast<std::uint64_t>(removed) + c.text.size()) * kUnitBytes;
+    }
+    return need;
+}
+
 EditResult EditorState::Apply(Transaction transaction) {
     std::vector<Change>& changes = transaction.changes;
     const Pos length = buffer_.Length();
@@ -112,13 +125,7 @@ EditResult EditorState::Apply(Transaction transaction) {
     std::erase_if(changes, [](const Change& c) { return c.from == c.to && c.text.empty(); });
     if (changes.empty()) return EditResult::NoChange;
 
-    // What the edits allocate at their peak and what their undo step keeps.
-    std::uint64_t need = sizeof(UndoHistory::Step);
-    for (const Change& c : changes) {
-        need += buffer_.EditBytes(c.to - c.from, c.text) + sizeof(TextEdit) +
-                (static_cast<std::uint64_t>(c.to - c.from) + c.text.size()) * kUnitBytes;
-    }
-    if (!MakeRoomFor(need, 0)) return EditResult::OutOfMemory;
+    if (!MakeRoomFor(BytesFor(transaction), 0)) return EditResult::OutOfMemory;
 
     // The selection after: given, or the caret after the last change's text.
     Selection after;

@@ -68,6 +68,9 @@ public:
     // step. Refused when memory is short (see memoryAvailable) or runs out on
     // the way, with everything left as it was.
     EditResult Apply(Transaction transaction);
+    // Bytes applying the transaction would allocate at its peak, undo step
+    // included (what memoryAvailable is compared with).
+    std::uint64_t BytesFor(const Transaction& transaction) const;
     // Replaces [from, to) by text; the selection becomes the caret after the
     // inserted text. Typing and deleting runs join one undo step as
     // UndoHistory describes.
