@@ -4,12 +4,11 @@
 #include <cstdlib>
 #include <new>
 
+#include "editor/text_units.h"
+
 namespace tessaly {
 
 namespace {
-
-bool IsHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 constexpr std::uint64_t kUnitBytes = sizeof(char16_t);
 
@@ -17,14 +16,9 @@ constexpr std::uint64_t kUnitBytes = sizeof(char16_t);
 
 std::u16string EditorState::SelectedText() const { return buffer_.Text(SelectionStart(), SelectionEnd()); }
 
-Pos EditorState::Snap(Pos pos) const {
-    pos = std::clamp<Pos>(pos, 0, buffer_.Length());
-    if (pos > 0 && pos < buffer_.Length()) {
-        const char16_t before = buffer_.At(pos - 1), after = buffer_.At(pos);
-        if ((IsHigh(before) && IsLow(after)) || (before == u'\r' && after == u'\n')) --pos;
-    }
-    return pos;
-}
+// Never inside a character: a surrogate pair, a CR LF, a base with its
+// marks, an emoji sequence.
+Pos EditorState::Snap(Pos pos) const { return ClusterStart(buffer_, pos); }
 
 Selection EditorState::Snapped(Selection s) const {
     s.anchor = Snap(s.anchor);

@@ -58,7 +58,8 @@ public:
     bool CaretAtRowEnd() const { return selection_.atRowEnd; }
     double GoalX() const { return selection_.goalX; }
     std::u16string SelectedText() const;
-    // Moves the selection (clamped to the text, never inside a character).
+    // Moves the selection (clamped to the text, never inside a character: a
+    // grapheme cluster, see editor/text_units.h).
     // Moving anchor or caret ends a typing run; the affinity and goal x go as
     // given (the two-position form drops them).
     void SetSelection(const Selection& selection);
