@@ -23,6 +23,12 @@ Pos EditorState::Snap(Pos pos) const { return ClusterStart(buffer_, pos); }
 Selection EditorState::Snapped(Selection s) const {
     s.anchor = Snap(s.anchor);
     s.caret = Snap(s.caret);
+    return Normalized(s);
+}
+
+Selection EditorState::Normalized(Selection s) const {
+    s.anchor = std::clamp<Pos>(s.anchor, 0, buffer_.Length());
+    s.caret = std::clamp<Pos>(s.caret, 0, buffer_.Length());
     // A line's start is no row's end.
     if (s.atRowEnd && s.caret == buffer_.LineStart(buffer_.LineOf(s.caret))) s.atRowEnd = false;
     if (s.goalX < 0) s.goalX = -1;
@@ -141,7 +147,7 @@ EditResult EditorState::Apply(Transaction transaction) {
             inverses.push_back(buffer_.Replace(c->from, c->to - c->from, c->text));
             NotifyText(inverses.back());
         }
-        if (transaction.selection) after = Snapped(after);
+        if (transaction.selection) after = Normalized(after);
         std::uint64_t stepBytes = 0;
         for (const TextEdit& e : inverses) stepBytes += e.Bytes();
         MakeRoom(stepBytes);

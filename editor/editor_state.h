@@ -29,7 +29,8 @@ struct Change {
 // Any number of edits made and undone as one step. The changes do not
 // overlap and come in document order, with positions in the text before the
 // transaction; the selection, in the text after it, defaults to the caret
-// after the last change's text.
+// after the last change's text. It is taken as given (clamped to the text):
+// a drop selects exactly the text it moved.
 struct Transaction {
     std::vector<Change> changes;
     std::optional<Selection> selection;
@@ -130,6 +131,7 @@ public:
 private:
     Pos Snap(Pos pos) const;
     Selection Snapped(Selection s) const;
+    Selection Normalized(Selection s) const;
     void MakeRoom(std::uint64_t stepBytes);
     bool MakeRoomFor(std::uint64_t bytes, std::size_t keepNewest);
     EditResult Replay(bool undo);

@@ -283,6 +283,11 @@ public:
     Selection Snapped(const std::u16string& t, Selection s) const {
         s.anchor = Snap(t, s.anchor);
         s.caret = Snap(t, s.caret);
+        return Clamped(t, s);
+    }
+    Selection Clamped(const std::u16string& t, Selection s) const {
+        s.anchor = std::clamp<Pos>(s.anchor, 0, t.size());
+        s.caret = std::clamp<Pos>(s.caret, 0, t.size());
         const std::vector<Pos> starts = NaiveStarts(t);
         if (std::find(starts.begin(), starts.end(), s.caret) != starts.end()) s.atRowEnd = false;
         if (s.goalX < 0) s.goalX = -1;
@@ -309,7 +314,7 @@ public:
             shift += static_cast<Pos>(c.text.size()) - (c.to - c.from);
         }
         now.text = t;
-        now.sel = sel ? Snapped(t, *sel) : Selection::Caret(lastEnd);
+        now.sel = sel ? Clamped(t, *sel) : Selection::Caret(lastEnd);
         redo.clear();
         const EditKind joinKind = kind == EditKind::NewLine ? EditKind::Typing : kind;
         bool join = false;
@@ -402,7 +407,7 @@ TEST(EditorModel, TransactionsMovesAndAffinityMatchAPlainString) {
                     ref.now.text.erase(f, t - f);
                     const Pos at = d < f ? d : d - (t - f);
                     ref.now.text.insert(at, moved);
-                    ref.now.sel = ref.Snapped(ref.now.text, Selection::Range(at, at + (t - f)));
+                    ref.now.sel = Selection::Range(at, at + (t - f));
                     ref.redo.clear();
                     ref.undo.push_back({before, ref.now, EditKind::Other, 0, 0});
                     ref.sealed = true;
