@@ -255,6 +255,38 @@ TEST(EditorModel, HistoryBudgetDropsOldestStepsButNeverTheText) {
 }
 
 
+TEST(EditorModel, EnterEndsTheTypingRunItJoins) {
+    EditorState s;
+    for (char16_t c : std::u16string(u"abc")) s.ReplaceSelection(std::u16string(1, c), EditKind::Typing);
+    s.ReplaceSelection(u"\r\n", EditKind::NewLine);
+    for (char16_t c : std::u16string(u"def")) s.ReplaceSelection(std::u16string(1, c), EditKind::Typing);
+    ASSERT_TRUE(s.Undo());
+    EXPECT_EQ(std::u16string(s.Buffer().View()), u"abc\r\n");
+    ASSERT_TRUE(s.Undo());
+    EXPECT_EQ(std::u16string(s.Buffer().View()), u"");
+    EXPECT_FALSE(s.CanUndo());
+}
+
+TEST(EditorModel, AStepHoldsOnlyWhatItsEditsTouched) {
+    EditorState s;
+    s.SetText(std::u16string(1'000'000, u'a') + u"hello");
+    s.History().Clear();
+    // Moving five units across the whole text keeps those five units.
+    ASSERT_EQ(s.MoveText(1'000'000, 1'000'005, 0), EditResult::Done);
+    EXPECT_EQ(s.History().UndoCount(), 1u);
+    EXPECT_LT(s.History().Bytes(), 1000u);
+    EXPECT_EQ(s.Buffer().Text(0, 5), u"hello");
+    EXPECT_EQ(s.SelectedText(), u"hello");
+    // A long typing run costs little more than the text typed.
+    s.SetSelection(s.Length(), s.Length());
+    for (int i = 0; i < 20'000; ++i) s.ReplaceSelection(u"x", EditKind::Typing);
+    EXPECT_EQ(s.History().UndoCount(), 2u);
+    EXPECT_LT(s.History().Bytes(), 20'000u * 5);
+    ASSERT_TRUE(s.Undo());
+    ASSERT_TRUE(s.Undo());
+    EXPECT_EQ(s.Buffer().Text(1'000'000, 1'000'005), u"hello");
+}
+
 // Transactions of several edits, moves, typed line breaks and the selection's
 // affinity and goal x against a plain string with a stack of whole states.
 class TransactionReference {
