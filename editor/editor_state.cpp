@@ -236,6 +236,7 @@ EditResult EditorState::Replay(bool undo) {
     } catch (const std::bad_alloc&) {
         return EditResult::OutOfMemory;
     }
+    s.goalX = -1;  // the next vertical move starts from where the caret is shown now
     Select(s);
     return EditResult::Done;
 }

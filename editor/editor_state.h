@@ -89,6 +89,8 @@ public:
 
     bool CanUndo() const { return history_.CanUndo(); }
     bool CanRedo() const { return history_.CanRedo(); }
+    // The selection goes back to what it was before (undo) or after (redo)
+    // the step, with its affinity but without a goal x.
     EditResult UndoStep();
     EditResult RedoStep();
     bool Undo() { return UndoStep() == EditResult::Done; }

@@ -376,6 +376,7 @@ public:
     bool Move(std::vector<Step>& from, std::vector<Step>& to, bool back) {
         if (from.empty()) return false;
         now = back ? from.back().before : from.back().after;
+        now.sel.goalX = -1;
         to.push_back(from.back());
         from.pop_back();
         sealed = true;
