@@ -285,6 +285,17 @@ TEST(EditorModel, AStepHoldsOnlyWhatItsEditsTouched) {
     ASSERT_TRUE(s.Undo());
     ASSERT_TRUE(s.Undo());
     EXPECT_EQ(s.Buffer().Text(1'000'000, 1'000'005), u"hello");
+    // Long deletion runs either way are one step each and undo exactly.
+    s.SetText(u"0123456789" + std::u16string(3000, u'b') + u"abcdefghij");
+    s.SetSelection(3010, 3010);
+    for (int i = 0; i < 3000; ++i) s.Replace(s.Caret() - 1, s.Caret(), u"", EditKind::DeleteBackward);
+    s.SetSelection(0, 0);
+    for (int i = 0; i < 5; ++i) s.Replace(0, 1, u"", EditKind::DeleteForward);
+    EXPECT_EQ(std::u16string(s.Buffer().View()), u"56789abcdefghij");
+    ASSERT_TRUE(s.Undo());
+    ASSERT_TRUE(s.Undo());
+    EXPECT_EQ(std::u16string(s.Buffer().View()), u"0123456789" + std::u16string(3000, u'b') + u"abcdefghij");
+    EXPECT_EQ(s.Caret(), 3010);
 }
 
 // Transactions of several edits, moves, typed line breaks and the selection's
