@@ -166,8 +166,12 @@ EditResult EditorState::Apply(Transaction transaction) {
 
 EditResult EditorState::Replace(Pos from, Pos to, std::u16string_view text, EditKind kind) {
     Transaction t;
-    t.changes.push_back({from, to, std::u16string(text)});
     t.kind = kind;
+    try {
+        t.changes.push_back({from, to, std::u16string(text)});
+    } catch (const std::bad_alloc&) {
+        return EditResult::OutOfMemory;
+    }
     return Apply(std::move(t));
 }
 
@@ -182,16 +186,20 @@ EditResult EditorState::MoveText(Pos from, Pos to, Pos dest) {
     dest = std::clamp<Pos>(dest, 0, n);
     if (from == to || (dest >= from && dest <= to)) return EditResult::NoChange;
     Transaction t;
-    std::u16string moved = buffer_.Text(from, to);
     const Pos size = to - from;
-    if (dest < from) {
-        t.selection = Selection::Range(dest, dest + size);
-        t.changes.push_back({dest, dest, std::move(moved)});
-        t.changes.push_back({from, to, {}});
-    } else {
-        t.selection = Selection::Range(dest - size, dest);
-        t.changes.push_back({from, to, {}});
-        t.changes.push_back({dest, dest, std::move(moved)});
+    try {
+        std::u16string moved = buffer_.Text(from, to);
+        if (dest < from) {
+            t.selection = Selection::Range(dest, dest + size);
+            t.changes.push_back({dest, dest, std::move(moved)});
+            t.changes.push_back({from, to, {}});
+        } else {
+            t.selection = Selection::Range(dest - size, dest);
+            t.changes.push_back({from, to, {}});
+            t.changes.push_back({dest, dest, std::move(moved)});
+        }
+    } catch (const std::bad_alloc&) {
+        return EditResult::OutOfMemory;
     }
     return Apply(std::move(t));
 }
