@@ -125,7 +125,7 @@ EditResult EditorState::Apply(Transaction transaction) {
     std::erase_if(changes, [](const Change& c) { return c.from == c.to && c.text.empty(); });
     if (changes.empty()) return EditResult::NoChange;
 
-    if (!MakeRoomFor(BytesFor(transaction), 0)) return EditResult::OutOfMemory;
+    if (memoryAvailable && !MakeRoomFor(BytesFor(transaction), 0)) return EditResult::OutOfMemory;
 
     // The selection after: given, or the caret after the last change's text.
     Selection after;
@@ -230,13 +230,17 @@ void EditorState::SetText(std::u16string&& text) {
 EditResult EditorState::Replay(bool undo) {
     const UndoHistory::Step* step = undo ? history_.NextUndo() : history_.NextRedo();
     if (!step) return EditResult::NoChange;
-    std::uint64_t need = 0;
-    for (const TextEdit& e : step->inverses) {
-        need += e.wholeText ? static_cast<std::uint64_t>(std::count(e.inserted.begin(), e.inserted.end(), u'\n')) *
-                                      sizeof(Pos)
-                            : buffer_.EditBytes(static_cast<Pos>(e.removed.size()), e.inserted);
+    if (memoryAvailable) {
+        // A text put back whole needs its line index again (one start a
+        // line); the other edits what the buffer allocates for them.
+        std::uint64_t need = 0;
+        for (const TextEdit& e : step->inverses) {
+            need += e.wholeText
+                        ? static_cast<std::uint64_t>(std::count(e.inserted.begin(), e.inserted.end(), u'\n')) * sizeof(Pos)
+                        : buffer_.EditBytes(static_cast<Pos>(e.removed.size()), e.inserted);
+        }
+        if (!MakeRoomFor(need, undo ? 1 : 0)) return EditResult::OutOfMemory;
     }
-    if (!MakeRoomFor(need, undo ? 1 : 0)) return EditResult::OutOfMemory;
     Selection s;
     try {
         const auto each = [this](const TextEdit& inverse) { NotifyText(inverse); };
