@@ -1207,19 +1207,16 @@ bool EditBox::MoveText(Pos from, Pos to, Pos pos) {
     to = std::clamp<Pos>(to, from, n);
     pos = std::clamp<Pos>(pos, 0, n);
     if (pos >= from && pos <= to) return false;
-    // One edit of the span from the text to the drop point: one undo step.
-    const std::u16string moved = state_.Buffer().Text(from, to);
-    const Pos lo = std::min(pos, from);
-    const Pos hi = std::max(pos, to);
-    const std::u16string between = pos < from ? state_.Buffer().Text(pos, from) : state_.Buffer().Text(to, pos);
-    const std::u16string replacement = pos < from ? moved + between : between + moved;
-    state_.History().Seal();
-    state_.Replace(lo, hi, replacement, EditKind::Other);
-    state_.History().Seal();
-    const Pos start = pos < from ? lo : hi - static_cast<Pos>(moved.size());
     caretAtRowEnd_ = false;
-    state_.SetSelection(start, start + static_cast<Pos>(moved.size()));
-    return true;
+    if (from == to) {
+        // Nothing to move: a step that changes nothing, as a drop always made.
+        const Pos lo = std::min(pos, from), hi = std::max(pos, to);
+        state_.Apply({{{lo, hi, state_.Buffer().Text(lo, hi)}}, Selection::Caret(pos), EditKind::Other});
+        return true;
+    }
+    // One transaction of two edits (one undo step holding only the moved
+    // text); the moved text ends selected.
+    return state_.MoveText(from, to, pos) != EditResult::OutOfMemory;
 }
 
 void EditBox::StartDrag() {
