@@ -157,4 +157,9 @@ Write AppendBytes(std::string& out, std::u16string_view text, bool final) {
     return write;
 }
 
+unsigned Jis0208Row(char16_t c) {
+    const unsigned bytes = kTextToBytes[c];
+    return bytes >= 0xA100 ? (bytes >> 8) - 0xA0 : 0;
+}
+
 }  // namespace tessaly::eucjp
