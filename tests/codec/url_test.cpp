@@ -10,6 +10,7 @@
 
 #include "codec/codepage.h"
 #include "codec/detect.h"
+#include "codec/eucjp.h"
 #include "codec/fidelity.h"
 #include "codec/percent.h"
 #include "codec/url.h"
@@ -146,9 +147,17 @@ int HexValue(char16_t c) {
     return -1;
 }
 
-// UTF-8 decoding of escapes as the rule says: each maximal run of valid
+// Decoding of escapes as the rule says: each maximal run of valid
 // escapes is one byte string, decoded; "+" and "&" per their options.
-std::u16string ReferenceUtf8Unescape(std::u16string_view text, bool plus, bool amp, std::uint64_t& errors) {
+// The bytes of a run read by the encoding's decoder.
+std::u16string RunText(Charset charset, const std::vector<unsigned>& run, std::uint64_t& errors) {
+    if (charset == Charset::kUtf8) return ReferenceUtf8Decode(run, errors);
+    std::u16string out;
+    errors += eucjp::AppendText(out, std::string(run.begin(), run.end())).invalid;
+    return out;
+}
+
+std::u16string ReferenceUnescape(Charset charset, std::u16string_view text, bool plus, bool amp, std::uint64_t& errors) {
     std::u16string out;
     std::size_t i = 0;
     const auto escapeAt = [&](std::size_t k) {
@@ -158,7 +167,7 @@ std::u16string ReferenceUtf8Unescape(std::u16string_view text, bool plus, bool a
         if (escapeAt(i)) {
             std::vector<unsigned> run;
             for (; escapeAt(i); i += 3) run.push_back(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-            out += ReferenceUtf8Decode(run, errors);
+            out += RunText(charset, run, errors);
         } else if (plus && text[i] == u'+') {
             out += u' ', ++i;
         } else if (amp && text[i] == u'&') {
@@ -301,30 +310,66 @@ TEST(Url, Utf8RandomBytesAndText) {
                 d.plusAsSpace = set == EscapeSet::kForm;
                 d.crLfAsAmp = amp;
                 std::uint64_t errors2 = 0;
-                ASSERT_EQ(DecodeUrl(encoded, d), ReferenceUtf8Unescape(encoded, d.plusAsSpace, amp, errors2));
+                ASSERT_EQ(DecodeUrl(encoded, d), ReferenceUnescape(Charset::kUtf8, encoded, d.plusAsSpace, amp, errors2));
             }
         }
     }
 }
 
-TEST(Url, Utf8UnescapingRule) {
+TEST(Url, UnescapingRuleOfUtf8AndEucJp) {
     std::mt19937 rng(3);
     for (int round = 0; round < 1000; ++round) {
         const std::u16string text = RandomEscapes(rng, rng() % 80);
-        for (int option = 0; option < 4; ++option) {
-            DecodeOptions d;
-            d.charset = Charset::kUtf8;
-            d.plusAsSpace = option & 1;
-            d.crLfAsAmp = option & 2;
-            std::uint64_t errors = 0;
-            DecodeReport report;
-            ASSERT_EQ(DecodeUrl(text, d, &report), ReferenceUtf8Unescape(text, d.plusAsSpace, d.crLfAsAmp, errors));
-            ASSERT_EQ(report.invalid, errors);
+        for (const Charset charset : {Charset::kUtf8, Charset::kEucJp}) {
+            for (int option = 0; option < 4; ++option) {
+                DecodeOptions d;
+                d.charset = charset;
+                d.plusAsSpace = option & 1;
+                d.crLfAsAmp = option & 2;
+                std::uint64_t errors = 0;
+                DecodeReport report;
+                ASSERT_EQ(DecodeUrl(text, d, &report),
+                          ReferenceUnescape(charset, text, d.plusAsSpace, d.crLfAsAmp, errors));
+                ASSERT_EQ(report.invalid, errors);
+            }
         }
     }
     DecodeOptions d;
     d.charset = Charset::kUtf8;
     EXPECT_EQ(DecodeUrl(u"%41%42%43 東京%E9%A7%85 %G1 x%4", d), u"ABC 東京駅 %G1 x%4");
+    d.charset = Charset::kEucJp;
+    EXPECT_EQ(DecodeUrl(u"%c5%ec%B5%FE%a4%A2%8E%B1%41", d), u"東京あｱA");
+}
+
+// EUC-JP's bytes, every set: the escapes of what its encoder writes, "&#N;"
+// included.
+TEST(Url, EucJpEncodingThroughTheSets) {
+    std::mt19937 rng(20);
+    for (int round = 0; round < 500; ++round) {
+        const std::u16string text = RandomText(rng, rng() % 80);
+        std::string bytes;
+        const std::uint64_t lost = eucjp::AppendBytes(bytes, text).lost;
+        std::vector<unsigned> byteValues;
+        for (const char b : bytes) byteValues.push_back(static_cast<unsigned char>(b));
+        for (const EscapeSet set : kSets) {
+            for (const bool amp : {false, true}) {
+                EncodeOptions e;
+                e.charset = Charset::kEucJp;
+                e.escape = set;
+                e.crLfAsAmp = amp;
+                EncodeReport report;
+                ASSERT_EQ(EncodeUrl(text, e, &report), ReferenceEscape(byteValues, set, amp));
+                ASSERT_EQ(report.lost, lost);
+            }
+        }
+    }
+    EncodeOptions e;
+    e.charset = Charset::kEucJp;
+    e.escape = EscapeSet::kComponent;
+    EncodeReport report;
+    EXPECT_EQ(EncodeUrl(u"東京 😀", e, &report), u"%C5%EC%B5%FE%20%26%23128512%3B");
+    EXPECT_EQ(report.lost, 1u);
+    EXPECT_EQ(report.firstLost, 3u);
 }
 
 // ---------------------------------------------------------------------------
