@@ -235,7 +235,8 @@ std::size_t EncodeEucJp(std::u16string& out, std::u16string_view text, const Enc
     std::string bytes;
     while (p != end) {
         const char16_t* chunkEnd = p + std::min<std::size_t>(end - p, detail::kChunkUnits);
-        if (amp && chunkEnd != end && chunkEnd[-1] == u'\r') ++chunkEnd;  // CR LF in one chunk
+        // CR LF in one chunk (a CR before another CR ends the chunk alone).
+        if (amp && chunkEnd != end && chunkEnd[-1] == u'\r' && *chunkEnd == u'\n') ++chunkEnd;
         bool waitForLf = false;
         if (amp && chunkEnd == end && !final && chunkEnd[-1] == u'\r') {
             --chunkEnd;

@@ -117,6 +117,10 @@ struct OptionRow {
 const std::vector<OptionRow> kOptionRows = {
     {{"", "--amp-crlf"}},
     {{"", "--utf8"}},
+    {{"", "--charset=utf-8", "--charset=euc-jp"}},
+    {{"", "--escape=component", "--escape=form"}, true, false},
+    {{"", "--plus"}, false, true},
+    {{"", "--detect"}, false, true},
 };
 
 std::vector<std::vector<std::string>> OptionCombinations(bool decode) {
@@ -237,6 +241,21 @@ TEST(CliSplit, EveryShortTextThroughTheCodec) {
     EXPECT_EQ(tessaly::Decode(u"%41%\n", false) + tessaly::Decode(u"x", false), u"%41%\nx");
     EXPECT_EQ(tessaly::Decode(u"%&\nx", true), u"%\r\n\nx");
     EXPECT_EQ(tessaly::Decode(u"%&\n", true) + tessaly::Decode(u"x", true), u"%&\nx");
+}
+
+TEST(CliSplit, CrLfWhereverAChunkEnds) {
+    // Converters work on the text in chunks of a few thousand units: what a
+    // CR, CR LF or CR CR LF gives must not depend on where a chunk ends.
+    for (const char* charset : {"--charset=shift_jis", "--charset=utf-8", "--charset=euc-jp"}) {
+        for (const char* tail : {"\r\nb", "\r\r\nb", "\rb"}) {
+            const std::vector<std::string> args{"encode", "--amp-crlf", charset};
+            const std::string want = RunCli(args, tail).out;
+            for (std::size_t n = 2040; n < 2056; ++n) {
+                EXPECT_EQ(RunCli(args, std::string(n, 'a') + tail).out, std::string(n, 'a') + want)
+                    << charset << " " << n;
+            }
+        }
+    }
 }
 
 TEST(CliSplit, StrictAndTheLossReportArePerPiece) {
