@@ -50,6 +50,12 @@ quit() {
   fail "the program did not end"
 }
 windows_named() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | wc -l; }
+# Whether the window with the keyboard is a dialog over another window.
+focus_is_dialog() {
+  local id
+  id=$(xdotool getwindowfocus 2>/dev/null) || return 1
+  xprop -id "$id" WM_TRANSIENT_FOR 2>/dev/null | grep -q 'window id'
+}
 
 # A relative name that starts with "-", after "--": the text is in the box
 # (saved through Save As to see it), and the full path tops the recent list.
@@ -70,18 +76,21 @@ echo "ok - tessaly -- FILE opens the file into the box and the recent list"
 # The file goes on top of the list read from the history, not instead of it.
 start_in "$work" "$work/data/-in.txt"
 wait_focus "Tessaly"
+sleep 0.5
+! focus_is_dialog && [[ "$(windows_named Tessaly)" == 1 ]] || fail "a message box over a file that opened"
 quit
 recent "$work/data/-in.txt" "$work/data/out.txt" | cmp -s - "$history" || fail "sys.!!! holds $(od -c "$history")"
 echo "ok - the file is added after the history is loaded"
 
 # A file that cannot be opened: the file error report (a second window named
-# Tessaly, over the main one); the list stays as it was.
+# Tessaly, a dialog over the main one, with the keyboard); the list stays as
+# it was.
 start_in "$work" missing.txt
 for _ in $(seq 1 200); do
-  [[ "$(windows_named Tessaly)" == 2 ]] && break
+  [[ "$(windows_named Tessaly)" == 2 ]] && focus_is_dialog && [[ "$(focused_name)" == Tessaly ]] && break
   sleep 0.05
 done
-[[ "$(windows_named Tessaly)" == 2 ]] || fail "no message box for a missing file"
+[[ "$(windows_named Tessaly)" == 2 ]] && focus_is_dialog || fail "no message box for a missing file"
 sleep 0.3
 keys Return
 for _ in $(seq 1 100); do
