@@ -11,7 +11,8 @@ packages=(
 )
 if [[ "${1:-}" == "--test" ]]; then
   packages+=(xvfb xauth xdotool x11-utils clang libclang-rt-14-dev dpkg-dev file desktop-file-utils groff-base
-              acl dbus at-spi2-core gir1.2-atspi-2.0 python3-gi)
+              acl dbus at-spi2-core gir1.2-atspi-2.0 python3-gi
+              mecab-ipadic lintian appstream parallel)
 fi
 
 missing=()

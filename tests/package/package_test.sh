@@ -12,7 +12,8 @@ trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-(cd "$build" && cpack -G DEB -B "$work" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; fail "cpack"; exit 1; }
+# A loose umask must not leak into the package's modes.
+(umask 0002 && cd "$build" && cpack -G DEB -B "$work" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; fail "cpack"; exit 1; }
 deb=$(ls "$work"/tessaly_*.deb 2>/dev/null | head -n 1)
 [[ -n "$deb" ]] || { fail "no tessaly_*.deb was made"; exit 1; }
 echo "package: $(basename "$deb")"
@@ -31,7 +32,10 @@ done
 
 files=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for want in ./usr/bin/tessaly ./usr/bin/tessaly-cli \
-            ./usr/share/applications/tessaly.desktop \
+            ./usr/share/applications/org.tessaly.Tessaly.desktop \
+            ./usr/share/metainfo/org.tessaly.Tessaly.metainfo.xml \
+            ./usr/share/doc/tessaly/copyright ./usr/share/doc/tessaly/changelog.gz \
+            ./usr/share/man/man1/tessaly.1.gz \
             ./usr/share/icons/hicolor/32x32/apps/tessaly.png \
             ./usr/share/icons/hicolor/scalable/apps/tessaly.svg \
             ./usr/share/man/man1/tessaly-cli.1.gz; do
@@ -49,9 +53,10 @@ done
 version=$("$work/root/usr/bin/tessaly-cli" --version) || fail "tessaly-cli --version"
 [[ "$version" == "tessaly-cli $(field Version)"* ]] || fail "version '$version' differs from the package's"
 
-desktop="$work/root/usr/share/applications/tessaly.desktop"
+desktop="$work/root/usr/share/applications/org.tessaly.Tessaly.desktop"
 grep -qx 'Name=Tessaly' "$desktop" || fail "desktop entry: Name"
-grep -qx 'Exec=tessaly' "$desktop" || fail "desktop entry: Exec"
+grep -qx 'Exec=tessaly %f' "$desktop" || fail "desktop entry: Exec"
+grep -qx 'MimeType=text/plain;' "$desktop" || fail "desktop entry: MimeType"
 grep -qx 'Icon=tessaly' "$desktop" || fail "desktop entry: Icon"
 grep -q '^Comment\[ja\]=' "$desktop" || fail "desktop entry: Japanese comment"
 if command -v desktop-file-validate >/dev/null; then
@@ -60,13 +65,62 @@ fi
 file "$work/root/usr/share/icons/hicolor/32x32/apps/tessaly.png" | grep -q 'PNG image data, 32 x 32' ||
   fail "the 32x32 icon is not a 32 x 32 PNG"
 
-man=$(gzip -dc "$work/root/usr/share/man/man1/tessaly-cli.1.gz")
-grep -q '^\.TH TESSALY-CLI 1' <<<"$man" || fail "man page header"
-grep -q '@VERSION@' <<<"$man" && fail "man page version not filled in"
-if command -v groff >/dev/null; then
-  warnings=$(groff -Tutf8 -man -ww -z <<<"$man" 2>&1)
-  [[ -z "$warnings" ]] || fail "man page warnings: $warnings"
+for page in tessaly-cli tessaly; do
+  man=$(gzip -dc "$work/root/usr/share/man/man1/$page.1.gz")
+  grep -q "^\\.TH ${page^^} 1 .*\"Tessaly $(field Version)\"" <<<"$man" || fail "$page man page header"
+  grep -q '@VERSION@' <<<"$man" && fail "$page man page version not filled in"
+  if command -v groff >/dev/null; then
+    warnings=$(groff -Tutf8 -man -ww -z <<<"$man" 2>&1)
+    [[ -z "$warnings" ]] || fail "$page man page warnings: $warnings"
+  fi
+done
+man=$(gzip -dc "$work/root/usr/share/man/man1/tessaly.1.gz")
+for want in 'sys.!!!' 'XDG_STATE_HOME/tessaly' '.local/state/tessaly' 'FILE' 'tessaly\-cli (1)'; do
+  grep -qF "$want" <<<"$man" || fail "tessaly man page lacks '$want'"
+done
+
+# What Debian's own tools say of the package: lintian without an error or a
+# warning (its informational notes are shown), the AppStream metadata valid
+# and tied to the desktop entry.
+if command -v lintian >/dev/null; then
+  lintian_out=$(lintian --info "$deb" 2>&1 | grep -v 'running with root privileges')
+  [[ -n "$lintian_out" ]] && echo "$lintian_out"
+  grep -E '^[EW]: ' <<<"$lintian_out" && fail "lintian reports errors or warnings"
+else
+  fail "lintian is not installed (scripts/deps.sh --test)"
 fi
+metainfo="$work/root/usr/share/metainfo/org.tessaly.Tessaly.metainfo.xml"
+if command -v appstreamcli >/dev/null; then
+  appstreamcli validate --no-net "$metainfo" || fail "appstreamcli validate"
+  appstreamcli validate-tree --no-net "$work/root" || fail "appstreamcli validate-tree"
+else
+  fail "appstreamcli is not installed (scripts/deps.sh --test)"
+fi
+grep -q '<launchable type="desktop-id">org.tessaly.Tessaly.desktop</launchable>' "$metainfo" ||
+  fail "metainfo: launchable is not the desktop entry"
+grep -q "<release version=\"$(field Version)\"" "$metainfo" || fail "metainfo: no release $(field Version)"
+for want in '<name xml:lang="ja">' '<summary xml:lang="ja">' '<content_rating type="oars-1.1"/>' \
+            '<project_license>MIT</project_license>' '<metadata_license>CC0-1.0</metadata_license>'; do
+  grep -qF "$want" "$metainfo" || fail "metainfo lacks $want"
+done
+shot=$(sed -n 's:.*<image>\(.*\)</image>.*:\1:p' "$metainfo")
+[[ "$shot" == https://*/screenshot.png && -f "$source/docs/screenshot.png" ]] || fail "metainfo screenshot '$shot'"
+
+# The copyright file is machine-readable and names the program's licence and
+# that of every table compiled in.
+copyright="$work/root/usr/share/doc/tessaly/copyright"
+head -n 1 "$copyright" | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+  fail "copyright: not the machine-readable format"
+for want in 'License: MIT' 'License: BSD-3-Clause' 'bestfit932.txt' 'index-jis0208.txt' 'index-jis0212.txt' \
+            'Creative Commons Attribution 4.0'; do
+  grep -qF "$want" "$copyright" || fail "copyright lacks '$want'"
+done
+words() { tr -s ' \n' '  '; }
+[[ "$(awk -v RS= '/^License: MIT\n/' "$copyright" | sed '1d;/^ \.$/d;s/^ //' | words)" == \
+   "$(sed -n '/^Permission/,$p' "$source/LICENSE" | sed '/^$/d' | words)" ]] || fail "copyright's MIT text differs from LICENSE"
+changelog=$(gzip -dc "$work/root/usr/share/doc/tessaly/changelog.gz")
+head -n 1 <<<"$changelog" | grep -q "^tessaly ($(field Version)) " || fail "changelog does not start at $(field Version)"
+[[ "$(field Maintainer)" == 'Tessaly developers <tessaly@users.noreply.invalid>' ]] || fail "Maintainer '$(field Maintainer)'"
 
 # The packaged program, run as /usr/bin/tessaly: the extracted /usr/bin is
 # mounted over the system's in a namespace that only the program sees.
