@@ -50,6 +50,11 @@ struct Piece {
 
 struct LineRows {
     std::vector<Piece> pieces;
+    std::vector<Pos> laid;  // the pieces with rows found, in order
+    void NoteLaid(Pos j) {
+        const auto it = std::lower_bound(laid.begin(), laid.end(), j);
+        if (it == laid.end() || *it != j) laid.insert(it, j);
+    }
 };
 
 struct Entry {
@@ -381,18 +386,15 @@ struct RowIndex::Impl {
             if (count == 1) return std::max<Pos>(1, Estimate(length));
             return (count - 1) * PieceEstimate(length, 0, count) + PieceEstimate(length, count - 1, count);
         }
-        Pos sum = 0;
+        Pos sum = (count - 1) * PieceEstimate(length, 0, count) + PieceEstimate(length, count - 1, count);
         const Pos lineStart = buffer.LineStart(line);
-        const auto& pieces = e.rows->pieces;
-        for (Pos j = 0; j < count; ++j) {
-            if (j < static_cast<Pos>(pieces.size()) && !pieces[j].starts.empty()) {
-                const Pos end = j + 1 < count ? PieceStart(lineStart, length, j + 1) : length;
-                sum += PieceRows(pieces[j], length, j, count, end);
-            } else {
-                sum += PieceEstimate(length, j, count);
-            }
-        }
+        for (const Pos j : e.rows->laid) sum += LaidDelta(*e.rows, lineStart, length, j, count);
         return sum;
+    }
+    // Rows found in laid-out piece j beyond its estimate.
+    Pos LaidDelta(const LineRows& r, Pos lineStart, Pos length, Pos j, Pos count) const {
+        const Pos end = j + 1 < count ? PieceStart(lineStart, length, j + 1) : length;
+        return PieceRows(r.pieces[static_cast<std::size_t>(j)], length, j, count, end) - PieceEstimate(length, j, count);
     }
     void Refresh(Pos line) { table.SetCount(line, CountOf(line)); }
 
@@ -431,6 +433,7 @@ struct RowIndex::Impl {
             p.starts.assign(1, 0);
             p.next = LineLength(line);
             p.complete = true;
+            e.rows->NoteLaid(0);
         }
         return e.rows->pieces[static_cast<std::size_t>(j)];
     }
@@ -447,7 +450,10 @@ struct RowIndex::Impl {
         const Pos count = PieceCount(length);
         const Pos from = PieceStart(lineStart, length, j);
         const Pos to = j + 1 < count ? PieceStart(lineStart, length, j + 1) : length;
-        if (rows.starts.empty()) rows.next = from;
+        if (rows.starts.empty()) {
+            rows.next = from;
+            table.At(line).rows->NoteLaid(j);
+        }
         if (to <= from) {
             rows.starts.assign(1, from);
             rows.next = from;
@@ -574,10 +580,17 @@ struct RowIndex::Impl {
             j = static_cast<std::size_t>(std::max<Pos>(0, offset - 64) / p);
             if (j > 0 && j < pieces.size() && !pieces[j].starts.empty() && pieces[j].starts[0] > offset - 64) --j;
         }
-        for (std::size_t k = j + 1; k < pieces.size(); ++k) pieces[k] = Piece{};
+        auto& laid = e.rows->laid;
+        while (!laid.empty() && laid.back() > static_cast<Pos>(j)) {
+            pieces[static_cast<std::size_t>(laid.back())] = Piece{};
+            laid.pop_back();
+        }
         const Pos count = PieceCount(LineLength(line));
         if (static_cast<Pos>(pieces.size()) != count) pieces.resize(static_cast<std::size_t>(count));
-        if (j >= pieces.size()) return;
+        if (j >= pieces.size()) {
+            if (laid.empty()) e.rows.reset();
+            return;
+        }
         Piece& rows = pieces[j];
         const Pos found = static_cast<Pos>(rows.starts.size());
         // rows.starts[k + 1] is where row k ends; the last found ends at next.
@@ -589,14 +602,13 @@ struct RowIndex::Impl {
         }
         if (lo == 0) {
             rows = Piece{};
+            if (!laid.empty() && laid.back() == static_cast<Pos>(j)) laid.pop_back();
         } else {
             rows.next = endOf(lo - 1);
             rows.starts.resize(static_cast<std::size_t>(lo));
             rows.complete = false;
         }
-        bool any = false;
-        for (const Piece& piece : pieces) any = any || !piece.starts.empty();
-        if (!any) e.rows.reset();
+        if (laid.empty()) e.rows.reset();
     }
 
     // Row k of line (counting estimated rows of pieces not laid out), laying
@@ -606,25 +618,38 @@ struct RowIndex::Impl {
         const Pos lineStart = buffer.LineStart(line);
         const Pos length = LineLength(line);
         const Pos count = PieceCount(length);
-        Pos before = 0;
-        for (Pos j = 0; j < count; ++j) {
+        // The piece that holds row k: pieces not laid out count their estimate.
+        Pos j = 0, before = 0;
+        {
             Entry& e = table.At(line);
-            const Piece* laid = e.rows && j < static_cast<Pos>(e.rows->pieces.size()) ? &e.rows->pieces[j] : nullptr;
-            const Pos end = count > 1 && j + 1 < count ? PieceStart(lineStart, length, j + 1) : length;
-            const Pos rowsHere = e.single ? 1
-                                 : laid && !laid->starts.empty() ? PieceRows(*laid, length, j, count, end)
-                                                                  : PieceEstimate(length, j, count);
-            if (k < before + rowsHere || j + 1 == count) {
-                const Pos kk = k - before;
-                Piece& rows = Extend(line, j, kk + 16, std::numeric_limits<Pos>::max());
-                if (kk >= static_cast<Pos>(rows.starts.size())) return false;
-                const Pos rowEnd = kk + 1 < static_cast<Pos>(rows.starts.size()) ? rows.starts[kk + 1] : rows.next;
-                out = Row{line, k, lineStart + rows.starts[kk], lineStart + rowEnd, 0};
-                return true;
+            const Pos each = PieceEstimate(length, 0, count);
+            Pos from = 0;  // first piece not yet counted
+            bool found = false;
+            if (e.rows && !e.single) {
+                for (const Pos i : e.rows->laid) {
+                    if (k < before + (i - from) * each) break;
+                    before += (i - from) * each;
+                    const Pos here = LaidDelta(*e.rows, lineStart, length, i, count) + PieceEstimate(length, i, count);
+                    if (k < before + here || i + 1 == count) {
+                        j = i;
+                        found = true;
+                        break;
+                    }
+                    before += here;
+                    from = i + 1;
+                }
             }
-            before += rowsHere;
+            if (!found) {
+                j = std::min(count - 1, from + (k - before) / std::max<Pos>(1, each));
+                before += (j - from) * each;
+            }
         }
-        return false;
+        const Pos kk = k - before;
+        Piece& rows = Extend(line, j, kk + 16, std::numeric_limits<Pos>::max());
+        if (kk < 0 || kk >= static_cast<Pos>(rows.starts.size())) return false;
+        const Pos rowEnd = kk + 1 < static_cast<Pos>(rows.starts.size()) ? rows.starts[kk + 1] : rows.next;
+        out = Row{line, k, lineStart + rows.starts[kk], lineStart + rowEnd, 0};
+        return true;
     }
 
     // Rows of the pieces of line before piece j.
@@ -634,13 +659,11 @@ struct RowIndex::Impl {
         const Pos length = LineLength(line);
         const Pos count = PieceCount(length);
         Entry& e = table.At(line);
-        Pos sum = 0;
-        for (Pos i = 0; i < j; ++i) {
-            const Piece* laid = e.rows && i < static_cast<Pos>(e.rows->pieces.size()) ? &e.rows->pieces[i] : nullptr;
-            if (laid && !laid->starts.empty()) {
-                sum += PieceRows(*laid, length, i, count, PieceStart(lineStart, length, i + 1));
-            } else {
-                sum += PieceEstimate(length, i, count);
+        Pos sum = j * PieceEstimate(length, 0, count);
+        if (e.rows) {
+            for (const Pos i : e.rows->laid) {
+                if (i >= j) break;
+                sum += LaidDelta(*e.rows, lineStart, length, i, count);
             }
         }
         return sum;

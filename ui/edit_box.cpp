@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <unordered_map>
-#include <vector>
 
 #include <QAction>
 #include <QApplication>
@@ -12,7 +10,6 @@
 #include <QDrag>
 #include <QDropEvent>
 #include <QFocusEvent>
-#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QInputMethod>
 #include <QKeyEvent>
@@ -33,35 +30,13 @@ namespace tessaly {
 namespace {
 
 constexpr double kMargin = 4;       // around the text, as the document margin of Qt's editors
-constexpr double kTabStop = 80;     // Qt's editors' default tab distance
 constexpr char16_t kCr = u'\r';
 constexpr char16_t kLf = u'\n';
-
-// What the box draws for a unit: control pictures for the controls a line
-// holds, symbols for the separators that would otherwise break the row.
-char16_t DisplayUnit(char16_t c) {
-    if (c < 0x20 && c != u'\t') return static_cast<char16_t>(0x2400 + c);
-    if (c == 0x7F) return 0x2421;
-    if (c == 0x2028) return 0x2424;  // SYMBOL FOR NEWLINE
-    if (c == 0x2029) return 0x00B6;  // PILCROW SIGN
-    return c;
-}
-
-bool IsSubstituted(char16_t c) { return DisplayUnit(c) != c; }
-
-bool JoinsPrevious(char32_t c) {
-    if (c == 0x200D || c == 0x200C) return true;                       // ZWJ, ZWNJ
-    if ((c >= 0xFE00 && c <= 0xFE0F) || (c >= 0xE0100 && c <= 0xE01EF)) return true;  // variation selectors
-    if (c >= 0x1F3FB && c <= 0x1F3FF) return true;                      // skin tone modifiers
-    switch (QChar::category(c)) {
-    case QChar::Mark_NonSpacing:
-    case QChar::Mark_SpacingCombining:
-    case QChar::Mark_Enclosing:
-        return true;
-    default:
-        return false;
-    }
-}
+// The box's own format on the clipboard and in drags: the exact text, so that
+// what the box copies comes back unchanged (line breaks of other programs'
+// text are made CR LF).
+const QString kExactFormat = QStringLiteral("application/x-tessaly-exact-text");
+constexpr Pos kEagerSelection = Pos{1} << 22;  // units the primary selection copies at once
 
 // Word classes for word moves and double clicks: a run of one class is a word.
 int WordClass(char16_t c) {
@@ -75,28 +50,6 @@ int WordClass(char16_t c) {
     return 6;
 }
 
-// The primary selection's contents, taken from the box only when another
-// program asks for them, and only while the text is the one selected.
-class SelectionMime final : public QMimeData {
-public:
-    SelectionMime(EditBox* box, Pos from, Pos to, quint64 generation)
-        : box_(box), from_(from), to_(to), generation_(generation) {}
-    QStringList formats() const override { return {QStringLiteral("text/plain")}; }
-    bool hasFormat(const QString& mime) const override { return mime == QLatin1String("text/plain"); }
-
-protected:
-    QVariant retrieveData(const QString& mime, QMetaType) const override {
-        if (mime != QLatin1String("text/plain") || !box_ || box_->Generation() != generation_) return {};
-        const std::u16string text = box_->State().Buffer().Text(from_, to_);
-        return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-    }
-
-private:
-    QPointer<EditBox> box_;
-    Pos from_, to_;
-    quint64 generation_;
-};
-
 QString ToQString(std::u16string_view s) {
     return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
 }
@@ -105,47 +58,67 @@ std::u16string_view View(const QString& s) {
     return {reinterpret_cast<const char16_t*>(s.utf16()), static_cast<size_t>(s.size())};
 }
 
-}  // namespace
-
-// The font and what is known of its characters.
-struct EditBox::Metrics {
-    explicit Metrics(const QFont& f, QPaintDevice* device) : font(f), fm(f, device), device(device) {
-        // Rows are as tall as the tallest of the fonts a Japanese text uses.
-        QTextLayout sample(QStringLiteral("Mgjあ漢字ア"), font, device);
-        sample.beginLayout();
-        QTextLine line = sample.createLine();
-        sample.endLayout();
-        ascent = std::max(fm.ascent(), line.ascent());
-        rowHeight = std::ceil(ascent + std::max(fm.descent(), line.descent()));
-        bmp.assign(0x10000, -1.0f);
+// Text the box offers: as plain text and in its exact format. A primary
+// selection too large to copy at once is read from the box when asked, while
+// the text is still the one selected.
+class BoxMime final : public QMimeData {
+public:
+    explicit BoxMime(QString text) : text_(std::move(text)), eager_(true) {}
+    BoxMime(EditBox* box, Pos from, Pos to, quint64 generation)
+        : box_(box), from_(from), to_(to), generation_(generation) {}
+    QStringList formats() const override { return {QStringLiteral("text/plain"), kExactFormat}; }
+    bool hasFormat(const QString& mime) const override {
+        return mime == QLatin1String("text/plain") || mime == kExactFormat;
     }
-    double Advance(char32_t c) {
-        if (c < 0x10000) {
-            float& a = bmp[c];
-            if (a < 0) {
-                const char16_t shown = DisplayUnit(static_cast<char16_t>(c));
-                a = static_cast<float>(fm.horizontalAdvance(QString(QChar(shown))));
-            }
-            return a;
+    // The exact text, when it can still be had.
+    bool Exact(QString& out) const {
+        if (eager_) {
+            out = text_;
+            return true;
         }
-        auto it = astral.find(c);
-        if (it == astral.end()) {
-            const char32_t ucs4[] = {c};
-            it = astral.emplace(c, fm.horizontalAdvance(QString::fromUcs4(ucs4, 1))).first;
-        }
-        return it->second;
+        if (!box_ || box_->Generation() != generation_) return false;
+        out = ToQString(box_->State().Buffer().Text(from_, to_));
+        return true;
     }
 
-    QFont font;
-    QFontMetricsF fm;
-    QPaintDevice* device;
-    double ascent = 0;
-    double rowHeight = 1;
-    std::vector<float> bmp;
-    std::unordered_map<char32_t, double> astral;
+protected:
+    QVariant retrieveData(const QString& mime, QMetaType) const override {
+        QString text;
+        if (!Exact(text)) return {};
+        if (mime == QLatin1String("text/plain")) return text;
+        if (mime == kExactFormat) {
+            return QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+        }
+        return {};
+    }
+
+private:
+    QString text_;
+    bool eager_ = false;
+    QPointer<EditBox> box_;
+    Pos from_ = 0, to_ = 0;
+    quint64 generation_ = 0;
 };
 
-EditBox::EditBox(QWidget* parent) : QAbstractScrollArea(parent), rows_(state_.Buffer()) {
+// The text of a clipboard or drag: exact when the box made it, else with its
+// line breaks made CR LF.
+QString TextOf(const QMimeData* data) {
+    if (const auto* own = dynamic_cast<const BoxMime*>(data)) {
+        QString text;
+        if (own->Exact(text)) return text;
+    }
+    if (data->hasFormat(kExactFormat)) {
+        const QByteArray bytes = data->data(kExactFormat);
+        if (bytes.size() % 2 == 0 && !bytes.isEmpty()) {
+            return QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData()), bytes.size() / 2);
+        }
+    }
+    return EditBox::NormaliseLineBreaks(data->text());
+}
+
+}  // namespace
+
+EditBox::EditBox(QWidget* parent) : QAbstractScrollArea(parent), view_(state_, viewport()) {
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setFocusPolicy(Qt::StrongFocus);
@@ -161,8 +134,9 @@ EditBox::EditBox(QWidget* parent) : QAbstractScrollArea(parent), rows_(state_.Bu
 
     state_.onTextChanged = [this](const TextChange& change) { OnTextChanged(change); };
     state_.onSelectionChanged = [this] { OnSelectionChanged(); };
-    metrics_ = std::make_unique<Metrics>(font(), viewport());
-    ResetRows();
+    view_.SetFont(font());
+    view_.SetWidth(TextWidth());
+    view_.SetViewHeight(viewport()->height());
     InstallEditBoxAccessibility();
 }
 
@@ -179,7 +153,6 @@ std::u16string_view EditBox::TextView() const { return state_.Buffer().View(); }
 
 void EditBox::SetText(std::u16string&& text) {
     state_.SetText(std::move(text));
-    topPos_ = 0;
     desiredX_ = -1;
     caretAtRowEnd_ = false;
     UpdateScrollBar();
@@ -225,13 +198,7 @@ QString EditBox::NormaliseLineBreaks(const QString& text) {
 
 void EditBox::OnTextChanged(const TextChange& change) {
     ++generation_;
-    rows_.OnTextChanged(change);
-    if (change.wholeText) {
-        topPos_ = 0;
-    } else if (change.pos < topPos_) {
-        topPos_ = change.pos + change.removed <= topPos_ ? topPos_ + change.inserted - change.removed : change.pos;
-    }
-    topPos_ = std::clamp<Pos>(topPos_, 0, state_.Length());
+    view_.OnTextChanged(change);
     emit TextEdited(change.pos, change.removed, change.inserted);
     viewport()->update();
 }
@@ -246,171 +213,106 @@ void EditBox::OnSelectionChanged() {
     emit CaretMoved(state_.Caret());
 }
 
-// --- Rows ---------------------------------------------------------------------
+// --- Geometry -----------------------------------------------------------------
 
-void EditBox::ResetRows() {
-    Metrics* m = metrics_.get();
-    CharMetrics cm;
-    cm.advance = [m](char32_t c) { return m->Advance(c); };
-    cm.joinsPrevious = [](char32_t c) { return JoinsPrevious(c); };
-    cm.tabStop = kTabStop;
-    rows_.Reset(TextWidth(), std::move(cm));
-    lastWidth_ = TextWidth();
-}
-
-double EditBox::RowHeight() const { return metrics_->rowHeight; }
 double EditBox::TextLeft() const { return kMargin; }
 double EditBox::TextWidth() const { return std::max(1.0, viewport()->width() - 2 * kMargin); }
-
-int EditBox::VisibleRowCount() const {
-    return std::max(1, static_cast<int>((viewport()->height() - kMargin) / RowHeight()));
-}
-
-Pos EditBox::TopRowNumber() { return rows_.RowOf(topPos_).number; }
-
-QString EditBox::DisplayText(Pos from, Pos to) const {
-    QString s(static_cast<qsizetype>(to - from), Qt::Uninitialized);
-    if (to > from) {
-        state_.Buffer().CopyTo(from, to, reinterpret_cast<char16_t*>(s.data()));
-    }
-    char16_t* d = reinterpret_cast<char16_t*>(s.data());
-    for (qsizetype i = 0; i < s.size(); ++i) d[i] = DisplayUnit(d[i]);
-    return s;
-}
-
-namespace {
-
-void LayOutRow(QTextLayout& layout, double width) {
-    QTextOption option;
-    option.setWrapMode(QTextOption::NoWrap);
-    option.setTabStopDistance(kTabStop);
-    layout.setTextOption(option);
-    layout.setCacheEnabled(true);
-    layout.beginLayout();
-    QTextLine line = layout.createLine();
-    if (line.isValid()) {
-        line.setLineWidth(width);
-        line.setPosition(QPointF(0, 0));
-    }
-    layout.endLayout();
-}
-
-}  // namespace
-
-double EditBox::XInRow(const RowIndex::Row& row, Pos pos) {
-    QTextLayout layout(DisplayText(row.start, row.end), metrics_->font, viewport());
-    LayOutRow(layout, TextWidth());
-    const QTextLine line = layout.lineAt(0);
-    return line.isValid() ? line.cursorToX(static_cast<int>(pos - row.start)) : 0;
-}
-
-Pos EditBox::PosInRow(const RowIndex::Row& row, double x) {
-    QTextLayout layout(DisplayText(row.start, row.end), metrics_->font, viewport());
-    LayOutRow(layout, TextWidth());
-    const QTextLine line = layout.lineAt(0);
-    if (!line.isValid()) return row.start;
-    Pos pos = row.start + line.xToCursor(x, QTextLine::CursorBetweenCharacters);
-    pos = std::clamp(pos, row.start, row.end);
-    if (pos > row.start && pos < row.end && QChar::isLowSurrogate(state_.Buffer().At(pos))) --pos;
-    return pos;
-}
 
 // A row ends at a wrap point when the next row starts where it ends.
 static bool IsWrapEnd(const TextBuffer& buffer, const RowIndex::Row& row, Pos pos) {
     return pos == row.end && pos != buffer.LineEnd(row.line);
 }
 
-Pos EditBox::PositionInRows(QPointF point, bool clampToText) {
-    const Pos top = TopRowNumber();
-    const double rowY = (point.y() - kMargin) / RowHeight();
-    const Pos count = rows_.RowCount();
+Pos EditBox::PositionInRows(QPointF point, bool clampToText, bool* atRowEnd) {
+    if (atRowEnd) *atRowEnd = false;
+    const auto& shown = view_.Slots();
     if (!clampToText) {
-        if (rowY < 0 || point.x() < 0 || point.x() > viewport()->width()) return -1;
+        if (point.y() < shown.front().y || point.x() < 0 || point.x() > viewport()->width()) return -1;
     }
-    Pos number = top + static_cast<Pos>(std::floor(rowY));
-    if (number < 0) return 0;
-    if (number >= count) {
+    const RowView::Slot* slot = &shown.front();
+    for (const RowView::Slot& s : shown) {
+        if (point.y() >= s.y) slot = &s;
+    }
+    if (point.y() >= slot->y + slot->height) {
+        Row next;
+        if (!view_.Rows().Next(slot->row, next)) return clampToText ? state_.Length() : -1;
         if (!clampToText) return -1;
-        return state_.Length();
     }
-    const RowIndex::Row row = rows_.RowAt(number);
-    if (row.number != number && !clampToText) return -1;
-    const Pos pos = PosInRow(row, point.x() - TextLeft());
+    const Pos pos = view_.PosAt(slot->row, point.x() - TextLeft());
+    if (atRowEnd) *atRowEnd = IsWrapEnd(state_.Buffer(), slot->row, pos) && pos > slot->row.start;
     return pos;
 }
 
 Pos EditBox::PositionAt(QPointF viewportPoint) { return PositionInRows(viewportPoint, false); }
 
 QRectF EditBox::CaretRectAt(Pos pos, bool atRowEnd) {
-    const RowIndex::Row row = rows_.RowOf(pos, atRowEnd);
-    const double y = kMargin + static_cast<double>(row.number - TopRowNumber()) * RowHeight();
-    const double x = TextLeft() + XInRow(row, pos);
-    return QRectF(x, y, 1, RowHeight());
+    const Row row = view_.Rows().RowOf(pos, atRowEnd);
+    const double y = view_.YOf(row);
+    const double x = TextLeft() + view_.XOf(row, pos);
+    return QRectF(x, y, 1, view_.RowHeight());
 }
 
 QRectF EditBox::CaretRect() {
-    if (preedit_.isEmpty()) return CaretRectAt(state_.Caret(), caretAtRowEnd_);
-    // Inside a preedit: where its cursor is drawn.
-    const Pos caret = state_.Caret();
-    const RowIndex::Row row = rows_.RowOf(caret, caretAtRowEnd_);
-    QTextLayout layout(DisplayText(row.start, row.end), metrics_->font, viewport());
-    layout.setPreeditArea(static_cast<int>(caret - row.start), preedit_);
-    LayOutRow(layout, TextWidth());
-    const QTextLine line = layout.lineAt(0);
-    const double x = line.isValid() ? line.cursorToX(static_cast<int>(caret - row.start) + preeditCursor_) : 0;
-    const double y = kMargin + static_cast<double>(row.number - TopRowNumber()) * RowHeight();
-    return QRectF(TextLeft() + x, y, 1, RowHeight());
+    const RowView::Composition& c = view_.GetComposition();
+    if (c.at < 0) return CaretRectAt(state_.Caret(), caretAtRowEnd_);
+    // Inside a composition: where its cursor is drawn (it wraps like the text).
+    const Row row = view_.Rows().RowOf(c.at, c.atRowEnd);
+    const QPointF at = view_.CompositionCursor(row);
+    return QRectF(TextLeft() + at.x(), view_.YOf(row) + at.y(), 1, view_.RowHeight());
 }
 
 QRectF EditBox::CharacterRect(Pos pos) {
     pos = std::clamp<Pos>(pos, 0, state_.Length());
-    const RowIndex::Row row = rows_.RowOf(pos);
-    const double y = kMargin + static_cast<double>(row.number - TopRowNumber()) * RowHeight();
-    const double x0 = TextLeft() + XInRow(row, pos);
-    if (pos >= row.end) {
-        return QRectF(x0, y, 1, RowHeight());
-    }
-    const double x1 = TextLeft() + XInRow(row, NextChar(pos) > row.end ? row.end : NextChar(pos));
-    return QRectF(x0, y, std::max(1.0, x1 - x0), RowHeight());
+    const Row row = view_.Rows().RowOf(pos);
+    const double y = view_.YOf(row);
+    const double x0 = TextLeft() + view_.XOf(row, pos);
+    if (pos >= row.end) return QRectF(x0, y, 1, view_.RowHeight());
+    const QTextLayout& layout = view_.Shaped(row);
+    const Pos next = row.start + layout.nextCursorPosition(static_cast<int>(pos - row.start));
+    const double x1 = TextLeft() + view_.XOf(row, std::min(next, row.end));
+    return QRectF(std::min(x0, x1), y, std::max(1.0, std::abs(x1 - x0)), view_.RowHeight());
 }
 
 void EditBox::UpdateScrollBar() {
     QScrollBar* bar = verticalScrollBar();
-    const Pos count = rows_.RowCount();
-    const Pos maxTop = std::max<Pos>(0, count - VisibleRowCount());
+    view_.SetViewHeight(viewport()->height());
+    const Row top = view_.TopRow();
+    const bool exact = view_.NearEnd(top);
+    const Row max = exact ? view_.MaxTopRow() : top;
+    const Pos maxNumber = std::max<Pos>(0, exact ? max.number : view_.MaxTopNumber(top));
+    const Pos value = exact && top.start >= max.start ? maxNumber : std::min(top.number, std::max<Pos>(0, maxNumber - 1));
     scrollScale_ = 1;
-    while (maxTop / scrollScale_ > INT_MAX / 2) scrollScale_ *= 2;
+    while (maxNumber / scrollScale_ > INT_MAX / 2) scrollScale_ *= 2;
     settingScroll_ = true;
-    bar->setRange(0, static_cast<int>(maxTop / scrollScale_));
-    bar->setPageStep(std::max(1, static_cast<int>(VisibleRowCount() / scrollScale_)));
-    bar->setValue(static_cast<int>(TopRowNumber() / scrollScale_));
+    bar->setRange(0, static_cast<int>(maxNumber / scrollScale_));
+    bar->setPageStep(std::max(1, static_cast<int>(view_.RowsPerPage() / scrollScale_)));
+    lastScrollValue_ = static_cast<int>(value / scrollScale_);
+    bar->setValue(lastScrollValue_);
     settingScroll_ = false;
 }
 
 void EditBox::scrollContentsBy(int, int) {
     if (settingScroll_) return;
-    const Pos number = static_cast<Pos>(verticalScrollBar()->value()) * scrollScale_;
-    topPos_ = rows_.RowAt(number).start;
-    viewport()->update();
-}
-
-void EditBox::ScrollToRow(Pos number) {
-    const Pos count = rows_.RowCount();
-    number = std::clamp<Pos>(number, 0, std::max<Pos>(0, count - 1));
-    topPos_ = rows_.RowAt(number).start;
-    UpdateScrollBar();
+    QScrollBar* bar = verticalScrollBar();
+    const int v = bar->value();
+    if (v >= bar->maximum()) {
+        view_.SetTop(view_.MaxTopRow().start);  // the end, exactly
+    } else if (v <= 0) {
+        view_.SetTop(0);
+    } else if (std::abs(static_cast<Pos>(v) - lastScrollValue_) * scrollScale_ <= 4 * view_.RowsPerPage()) {
+        view_.ScrollRows((static_cast<Pos>(v) - lastScrollValue_) * scrollScale_);  // row by row from here
+    } else {
+        view_.SetTop(view_.Rows().RowAt(static_cast<Pos>(v) * scrollScale_).start);
+    }
+    lastScrollValue_ = v;
     viewport()->update();
 }
 
 void EditBox::EnsureCaretVisible() {
-    const Pos caretRow = rows_.RowOf(state_.Caret(), caretAtRowEnd_).number;
-    const Pos top = TopRowNumber();
-    const int visible = VisibleRowCount();
-    if (caretRow < top) {
-        topPos_ = rows_.RowAt(caretRow).start;
-    } else if (caretRow >= top + visible) {
-        topPos_ = rows_.RowAt(caretRow - visible + 1).start;
-    }
+    view_.SetViewHeight(viewport()->height());
+    const RowView::Composition& c = view_.GetComposition();
+    view_.EnsureVisible(c.at >= 0 ? view_.Rows().RowOf(c.at, c.atRowEnd)
+                                  : view_.Rows().RowOf(state_.Caret(), caretAtRowEnd_));
     UpdateScrollBar();
     viewport()->update();
 }
@@ -418,125 +320,37 @@ void EditBox::EnsureCaretVisible() {
 // --- Painting -----------------------------------------------------------------
 
 void EditBox::paintEvent(QPaintEvent*) {
-    if (TextWidth() != lastWidth_) ResetRows();
+    view_.SetWidth(TextWidth());
+    view_.SetViewHeight(viewport()->height());
     QPainter painter(viewport());
-    const QPalette& pal = palette();
-    const QColor muted = pal.color(QPalette::PlaceholderText);
-    const Pos selStart = state_.SelectionStart();
-    const Pos selEnd = state_.SelectionEnd();
-    const Pos caret = state_.Caret();
-    const bool focused = hasFocus();
-    const RowIndex::Row caretRow = rows_.RowOf(caret, caretAtRowEnd_);
-    const TextBuffer& buffer = state_.Buffer();
-
-    RowIndex::Row row = rows_.RowOf(topPos_);
-    const Pos top = row.number;
-    const int visible = VisibleRowCount() + 1;
-    for (int i = 0; i < visible; ++i) {
-        if (i > 0) {
-            const RowIndex::Row next = rows_.RowAt(row.number + 1);
-            if (next.number != row.number + 1) break;
-            row = next;
-        }
-        const double y = kMargin + static_cast<double>(row.number - top) * RowHeight();
-        const bool isCaretRow = row.number == caretRow.number;
-        const QString shown = DisplayText(row.start, row.end);
-        QTextLayout layout(shown, metrics_->font, viewport());
-        QList<QTextLayout::FormatRange> formats;
-        for (qsizetype k = 0; k < shown.size(); ++k) {
-            const char16_t c = buffer.At(row.start + k);
-            if (IsSubstituted(c)) {
-                qsizetype e = k + 1;
-                while (e < shown.size() && IsSubstituted(buffer.At(row.start + e))) ++e;
-                QTextLayout::FormatRange r;
-                r.start = static_cast<int>(k);
-                r.length = static_cast<int>(e - k);
-                r.format.setForeground(muted);
-                formats.append(r);
-                k = e - 1;
-            }
-        }
-        const int preeditAt = static_cast<int>(caret - row.start);
-        if (isCaretRow && !preedit_.isEmpty()) {
-            layout.setPreeditArea(preeditAt, preedit_);
-            for (QTextLayout::FormatRange& r : formats) {
-                if (r.start >= preeditAt) r.start += static_cast<int>(preedit_.size());
-            }
-            for (const QInputMethodEvent::Attribute& a : preeditAttributes_) {
-                if (a.type != QInputMethodEvent::TextFormat) continue;
-                QTextCharFormat f = qvariant_cast<QTextFormat>(a.value).toCharFormat();
-                if (!f.isValid()) continue;
-                QTextLayout::FormatRange r;
-                r.start = preeditAt + a.start;
-                r.length = a.length;
-                r.format = f;
-                formats.append(r);
-            }
-        }
-        layout.setFormats(formats);
-        LayOutRow(layout, TextWidth());
-        const QTextLine line = layout.lineAt(0);
-        const double baselineShift = line.isValid() ? metrics_->ascent - line.ascent() : 0;
-        const QPointF at(TextLeft(), y + baselineShift);
-
-        QList<QTextLayout::FormatRange> selections;
-        const Pos lineEnd = buffer.LineEnd(row.line);
-        if (selEnd > row.start && selStart < row.end) {
-            QTextLayout::FormatRange r;
-            const Pos a = std::max(selStart, row.start);
-            const Pos b = std::min(selEnd, row.end);
-            r.start = static_cast<int>(a - row.start);
-            r.length = static_cast<int>(b - a);
-            if (isCaretRow && !preedit_.isEmpty() && r.start >= preeditAt) r.start += preedit_.size();
-            r.format.setBackground(pal.brush(QPalette::Highlight));
-            r.format.setForeground(pal.brush(QPalette::HighlightedText));
-            selections.append(r);
-        }
-        layout.draw(&painter, at, selections);
-        // A selected line break: a space's width of highlight after the row.
-        if (row.end == lineEnd && lineEnd < buffer.Length() && selStart <= lineEnd && selEnd > lineEnd) {
-            const double x = TextLeft() + (line.isValid() ? line.naturalTextWidth() : 0);
-            painter.fillRect(QRectF(x, y, metrics_->fm.horizontalAdvance(QLatin1Char(' ')), RowHeight()),
-                             pal.brush(QPalette::Highlight));
-        }
-        if (isCaretRow && focused && caretShown_ && line.isValid()) {
-            int cursor = preeditAt;
-            if (!preedit_.isEmpty()) cursor += preeditCursor_;
-            if (preedit_.isEmpty() || preeditCursorVisible_) {
-                const double x = TextLeft() + line.cursorToX(cursor);
-                painter.fillRect(QRectF(x, y, 1, RowHeight()), pal.brush(QPalette::Text));
-            }
-        }
-        // Where a dragged text would drop.
-        if (dropCaret_ >= row.start && dropCaret_ <= row.end && line.isValid()) {
-            const double x = TextLeft() + line.cursorToX(static_cast<int>(dropCaret_ - row.start));
-            painter.fillRect(QRectF(x, y, 1, RowHeight()), pal.brush(QPalette::Text));
-        }
-        if (row.end >= buffer.Length() && row.number + 1 >= rows_.RowCount()) break;
-    }
+    RowView::PaintState st;
+    st.selStart = state_.SelectionStart();
+    st.selEnd = state_.SelectionEnd();
+    st.caret = state_.Caret();
+    st.caretAtRowEnd = caretAtRowEnd_;
+    st.showCaret = hasFocus() && caretShown_;
+    st.dropCaret = dropCaret_;
+    view_.Paint(painter, palette(), st, TextLeft());
     // The estimate of the rows may have changed with what was laid out.
-    const int oldMax = verticalScrollBar()->maximum();
-    const int oldValue = verticalScrollBar()->value();
     UpdateScrollBar();
-    static_cast<void>(oldMax);
-    static_cast<void>(oldValue);
 }
 
 void EditBox::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
-    if (TextWidth() != lastWidth_) {
-        ResetRows();
-        topPos_ = rows_.RowOf(topPos_).start;
-    }
+    view_.SetWidth(TextWidth());
+    view_.SetViewHeight(viewport()->height());
+    view_.SetTop(view_.TopPos());
     UpdateScrollBar();
 }
 
 void EditBox::changeEvent(QEvent* event) {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
-        metrics_ = std::make_unique<Metrics>(font(), viewport());
-        ResetRows();
+        view_.SetFont(font());
         UpdateScrollBar();
+        viewport()->update();
+    } else if (event->type() == QEvent::PaletteChange) {
+        view_.Forget();
         viewport()->update();
     }
 }
@@ -604,6 +418,18 @@ Pos EditBox::WordEnd(Pos pos) const {
     return pos;
 }
 
+// Left and right as the row is drawn (right-to-left runs included); past the
+// row's visual edge, on to the row before or after.
+Pos EditBox::VisualMove(Pos pos, bool right) {
+    const Row row = view_.Rows().RowOf(pos, caretAtRowEnd_);
+    const QTextLayout& layout = view_.Shaped(row);
+    const int i = static_cast<int>(pos - row.start);
+    const int j = right ? layout.rightCursorPosition(i) : layout.leftCursorPosition(i);
+    if (j != i && j >= 0 && j <= static_cast<int>(row.end - row.start)) return row.start + j;
+    const bool forward = right != view_.RightToLeft(row.line);
+    return forward ? NextChar(pos) : PreviousChar(pos);
+}
+
 void EditBox::MoveTo(Pos pos, bool extend) {
     pos = std::clamp<Pos>(pos, 0, state_.Length());
     state_.History().Seal();
@@ -612,23 +438,21 @@ void EditBox::MoveTo(Pos pos, bool extend) {
     if (extend) SetPrimarySelection();
 }
 
-Pos EditBox::MoveByRows(Pos pos, Pos delta, bool& atRowEnd) {
-    const RowIndex::Row row = rows_.RowOf(pos, atRowEnd);
-    if (desiredX_ < 0) desiredX_ = XInRow(row, pos);
-    const Pos count = rows_.RowCount();
-    Pos target = row.number + delta;
-    if (target < 0) {
-        atRowEnd = false;
-        return 0;
-    }
-    if (target >= count) {
-        atRowEnd = false;
-        return state_.Length();
-    }
-    const RowIndex::Row to = rows_.RowAt(target);
-    const Pos p = PosInRow(to, desiredX_);
-    atRowEnd = IsWrapEnd(state_.Buffer(), to, p) && p > to.start;
-    return p;
+// Up and down by rows, keeping the x; on the first or last row the caret
+// stays where it is.
+void EditBox::MoveRows(Pos delta, bool extend) {
+    const Pos caret = state_.Caret();
+    const Row row = view_.Rows().RowOf(caret, caretAtRowEnd_);
+    if (desiredX_ < 0) desiredX_ = view_.XOf(row, caret);
+    const Row to = view_.Walk(row, delta);
+    if (to.start == row.start) return;
+    const Pos p = view_.PosAt(to, desiredX_);
+    const bool atEnd = IsWrapEnd(state_.Buffer(), to, p) && p > to.start;
+    state_.History().Seal();
+    state_.SetSelection(extend ? state_.Anchor() : p, p);
+    caretAtRowEnd_ = atEnd && state_.Caret() == p;
+    EnsureCaretVisible();
+    if (extend) SetPrimarySelection();
 }
 
 bool EditBox::DeleteMove(Pos to, EditKind kind) {
@@ -678,12 +502,7 @@ void EditBox::SelectAll() {
     SetPrimarySelection();
 }
 
-QMimeData* EditBox::MimeForSelection() const {
-    auto* data = new QMimeData;
-    const std::u16string text = state_.SelectedText();
-    data->setText(ToQString(text));
-    return data;
-}
+QMimeData* EditBox::MimeForSelection() const { return new BoxMime(ToQString(state_.SelectedText())); }
 
 void EditBox::Copy() {
     if (!state_.HasSelection()) return;
@@ -709,8 +528,8 @@ void EditBox::DeleteSelection() {
 }
 
 void EditBox::InsertFromMime(const QMimeData* data) {
-    if (!data || !data->hasText()) return;
-    const QString text = NormaliseLineBreaks(data->text());
+    if (!data || !(data->hasText() || data->hasFormat(kExactFormat))) return;
+    const QString text = TextOf(data);
     caretAtRowEnd_ = false;
     desiredX_ = -1;
     state_.History().Seal();
@@ -719,11 +538,15 @@ void EditBox::InsertFromMime(const QMimeData* data) {
     EnsureCaretVisible();
 }
 
+// The primary selection keeps what was selected: copied at once unless it is
+// very large (then read from the box while the text is unchanged).
 void EditBox::SetPrimarySelection() {
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (!clipboard->supportsSelection() || !state_.HasSelection()) return;
-    clipboard->setMimeData(new SelectionMime(this, state_.SelectionStart(), state_.SelectionEnd(), generation_),
-                           QClipboard::Selection);
+    const Pos from = state_.SelectionStart(), to = state_.SelectionEnd();
+    QMimeData* data = to - from <= kEagerSelection ? new BoxMime(ToQString(state_.Buffer().Text(from, to)))
+                                                   : new BoxMime(this, from, to, generation_);
+    clipboard->setMimeData(data, QClipboard::Selection);
 }
 
 QMenu* EditBox::CreateContextMenu() {
@@ -760,67 +583,17 @@ void EditBox::contextMenuEvent(QContextMenuEvent* event) {
 
 // --- Keyboard -----------------------------------------------------------------
 
-namespace {
-
-// The keys the box handles itself, before the window's shortcuts see them.
-const QKeySequence::StandardKey kEditKeys[] = {
-    QKeySequence::Undo, QKeySequence::Redo, QKeySequence::Cut, QKeySequence::Copy, QKeySequence::Paste,
-    QKeySequence::Delete, QKeySequence::Backspace, QKeySequence::DeleteEndOfWord,
-    QKeySequence::DeleteStartOfWord, QKeySequence::DeleteEndOfLine, QKeySequence::DeleteCompleteLine,
-    QKeySequence::InsertParagraphSeparator, QKeySequence::InsertLineSeparator, QKeySequence::SelectAll,
-    QKeySequence::MoveToNextChar, QKeySequence::MoveToPreviousChar, QKeySequence::MoveToNextWord,
-    QKeySequence::MoveToPreviousWord, QKeySequence::MoveToNextLine, QKeySequence::MoveToPreviousLine,
-    QKeySequence::MoveToNextPage, QKeySequence::MoveToPreviousPage, QKeySequence::MoveToStartOfLine,
-    QKeySequence::MoveToEndOfLine, QKeySequence::MoveToStartOfBlock, QKeySequence::MoveToEndOfBlock,
-    QKeySequence::MoveToStartOfDocument, QKeySequence::MoveToEndOfDocument, QKeySequence::SelectNextChar,
-    QKeySequence::SelectPreviousChar, QKeySequence::SelectNextWord, QKeySequence::SelectPreviousWord,
-    QKeySequence::SelectNextLine, QKeySequence::SelectPreviousLine, QKeySequence::SelectNextPage,
-    QKeySequence::SelectPreviousPage, QKeySequence::SelectStartOfLine, QKeySequence::SelectEndOfLine,
-    QKeySequence::SelectStartOfBlock, QKeySequence::SelectEndOfBlock, QKeySequence::SelectStartOfDocument,
-    QKeySequence::SelectEndOfDocument,
-};
-
-// Ctrl+Z undoes, Ctrl+Y and Ctrl+Shift+Z redo on every platform, besides
-// what the platform's key bindings say.
-bool IsUndoKey(const QKeyEvent* e) {
-    return e->matches(QKeySequence::Undo) || (e->key() == Qt::Key_Z && e->modifiers() == Qt::ControlModifier);
-}
-
-bool IsRedoKey(const QKeyEvent* e) {
-    const Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
-    return e->matches(QKeySequence::Redo) || (e->key() == Qt::Key_Y && mods == Qt::ControlModifier) ||
-           (e->key() == Qt::Key_Z && mods == (Qt::ControlModifier | Qt::ShiftModifier));
-}
-
-bool IsTyping(const QKeyEvent* e) {
-    const QString text = e->text();
-    if (text.isEmpty()) return false;
-    const Qt::KeyboardModifiers mods = e->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier);
-    if (mods != Qt::NoModifier && mods != (Qt::ControlModifier | Qt::AltModifier)) return false;
-    const QChar c = text.at(0);
-    return c.isPrint() || c == QLatin1Char('\t') || c.isSurrogate();
-}
-
-}  // namespace
-
 bool EditBox::event(QEvent* e) {
     if (e->type() == QEvent::ShortcutOverride) {
         auto* ke = static_cast<QKeyEvent*>(e);
-        for (QKeySequence::StandardKey k : kEditKeys) {
-            if (ke->matches(k)) {
-                ke->accept();
-                return true;
-            }
-        }
-        if (IsTyping(ke) || IsUndoKey(ke) || IsRedoKey(ke) || ke->key() == Qt::Key_Insert ||
-            (ke->key() == Qt::Key_Delete && ke->modifiers() == Qt::ShiftModifier)) {
+        if (ActionForKey(ke).command != EditCommand::None) {
             ke->accept();
             return true;
         }
     } else if (e->type() == QEvent::KeyPress) {
         auto* ke = static_cast<QKeyEvent*>(e);
         // Tab is a character here, not a focus move.
-        if ((ke->key() == Qt::Key_Tab) && !(ke->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+        if (ActionForKey(ke).command == EditCommand::Tab) {
             keyPressEvent(ke);
             return true;
         }
@@ -829,29 +602,32 @@ bool EditBox::event(QEvent* e) {
 }
 
 void EditBox::keyPressEvent(QKeyEvent* e) {
+    const KeyAction action = ActionForKey(e);
+    if (action.command == EditCommand::None) {
+        e->ignore();
+        return;
+    }
+    if (action.command == EditCommand::Type) {
+        InsertTyped(e->text(), EditKind::Typing);
+    } else {
+        Run(action.command, action.extend);
+    }
+    e->accept();
+    caretShown_ = true;
+    RestartBlink();
+}
+
+void EditBox::Run(EditCommand command, bool extend) {
     const Pos caret = state_.Caret();
     const TextBuffer& b = state_.Buffer();
-    auto moveRows = [&](Pos delta, bool extend) {
-        bool atEnd = caretAtRowEnd_;
-        const Pos p = MoveByRows(caret, delta, atEnd);
-        state_.History().Seal();
-        state_.SetSelection(extend ? state_.Anchor() : p, p);
-        caretAtRowEnd_ = atEnd && state_.Caret() == p;
-        EnsureCaretVisible();
-        if (extend) SetPrimarySelection();
-    };
-    auto page = [&](int sign, bool extend) {
-        const int n = std::max(1, VisibleRowCount() - 1);
-        ScrollToRow(TopRowNumber() + sign * n);
-        moveRows(sign * n, extend);
-    };
-    auto horizontal = [&](Pos p, bool extend) {
+    const Pos line = b.LineOf(caret);
+    auto horizontal = [&](Pos p) {
         desiredX_ = -1;
         caretAtRowEnd_ = false;
         MoveTo(p, extend);
     };
-    auto rowEdge = [&](bool end, bool extend) {
-        const RowIndex::Row row = rows_.RowOf(caret, caretAtRowEnd_);
+    auto rowEdge = [&](bool end) {
+        const Row row = view_.Rows().RowOf(caret, caretAtRowEnd_);
         desiredX_ = -1;
         const Pos p = end ? row.end : row.start;
         state_.History().Seal();
@@ -860,76 +636,78 @@ void EditBox::keyPressEvent(QKeyEvent* e) {
         EnsureCaretVisible();
         if (extend) SetPrimarySelection();
     };
-    auto collapseOr = [&](bool toStart, Pos p) {
-        // An arrow with a selection goes to its edge, as Qt's editors do.
-        if (state_.HasSelection()) return toStart ? state_.SelectionStart() : state_.SelectionEnd();
-        return p;
+    auto page = [&](int sign) {
+        const Pos n = std::max(1, view_.RowsPerPage() - 1);
+        view_.ScrollRows(sign * n);
+        MoveRows(sign * n, extend);
+        UpdateScrollBar();
+        viewport()->update();
     };
-    const Pos line = b.LineOf(caret);
-
-    if (IsUndoKey(e)) Undo();
-    else if (IsRedoKey(e)) Redo();
-    else if (e->matches(QKeySequence::Copy) || (e->key() == Qt::Key_Insert && e->modifiers() == Qt::ControlModifier)) Copy();
-    else if (e->matches(QKeySequence::Cut) || (e->key() == Qt::Key_Delete && e->modifiers() == Qt::ShiftModifier)) Cut();
-    else if (e->matches(QKeySequence::Paste) || (e->key() == Qt::Key_Insert && e->modifiers() == Qt::ShiftModifier)) Paste();
-    else if (e->matches(QKeySequence::SelectAll)) SelectAll();
-    else if (e->matches(QKeySequence::MoveToNextChar)) horizontal(collapseOr(false, NextChar(caret)), false);
-    else if (e->matches(QKeySequence::MoveToPreviousChar)) horizontal(collapseOr(true, PreviousChar(caret)), false);
-    else if (e->matches(QKeySequence::SelectNextChar)) horizontal(NextChar(caret), true);
-    else if (e->matches(QKeySequence::SelectPreviousChar)) horizontal(PreviousChar(caret), true);
-    else if (e->matches(QKeySequence::MoveToNextWord)) horizontal(NextWord(caret), false);
-    else if (e->matches(QKeySequence::MoveToPreviousWord)) horizontal(PreviousWord(caret), false);
-    else if (e->matches(QKeySequence::SelectNextWord)) horizontal(NextWord(caret), true);
-    else if (e->matches(QKeySequence::SelectPreviousWord)) horizontal(PreviousWord(caret), true);
-    else if (e->matches(QKeySequence::MoveToNextLine)) moveRows(1, false);
-    else if (e->matches(QKeySequence::MoveToPreviousLine)) moveRows(-1, false);
-    else if (e->matches(QKeySequence::SelectNextLine)) moveRows(1, true);
-    else if (e->matches(QKeySequence::SelectPreviousLine)) moveRows(-1, true);
-    else if (e->matches(QKeySequence::MoveToNextPage)) page(1, false);
-    else if (e->matches(QKeySequence::MoveToPreviousPage)) page(-1, false);
-    else if (e->matches(QKeySequence::SelectNextPage)) page(1, true);
-    else if (e->matches(QKeySequence::SelectPreviousPage)) page(-1, true);
-    else if (e->matches(QKeySequence::MoveToStartOfLine)) rowEdge(false, false);
-    else if (e->matches(QKeySequence::MoveToEndOfLine)) rowEdge(true, false);
-    else if (e->matches(QKeySequence::SelectStartOfLine)) rowEdge(false, true);
-    else if (e->matches(QKeySequence::SelectEndOfLine)) rowEdge(true, true);
-    else if (e->matches(QKeySequence::MoveToStartOfBlock)) horizontal(b.LineStart(line), false);
-    else if (e->matches(QKeySequence::MoveToEndOfBlock)) horizontal(b.LineEnd(line), false);
-    else if (e->matches(QKeySequence::SelectStartOfBlock)) horizontal(b.LineStart(line), true);
-    else if (e->matches(QKeySequence::SelectEndOfBlock)) horizontal(b.LineEnd(line), true);
-    else if (e->matches(QKeySequence::MoveToStartOfDocument)) horizontal(0, false);
-    else if (e->matches(QKeySequence::MoveToEndOfDocument)) horizontal(state_.Length(), false);
-    else if (e->matches(QKeySequence::SelectStartOfDocument)) horizontal(0, true);
-    else if (e->matches(QKeySequence::SelectEndOfDocument)) horizontal(state_.Length(), true);
-    else if (e->matches(QKeySequence::DeleteStartOfWord)) DeleteMove(PreviousWord(caret), EditKind::DeleteBackward);
-    else if (e->matches(QKeySequence::DeleteEndOfWord)) DeleteMove(NextWord(caret), EditKind::DeleteForward);
-    else if (e->matches(QKeySequence::DeleteEndOfLine)) DeleteMove(caret == b.LineEnd(line) ? NextChar(caret) : b.LineEnd(line), EditKind::DeleteForward);
-    else if (e->matches(QKeySequence::DeleteCompleteLine)) {
+    // An arrow with a selection goes to its edge, as Qt's editors do.
+    auto arrow = [&](bool right) {
+        if (!extend && state_.HasSelection()) {
+            const bool toEnd = right != view_.RightToLeft(line);
+            horizontal(toEnd ? state_.SelectionEnd() : state_.SelectionStart());
+        } else {
+            horizontal(VisualMove(caret, right));
+        }
+    };
+    switch (command) {
+    case EditCommand::Undo: Undo(); break;
+    case EditCommand::Redo: Redo(); break;
+    case EditCommand::Copy: Copy(); break;
+    case EditCommand::Cut: Cut(); break;
+    case EditCommand::Paste: Paste(); break;
+    case EditCommand::SelectAll: SelectAll(); break;
+    case EditCommand::NextChar: arrow(true); break;
+    case EditCommand::PreviousChar: arrow(false); break;
+    case EditCommand::NextWord: horizontal(NextWord(caret)); break;
+    case EditCommand::PreviousWord: horizontal(PreviousWord(caret)); break;
+    case EditCommand::NextRow: MoveRows(1, extend); break;
+    case EditCommand::PreviousRow: MoveRows(-1, extend); break;
+    case EditCommand::NextPage: page(1); break;
+    case EditCommand::PreviousPage: page(-1); break;
+    case EditCommand::RowStart: rowEdge(false); break;
+    case EditCommand::RowEnd: rowEdge(true); break;
+    case EditCommand::LineStart: horizontal(b.LineStart(line)); break;
+    case EditCommand::LineEnd: horizontal(b.LineEnd(line)); break;
+    case EditCommand::TextStart: horizontal(0); break;
+    case EditCommand::TextEnd: horizontal(state_.Length()); break;
+    case EditCommand::DeleteStartOfWord: DeleteMove(PreviousWord(caret), EditKind::DeleteBackward); break;
+    case EditCommand::DeleteEndOfWord: DeleteMove(NextWord(caret), EditKind::DeleteForward); break;
+    case EditCommand::DeleteEndOfLine:
+        DeleteMove(caret == b.LineEnd(line) ? NextChar(caret) : b.LineEnd(line), EditKind::DeleteForward);
+        break;
+    case EditCommand::DeleteLine: {
         const Pos from = b.LineStart(line);
         const Pos to = line + 1 < b.LineCount() ? b.LineStart(line + 1) : b.Length();
         state_.SetSelection(from, to);
         DeleteSelection();
-    } else if (e->matches(QKeySequence::InsertParagraphSeparator) || e->matches(QKeySequence::InsertLineSeparator) ||
-               e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
-        InsertTyped(QStringLiteral("\r\n"), EditKind::Typing);
-    } else if (e->key() == Qt::Key_Backspace && !(e->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier))) {
-        DeleteMove(PreviousChar(caret), EditKind::DeleteBackward);
-    } else if (e->matches(QKeySequence::Delete)) {
-        DeleteMove(NextChar(caret), EditKind::DeleteForward);
-    } else if (e->key() == Qt::Key_Tab && !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
-        InsertTyped(QStringLiteral("\t"), EditKind::Typing);
-    } else if (IsTyping(e)) {
-        InsertTyped(e->text(), EditKind::Typing);
-    } else {
-        e->ignore();
-        return;
+        break;
     }
-    e->accept();
-    caretShown_ = true;
-    RestartBlink();
+    case EditCommand::NewLine: InsertTyped(QStringLiteral("\r\n"), EditKind::Typing); break;
+    case EditCommand::Backspace: DeleteMove(PreviousChar(caret), EditKind::DeleteBackward); break;
+    case EditCommand::Delete: DeleteMove(NextChar(caret), EditKind::DeleteForward); break;
+    case EditCommand::Tab: InsertTyped(QStringLiteral("\t"), EditKind::Typing); break;
+    case EditCommand::Type:
+    case EditCommand::None: break;
+    }
 }
 
 // --- Input methods ------------------------------------------------------------
+
+void EditBox::SetComposition() {
+    RowView::Composition c;
+    if (!preedit_.isEmpty()) {
+        c.at = state_.Caret();
+        c.atRowEnd = caretAtRowEnd_;
+        c.text = preedit_;
+        c.cursor = preeditCursor_;
+        c.cursorVisible = preeditCursorVisible_;
+        c.attributes = preeditAttributes_;
+    }
+    view_.SetComposition(std::move(c));
+}
 
 void EditBox::inputMethodEvent(QInputMethodEvent* e) {
     const bool hadPreedit = !preedit_.isEmpty();
@@ -957,13 +735,12 @@ void EditBox::inputMethodEvent(QInputMethodEvent* e) {
         } else if (a.type == QInputMethodEvent::TextFormat) {
             preeditAttributes_.append(a);
         } else if (a.type == QInputMethodEvent::Selection && preedit_.isEmpty()) {
-            const Pos base = state_.Buffer().LineStart(state_.Buffer().LineOf(state_.Caret()));
-            static_cast<void>(base);
             const Pos anchor = std::clamp<Pos>(a.start, 0, state_.Length());
             const Pos caret = std::clamp<Pos>(a.start + a.length, 0, state_.Length());
             state_.SetSelection(anchor, caret);
         }
     }
+    SetComposition();
     if (hadPreedit || !preedit_.isEmpty() || !e->commitString().isEmpty()) {
         EnsureCaretVisible();
     }
@@ -986,7 +763,7 @@ QVariant EditBox::inputMethodQuery(Qt::InputMethodQuery query) const {
     case Qt::ImCursorRectangle: return self->CaretRect().translated(offset).toAlignedRect();
     case Qt::ImAnchorRectangle:
         return self->CaretRectAt(state_.Anchor(), false).translated(offset).toAlignedRect();
-    case Qt::ImFont: return metrics_->font;
+    case Qt::ImFont: return view_.Font();
     case Qt::ImCursorPosition: return static_cast<int>(caret - from);
     case Qt::ImAnchorPosition: return static_cast<int>(std::clamp(state_.Anchor(), from, to) - from);
     case Qt::ImSurroundingText: return ToQString(b.Text(from, to));
@@ -1057,10 +834,9 @@ void EditBox::mousePressEvent(QMouseEvent* e) {
         return;
     }
     // A click past a wrapped row's end puts the caret at that end.
-    const double rowY = (p.y() - kMargin) / RowHeight();
-    const Pos number = TopRowNumber() + static_cast<Pos>(std::floor(std::max(0.0, rowY)));
-    const RowIndex::Row row = rows_.RowAt(number);
-    caretAtRowEnd_ = row.number == number && IsWrapEnd(state_.Buffer(), row, pos) && pos > row.start;
+    bool atRowEnd = false;
+    PositionInRows(p, true, &atRowEnd);
+    caretAtRowEnd_ = atRowEnd;
     state_.History().Seal();
     state_.SetSelection(shift ? state_.Anchor() : pos, pos);
     EnsureCaretVisible();
@@ -1163,10 +939,12 @@ void EditBox::timerEvent(QTimerEvent* e) {
     } else if (e->timerId() == scrollTimer_.timerId()) {
         const QRect r = viewport()->rect();
         if (lastMousePos_.y() < r.top()) {
-            ScrollToRow(TopRowNumber() - 1);
+            view_.ScrollRows(-1);
         } else if (lastMousePos_.y() > r.bottom()) {
-            ScrollToRow(TopRowNumber() + 1);
+            view_.ScrollRows(1);
         }
+        UpdateScrollBar();
+        viewport()->update();
         const QPointF inside(lastMousePos_.x(), std::clamp(lastMousePos_.y(), r.top(), r.bottom()));
         ExtendSelectionTo(inside);
     } else if (e->timerId() == clickTimer_.timerId()) {
@@ -1311,7 +1089,7 @@ void EditBox::dropEvent(QDropEvent* e) {
         e->accept();
     } else {
         state_.SetSelection(pos, pos);
-        const QString text = NormaliseLineBreaks(data->text());
+        const QString text = TextOf(data);
         state_.ReplaceSelection(View(text), EditKind::Other);
         e->acceptProposedAction();
     }
