@@ -36,6 +36,7 @@ QTextOption RowOption(Qt::LayoutDirection direction, QTextOption::WrapMode wrap)
     option.setWrapMode(wrap);
     option.setTabStopDistance(kTabStop);
     option.setTextDirection(direction);
+    option.setAlignment(direction == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft);
     option.setFlags(QTextOption::IncludeTrailingSpaces);
     return option;
 }
