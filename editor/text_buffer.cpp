@@ -162,15 +162,26 @@ struct TextBuffer::Impl {
         if (a < to) ScanBreaks(Data() + a + gapLength, to - a, prev, a, out);
     }
 
-    void Rebuild() {
-        ResetStarts();
-        ScanRange(0, Length(), starts);
-        stepLine = StartCount();
+    // Room for what an edit allocates, made before anything changes, so that
+    // running out of memory (std::bad_alloc) leaves the text and its index as
+    // they were: the gap for the inserted units, and the line index for the
+    // breaks the edit can make (the LFs inserted, and one LF after the
+    // inserted text when it ends with a CR).
+    void ReserveFor(Pos length, std::u16string_view text, std::vector<Pos>& made) {
+        const Pos inserted = static_cast<Pos>(text.size());
+        if (inserted > length) Reserve(inserted - length);
+        const Pos breaks = static_cast<Pos>(std::count(text.begin(), text.end(), kLf)) + 1;
+        made.reserve(static_cast<std::size_t>(breaks));
+        const std::size_t need = starts.size() + static_cast<std::size_t>(breaks);
+        if (need > starts.capacity()) starts.reserve(std::max(need, starts.capacity() * 2));
     }
 
-    // Replaces [pos, pos + length) by text, keeping the line index.
+    // Replaces [pos, pos + length) by text, keeping the line index. Strong
+    // guarantee: all allocation happens in ReserveFor.
     void Edit(Pos pos, Pos length, std::u16string_view text) {
         const Pos inserted = static_cast<Pos>(text.size());
+        std::vector<Pos> made;
+        ReserveFor(length, text, made);
         // Starts in [pos + 1, pos + length + 1] come from CR LFs that the edit
         // touches (the LF at pos, ... , the CR at pos + length - 1 and the LF
         // after it when a CR is removed at the end).
@@ -182,21 +193,19 @@ struct TextBuffer::Impl {
             stepLine = std::max<Pos>(first, std::min(stepLine - (lastIdx - first), StartCount()));
             if (stepLine >= StartCount()) { stepLine = StartCount(); stepDelta = 0; }
         }
-        // The units themselves.
+        // The units themselves (the gap already has room for them).
         if (length > 0) {
             MoveGap(pos);
             gapLength += length;
         }
         if (inserted > 0) {
             MoveGap(pos);
-            Reserve(inserted);
             std::memcpy(Data() + gapStart, text.data(), inserted * sizeof(char16_t));  // inserted > 0
             gapStart += inserted;
             gapLength -= inserted;
         }
         Shift(first, inserted - length);
         // CR LFs now in the edited range or across its ends.
-        std::vector<Pos> made;
         ScanRange(std::max<Pos>(pos, 1), std::min(pos + inserted + 1, Length()), made);
         if (!made.empty()) {
             if (first > stepLine) ApplyStepTo(first);
@@ -204,7 +213,7 @@ struct TextBuffer::Impl {
             if (stepLine >= first) stepLine += static_cast<Pos>(made.size());
             if (stepLine >= StartCount()) { stepLine = StartCount(); stepDelta = 0; }
         }
-        last = TextChange{pos, length, inserted, first, lastIdx - first, static_cast<Pos>(made.size()), false};
+        last = TextChange{pos, length, inserted, first, lastIdx - first, static_cast<Pos>(made.size()), false, {}};
     }
 };
 
@@ -267,6 +276,9 @@ TextEdit TextBuffer::Apply(TextEdit&& edit) {
 
 TextEdit TextBuffer::SetText(std::u16string&& text) {
     Impl& m = *impl_;
+    // The new line index first: running out of memory here changes nothing.
+    std::vector<Pos> starts;
+    ScanBreaks(text.data(), text.size(), 0, 0, starts);
     const Pos oldLength = m.Length();
     const Pos oldLines = LineCount();
     m.MoveGap(oldLength);
@@ -278,9 +290,27 @@ TextEdit TextBuffer::SetText(std::u16string&& text) {
     // Spare capacity the string came with becomes the gap.
     m.gapLength = static_cast<Pos>(m.buf.capacity() - m.buf.size());
     if (m.gapLength > 0) m.buf.resize(m.buf.capacity());
-    m.Rebuild();
-    m.last = TextChange{0, oldLength, m.Length(), 0, oldLines - 1, LineCount() - 1, true};
+    m.starts = std::move(starts);
+    m.stepLine = m.StartCount();
+    m.stepDelta = 0;
+    m.last = TextChange{0, oldLength, m.Length(), 0, oldLines - 1, LineCount() - 1, true, {}};
     return inverse;
+}
+
+std::uint64_t TextBuffer::EditBytes(Pos length, std::u16string_view text) const {
+    const Impl& m = *impl_;
+    const Pos inserted = static_cast<Pos>(text.size());
+    std::uint64_t bytes = 0;
+    if (inserted > length && m.gapLength < inserted - length) {
+        // A new storage with its gap while the old one is still copied from.
+        const Pos grown = m.Length() + std::max<Pos>({inserted - length, m.Length() / 8, 1024});
+        bytes += static_cast<std::uint64_t>(grown) * sizeof(char16_t);
+    }
+    const std::size_t breaks = static_cast<std::size_t>(std::count(text.begin(), text.end(), kLf)) + 1;
+    bytes += breaks * sizeof(Pos);
+    if (m.starts.size() + breaks > m.starts.capacity())
+        bytes += std::max(m.starts.size() + breaks, m.starts.capacity() * 2) * sizeof(Pos);
+    return bytes;
 }
 
 Pos TextBuffer::LineCount() const { return impl_->StartCount() + 1; }

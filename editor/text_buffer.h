@@ -40,6 +40,9 @@ struct TextChange {
     Pos linesRemoved = 0;
     Pos linesInserted = 0;
     bool wholeText = false;  // SetText: everything changed
+    // The units the change removed (what the undo history keeps of it). Set
+    // by the editor state for its listeners; valid during the notice only.
+    std::u16string_view removedText;
 };
 
 // Up to two contiguous pieces of the text around the gap: first, then second.
@@ -70,6 +73,8 @@ public:
     // without rescanning the text (only the units around the edit are looked
     // at, since a CR LF may be made or broken at either end).
     TextEdit Replace(Pos pos, Pos length, std::u16string_view text);
+    // Replace, Apply and SetText either make the whole change or, when memory
+    // runs out (std::bad_alloc), none of it.
     // Applies an edit (an inverse from Replace, or a redo) and returns its
     // inverse. The edit's strings are moved, not copied.
     TextEdit Apply(TextEdit&& edit);
@@ -92,6 +97,9 @@ public:
     const TextChange& LastChange() const;
     // Bytes the buffer holds (storage with its gap, and the line index).
     std::uint64_t Bytes() const;
+    // Bytes that replacing length units by text would allocate at its peak
+    // (a grown storage, a grown line index), beyond what the edit keeps.
+    std::uint64_t EditBytes(Pos length, std::u16string_view text) const;
 
 private:
     struct Impl;

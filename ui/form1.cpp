@@ -284,12 +284,7 @@ bool Form1::MakeRoomFor(std::uint64_t bytes) {
     }
     // The undo history gives up its oldest steps first; the text stays.
     const std::optional<std::uint64_t> available = AvailableMemory();
-    UndoHistory& history = Text1->MutableState().History();
-    const std::uint64_t short_ = bytes - available.value_or(0);
-    const std::uint64_t held = history.Bytes();
-    if (held > 0) {
-        history.DropOldest(held > short_ ? held - short_ : 0);
-    }
+    Text1->MutableState().ReleaseHistory(bytes - available.value_or(0));
     return MemoryAvailableFor(bytes);
 }
 

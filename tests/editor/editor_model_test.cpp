@@ -3,6 +3,8 @@
 // change reported, selection, what undo and redo give back).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -250,6 +252,183 @@ TEST(EditorModel, HistoryBudgetDropsOldestStepsButNeverTheText) {
     EXPECT_EQ(std::u16string(s.Buffer().View()), std::u16string(1000, u'z'));
     ASSERT_TRUE(s.Undo());
     EXPECT_EQ(std::u16string(s.Buffer().View()), std::u16string(1000, u'j'));
+}
+
+
+// Transactions of several edits, moves, typed line breaks and the selection's
+// affinity and goal x against a plain string with a stack of whole states.
+class TransactionReference {
+public:
+    struct State {
+        std::u16string text;
+        Selection sel;
+    };
+    struct Step {
+        State before, after;
+        EditKind kind;
+        Pos lastPos, lastEnd;
+    };
+    State now;
+    std::vector<Step> undo, redo;
+    bool sealed = true;
+
+    Pos Snap(const std::u16string& t, Pos p) const {
+        p = std::clamp<Pos>(p, 0, t.size());
+        if (p > 0 && p < static_cast<Pos>(t.size())) {
+            const char16_t a = t[p - 1], b = t[p];
+            if ((a >= 0xD800 && a < 0xDC00 && b >= 0xDC00 && b < 0xE000) || (a == u'\r' && b == u'\n')) --p;
+        }
+        return p;
+    }
+    Selection Snapped(const std::u16string& t, Selection s) const {
+        s.anchor = Snap(t, s.anchor);
+        s.caret = Snap(t, s.caret);
+        const std::vector<Pos> starts = NaiveStarts(t);
+        if (std::find(starts.begin(), starts.end(), s.caret) != starts.end()) s.atRowEnd = false;
+        if (s.goalX < 0) s.goalX = -1;
+        return s;
+    }
+    EditResult Apply(std::vector<Change> changes, std::optional<Selection> sel, EditKind kind) {
+        Pos prevEnd = 0;
+        for (Change& c : changes) {
+            c.from = std::clamp<Pos>(c.from, 0, now.text.size());
+            c.to = std::clamp<Pos>(c.to, 0, now.text.size());
+            if (c.to < c.from) std::swap(c.from, c.to);
+            if (c.from < prevEnd) return EditResult::Invalid;
+            prevEnd = c.to;
+        }
+        std::erase_if(changes, [](const Change& c) { return c.from == c.to && c.text.empty(); });
+        if (changes.empty()) return EditResult::NoChange;
+        const State before = now;
+        Pos shift = 0, lastFrom = 0, lastEnd = 0;
+        std::u16string t = now.text;
+        for (const Change& c : changes) {
+            t.replace(c.from + shift, c.to - c.from, c.text);
+            lastFrom = c.from + shift;
+            lastEnd = lastFrom + c.text.size();
+            shift += static_cast<Pos>(c.text.size()) - (c.to - c.from);
+        }
+        now.text = t;
+        now.sel = sel ? Snapped(t, *sel) : Selection::Caret(lastEnd);
+        redo.clear();
+        const EditKind joinKind = kind == EditKind::NewLine ? EditKind::Typing : kind;
+        bool join = false;
+        if (changes.size() == 1 && !sealed && !undo.empty() && undo.back().kind == joinKind) {
+            const Change& c = changes[0];
+            const Step& top = undo.back();
+            const Pos removed = c.to - c.from, inserted = c.text.size();
+            if (joinKind == EditKind::Typing) join = removed == 0 && c.from == top.lastEnd;
+            if (joinKind == EditKind::DeleteBackward) join = inserted == 0 && removed > 0 && c.to == top.lastPos;
+            if (joinKind == EditKind::DeleteForward) join = inserted == 0 && removed > 0 && c.from == top.lastPos;
+        }
+        if (join) {
+            undo.back().after = now;
+            undo.back().lastPos = lastFrom;
+            undo.back().lastEnd = lastEnd;
+        } else {
+            undo.push_back({before, now, joinKind, lastFrom, lastEnd});
+        }
+        sealed = kind == EditKind::Other || kind == EditKind::NewLine || changes.size() > 1;
+        return EditResult::Done;
+    }
+    void SetSelection(const Selection& s) {
+        const Selection snapped = Snapped(now.text, s);
+        if (snapped.anchor != now.sel.anchor || snapped.caret != now.sel.caret) sealed = true;
+        now.sel = snapped;
+    }
+    bool Move(std::vector<Step>& from, std::vector<Step>& to, bool back) {
+        if (from.empty()) return false;
+        now = back ? from.back().before : from.back().after;
+        to.push_back(from.back());
+        from.pop_back();
+        sealed = true;
+        return true;
+    }
+};
+
+TEST(EditorModel, TransactionsMovesAndAffinityMatchAPlainString) {
+    for (unsigned seed = 1; seed <= 300; ++seed) {
+        SCOPED_TRACE(seed);
+        std::mt19937 rng(seed);
+        EditorState state;
+        TransactionReference ref;
+        std::u16string shown, heard;
+        int notices = 0, heardNotices = 0;
+        state.onTextChanged = [&](const TextChange& c) {
+            const std::u16string now(state.Buffer().View());
+            ExpectChangeFits(c, shown, now);
+            // The notice carries what the change removed.
+            EXPECT_EQ(std::u16string(c.removedText), shown.substr(c.pos, c.removed));
+            shown = now;
+            ++notices;
+        };
+        const int id = state.AddListener({[&](const TextChange&) { ++heardNotices; }, {}});
+        const int gone = state.AddListener({[&](const TextChange&) { ADD_FAILURE() << "removed"; }, {}});
+        state.RemoveListener(gone);
+        const auto pick = [&] { return static_cast<Pos>(rng() % (ref.now.text.size() + 3)) - 1; };
+        const auto randomSelection = [&] {
+            Selection s{pick(), pick(), rng() % 2 == 0, rng() % 3 == 0 ? -1.0 : static_cast<double>(rng() % 500)};
+            return s;
+        };
+        for (int step = 0; step < 120; ++step) {
+            const unsigned op = rng() % 20;
+            static const EditKind kinds[] = {EditKind::Typing, EditKind::DeleteBackward, EditKind::DeleteForward,
+                                             EditKind::Other, EditKind::NewLine};
+            if (op < 8) {
+                // Up to four changes, mostly in order, sometimes overlapping.
+                std::vector<Pos> cuts;
+                const int count = 1 + rng() % 4;
+                for (int i = 0; i < 2 * count; ++i) cuts.push_back(pick());
+                if (rng() % 6) std::sort(cuts.begin(), cuts.end());
+                std::vector<Change> changes;
+                for (int i = 0; i < count; ++i) changes.push_back({cuts[2 * i], cuts[2 * i + 1], RandomText(rng, 4)});
+                if (count == 1 && rng() % 2) changes[0].from = changes[0].to = ref.now.sel.caret;
+                const EditKind kind = kinds[rng() % 5];
+                std::optional<Selection> sel;
+                if (rng() % 3 == 0) sel = randomSelection();
+                Transaction t{changes, sel, kind};
+                ASSERT_EQ(state.Apply(std::move(t)), ref.Apply(changes, sel, kind));
+            } else if (op < 10) {
+                const Pos from = pick(), to = pick(), dest = pick();
+                const Pos n = ref.now.text.size();
+                const Pos f = std::clamp<Pos>(from, 0, n), t = std::clamp<Pos>(to, f, n), d = std::clamp<Pos>(dest, 0, n);
+                const EditResult r = state.MoveText(from, to, dest);
+                if (f == t || (d >= f && d <= t)) {
+                    ASSERT_EQ(r, EditResult::NoChange);
+                } else {
+                    ASSERT_EQ(r, EditResult::Done);
+                    const TransactionReference::State before = ref.now;
+                    const std::u16string moved = ref.now.text.substr(f, t - f);
+                    ref.now.text.erase(f, t - f);
+                    const Pos at = d < f ? d : d - (t - f);
+                    ref.now.text.insert(at, moved);
+                    ref.now.sel = ref.Snapped(ref.now.text, Selection::Range(at, at + (t - f)));
+                    ref.redo.clear();
+                    ref.undo.push_back({before, ref.now, EditKind::Other, 0, 0});
+                    ref.sealed = true;
+                }
+            } else if (op < 13) {
+                ASSERT_EQ(state.Undo(), ref.Move(ref.undo, ref.redo, true));
+            } else if (op < 15) {
+                ASSERT_EQ(state.Redo(), ref.Move(ref.redo, ref.undo, false));
+            } else if (op < 19) {
+                const Selection s = randomSelection();
+                state.SetSelection(s);
+                ref.SetSelection(s);
+            } else {
+                state.Seal();
+                ref.sealed = true;
+            }
+            ASSERT_EQ(std::u16string(state.Buffer().View()), ref.now.text);
+            ASSERT_EQ(shown, ref.now.text);
+            ASSERT_EQ(notices, heardNotices);
+            ASSERT_EQ(state.GetSelection(), ref.now.sel);
+            ASSERT_EQ(state.History().UndoCount(), ref.undo.size());
+            ASSERT_EQ(state.History().RedoCount(), ref.redo.size());
+            ASSERT_NO_FATAL_FAILURE(ExpectLines(state.Buffer(), ref.now.text));
+        }
+        state.RemoveListener(id);
+    }
 }
 
 }  // namespace
