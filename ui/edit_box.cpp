@@ -24,7 +24,9 @@
 #include <QUrl>
 #include <climits>
 
+#include "documents/memory_budget.h"
 #include "ui/edit_box_accessible.h"
+#include "ui/message_box.h"
 
 namespace tessaly {
 namespace {
@@ -134,6 +136,8 @@ EditBox::EditBox(QWidget* parent) : QAbstractScrollArea(parent), view_(state_, v
 
     state_.onTextChanged = [this](const TextChange& change) { OnTextChanged(change); };
     state_.onSelectionChanged = [this] { OnSelectionChanged(); };
+    // An edit that would take more memory than is left is refused.
+    state_.memoryAvailable = [] { return AvailableMemory().value_or(UINT64_MAX); };
     view_.SetFont(font());
     view_.SetWidth(TextWidth());
     view_.SetViewHeight(viewport()->height());
@@ -153,8 +157,6 @@ std::u16string_view EditBox::TextView() const { return state_.Buffer().View(); }
 
 void EditBox::SetText(std::u16string&& text) {
     state_.SetText(std::move(text));
-    desiredX_ = -1;
-    caretAtRowEnd_ = false;
     UpdateScrollBar();
     viewport()->update();
 }
@@ -165,15 +167,11 @@ void EditBox::SetText(const QString& text) {
 }
 
 void EditBox::ReplaceRange(Pos from, Pos to, const QString& text) {
-    state_.History().Seal();
-    state_.Replace(from, to, View(text), EditKind::Other);
-    state_.History().Seal();
+    Check(state_.Replace(from, to, View(text), EditKind::Other));
     EnsureCaretVisible();
 }
 
 void EditBox::SetSelection(Pos anchor, Pos caret) {
-    caretAtRowEnd_ = false;
-    desiredX_ = -1;
     state_.SetSelection(anchor, caret);
     EnsureCaretVisible();
 }
@@ -254,7 +252,7 @@ QRectF EditBox::CaretRectAt(Pos pos, bool atRowEnd) {
 
 QRectF EditBox::CaretRect() {
     const RowView::Composition& c = view_.GetComposition();
-    if (c.at < 0) return CaretRectAt(state_.Caret(), caretAtRowEnd_);
+    if (c.at < 0) return CaretRectAt(state_.Caret(), state_.CaretAtRowEnd());
     // Inside a composition: where its cursor is drawn (it wraps like the text).
     const Row row = view_.Rows().RowOf(c.at, c.atRowEnd);
     const QPointF at = view_.CompositionCursor(row);
@@ -312,7 +310,7 @@ void EditBox::EnsureCaretVisible() {
     view_.SetViewHeight(viewport()->height());
     const RowView::Composition& c = view_.GetComposition();
     view_.EnsureVisible(c.at >= 0 ? view_.Rows().RowOf(c.at, c.atRowEnd)
-                                  : view_.Rows().RowOf(state_.Caret(), caretAtRowEnd_));
+                                  : view_.Rows().RowOf(state_.Caret(), state_.CaretAtRowEnd()));
     UpdateScrollBar();
     viewport()->update();
 }
@@ -327,7 +325,7 @@ void EditBox::paintEvent(QPaintEvent*) {
     st.selStart = state_.SelectionStart();
     st.selEnd = state_.SelectionEnd();
     st.caret = state_.Caret();
-    st.caretAtRowEnd = caretAtRowEnd_;
+    st.caretAtRowEnd = state_.CaretAtRowEnd();
     st.showCaret = hasFocus() && caretShown_;
     st.dropCaret = dropCaret_;
     view_.Paint(painter, palette(), st, TextLeft());
@@ -421,7 +419,7 @@ Pos EditBox::WordEnd(Pos pos) const {
 // Left and right as the row is drawn (right-to-left runs included); past the
 // row's visual edge, on to the row before or after.
 Pos EditBox::VisualMove(Pos pos, bool right) {
-    const Row row = view_.Rows().RowOf(pos, caretAtRowEnd_);
+    const Row row = view_.Rows().RowOf(pos, state_.CaretAtRowEnd());
     const QTextLayout& layout = view_.Shaped(row);
     const int i = static_cast<int>(pos - row.start);
     const int j = right ? layout.rightCursorPosition(i) : layout.leftCursorPosition(i);
@@ -432,7 +430,6 @@ Pos EditBox::VisualMove(Pos pos, bool right) {
 
 void EditBox::MoveTo(Pos pos, bool extend) {
     pos = std::clamp<Pos>(pos, 0, state_.Length());
-    state_.History().Seal();
     state_.SetSelection(extend ? state_.Anchor() : pos, pos);
     EnsureCaretVisible();
     if (extend) SetPrimarySelection();
@@ -442,15 +439,13 @@ void EditBox::MoveTo(Pos pos, bool extend) {
 // stays where it is.
 void EditBox::MoveRows(Pos delta, bool extend) {
     const Pos caret = state_.Caret();
-    const Row row = view_.Rows().RowOf(caret, caretAtRowEnd_);
-    if (desiredX_ < 0) desiredX_ = view_.XOf(row, caret);
+    const Row row = view_.Rows().RowOf(caret, state_.CaretAtRowEnd());
+    const double goal = state_.GoalX() >= 0 ? state_.GoalX() : view_.XOf(row, caret);
     const Row to = view_.Walk(row, delta);
     if (to.start == row.start) return;
-    const Pos p = view_.PosAt(to, desiredX_);
+    const Pos p = view_.PosAt(to, goal);
     const bool atEnd = IsWrapEnd(state_.Buffer(), to, p) && p > to.start;
-    state_.History().Seal();
-    state_.SetSelection(extend ? state_.Anchor() : p, p);
-    caretAtRowEnd_ = atEnd && state_.Caret() == p;
+    state_.SetSelection(Selection{extend ? state_.Anchor() : p, p, atEnd, goal});
     EnsureCaretVisible();
     if (extend) SetPrimarySelection();
 }
@@ -462,42 +457,39 @@ bool EditBox::DeleteMove(Pos to, EditKind kind) {
     }
     const Pos caret = state_.Caret();
     if (to == caret) return false;
-    caretAtRowEnd_ = false;
-    desiredX_ = -1;
-    state_.Replace(std::min(caret, to), std::max(caret, to), u"", kind);
+    Check(state_.Replace(std::min(caret, to), std::max(caret, to), u"", kind));
     EnsureCaretVisible();
     return true;
 }
 
 void EditBox::InsertTyped(const QString& text, EditKind kind) {
-    caretAtRowEnd_ = false;
-    desiredX_ = -1;
-    state_.ReplaceSelection(View(text), kind);
+    Check(state_.ReplaceSelection(View(text), kind));
     EnsureCaretVisible();
 }
 
 // --- Commands -----------------------------------------------------------------
 
+bool EditBox::Check(EditResult result) {
+    if (result == EditResult::OutOfMemory) {
+        MsgBox(window(), QStringLiteral("メモリが不足しています。"), vbOKOnly, QStringLiteral("Tessaly"));
+    }
+    return result == EditResult::Done;
+}
+
 bool EditBox::Undo() {
-    caretAtRowEnd_ = false;
-    desiredX_ = -1;
-    const bool done = state_.Undo();
+    const bool done = Check(state_.UndoStep());
     EnsureCaretVisible();
     return done;
 }
 
 bool EditBox::Redo() {
-    caretAtRowEnd_ = false;
-    desiredX_ = -1;
-    const bool done = state_.Redo();
+    const bool done = Check(state_.RedoStep());
     EnsureCaretVisible();
     return done;
 }
 
 void EditBox::SelectAll() {
-    state_.History().Seal();
     state_.SetSelection(0, state_.Length());
-    caretAtRowEnd_ = false;
     viewport()->update();
     SetPrimarySelection();
 }
@@ -519,22 +511,14 @@ void EditBox::Paste() { InsertFromMime(QGuiApplication::clipboard()->mimeData())
 
 void EditBox::DeleteSelection() {
     if (!state_.HasSelection()) return;
-    caretAtRowEnd_ = false;
-    desiredX_ = -1;
-    state_.History().Seal();
-    state_.ReplaceSelection(u"", EditKind::Other);
-    state_.History().Seal();
+    Check(state_.ReplaceSelection(u"", EditKind::Other));
     EnsureCaretVisible();
 }
 
 void EditBox::InsertFromMime(const QMimeData* data) {
     if (!data || !(data->hasText() || data->hasFormat(kExactFormat))) return;
     const QString text = TextOf(data);
-    caretAtRowEnd_ = false;
-    desiredX_ = -1;
-    state_.History().Seal();
-    state_.ReplaceSelection(View(text), EditKind::Other);
-    state_.History().Seal();
+    Check(state_.ReplaceSelection(View(text), EditKind::Other));
     EnsureCaretVisible();
 }
 
@@ -622,17 +606,12 @@ void EditBox::Run(EditCommand command, bool extend) {
     const TextBuffer& b = state_.Buffer();
     const Pos line = b.LineOf(caret);
     auto horizontal = [&](Pos p) {
-        desiredX_ = -1;
-        caretAtRowEnd_ = false;
         MoveTo(p, extend);
     };
     auto rowEdge = [&](bool end) {
-        const Row row = view_.Rows().RowOf(caret, caretAtRowEnd_);
-        desiredX_ = -1;
+        const Row row = view_.Rows().RowOf(caret, state_.CaretAtRowEnd());
         const Pos p = end ? row.end : row.start;
-        state_.History().Seal();
-        state_.SetSelection(extend ? state_.Anchor() : p, p);
-        caretAtRowEnd_ = end && IsWrapEnd(b, row, p) && p > row.start;
+        state_.SetSelection(Selection{extend ? state_.Anchor() : p, p, end && IsWrapEnd(b, row, p) && p > row.start, -1});
         EnsureCaretVisible();
         if (extend) SetPrimarySelection();
     };
@@ -685,7 +664,7 @@ void EditBox::Run(EditCommand command, bool extend) {
         DeleteSelection();
         break;
     }
-    case EditCommand::NewLine: InsertTyped(QStringLiteral("\r\n"), EditKind::Typing); break;
+    case EditCommand::NewLine: InsertTyped(QStringLiteral("\r\n"), EditKind::NewLine); break;
     case EditCommand::Backspace: DeleteMove(PreviousChar(caret), EditKind::DeleteBackward); break;
     case EditCommand::Delete: DeleteMove(NextChar(caret), EditKind::DeleteForward); break;
     case EditCommand::Tab: InsertTyped(QStringLiteral("\t"), EditKind::Typing); break;
@@ -700,7 +679,7 @@ void EditBox::SetComposition() {
     RowView::Composition c;
     if (!preedit_.isEmpty()) {
         c.at = state_.Caret();
-        c.atRowEnd = caretAtRowEnd_;
+        c.atRowEnd = state_.CaretAtRowEnd();
         c.text = preedit_;
         c.cursor = preeditCursor_;
         c.cursorVisible = preeditCursorVisible_;
@@ -712,17 +691,13 @@ void EditBox::SetComposition() {
 void EditBox::inputMethodEvent(QInputMethodEvent* e) {
     const bool hadPreedit = !preedit_.isEmpty();
     if (!e->commitString().isEmpty() || e->replacementLength() > 0) {
-        caretAtRowEnd_ = false;
-        desiredX_ = -1;
         Pos from = state_.SelectionStart();
         Pos to = state_.SelectionEnd();
         if (e->replacementLength() > 0 || e->replacementStart() != 0) {
             from = std::clamp<Pos>(state_.Caret() + e->replacementStart(), 0, state_.Length());
             to = std::clamp<Pos>(from + e->replacementLength(), 0, state_.Length());
         }
-        state_.History().Seal();
-        state_.Replace(from, to, View(e->commitString()), EditKind::Other);
-        state_.History().Seal();
+        Check(state_.Replace(from, to, View(e->commitString()), EditKind::Other));
     }
     preedit_ = e->preeditString();
     preeditAttributes_.clear();
@@ -790,7 +765,6 @@ void EditBox::mousePressEvent(QMouseEvent* e) {
         QClipboard* clipboard = QGuiApplication::clipboard();
         if (clipboard->supportsSelection()) {
             const Pos pos = PositionInRows(p, true);
-            state_.History().Seal();
             state_.SetSelection(pos, pos);
             InsertFromMime(clipboard->mimeData(QClipboard::Selection));
         }
@@ -800,7 +774,6 @@ void EditBox::mousePressEvent(QMouseEvent* e) {
     if (e->button() == Qt::RightButton) {
         const Pos pos = PositionInRows(p, true);
         if (pos < state_.SelectionStart() || pos > state_.SelectionEnd()) {
-            caretAtRowEnd_ = false;
             MoveTo(pos, false);
         }
         e->accept();
@@ -811,15 +784,12 @@ void EditBox::mousePressEvent(QMouseEvent* e) {
                         (p - clickPoint_).manhattanLength() < QApplication::startDragDistance();
     clickTimer_.stop();
     const Pos pos = PositionInRows(p, true);
-    desiredX_ = -1;
     if (triple) {
         const TextBuffer& b = state_.Buffer();
         const Pos line = b.LineOf(pos);
         selectUnitStart_ = b.LineStart(line);
         selectUnitEnd_ = line + 1 < b.LineCount() ? b.LineStart(line + 1) : b.Length();
-        state_.History().Seal();
         state_.SetSelection(selectUnitStart_, selectUnitEnd_);
-        caretAtRowEnd_ = false;
         selecting_ = true;
         SetPrimarySelection();
         e->accept();
@@ -836,9 +806,7 @@ void EditBox::mousePressEvent(QMouseEvent* e) {
     // A click past a wrapped row's end puts the caret at that end.
     bool atRowEnd = false;
     PositionInRows(p, true, &atRowEnd);
-    caretAtRowEnd_ = atRowEnd;
-    state_.History().Seal();
-    state_.SetSelection(shift ? state_.Anchor() : pos, pos);
+    state_.SetSelection(Selection{shift ? state_.Anchor() : pos, pos, atRowEnd, -1});
     EnsureCaretVisible();
     selecting_ = true;
     if (shift) SetPrimarySelection();
@@ -866,7 +834,6 @@ void EditBox::ExtendSelectionTo(QPointF p) {
     } else {
         state_.SetSelection(state_.Anchor(), pos);
     }
-    caretAtRowEnd_ = false;
     EnsureCaretVisible();
 }
 
@@ -896,7 +863,6 @@ void EditBox::mouseReleaseEvent(QMouseEvent* e) {
         // A click inside the selection without a drag puts the caret there.
         maybeDrag_ = false;
         const Pos pos = PositionInRows(e->position(), true);
-        caretAtRowEnd_ = false;
         MoveTo(pos, false);
     }
     if (selecting_ && e->button() == Qt::LeftButton) {
@@ -918,9 +884,7 @@ void EditBox::mouseDoubleClickEvent(QMouseEvent* e) {
     selectUnitStart_ = start;
     selectUnitEnd_ = end;
     clickCount_ = 2;
-    state_.History().Seal();
     state_.SetSelection(start, end);
-    caretAtRowEnd_ = false;
     selecting_ = true;
     maybeDrag_ = false;
     clickPoint_ = e->position();
@@ -972,7 +936,7 @@ void EditBox::focusInEvent(QFocusEvent* e) {
 
 void EditBox::focusOutEvent(QFocusEvent* e) {
     QAbstractScrollArea::focusOutEvent(e);
-    state_.History().Seal();
+    state_.Seal();
     blinkTimer_.stop();
     viewport()->update();
 }
@@ -985,19 +949,14 @@ bool EditBox::MoveText(Pos from, Pos to, Pos pos) {
     to = std::clamp<Pos>(to, from, n);
     pos = std::clamp<Pos>(pos, 0, n);
     if (pos >= from && pos <= to) return false;
-    // One edit of the span from the text to the drop point: one undo step.
-    const std::u16string moved = state_.Buffer().Text(from, to);
-    const Pos lo = std::min(pos, from);
-    const Pos hi = std::max(pos, to);
-    const std::u16string between = pos < from ? state_.Buffer().Text(pos, from) : state_.Buffer().Text(to, pos);
-    const std::u16string replacement = pos < from ? moved + between : between + moved;
-    state_.History().Seal();
-    state_.Replace(lo, hi, replacement, EditKind::Other);
-    state_.History().Seal();
-    const Pos start = pos < from ? lo : hi - static_cast<Pos>(moved.size());
-    caretAtRowEnd_ = false;
-    state_.SetSelection(start, start + static_cast<Pos>(moved.size()));
-    return true;
+    if (from == to) {
+        // Nothing to move: the caret goes to pos, as one step like any move.
+        const Pos lo = std::min(pos, from), hi = std::max(pos, from);
+        const EditResult r = state_.Replace(lo, hi, state_.Buffer().Text(lo, hi), EditKind::Other);
+        state_.SetSelection(pos, pos);
+        return Check(r);
+    }
+    return Check(state_.MoveText(from, to, pos));
 }
 
 void EditBox::StartDrag() {
@@ -1010,9 +969,7 @@ void EditBox::StartDrag() {
     const Qt::DropAction action = drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::MoveAction);
     // A move to another program takes the text away from here.
     if (action == Qt::MoveAction && !droppedHere_ && drag->target() != viewport() && drag->target() != this) {
-        state_.History().Seal();
-        state_.Replace(from, to, u"", EditKind::Other);
-        state_.History().Seal();
+        Check(state_.Replace(from, to, u"", EditKind::Other));
     }
     droppedHere_ = false;
     dragFrom_ = dragTo_ = -1;
@@ -1078,7 +1035,6 @@ void EditBox::dropEvent(QDropEvent* e) {
     }
     const Pos pos = PositionInRows(e->position(), true);
     const bool internalMove = e->source() == this && dragFrom_ >= 0 && e->dropAction() == Qt::MoveAction;
-    state_.History().Seal();
     if (internalMove) {
         if (!MoveText(dragFrom_, dragTo_, pos)) {
             e->ignore();
@@ -1090,11 +1046,9 @@ void EditBox::dropEvent(QDropEvent* e) {
     } else {
         state_.SetSelection(pos, pos);
         const QString text = TextOf(data);
-        state_.ReplaceSelection(View(text), EditKind::Other);
+        Check(state_.ReplaceSelection(View(text), EditKind::Other));
         e->acceptProposedAction();
     }
-    state_.History().Seal();
-    caretAtRowEnd_ = false;
     EnsureCaretVisible();
     setFocus();
 }

@@ -114,6 +114,9 @@ private:
     void RestartBlink();
     void Run(EditCommand command, bool extend);
     void SetComposition();
+    // Shows the memory message when the editor refused an edit; true when
+    // the edit was made.
+    bool Check(EditResult result);
 
     // Geometry.
     double TextLeft() const;
@@ -141,8 +144,6 @@ private:
     quint64 generation_ = 0;
     Pos dragFrom_ = -1, dragTo_ = -1;  // the selection being dragged out
     bool droppedHere_ = false;
-    double desiredX_ = -1;           // the x that Up/Down keep
-    bool caretAtRowEnd_ = false;     // the caret shows at the end of the row before a wrap
     bool caretShown_ = true;
     QBasicTimer blinkTimer_;
     QBasicTimer scrollTimer_;
