@@ -284,5 +284,59 @@ TEST(EditBoxView, RightToLeftParagraphsAlignRightAndMoveVisually) {
     EXPECT_EQ(box.State().Caret(), 0) << "Right at the right edge stays";
 }
 
+TEST(EditBoxView, ArrowsAndWordsTakeWholeClusters) {
+    EditBox box;
+    box.resize(400, 200);
+    box.show();
+    box.setFocus();
+    for (const QString& cluster : {QStringLiteral("e\u0301"), QStringLiteral("👨‍👩‍👧"), QStringLiteral("👍🏽"),
+                                  QStringLiteral("🇯🇵"), QStringLiteral("カ\u3099")}) {
+        box.SetText(cluster + QStringLiteral("x"));
+        box.SetSelection(0, 0);
+        QTest::keyClick(&box, Qt::Key_Right);
+        EXPECT_EQ(box.State().Caret(), cluster.size()) << cluster.toStdString();
+        QTest::keyClick(&box, Qt::Key_Left);
+        EXPECT_EQ(box.State().Caret(), 0) << cluster.toStdString();
+        QTest::keyClick(&box, Qt::Key_Right, Qt::ShiftModifier);
+        EXPECT_EQ(box.State().SelectionEnd(), cluster.size()) << cluster.toStdString();
+    }
+    // Voicing marks belong to their kana: one word.
+    box.SetText(QStringLiteral("カ\u3099キ\u3099ク あ"));
+    box.SetSelection(0, 0);
+    QTest::keyClick(&box, Qt::Key_Right, Qt::ControlModifier);
+    EXPECT_EQ(box.State().Caret(), 6);
+    QTest::keyClick(&box, Qt::Key_Left, Qt::ControlModifier);
+    EXPECT_EQ(box.State().Caret(), 0);
+}
+
+TEST(EditBoxView, EnterEndsATypingStep) {
+    EditBox box;
+    box.show();
+    box.setFocus();
+    QTest::keyClicks(&box, QStringLiteral("abc"));
+    QTest::keyClick(&box, Qt::Key_Return);
+    QTest::keyClicks(&box, QStringLiteral("def"));
+    QTest::keyClick(&box, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(box.Text(), QStringLiteral("abc\r\n"));
+}
+
+// The primary selection (where the platform has one) keeps what was selected
+// when the text changes afterwards.
+TEST(EditBoxView, ThePrimarySelectionOutlivesAnEdit) {
+    QClipboard* clipboard = QApplication::clipboard();
+    if (!clipboard->supportsSelection()) GTEST_SKIP() << "no primary selection on this platform";
+    EditBox box;
+    box.show();
+    box.setFocus();
+    box.SetText(QStringLiteral("hello world"));
+    box.SetSelection(0, 0);
+    QTest::keyClick(&box, Qt::Key_Right, Qt::ControlModifier | Qt::ShiftModifier);
+    const QString selected = clipboard->text(QClipboard::Selection);
+    EXPECT_EQ(selected, QStringLiteral("hello "));
+    box.SetSelection(11, 11);
+    QTest::keyClicks(&box, QStringLiteral("!"));
+    EXPECT_EQ(clipboard->text(QClipboard::Selection), selected);
+}
+
 }  // namespace
 }  // namespace tessaly
