@@ -373,7 +373,7 @@ struct RowIndex::Impl {
     }
     Pos PieceRows(const Piece& piece, Pos length, Pos j, Pos count, Pos pieceEnd) const {
         if (piece.starts.empty()) return PieceEstimate(length, j, count);
-        if (piece.complete) return static_cast<Pos>(piece.starts.size());
+        if (piece.complete || piece.next >= pieceEnd) return static_cast<Pos>(piece.starts.size());
         return static_cast<Pos>(piece.starts.size()) + std::max<Pos>(1, Estimate(pieceEnd - piece.next));
     }
 
@@ -443,13 +443,17 @@ struct RowIndex::Impl {
     Piece& Extend(Pos line, Pos j, Pos wantRows, Pos wantOffset) {
         Piece& rows = PieceOf(line, j);
         if (rows.complete) return rows;
-        if (!rows.starts.empty() && (static_cast<Pos>(rows.starts.size()) > wantRows || rows.next > wantOffset))
-            return rows;
         const Pos lineStart = buffer.LineStart(line);
         const Pos length = buffer.LineEnd(line) - lineStart;
         const Pos count = PieceCount(length);
         const Pos from = PieceStart(lineStart, length, j);
         const Pos to = j + 1 < count ? PieceStart(lineStart, length, j + 1) : length;
+        if (!rows.starts.empty() && rows.next >= to) {
+            rows.complete = true;
+            return rows;
+        }
+        if (!rows.starts.empty() && (static_cast<Pos>(rows.starts.size()) > wantRows || rows.next > wantOffset))
+            return rows;
         if (rows.starts.empty()) {
             rows.next = from;
             table.At(line).rows->NoteLaid(j);
