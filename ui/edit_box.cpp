@@ -197,7 +197,9 @@ QString EditBox::NormaliseLineBreaks(const QString& text) {
 void EditBox::OnTextChanged(const TextChange& change) {
     ++generation_;
     view_.OnTextChanged(change);
+    removedText_ = change.removedText;
     emit TextEdited(change.pos, change.removed, change.inserted);
+    removedText_ = {};
     viewport()->update();
 }
 

@@ -67,6 +67,10 @@ public:
     // The row index, for tests and the benchmark.
     RowIndex& Rows() { return view_.Rows(); }
 
+    // What the change being announced by TextEdited removed (empty when the
+    // editor did not say); valid only while TextEdited is emitted.
+    std::u16string_view RemovedText() const { return removedText_; }
+
     // Counts the changes of the text.
     quint64 Generation() const { return generation_; }
 
@@ -143,6 +147,7 @@ private:
     int lastScrollValue_ = 0;
     int scrollScale_ = 1;            // rows per scroll bar step, when rows exceed int
     quint64 generation_ = 0;
+    std::u16string_view removedText_;
     Pos dragFrom_ = -1, dragTo_ = -1;  // the selection being dragged out
     bool droppedHere_ = false;
     bool caretShown_ = true;
