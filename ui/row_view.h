@@ -30,6 +30,10 @@ namespace tessaly {
 // ideographic space (with its code drawn over it) for the C1 controls.
 char16_t DisplayUnit(char16_t c);
 bool IsC1Control(char16_t c);
+// A row ends at a wrap point when the next row starts where it ends.
+inline bool IsWrapEnd(const TextBuffer& buffer, const RowIndex::Row& row, Pos pos) {
+    return pos == row.end && pos != buffer.LineEnd(row.line);
+}
 
 class RowView {
 public:
