@@ -4,12 +4,11 @@
 #include <cstdlib>
 #include <new>
 
+#include "editor/text_units.h"
+
 namespace tessaly {
 
 namespace {
-
-bool IsHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 constexpr std::uint64_t kUnitBytes = sizeof(char16_t);
 
@@ -17,18 +16,19 @@ constexpr std::uint64_t kUnitBytes = sizeof(char16_t);
 
 std::u16string EditorState::SelectedText() const { return buffer_.Text(SelectionStart(), SelectionEnd()); }
 
-Pos EditorState::Snap(Pos pos) const {
-    pos = std::clamp<Pos>(pos, 0, buffer_.Length());
-    if (pos > 0 && pos < buffer_.Length()) {
-        const char16_t before = buffer_.At(pos - 1), after = buffer_.At(pos);
-        if ((IsHigh(before) && IsLow(after)) || (before == u'\r' && after == u'\n')) --pos;
-    }
-    return pos;
-}
+// Never inside a character: a surrogate pair, a CR LF, a base with its
+// marks, an emoji sequence.
+Pos EditorState::Snap(Pos pos) const { return ClusterStart(buffer_, pos); }
 
 Selection EditorState::Snapped(Selection s) const {
     s.anchor = Snap(s.anchor);
     s.caret = Snap(s.caret);
+    return Normalized(s);
+}
+
+Selection EditorState::Normalized(Selection s) const {
+    s.anchor = std::clamp<Pos>(s.anchor, 0, buffer_.Length());
+    s.caret = std::clamp<Pos>(s.caret, 0, buffer_.Length());
     // A line's start is no row's end.
     if (s.atRowEnd && s.caret == buffer_.LineStart(buffer_.LineOf(s.caret))) s.atRowEnd = false;
     if (s.goalX < 0) s.goalX = -1;
@@ -125,7 +125,7 @@ EditResult EditorState::Apply(Transaction transaction) {
     std::erase_if(changes, [](const Change& c) { return c.from == c.to && c.text.empty(); });
     if (changes.empty()) return EditResult::NoChange;
 
-    if (!MakeRoomFor(BytesFor(transaction), 0)) return EditResult::OutOfMemory;
+    if (memoryAvailable && !MakeRoomFor(BytesFor(transaction), 0)) return EditResult::OutOfMemory;
 
     // The selection after: given, or the caret after the last change's text.
     Selection after;
@@ -147,7 +147,7 @@ EditResult EditorState::Apply(Transaction transaction) {
             inverses.push_back(buffer_.Replace(c->from, c->to - c->from, c->text));
             NotifyText(inverses.back());
         }
-        if (transaction.selection) after = Snapped(after);
+        if (transaction.selection) after = Normalized(after);
         std::uint64_t stepBytes = 0;
         for (const TextEdit& e : inverses) stepBytes += e.Bytes();
         MakeRoom(stepBytes);
@@ -166,8 +166,12 @@ EditResult EditorState::Apply(Transaction transaction) {
 
 EditResult EditorState::Replace(Pos from, Pos to, std::u16string_view text, EditKind kind) {
     Transaction t;
-    t.changes.push_back({from, to, std::u16string(text)});
     t.kind = kind;
+    try {
+        t.changes.push_back({from, to, std::u16string(text)});
+    } catch (const std::bad_alloc&) {
+        return EditResult::OutOfMemory;
+    }
     return Apply(std::move(t));
 }
 
@@ -182,16 +186,20 @@ EditResult EditorState::MoveText(Pos from, Pos to, Pos dest) {
     dest = std::clamp<Pos>(dest, 0, n);
     if (from == to || (dest >= from && dest <= to)) return EditResult::NoChange;
     Transaction t;
-    std::u16string moved = buffer_.Text(from, to);
     const Pos size = to - from;
-    if (dest < from) {
-        t.selection = Selection::Range(dest, dest + size);
-        t.changes.push_back({dest, dest, std::move(moved)});
-        t.changes.push_back({from, to, {}});
-    } else {
-        t.selection = Selection::Range(dest - size, dest);
-        t.changes.push_back({from, to, {}});
-        t.changes.push_back({dest, dest, std::move(moved)});
+    try {
+        std::u16string moved = buffer_.Text(from, to);
+        if (dest < from) {
+            t.selection = Selection::Range(dest, dest + size);
+            t.changes.push_back({dest, dest, std::move(moved)});
+            t.changes.push_back({from, to, {}});
+        } else {
+            t.selection = Selection::Range(dest - size, dest);
+            t.changes.push_back({from, to, {}});
+            t.changes.push_back({dest, dest, std::move(moved)});
+        }
+    } catch (const std::bad_alloc&) {
+        return EditResult::OutOfMemory;
     }
     return Apply(std::move(t));
 }
@@ -222,13 +230,17 @@ void EditorState::SetText(std::u16string&& text) {
 EditResult EditorState::Replay(bool undo) {
     const UndoHistory::Step* step = undo ? history_.NextUndo() : history_.NextRedo();
     if (!step) return EditResult::NoChange;
-    std::uint64_t need = 0;
-    for (const TextEdit& e : step->inverses) {
-        need += e.wholeText ? static_cast<std::uint64_t>(std::count(e.inserted.begin(), e.inserted.end(), u'\n')) *
-                                      sizeof(Pos)
-                            : buffer_.EditBytes(static_cast<Pos>(e.removed.size()), e.inserted);
+    if (memoryAvailable) {
+        // A text put back whole needs its line index again (one start a
+        // line); the other edits what the buffer allocates for them.
+        std::uint64_t need = 0;
+        for (const TextEdit& e : step->inverses) {
+            need += e.wholeText
+                        ? static_cast<std::uint64_t>(std::count(e.inserted.begin(), e.inserted.end(), u'\n')) * sizeof(Pos)
+                        : buffer_.EditBytes(static_cast<Pos>(e.removed.size()), e.inserted);
+        }
+        if (!MakeRoomFor(need, undo ? 1 : 0)) return EditResult::OutOfMemory;
     }
-    if (!MakeRoomFor(need, undo ? 1 : 0)) return EditResult::OutOfMemory;
     Selection s;
     try {
         const auto each = [this](const TextEdit& inverse) { NotifyText(inverse); };
@@ -236,6 +248,7 @@ EditResult EditorState::Replay(bool undo) {
     } catch (const std::bad_alloc&) {
         return EditResult::OutOfMemory;
     }
+    s.goalX = -1;  // the next vertical move starts from where the caret is shown now
     Select(s);
     return EditResult::Done;
 }

@@ -29,7 +29,8 @@ struct Change {
 // Any number of edits made and undone as one step. The changes do not
 // overlap and come in document order, with positions in the text before the
 // transaction; the selection, in the text after it, defaults to the caret
-// after the last change's text.
+// after the last change's text. It is taken as given (clamped to the text):
+// a drop selects exactly the text it moved.
 struct Transaction {
     std::vector<Change> changes;
     std::optional<Selection> selection;
@@ -58,7 +59,8 @@ public:
     bool CaretAtRowEnd() const { return selection_.atRowEnd; }
     double GoalX() const { return selection_.goalX; }
     std::u16string SelectedText() const;
-    // Moves the selection (clamped to the text, never inside a character).
+    // Moves the selection (clamped to the text, never inside a character: a
+    // grapheme cluster, see editor/text_units.h).
     // Moving anchor or caret ends a typing run; the affinity and goal x go as
     // given (the two-position form drops them).
     void SetSelection(const Selection& selection);
@@ -87,6 +89,8 @@ public:
 
     bool CanUndo() const { return history_.CanUndo(); }
     bool CanRedo() const { return history_.CanRedo(); }
+    // The selection goes back to what it was before (undo) or after (redo)
+    // the step, with its affinity but without a goal x.
     EditResult UndoStep();
     EditResult RedoStep();
     bool Undo() { return UndoStep() == EditResult::Done; }
@@ -129,6 +133,7 @@ public:
 private:
     Pos Snap(Pos pos) const;
     Selection Snapped(Selection s) const;
+    Selection Normalized(Selection s) const;
     void MakeRoom(std::uint64_t stepBytes);
     bool MakeRoomFor(std::uint64_t bytes, std::size_t keepNewest);
     EditResult Replay(bool undo);

@@ -25,6 +25,7 @@
 #include <climits>
 
 #include "documents/memory_budget.h"
+#include "editor/text_units.h"
 #include "ui/box_mime.h"
 #include "ui/edit_box_accessible.h"
 #include "ui/message_box.h"
@@ -40,18 +41,6 @@ constexpr double kMargin = 4;       // around the text, as the document margin o
 constexpr char16_t kCr = u'\r';
 constexpr char16_t kLf = u'\n';
 constexpr Pos kEagerSelection = Pos{1} << 22;  // units the primary selection copies at once
-
-// Word classes for word moves and double clicks: a run of one class is a word.
-int WordClass(char16_t c) {
-    if (c == u' ' || c == u'\t' || c == 0x3000) return 0;
-    if (c == kCr || c == kLf) return 1;
-    if (c >= 0x3041 && c <= 0x309F) return 3;                           // hiragana
-    if ((c >= 0x30A0 && c <= 0x30FF) || (c >= 0xFF66 && c <= 0xFF9F)) return 4;  // katakana
-    if ((c >= 0x3400 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF) || QChar::isSurrogate(c)) return 5;
-    const QChar ch(c);
-    if (ch.isLetterOrNumber() || ch.isMark() || c == u'_') return 2;
-    return 6;
-}
 
 }  // namespace
 
@@ -304,62 +293,10 @@ Pos EditBox::NextChar(Pos pos) const {
     return pos + 1;
 }
 
-// The word class of the unit at pos: a unit that joins the one before it
-// (combining and voicing marks, joiners, variation selectors, the second
-// half of a pair) belongs to the word of its base.
-int EditBox::ClassAt(Pos pos) const {
-    const TextBuffer& b = state_.Buffer();
-    for (int guard = 0; guard < 32 && pos > 0; ++guard, --pos) {
-        const char16_t c = b.At(pos);
-        const bool joins = QChar::isLowSurrogate(c) || c == 0x200D || (c >= 0xFE00 && c <= 0xFE0F) ||
-                           (QChar::isMark(c) && c != 0x309B && c != 0x309C) || b.At(pos - 1) == 0x200D;
-        if (!joins) break;
-    }
-    return WordClass(b.At(pos));
-}
-
-Pos EditBox::NextWord(Pos pos) const {
-    const TextBuffer& b = state_.Buffer();
-    const Pos n = b.Length();
-    if (pos >= n) return n;
-    const int cls = ClassAt(pos);
-    if (cls == 1) {
-        pos = NextChar(pos);
-    } else {
-        while (pos < n && ClassAt(pos) == cls) ++pos;
-    }
-    while (pos < n && ClassAt(pos) == 0) ++pos;
-    return pos;
-}
-
-Pos EditBox::PreviousWord(Pos pos) const {
-    while (pos > 0 && ClassAt(pos - 1) == 0) --pos;
-    if (pos == 0) return 0;
-    const int cls = ClassAt(pos - 1);
-    if (cls == 1) return PreviousChar(pos);
-    while (pos > 0 && ClassAt(pos - 1) == cls) --pos;
-    return pos;
-}
-
-Pos EditBox::WordStart(Pos pos) const {
-    const TextBuffer& b = state_.Buffer();
-    if (pos >= b.Length()) pos = b.Length() - 1;
-    if (pos < 0) return 0;
-    const int cls = ClassAt(pos);
-    if (cls == 1) return b.At(pos) == kLf && pos > 0 && b.At(pos - 1) == kCr ? pos - 1 : pos;
-    while (pos > 0 && ClassAt(pos - 1) == cls) --pos;
-    return pos;
-}
-
-Pos EditBox::WordEnd(Pos pos) const {
-    const TextBuffer& b = state_.Buffer();
-    const Pos n = b.Length();
-    if (pos >= n) return n;
-    const int cls = ClassAt(pos);
-    if (cls == 1) return NextChar(pos);
-    while (pos < n && ClassAt(pos) == cls) ++pos;
-    return pos;
-}
+Pos EditBox::NextWord(Pos pos) const { return tessaly::NextWord(state_.Buffer(), pos); }
+Pos EditBox::PreviousWord(Pos pos) const { return tessaly::PreviousWord(state_.Buffer(), pos); }
+Pos EditBox::WordStart(Pos pos) const { return tessaly::WordStart(state_.Buffer(), pos); }
+Pos EditBox::WordEnd(Pos pos) const { return tessaly::WordEnd(state_.Buffer(), pos); }
 
 // Left and right as the row is drawn (right-to-left runs included); past the
 // row's visual edge, on to the row before or after.

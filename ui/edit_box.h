@@ -137,7 +137,6 @@ private:
     Pos NextWord(Pos pos) const;
     Pos PreviousChar(Pos pos) const;
     Pos NextChar(Pos pos) const;
-    int ClassAt(Pos pos) const;
     bool DeleteMove(Pos to, EditKind kind);
 
     EditorState state_;

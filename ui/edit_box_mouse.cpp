@@ -219,9 +219,7 @@ bool EditBox::MoveText(Pos from, Pos to, Pos pos) {
     if (from == to) {
         // Nothing to move: the caret goes to pos, as one step like any move.
         const Pos lo = std::min(pos, from), hi = std::max(pos, from);
-        const EditResult r = state_.Replace(lo, hi, state_.Buffer().Text(lo, hi), EditKind::Other);
-        state_.SetSelection(pos, pos);
-        return Check(r);
+        return Check(state_.Apply({{{lo, hi, state_.Buffer().Text(lo, hi)}}, Selection::Caret(pos), EditKind::Other}));
     }
     return Check(state_.MoveText(from, to, pos));
 }

@@ -255,6 +255,49 @@ TEST(EditorModel, HistoryBudgetDropsOldestStepsButNeverTheText) {
 }
 
 
+TEST(EditorModel, EnterEndsTheTypingRunItJoins) {
+    EditorState s;
+    for (char16_t c : std::u16string(u"abc")) s.ReplaceSelection(std::u16string(1, c), EditKind::Typing);
+    s.ReplaceSelection(u"\r\n", EditKind::NewLine);
+    for (char16_t c : std::u16string(u"def")) s.ReplaceSelection(std::u16string(1, c), EditKind::Typing);
+    ASSERT_TRUE(s.Undo());
+    EXPECT_EQ(std::u16string(s.Buffer().View()), u"abc\r\n");
+    ASSERT_TRUE(s.Undo());
+    EXPECT_EQ(std::u16string(s.Buffer().View()), u"");
+    EXPECT_FALSE(s.CanUndo());
+}
+
+TEST(EditorModel, AStepHoldsOnlyWhatItsEditsTouched) {
+    EditorState s;
+    s.SetText(std::u16string(1'000'000, u'a') + u"hello");
+    s.History().Clear();
+    // Moving five units across the whole text keeps those five units.
+    ASSERT_EQ(s.MoveText(1'000'000, 1'000'005, 0), EditResult::Done);
+    EXPECT_EQ(s.History().UndoCount(), 1u);
+    EXPECT_LT(s.History().Bytes(), 1000u);
+    EXPECT_EQ(s.Buffer().Text(0, 5), u"hello");
+    EXPECT_EQ(s.SelectedText(), u"hello");
+    // A long typing run costs little more than the text typed.
+    s.SetSelection(s.Length(), s.Length());
+    for (int i = 0; i < 20'000; ++i) s.ReplaceSelection(u"x", EditKind::Typing);
+    EXPECT_EQ(s.History().UndoCount(), 2u);
+    EXPECT_LT(s.History().Bytes(), 20'000u * 5);
+    ASSERT_TRUE(s.Undo());
+    ASSERT_TRUE(s.Undo());
+    EXPECT_EQ(s.Buffer().Text(1'000'000, 1'000'005), u"hello");
+    // Long deletion runs either way are one step each and undo exactly.
+    s.SetText(u"0123456789" + std::u16string(3000, u'b') + u"abcdefghij");
+    s.SetSelection(3010, 3010);
+    for (int i = 0; i < 3000; ++i) s.Replace(s.Caret() - 1, s.Caret(), u"", EditKind::DeleteBackward);
+    s.SetSelection(0, 0);
+    for (int i = 0; i < 5; ++i) s.Replace(0, 1, u"", EditKind::DeleteForward);
+    EXPECT_EQ(std::u16string(s.Buffer().View()), u"56789abcdefghij");
+    ASSERT_TRUE(s.Undo());
+    ASSERT_TRUE(s.Undo());
+    EXPECT_EQ(std::u16string(s.Buffer().View()), u"0123456789" + std::u16string(3000, u'b') + u"abcdefghij");
+    EXPECT_EQ(s.Caret(), 3010);
+}
+
 // Transactions of several edits, moves, typed line breaks and the selection's
 // affinity and goal x against a plain string with a stack of whole states.
 class TransactionReference {
@@ -283,6 +326,11 @@ public:
     Selection Snapped(const std::u16string& t, Selection s) const {
         s.anchor = Snap(t, s.anchor);
         s.caret = Snap(t, s.caret);
+        return Clamped(t, s);
+    }
+    Selection Clamped(const std::u16string& t, Selection s) const {
+        s.anchor = std::clamp<Pos>(s.anchor, 0, t.size());
+        s.caret = std::clamp<Pos>(s.caret, 0, t.size());
         const std::vector<Pos> starts = NaiveStarts(t);
         if (std::find(starts.begin(), starts.end(), s.caret) != starts.end()) s.atRowEnd = false;
         if (s.goalX < 0) s.goalX = -1;
@@ -309,7 +357,7 @@ public:
             shift += static_cast<Pos>(c.text.size()) - (c.to - c.from);
         }
         now.text = t;
-        now.sel = sel ? Snapped(t, *sel) : Selection::Caret(lastEnd);
+        now.sel = sel ? Clamped(t, *sel) : Selection::Caret(lastEnd);
         redo.clear();
         const EditKind joinKind = kind == EditKind::NewLine ? EditKind::Typing : kind;
         bool join = false;
@@ -339,6 +387,7 @@ public:
     bool Move(std::vector<Step>& from, std::vector<Step>& to, bool back) {
         if (from.empty()) return false;
         now = back ? from.back().before : from.back().after;
+        now.sel.goalX = -1;
         to.push_back(from.back());
         from.pop_back();
         sealed = true;
@@ -402,7 +451,7 @@ TEST(EditorModel, TransactionsMovesAndAffinityMatchAPlainString) {
                     ref.now.text.erase(f, t - f);
                     const Pos at = d < f ? d : d - (t - f);
                     ref.now.text.insert(at, moved);
-                    ref.now.sel = ref.Snapped(ref.now.text, Selection::Range(at, at + (t - f)));
+                    ref.now.sel = Selection::Range(at, at + (t - f));
                     ref.redo.clear();
                     ref.undo.push_back({before, ref.now, EditKind::Other, 0, 0});
                     ref.sealed = true;
