@@ -7,21 +7,14 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
-#include <QDrag>
-#include <QDropEvent>
-#include <QFocusEvent>
 #include <QGuiApplication>
 #include <QInputMethod>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
-#include <QMouseEvent>
 #include <QPainter>
-#include <QPointer>
 #include <QScrollBar>
-#include <QStyleHints>
 #include <QTextLayout>
-#include <QUrl>
 #include <climits>
 
 #include "documents/memory_budget.h"

@@ -22,7 +22,6 @@
 
 class QMenu;
 class QMimeData;
-class QTextLayout;
 
 namespace tessaly {
 
