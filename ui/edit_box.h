@@ -1,7 +1,7 @@
-// The edit box: a view of the editor's exact text. It lays out only the rows
-// in sight (each CR LF line wraps anywhere at the viewport's width), draws
-// control characters as their pictures, and makes every change through the
-// editor's transactions so that each one can be undone.
+// The edit box: a view of the editor's exact text. A shell over its parts:
+// the row view (shaping, painting, geometry, scrolling), the key table, and
+// here the mouse, drag and input-method handling. Every change goes through
+// the editor's transactions so that each one can be undone.
 #pragma once
 
 #include <QAbstractScrollArea>
@@ -17,10 +17,11 @@
 
 #include "editor/editor_state.h"
 #include "editor/row_index.h"
+#include "ui/edit_keys.h"
+#include "ui/row_view.h"
 
 class QMenu;
 class QMimeData;
-class QTextLayout;
 
 namespace tessaly {
 
@@ -63,7 +64,11 @@ public:
     QMenu* CreateContextMenu();
 
     // The row index, for tests and the benchmark.
-    RowIndex& Rows() { return rows_; }
+    RowIndex& Rows() { return view_.Rows(); }
+
+    // What the change being announced by TextEdited removed (empty when the
+    // editor did not say); valid only while TextEdited is emitted.
+    std::u16string_view RemovedText() const { return removedText_; }
 
     // Counts the changes of the text.
     quint64 Generation() const { return generation_; }
@@ -98,11 +103,10 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    struct Metrics;
+    using Row = RowIndex::Row;
 
     void OnTextChanged(const TextChange& change);
     void OnSelectionChanged();
-    void ResetRows();
     void UpdateScrollBar();
     void EnsureCaretVisible();
     void MoveTo(Pos pos, bool extend);
@@ -111,21 +115,21 @@ private:
     QMimeData* MimeForSelection() const;
     void SetPrimarySelection();
     void RestartBlink();
+    void Run(EditCommand command, bool extend);
+    void SetComposition();
+    // Shows the memory message when the editor refused an edit; true when
+    // the edit was made.
+    bool Check(EditResult result);
 
-    // Row geometry.
-    double RowHeight() const;
+    // Geometry.
     double TextLeft() const;
     double TextWidth() const;
-    Pos TopRowNumber();
-    void ScrollToRow(Pos number);
     void ExtendSelectionTo(QPointF point);
     void StartDrag();
-    int VisibleRowCount() const;
-    double XInRow(const RowIndex::Row& row, Pos pos);
-    Pos PosInRow(const RowIndex::Row& row, double x);
-    Pos PositionInRows(QPointF point, bool clampToText);
+    Pos PositionInRows(QPointF point, bool clampToText, bool* atRowEnd = nullptr);
     QRectF CaretRectAt(Pos pos, bool atRowEnd);
-    Pos MoveByRows(Pos pos, Pos rows, bool& atRowEnd);
+    void MoveRows(Pos delta, bool extend);
+    Pos VisualMove(Pos pos, bool right);
     Pos WordStart(Pos pos) const;
     Pos WordEnd(Pos pos) const;
     Pos PreviousWord(Pos pos) const;
@@ -134,22 +138,16 @@ private:
     Pos NextChar(Pos pos) const;
     bool DeleteMove(Pos to, EditKind kind);
 
-    // What is drawn for the units [from, to): control pictures in place of
-    // controls, same length.
-    QString DisplayText(Pos from, Pos to) const;
-
     EditorState state_;
-    RowIndex rows_;
-    std::unique_ptr<Metrics> metrics_;
+    RowView view_;
 
-    Pos topPos_ = 0;                 // where the first row in view starts
-    double lastWidth_ = -1;          // the width the rows were found for
     bool settingScroll_ = false;
+    int lastScrollValue_ = 0;
+    int scrollScale_ = 1;            // rows per scroll bar step, when rows exceed int
     quint64 generation_ = 0;
+    std::u16string_view removedText_;
     Pos dragFrom_ = -1, dragTo_ = -1;  // the selection being dragged out
     bool droppedHere_ = false;
-    double desiredX_ = -1;           // the x that Up/Down keep
-    bool caretAtRowEnd_ = false;     // the caret shows at the end of the row before a wrap
     bool caretShown_ = true;
     QBasicTimer blinkTimer_;
     QBasicTimer scrollTimer_;
@@ -162,7 +160,6 @@ private:
     bool maybeDrag_ = false;
     QPoint dragStart_;
     Pos dropCaret_ = -1;             // where a drag over the box would drop
-    int scrollScale_ = 1;            // rows per scroll bar step, when rows exceed int
 
     QString preedit_;
     int preeditCursor_ = 0;

@@ -72,9 +72,6 @@ EditBoxAccessible::EditBoxAccessible(EditBox* box) : QAccessibleWidget(box, QAcc
     caretConnection_ = QObject::connect(box, &EditBox::CaretMoved, box, [this](qint64) { OnCaretMoved(); });
     lastAnchor_ = box->State().Anchor();
     lastCaret_ = box->State().Caret();
-    if (Listening()) {
-        TakeSnapshot();
-    }
 }
 
 EditBoxAccessible::~EditBoxAccessible() {
@@ -449,35 +446,16 @@ void EditBoxAccessible::replaceText(int startOffset, int endOffset, const QStrin
 
 // --- Events ---
 
-void EditBoxAccessible::TakeSnapshot() {
-    const EditBox* box = Box();
-    if (!box) {
-        return;
-    }
-    const EditorState& state = box->State();
-    Pos start = state.SelectionStart();
-    Pos end = state.SelectionEnd();
-    if (end - start > kEventTextLimit) {
-        start = end = state.Caret();
-    }
-    const Pos from = std::max<Pos>(0, start - kEventTextLimit);
-    const Pos to = std::min(state.Length(), end + kEventTextLimit);
-    snapshot_.resize(qsizetype(to - from));
-    state.Buffer().CopyTo(from, to, reinterpret_cast<char16_t*>(snapshot_.data()));
-    snapshotStart_ = from;
-}
-
 // A change is announced with its text when both what went and what came are
-// small: the inserted text from the box, the removed one from the copy kept
-// around the selection (or, where that copy does not reach, as spaces of the
-// same length, as Qt's own text widgets do). A larger change is announced as
+// small: the inserted text from the box, the removed one from the editor's
+// notice of the change (or, where it gives none, as spaces of the same
+// length, as Qt's own text widgets do). A larger change is announced as
 // an update without its text, at its position: bridges that forward the text
 // send none, the others only say that the text changed, and clients read what
 // they need through the text interface.
 void EditBoxAccessible::OnTextEdited(Pos pos, Pos removed, Pos inserted) {
     textChangedSinceCaret_ = true;
     if (!Listening()) {
-        snapshotStart_ = -1;
         return;
     }
     EditBox* box = Box();
@@ -490,9 +468,9 @@ void EditBoxAccessible::OnTextEdited(Pos pos, Pos removed, Pos inserted) {
         const QString added = Copy(pos, pos + inserted);
         QString gone;
         if (removed > 0) {
-            const Pos inSnapshot = pos - snapshotStart_;
-            if (snapshotStart_ >= 0 && inSnapshot >= 0 && inSnapshot + removed <= snapshot_.size()) {
-                gone = snapshot_.mid(qsizetype(inSnapshot), qsizetype(removed));
+            const std::u16string_view text = box->RemovedText();
+            if (static_cast<Pos>(text.size()) == removed) {
+                gone = QString::fromUtf16(text.data(), qsizetype(text.size()));
             } else {
                 gone = QString(qsizetype(removed), u' ');
             }
@@ -511,7 +489,6 @@ void EditBoxAccessible::OnTextEdited(Pos pos, Pos removed, Pos inserted) {
         QAccessibleTextUpdateEvent event(box, ToInt(pos), QString(), QString());
         Post(&event);
     }
-    TakeSnapshot();
 }
 
 void EditBoxAccessible::OnCaretMoved() {
@@ -536,7 +513,6 @@ void EditBoxAccessible::OnCaretMoved() {
             QAccessibleTextCursorEvent event(box, ToInt(caret));
             Post(&event);
         }
-        TakeSnapshot();
     }
     lastAnchor_ = anchor;
     lastCaret_ = caret;

@@ -93,14 +93,9 @@ private:
 
     void OnTextEdited(Pos pos, Pos removed, Pos inserted);
     void OnCaretMoved();
-    // Keeps a copy of the text around the selection, where deletions usually
-    // happen, so that a removal can be announced with the text it removed.
-    void TakeSnapshot();
 
     QMetaObject::Connection editedConnection_;
     QMetaObject::Connection caretConnection_;
-    QString snapshot_;
-    Pos snapshotStart_ = -1;  // -1: no snapshot
     Pos lastAnchor_ = 0;
     Pos lastCaret_ = 0;
     bool textChangedSinceCaret_ = false;
