@@ -542,9 +542,9 @@ void EditBox::Run(EditCommand command, bool extend) {
     case EditCommand::NewLine: InsertTyped(QStringLiteral("\r\n"), EditKind::NewLine); break;
     case EditCommand::Backspace: DeleteMove(PreviousChar(caret), EditKind::DeleteBackward); break;
     case EditCommand::Delete:
-        // By code point, as the box always did (its tests hold it to that);
-        // the arrows step over whole clusters.
-        DeleteMove(NextChar(caret), EditKind::DeleteForward);
+        // The whole character after the caret, as the arrows step over it;
+        // Backspace takes back one code point at a time.
+        DeleteMove(tessaly::NextCluster(state_.Buffer(), caret), EditKind::DeleteForward);
         break;
     case EditCommand::Tab: InsertTyped(QStringLiteral("\t"), EditKind::Typing); break;
     case EditCommand::Type:
