@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
@@ -166,6 +167,7 @@ void Form1::CreateMenus() {
     mnuTranslateDummy00 = separator(mnuTranslate, "mnuTranslateDummy00");
     mnuTranCheck = item(mnuTranslate, "mnuTranCheck", QStringLiteral("＆をCRLFとみなす(&C)"));
     mnuTranCheck->setCheckable(true);
+    CreateConvertOptions();
 
     connect(mnuFileOpen, &QAction::triggered, this, &Form1::mnuFileOpen_Click);
     connect(mnuFileSaveAs, &QAction::triggered, this, &Form1::mnuFileSaveAs_Click);
@@ -178,6 +180,48 @@ void Form1::CreateMenus() {
         mnuTranCheck->setChecked(!checked);
         mnuTranCheck_Click();
     });
+}
+
+// The encoding, escape set and "+" choices after the "&" option. Qt keeps
+// their check marks (the radio items in groups of their own); the commands
+// read them when they run, and nothing keeps them between runs.
+void Form1::CreateConvertOptions() {
+    auto submenu = [](QMenu* menu, const char* objectName, const QString& caption) {
+        QMenu* sub = menu->addMenu(caption);
+        sub->setObjectName(QString::fromLatin1(objectName));
+        sub->menuAction()->setObjectName(QString::fromLatin1(objectName));
+        return sub;
+    };
+    auto check = [](QMenu* menu, const char* objectName, const QString& caption, QActionGroup* group = nullptr) {
+        QAction* action = menu->addAction(caption);
+        action->setObjectName(QString::fromLatin1(objectName));
+        action->setCheckable(true);
+        if (group) group->addAction(action);
+        return action;
+    };
+
+    mnuTranslateDummy01 = mnuTranslate->addSeparator();
+    mnuTranslateDummy01->setObjectName(QStringLiteral("mnuTranslateDummy01"));
+
+    mnuCharset = submenu(mnuTranslate, "mnuCharset", QStringLiteral("文字コード(&K)"));
+    auto* charsets = new QActionGroup(mnuCharset);
+    mnuCharsetSjis = check(mnuCharset, "mnuCharsetSjis", QStringLiteral("シフトJIS(&S)"), charsets);
+    mnuCharsetUtf8 = check(mnuCharset, "mnuCharsetUtf8", QStringLiteral("UTF-8(&U)"), charsets);
+    mnuCharsetEucJp = check(mnuCharset, "mnuCharsetEucJp", QStringLiteral("EUC-JP(&J)"), charsets);
+    mnuCharsetSjis->setChecked(true);
+    mnuCharsetDummy00 = mnuCharset->addSeparator();
+    mnuCharsetDummy00->setObjectName(QStringLiteral("mnuCharsetDummy00"));
+    mnuCharsetDetect = check(mnuCharset, "mnuCharsetDetect", QStringLiteral("デコード時に自動判別(&A)"));
+
+    mnuEscape = submenu(mnuTranslate, "mnuEscape", QStringLiteral("エスケープする文字(&R)"));
+    auto* escapes = new QActionGroup(mnuEscape);
+    mnuEscapePrintable = check(mnuEscape, "mnuEscapePrintable", QStringLiteral("印字可能なASCII以外(&P)"), escapes);
+    mnuEscapeComponent =
+        check(mnuEscape, "mnuEscapeComponent", QStringLiteral("URLの部品用: 英数字と -_.!~*'() 以外(&C)"), escapes);
+    mnuEscapeForm = check(mnuEscape, "mnuEscapeForm", QStringLiteral("フォーム用: 空白は +(&F)"), escapes);
+    mnuEscapePrintable->setChecked(true);
+
+    mnuPlusCheck = check(mnuTranslate, "mnuPlusCheck", QStringLiteral("＋を空白とみなす(&S)"));
 }
 
 // --- Geometry ---------------------------------------------------------------

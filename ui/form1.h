@@ -51,6 +51,18 @@ public:
     QAction* mnuEncode = nullptr;
     QAction* mnuTranslateDummy00 = nullptr;
     QAction* mnuTranCheck = nullptr;
+    QAction* mnuTranslateDummy01 = nullptr;
+    QMenu* mnuCharset = nullptr;
+    QAction* mnuCharsetSjis = nullptr;
+    QAction* mnuCharsetUtf8 = nullptr;
+    QAction* mnuCharsetEucJp = nullptr;
+    QAction* mnuCharsetDummy00 = nullptr;
+    QAction* mnuCharsetDetect = nullptr;
+    QMenu* mnuEscape = nullptr;
+    QAction* mnuEscapePrintable = nullptr;
+    QAction* mnuEscapeComponent = nullptr;
+    QAction* mnuEscapeForm = nullptr;
+    QAction* mnuPlusCheck = nullptr;
 
     RecentFileList& RecentFiles() { return recentFiles_; }
     QString HistoryPath() const { return historyPath_; }
@@ -86,6 +98,8 @@ private:
     void Form_Load();
     void Form_Resize();
     void Form_Unload(bool& Cancel);
+
+    void CreateConvertOptions();
 
     void EncodeText();
     void DecodeText();
