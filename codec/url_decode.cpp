@@ -1,0 +1,367 @@
+// DecodeUrl in one encoding. Code page 932 keeps Decode's pairing of an
+// escape with the unit after it; UTF-8 and EUC-JP take every maximal run of
+// escapes as bytes of the encoding and decode it, keeping all other text as
+// it is.
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "codec/chunked_output.h"
+#include "codec/cp932.h"
+#include "codec/eucjp.h"
+#include "codec/exact_bytes.h"
+#include "codec/percent.h"
+#include "codec/url.h"
+#include "codec/url_internal.h"
+
+namespace tessaly {
+namespace {
+
+// What a hexadecimal digit (either case) adds to the byte in the high or
+// the low place; 0x100 marks a character that is no digit.
+constexpr std::array<std::uint16_t, 256> MakeDigitValues(unsigned shift) {
+    std::array<std::uint16_t, 256> values{};
+    for (auto& v : values) v = 0x100;
+    for (unsigned i = 0; i < 10; ++i) values['0' + i] = static_cast<std::uint16_t>(i << shift);
+    for (unsigned i = 0; i < 6; ++i) {
+        values['A' + i] = static_cast<std::uint16_t>((10 + i) << shift);
+        values['a' + i] = static_cast<std::uint16_t>((10 + i) << shift);
+    }
+    return values;
+}
+constexpr std::array<std::uint16_t, 256> kHighDigits = MakeDigitValues(4);
+constexpr std::array<std::uint16_t, 256> kLowDigits = MakeDigitValues(0);
+
+// The byte of two hexadecimal digits, or a value above 0xFF when either is
+// no digit (a unit above 0xFF keeps some of its high bits).
+inline unsigned HexByte(char16_t high, char16_t low) {
+    return kHighDigits[high & 0xFF] | kLowDigits[low & 0xFF] | ((high | low) & 0xFF00u);
+}
+
+inline bool IsHexDigit(char16_t c) { return HexByte(u'0', c) <= 0xFF; }
+
+// ---------------------------------------------------------------------------
+// Decoders of a run of escaped bytes
+
+struct RunRead {
+    std::size_t consumed = 0;
+    char16_t* out = nullptr;
+    detail::Invalid invalid;  // offsets in bytes
+};
+
+// UTF-8 as the Encoding Standard decodes it: one U+FFFD for each maximal
+// part of a sequence that cannot be completed. With final false, a sequence
+// cut off by the end is left for later. Writes at most one unit per byte.
+struct Utf8Run {
+    RunRead Decode(const unsigned char* bytes, std::size_t n, bool final, char16_t* o) {
+        RunRead read;
+        std::size_t i = 0;
+        while (i < n) {
+            const unsigned lead = bytes[i];
+            if (lead < 0x80) {
+                *o++ = static_cast<char16_t>(lead);
+                ++i;
+                continue;
+            }
+            // The common case first: a whole three-byte sequence.
+            if ((lead & 0xF0) == 0xE0 && i + 2 < n) {
+                const unsigned b1 = bytes[i + 1];
+                const unsigned b2 = bytes[i + 2];
+                const unsigned c = (lead & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F);
+                if ((b1 & 0xC0) == 0x80 && (b2 & 0xC0) == 0x80 && c >= 0x800 && (c & 0xF800) != 0xD800) {
+                    *o++ = static_cast<char16_t>(c);
+                    i += 3;
+                    continue;
+                }
+            }
+            const std::size_t start = i++;
+            int more;
+            char32_t c;
+            unsigned low = 0x80, high = 0xBF;  // the second byte's range rules out overlong forms
+            if (lead >= 0xC2 && lead <= 0xDF) {
+                more = 1;
+                c = lead & 0x1F;
+            } else if (lead >= 0xE0 && lead <= 0xEF) {
+                more = 2;
+                c = lead & 0x0F;
+                if (lead == 0xE0) low = 0xA0;
+                if (lead == 0xED) high = 0x9F;
+            } else if (lead >= 0xF0 && lead <= 0xF4) {
+                more = 3;
+                c = lead & 0x07;
+                if (lead == 0xF0) low = 0x90;
+                if (lead == 0xF4) high = 0x8F;
+            } else {
+                more = -1;
+                c = 0xFFFD;
+            }
+            bool valid = more >= 0;
+            for (int k = 0; k < more; ++k) {
+                if (i == n && !final) {  // cut off: the rest is still to come
+                    read.consumed = start;
+                    read.out = o;
+                    return read;
+                }
+                if (i == n || bytes[i] < low || bytes[i] > high) {
+                    valid = false;
+                    break;
+                }
+                c = c << 6 | (bytes[i++] & 0x3F);
+                low = 0x80;
+                high = 0xBF;
+            }
+            if (!valid) {
+                read.invalid.Add(1, start);
+                *o++ = u'\uFFFD';
+            } else if (c < 0x10000) {
+                *o++ = static_cast<char16_t>(c);
+            } else {
+                c -= 0x10000;
+                *o++ = static_cast<char16_t>(0xD800 + (c >> 10));
+                *o++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+            }
+        }
+        read.consumed = n;
+        read.out = o;
+        return read;
+    }
+};
+
+struct EucJpRun {
+    std::u16string scratch;
+
+    RunRead Decode(const unsigned char* bytes, std::size_t n, bool final, char16_t* o) {
+        scratch.clear();
+        const eucjp::Read r =
+            eucjp::AppendText(scratch, std::string_view(reinterpret_cast<const char*>(bytes), n), final);
+        RunRead read;
+        read.consumed = r.consumed;
+        read.out = std::copy(scratch.begin(), scratch.end(), o);
+        if (r.invalid != 0) {
+            read.invalid.count = r.invalid;
+            read.invalid.first = r.firstInvalid;
+        }
+        return read;
+    }
+};
+
+// Units that need a look besides plain copying: "%", and "&" or "+" when
+// their option is on.
+struct Specials {
+    std::array<bool, 128> is{};
+    Specials(bool amp, bool plus) {
+        is['%'] = true;
+        is['&'] = amp;
+        is['+'] = plus;
+    }
+    bool operator()(char16_t c) const { return c < 128 && is[c]; }
+};
+
+// Decodes text with runs of escapes through Run. Output is at most one unit
+// per unit of text, or two for "&" as CR LF.
+template <class Run>
+std::size_t DecodeRuns(std::u16string& out, std::u16string_view text, const DecodeOptions& options, bool final,
+                       detail::Invalid* invalid) {
+    constexpr std::size_t kRunBytes = 4096;  // bytes of a run decoded at a time
+    Run run;
+    const Specials special(options.crLfAsAmp, options.plusAsSpace);
+    const std::size_t growth = options.crLfAsAmp ? 2 : 1;
+    detail::ChunkedOutput<char16_t> output(out, growth * text.size() + 16);
+    const char16_t* const begin = text.data();
+    const char16_t* p = begin;
+    const char16_t* const end = p + text.size();
+    char16_t* o = output.Room(0);
+    char16_t* limit = o;
+    // Room for n more units at o.
+    const auto ensure = [&](std::size_t n) {
+        if (static_cast<std::size_t>(limit - o) >= n) return;
+        output.Commit(o);
+        const std::size_t more = n + growth * detail::kChunkUnits;
+        o = output.Room(more);
+        limit = o + more;
+    };
+    unsigned char bytes[kRunBytes];
+    while (p != end) {
+        // Plain units, a chunk at a time.
+        const char16_t* const stop = p + std::min<std::size_t>(end - p, detail::kChunkUnits);
+        ensure(static_cast<std::size_t>(stop - p) + 2);
+        while (p != stop && !special(*p)) *o++ = *p++;
+        if (p == stop) continue;
+        const char16_t c = *p;
+        if (c == u'&') {
+            *o++ = u'\r';
+            *o++ = u'\n';
+            ++p;
+            continue;
+        }
+        if (c == u'+') {
+            *o++ = u' ';
+            ++p;
+            continue;
+        }
+        // A "%": an escape starts a run, anything else stays.
+        const std::size_t left = static_cast<std::size_t>(end - p);
+        if (left < 3) {
+            if (!final && (left == 1 || IsHexDigit(p[1]))) break;  // it may become an escape
+            *o++ = *p++;
+            continue;
+        }
+        unsigned b = HexByte(p[1], p[2]);
+        if (b > 0xFF) {
+            *o++ = *p++;
+            continue;
+        }
+        // The run: its bytes are gathered and decoded kRunBytes at a time;
+        // a sequence cut off by a batch's end starts the next batch.
+        const char16_t* batchStart = p;  // where bytes[0]'s escape is
+        std::size_t n = 0;
+        bool held = false;
+        for (;;) {
+            bytes[n++] = static_cast<unsigned char>(b);
+            p += 3;
+            const bool more = end - p >= 3 && p[0] == u'%' && (b = HexByte(p[1], p[2])) <= 0xFF;
+            if (more && n < kRunBytes) continue;
+            // More text may lengthen a run that reaches the end of this one.
+            const bool open = !final && !more &&
+                              (p == end || (end - p < 3 && p[0] == u'%' && (end - p == 1 || IsHexDigit(p[1]))));
+            ensure(n);
+            const RunRead read = run.Decode(bytes, n, !more && !open, o);
+            o = read.out;
+            if (invalid != nullptr && read.invalid.count != 0) {
+                invalid->Add(read.invalid.count, static_cast<std::size_t>(batchStart - begin) + 3 * read.invalid.first);
+            }
+            if (open) {
+                p = batchStart + 3 * read.consumed;  // what the next piece completes
+                held = true;
+                break;
+            }
+            if (!more) break;
+            // Carry the cut-off sequence into the next batch.
+            std::memmove(bytes, bytes + read.consumed, n - read.consumed);
+            batchStart += 3 * read.consumed;
+            n -= read.consumed;
+        }
+        if (held) break;
+    }
+    output.Commit(o);
+    output.Finish();
+    return static_cast<std::size_t>(p - begin);
+}
+
+// ---------------------------------------------------------------------------
+// Code page 932
+
+// Counts the bytes of a piece that do not read back as themselves: each
+// character as the reader splits the piece, with all its bytes. at[k] is the
+// index of the escape or character that gave byte k.
+void CountPiece(const unsigned char* piece, const std::size_t* at, std::size_t n, detail::Invalid& invalid) {
+    const cp932::ExactTable& exact = cp932::ExactTable::Get();
+    std::size_t k = 0;
+    while (k < n) {
+        const unsigned b = piece[k];
+        if (cp932::IsLeadByte(static_cast<std::uint8_t>(b)) && k + 1 < n &&
+            cp932::PairToText(static_cast<std::uint8_t>(b), piece[k + 1]) != 0) {
+            if (!exact.Pair(b, piece[k + 1])) invalid.Add(2, at[k]);
+            k += 2;
+        } else {
+            if (!exact.Single(b)) invalid.Add(1, at[k]);
+            k += 1;
+        }
+    }
+}
+
+// The walk of Decode's plain loop (see percent_decode.cpp), counting
+// instead of writing.
+template <class Char>
+std::size_t CountCp932(std::basic_string_view<Char> text, bool crLfAsAmp, bool final, detail::Invalid& invalid) {
+    (void)crLfAsAmp;  // "&" is a unit of its own either way, never part of an escape's unit
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const char16_t c = text[i++];
+        if (c != u'%') continue;
+        const std::size_t escape = i - 1;
+        if (n - i <= 2) return final ? n : escape;
+        const unsigned b1 = HexByte(text[i], text[i + 1]);
+        if (b1 > 0xFF) continue;
+        const char16_t c3 = text[i + 2];
+        i += 3;
+        const std::size_t left = n - i;
+        if (c3 == u'%' && left < 2) {
+            if (!final) return escape;
+            if (left == 1) return n;  // "%hh%h" ends the text: copied as it is
+        }
+        const unsigned b2 = left >= 2 ? HexByte(text[i], text[i + 1]) : 0x100;
+        unsigned char piece[3] = {static_cast<unsigned char>(b1)};
+        std::size_t at[3] = {escape, escape + 3, escape + 3};
+        if (c3 == u'%' && b2 <= 0xFF) {
+            piece[1] = static_cast<unsigned char>(b2);
+            CountPiece(piece, at, 2, invalid);
+            i += 2;
+            continue;
+        }
+        // c3 as b1's literal partner, when it survives the code page.
+        const std::uint16_t bytes = cp932::UnitToBytes(c3);
+        if (cp932::BytesToChar(bytes) != c3) {
+            CountPiece(piece, at, 1, invalid);
+        } else {
+            CountPiece(piece, at, static_cast<std::size_t>(cp932::PutBytes(bytes, piece + 1) - piece), invalid);
+        }
+    }
+    return n;
+}
+
+// Text with each "+" as a space, for code page 932's "+" option.
+std::u16string PlusAsSpace(std::u16string_view text) {
+    std::u16string mapped(text);
+    for (char16_t& c : mapped) c = c == u'+' ? u' ' : c;
+    return mapped;
+}
+
+}  // namespace
+
+namespace detail {
+
+std::size_t CountCp932Invalid(std::u16string_view text, bool crLfAsAmp, bool final, Invalid& invalid) {
+    return CountCp932<char16_t>(text, crLfAsAmp, final, invalid);
+}
+
+std::size_t CountCp932Invalid(std::string_view ascii, bool crLfAsAmp, bool final, Invalid& invalid) {
+    return CountCp932<unsigned char>({reinterpret_cast<const unsigned char*>(ascii.data()), ascii.size()},
+                                     crLfAsAmp, final, invalid);
+}
+
+bool HasHighEscape(std::u16string_view text) {
+    for (std::size_t i = text.find(u'%'); i != std::u16string_view::npos; i = text.find(u'%', i + 1)) {
+        if (i + 2 < text.size() && HexByte(text[i + 1], text[i + 2]) >= 0x80 &&
+            HexByte(text[i + 1], text[i + 2]) <= 0xFF) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::size_t DecodeInCharset(std::u16string& out, std::u16string_view text, Charset charset,
+                            const DecodeOptions& options, bool final, Invalid* invalid) {
+    switch (charset) {
+        case Charset::kShiftJis: {
+            std::u16string mapped;
+            if (options.plusAsSpace && text.find(u'+') != std::u16string_view::npos) {
+                mapped = PlusAsSpace(text);
+                text = mapped;
+            }
+            const std::size_t used = DecodeAppend(out, text, options.crLfAsAmp, final);
+            if (invalid != nullptr) CountCp932Invalid(text.substr(0, used), options.crLfAsAmp, true, *invalid);
+            return used;
+        }
+        case Charset::kUtf8:
+            return DecodeRuns<Utf8Run>(out, text, options, final, invalid);
+        case Charset::kEucJp:
+            return DecodeRuns<EucJpRun>(out, text, options, final, invalid);
+    }
+    return 0;
+}
+
+}  // namespace detail
+
+}  // namespace tessaly

@@ -1,0 +1,184 @@
+// DecodeUrl's entry points, and decoding with the encoding decided line by
+// line.
+//
+// A line ends at LF (the LF belongs to it). Each line is decoded in every
+// encoding, ChooseCharset picks one of the readings, and that reading is
+// the line's output. A line whose escapes hold no byte from 0x80 up reads
+// the same in all of them but for code page 932's pairing at its end, and
+// is decoded in the preferred encoding without the three readings.
+//
+// A line is held until its LF, up to kLineCap units: a line longer than
+// that is decided on its first kLineCap units, decoded in that encoding as
+// far as they decide, and the rest of it is taken as a new line. The whole
+// text goes through the same steps, so pieces give what the whole gives.
+#include <array>
+
+#include "codec/detect.h"
+#include "codec/url.h"
+#include "codec/url_internal.h"
+
+namespace tessaly {
+namespace {
+
+using detail::Invalid;
+
+constexpr std::size_t kLineCap = std::size_t{1} << 20;
+
+// Decodes one line in one encoding. A line that ends with its LF is decoded
+// as it is in the whole text, whatever follows the LF: code page 932 looks
+// past the end of the text in one case ("%hh%" and one unit end the text
+// are copied), so the line gets a plain unit after it, whose output is cut.
+void DecodeLine(std::u16string& out, std::u16string_view line, Charset charset, const DecodeOptions& options,
+                bool endsText, Invalid* invalid) {
+    if (endsText || charset != Charset::kShiftJis) {
+        detail::DecodeInCharset(out, line, charset, options, true, invalid);
+        return;
+    }
+    const std::size_t used = detail::DecodeInCharset(out, line, charset, options, false, invalid);
+    if (used == line.size()) return;
+    std::u16string tail(line.substr(used));
+    tail += u'X';
+    Invalid tailInvalid;
+    detail::DecodeInCharset(out, tail, charset, options, true, invalid != nullptr ? &tailInvalid : nullptr);
+    out.pop_back();
+    if (invalid != nullptr) invalid->Add(tailInvalid, used);
+}
+
+struct Readings {
+    std::array<std::u16string, kCharsetCount> text;
+    std::array<Invalid, kCharsetCount> invalid;
+
+    void Read(std::u16string_view line, const DecodeOptions& options, bool endsText) {
+        for (std::size_t k = 0; k < kCharsetCount; ++k) {
+            text[k].clear();
+            invalid[k] = Invalid{};
+            DecodeLine(text[k], line, static_cast<Charset>(k), options, endsText, &invalid[k]);
+        }
+    }
+
+    Charset Choose(Charset preferred) const {
+        std::array<LineReading, kCharsetCount> readings;
+        for (std::size_t k = 0; k < kCharsetCount; ++k) readings[k] = {text[k], invalid[k].count};
+        return ChooseCharset(readings, preferred);
+    }
+};
+
+void Note(DecodeReport* report, const Invalid& invalid, std::size_t base) {
+    if (report == nullptr || invalid.count == 0) return;
+    if (report->invalid == 0) report->firstInvalid = base + invalid.first;
+    report->invalid += invalid.count;
+}
+
+// The end of the line starting at from (after its LF), or npos when no LF
+// comes within kLineCap units.
+std::size_t LineEnd(std::u16string_view text, std::size_t from) {
+    const std::size_t lf = text.substr(from, kLineCap).find(u'\n');
+    return lf == std::u16string_view::npos ? lf : from + lf + 1;
+}
+
+std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const DecodeOptions& options, bool final,
+                            DecodeReport* report) {
+    Readings readings;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t lineEnd = LineEnd(text, pos);
+        const std::size_t left = text.size() - pos;
+        if (lineEnd == std::u16string_view::npos && left >= kLineCap) {
+            // A long line: decided on its first kLineCap units.
+            const std::u16string_view head = text.substr(pos, kLineCap);
+            readings.Read(head, options, true);
+            const Charset charset = readings.Choose(options.charset);
+            if (report != nullptr && detail::HasHighEscape(head)) ++report->linesIn[static_cast<std::size_t>(charset)];
+            Invalid invalid;
+            const std::size_t used = detail::DecodeInCharset(out, head, charset, options, false,
+                                                             report != nullptr ? &invalid : nullptr);
+            Note(report, invalid, pos);
+            pos += used;
+            continue;
+        }
+        if (lineEnd == std::u16string_view::npos && !final) break;  // wait for the line's end
+        const bool endsText = lineEnd == std::u16string_view::npos;
+        const std::size_t end = endsText ? text.size() : lineEnd;
+        const std::u16string_view line = text.substr(pos, end - pos);
+        Invalid invalid;
+        if (!detail::HasHighEscape(line)) {
+            // Lines that read alike: as many as follow, in one go.
+            std::size_t batchEnd = end;
+            while (!endsText && batchEnd < text.size()) {
+                const std::size_t next = LineEnd(text, batchEnd);
+                if (next == std::u16string_view::npos || detail::HasHighEscape(text.substr(batchEnd, next - batchEnd))) {
+                    break;
+                }
+                batchEnd = next;
+            }
+            DecodeLine(out, text.substr(pos, batchEnd - pos), options.charset, options, endsText,
+                       report != nullptr ? &invalid : nullptr);
+            Note(report, invalid, pos);
+            pos = batchEnd;
+            continue;
+        }
+        readings.Read(line, options, endsText);
+        const auto chosen = static_cast<std::size_t>(readings.Choose(options.charset));
+        out += readings.text[chosen];
+        Note(report, readings.invalid[chosen], pos);
+        if (report != nullptr) ++report->linesIn[chosen];
+        pos = end;
+    }
+    return pos;
+}
+
+}  // namespace
+
+std::size_t DecodeUrlAppend(std::u16string& out, std::u16string_view text, const DecodeOptions& options, bool final,
+                            DecodeReport* report) {
+    if (options.detect) return DecodeDetecting(out, text, options, final, report);
+    Invalid invalid;
+    const std::size_t used =
+        detail::DecodeInCharset(out, text, options.charset, options, final, report != nullptr ? &invalid : nullptr);
+    Note(report, invalid, 0);
+    return used;
+}
+
+std::u16string DecodeUrl(std::u16string_view text, const DecodeOptions& options, DecodeReport* report) {
+    std::u16string out;
+    DecodeUrlAppend(out, text, options, true, report);
+    return out;
+}
+
+MojibakeLines FindMojibakeLines(std::u16string_view text, const DecodeOptions& options) {
+    MojibakeLines found;
+    std::array<std::uint64_t, kCharsetCount> readBy{};
+    std::u16string scratch;
+    for (std::size_t pos = 0; pos < text.size();) {
+        std::size_t end = text.find(u'\n', pos);
+        const bool endsText = end == std::u16string_view::npos;
+        end = endsText ? text.size() : end + 1;
+        const std::u16string_view line = text.substr(pos, end - pos);
+        pos = end;
+        if (!detail::HasHighEscape(line)) continue;
+        Invalid invalid;
+        scratch.clear();
+        DecodeLine(scratch, line, options.charset, options, endsText, &invalid);
+        if (invalid.count == 0) continue;
+        bool clean = false;
+        for (std::size_t k = 0; k < kCharsetCount; ++k) {
+            if (static_cast<Charset>(k) == options.charset) continue;
+            Invalid other;
+            scratch.clear();
+            DecodeLine(scratch, line, static_cast<Charset>(k), options, endsText, &other);
+            if (other.count == 0) {
+                ++readBy[k];
+                clean = true;
+            }
+        }
+        found.lines += clean;
+    }
+    if (found.lines != 0) {
+        std::size_t best = 0;
+        for (std::size_t k = 1; k < kCharsetCount; ++k) best = readBy[k] > readBy[best] ? k : best;
+        found.readBy = static_cast<Charset>(best);
+    }
+    return found;
+}
+
+}  // namespace tessaly

@@ -1,0 +1,287 @@
+// EncodeUrl: the text's bytes in the chosen encoding, each byte the escape
+// set keeps as itself, every other one as "%XX". One pass from UTF-16 units
+// to the escaped text for code page 932 and UTF-8; EUC-JP goes through its
+// bytes a chunk at a time.
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "codec/chunked_output.h"
+#include "codec/cp932.h"
+#include "codec/eucjp.h"
+#include "codec/fidelity.h"
+#include "codec/percent.h"
+#include "codec/url.h"
+#include "codec/url_internal.h"
+
+namespace tessaly {
+namespace {
+
+// The encoded form of one byte, written with one 8-byte store; the unit
+// after the form is scratch that the next form overwrites.
+struct Form {
+    char16_t units[3];
+    char16_t length;
+};
+static_assert(sizeof(Form) == 8);
+
+constexpr bool IsAlphanumeric(unsigned b) {
+    return (b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
+}
+
+constexpr bool IsOneOf(unsigned b, const char* chars) {
+    for (; *chars != 0; ++chars) {
+        if (b == static_cast<unsigned char>(*chars)) return true;
+    }
+    return false;
+}
+
+// Whether the set writes byte b as itself.
+constexpr bool Keeps(EscapeSet set, unsigned b) {
+    switch (set) {
+        case EscapeSet::kPrintable:
+            return b >= 0x20 && b <= 0x7E;
+        case EscapeSet::kComponent:
+            return IsAlphanumeric(b) || IsOneOf(b, "-_.!~*'()");
+        case EscapeSet::kForm:
+            return IsAlphanumeric(b) || IsOneOf(b, "*-._");
+    }
+    return false;
+}
+
+constexpr std::array<Form, 256> MakeForms(EscapeSet set, bool keepAny) {
+    constexpr char16_t kHexDigits[] = u"0123456789ABCDEF";
+    std::array<Form, 256> forms{};
+    for (unsigned b = 0; b < 256; ++b) {
+        if (keepAny && set == EscapeSet::kForm && b == ' ') {
+            forms[b] = {{u'+', 0, 0}, 1};
+        } else if (keepAny && Keeps(set, b)) {
+            forms[b] = {{static_cast<char16_t>(b), 0, 0}, 1};
+        } else {
+            forms[b] = {{u'%', kHexDigits[b >> 4], kHexDigits[b & 0xF]}, 3};
+        }
+    }
+    return forms;
+}
+
+constexpr std::array<std::array<Form, 256>, 3> kSetForms = {
+    MakeForms(EscapeSet::kPrintable, true), MakeForms(EscapeSet::kComponent, true),
+    MakeForms(EscapeSet::kForm, true)};
+// "%XX" for every byte (the bytes from 0x80 up, which no set keeps).
+constexpr std::array<Form, 256> kEscapes = MakeForms(EscapeSet::kPrintable, false);
+
+char16_t* Put(const Form& form, char16_t* out) {
+    std::memcpy(out, &form, sizeof form);
+    return out + form.length;
+}
+
+constexpr std::size_t kScratchUnits = 8;
+
+// Where a loss was, as EncodeReport counts them.
+struct Lost {
+    std::uint64_t count = 0;
+    std::size_t first = EncodeReport::npos;
+    void Add(std::size_t at) {
+        if (count++ == 0) first = at;
+    }
+};
+
+// Whether code page 932 loses the unit: it does not come back from its
+// bytes and is not one of the intended look-alikes. One bit per unit, built
+// on first use.
+class Cp932LossTable {
+public:
+    static const Cp932LossTable& Get() {
+        static const Cp932LossTable table;
+        return table;
+    }
+    bool Lost(char16_t unit) const { return bits_[unit >> 6] >> (unit & 63) & 1; }
+
+private:
+    Cp932LossTable() {
+        for (unsigned u = 0; u < 0x10000; ++u) {
+            const auto unit = static_cast<char16_t>(u);
+            if (!cp932::RoundTrips(unit) && !IsIntendedLookAlike(unit)) bits_[u >> 6] |= std::uint64_t{1} << (u & 63);
+        }
+    }
+    std::array<std::uint64_t, 0x10000 / 64> bits_{};
+};
+
+// The encoders of one unit (and the units after it that belong to it) for
+// code page 932 and UTF-8, with the set's forms. Each returns the input
+// position after what it took, or nullptr when it must wait for more text.
+struct Cp932Units {
+    static constexpr std::size_t kMostPerUnit = 6;
+
+    template <bool kReport>
+    static const char16_t* Put(const std::array<Form, 256>& forms, const char16_t* p, const char16_t* end,
+                               bool final, char16_t*& o, Lost& lost, const char16_t* begin) {
+        const char16_t unit = *p++;
+        const std::uint16_t bytes = cp932::UnitToBytes(unit);
+        if (cp932::IsHighSurrogate(unit) && p == end && !final) return nullptr;  // its low half may follow
+        if constexpr (kReport) {
+            if (Cp932LossTable::Get().Lost(unit)) lost.Add(static_cast<std::size_t>(p - 1 - begin));
+        }
+        // A surrogate pair is one character and gives one '?'.
+        if (cp932::IsHighSurrogate(unit) && p != end && cp932::IsLowSurrogate(*p)) ++p;
+        if (cp932::IsDoubleByte(bytes)) o = ::tessaly::Put(forms[bytes >> 8], o);
+        o = ::tessaly::Put(forms[bytes & 0xFF], o);
+        return p;
+    }
+};
+
+struct Utf8Units {
+    static constexpr std::size_t kMostPerUnit = 9;
+
+    template <bool kReport>
+    static const char16_t* Put(const std::array<Form, 256>& forms, const char16_t* p, const char16_t* end,
+                               bool final, char16_t*& o, Lost& lost, const char16_t* begin) {
+        char32_t c = *p++;
+        if (c < 0x80) {
+            o = ::tessaly::Put(forms[c], o);
+            return p;
+        }
+        if (c < 0x800) {
+            o = ::tessaly::Put(kEscapes[0xC0 | c >> 6], o);
+            o = ::tessaly::Put(kEscapes[0x80 | (c & 0x3F)], o);
+            return p;
+        }
+        if ((c & 0xF800) == 0xD800) {
+            if (c < 0xDC00 && p == end && !final) return nullptr;  // its low half may follow
+            if (c < 0xDC00 && p != end && cp932::IsLowSurrogate(*p)) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (*p++ - 0xDC00u);
+                o = ::tessaly::Put(kEscapes[0xF0 | c >> 18], o);
+                o = ::tessaly::Put(kEscapes[0x80 | (c >> 12 & 0x3F)], o);
+                o = ::tessaly::Put(kEscapes[0x80 | (c >> 6 & 0x3F)], o);
+                o = ::tessaly::Put(kEscapes[0x80 | (c & 0x3F)], o);
+                return p;
+            }
+            lost.Add(static_cast<std::size_t>(p - 1 - begin));  // a lone surrogate: U+FFFD
+            c = 0xFFFD;
+        }
+        o = ::tessaly::Put(kEscapes[0xE0 | c >> 12], o);
+        o = ::tessaly::Put(kEscapes[0x80 | (c >> 6 & 0x3F)], o);
+        o = ::tessaly::Put(kEscapes[0x80 | (c & 0x3F)], o);
+        return p;
+    }
+};
+
+// Encodes text unit by unit. With crLfAsAmp, CR LF gives "&"; a CR without
+// an LF after it is escaped like any other byte.
+template <class Units, bool kReport>
+std::size_t EncodeUnits(std::u16string& out, std::u16string_view text, const EncodeOptions& options, bool final,
+                        Lost& lost) {
+    const std::array<Form, 256>& forms = kSetForms[static_cast<unsigned>(options.escape)];
+    const bool amp = options.crLfAsAmp;
+    detail::ChunkedOutput<char16_t> output(out, Units::kMostPerUnit * text.size() + kScratchUnits);
+    const char16_t* const begin = text.data();
+    const char16_t* p = begin;
+    const char16_t* const end = p + text.size();
+    bool held = false;
+    while (p != end && !held) {
+        const char16_t* const chunkEnd = p + std::min<std::size_t>(end - p, detail::kChunkUnits);
+        char16_t* o = output.Room(Units::kMostPerUnit * static_cast<std::size_t>(chunkEnd - p) + kScratchUnits);
+        while (p < chunkEnd) {
+            if (amp && *p == u'\r') {
+                if (p + 1 == end && !final) {  // an LF may follow
+                    held = true;
+                    break;
+                }
+                if (p + 1 != end && p[1] == u'\n') {
+                    *o++ = u'&';
+                    p += 2;
+                    continue;
+                }
+            }
+            const char16_t* const next = Units::template Put<kReport>(forms, p, end, final, o, lost, begin);
+            if (next == nullptr) {
+                held = true;
+                break;
+            }
+            p = next;
+        }
+        output.Commit(o);
+    }
+    output.Finish();
+    return static_cast<std::size_t>(p - begin);
+}
+
+// EUC-JP: each chunk's bytes first, then their forms.
+std::size_t EncodeEucJp(std::u16string& out, std::u16string_view text, const EncodeOptions& options, bool final,
+                        Lost& lost) {
+    const std::array<Form, 256>& forms = kSetForms[static_cast<unsigned>(options.escape)];
+    const bool amp = options.crLfAsAmp;
+    detail::ChunkedOutput<char16_t> output(out, 6 * text.size() + kScratchUnits);
+    const char16_t* const begin = text.data();
+    const char16_t* p = begin;
+    const char16_t* const end = p + text.size();
+    std::string bytes;
+    while (p != end) {
+        const char16_t* chunkEnd = p + std::min<std::size_t>(end - p, detail::kChunkUnits);
+        if (amp && chunkEnd != end && chunkEnd[-1] == u'\r') ++chunkEnd;  // CR LF in one chunk
+        bool waitForLf = false;
+        if (amp && chunkEnd == end && !final && chunkEnd[-1] == u'\r') {
+            --chunkEnd;
+            waitForLf = true;
+        }
+        bytes.clear();
+        const eucjp::Write w = eucjp::AppendBytes(bytes, std::u16string_view(p, static_cast<std::size_t>(chunkEnd - p)),
+                                                  final && chunkEnd == end);
+        if (w.lost != 0) {
+            if (lost.count == 0) lost.first = static_cast<std::size_t>(p - begin) + w.firstLost;
+            lost.count += w.lost;
+        }
+        char16_t* o = output.Room(3 * bytes.size() + kScratchUnits);
+        const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+        const auto* const bEnd = b + bytes.size();
+        while (b != bEnd) {
+            if (amp && *b == '\r' && b + 1 != bEnd && b[1] == '\n') {
+                *o++ = u'&';
+                b += 2;
+                continue;
+            }
+            o = Put(forms[*b++], o);
+        }
+        output.Commit(o);
+        p += w.consumed;
+        if (waitForLf || p != chunkEnd) break;
+    }
+    output.Finish();
+    return static_cast<std::size_t>(p - begin);
+}
+
+}  // namespace
+
+std::size_t EncodeUrlAppend(std::u16string& out, std::u16string_view text, const EncodeOptions& options, bool final,
+                            EncodeReport* report) {
+    Lost lost;
+    std::size_t used;
+    if (options.charset == Charset::kShiftJis && options.escape == EscapeSet::kPrintable) {
+        used = EncodeAppend(out, text, options.crLfAsAmp, final);
+        if (report != nullptr) {
+            const TextLoss loss = FindTextLoss(text.substr(0, used));
+            lost.count = loss.count;
+            lost.first = loss.first;
+        }
+    } else if (options.charset == Charset::kShiftJis) {
+        used = report != nullptr ? EncodeUnits<Cp932Units, true>(out, text, options, final, lost)
+                                 : EncodeUnits<Cp932Units, false>(out, text, options, final, lost);
+    } else if (options.charset == Charset::kUtf8) {
+        used = EncodeUnits<Utf8Units, true>(out, text, options, final, lost);
+    } else {
+        used = EncodeEucJp(out, text, options, final, lost);
+    }
+    if (report != nullptr && lost.count != 0) {
+        if (report->lost == 0) report->firstLost = lost.first;
+        report->lost += lost.count;
+    }
+    return used;
+}
+
+std::u16string EncodeUrl(std::u16string_view text, const EncodeOptions& options, EncodeReport* report) {
+    std::u16string out;
+    EncodeUrlAppend(out, text, options, true, report);
+    return out;
+}
+
+}  // namespace tessaly

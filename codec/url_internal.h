@@ -1,0 +1,50 @@
+// Pieces shared by the URL conversions in url_*.cpp: the decoding of text in
+// one encoding, and the count of code page 932 bytes that do not read back.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "codec/url.h"
+
+namespace tessaly::detail {
+
+// Decoded bytes that do not form characters, as DecodeReport counts them,
+// with the index of the escape that holds the first.
+struct Invalid {
+    static constexpr std::size_t npos = std::u16string_view::npos;
+    std::uint64_t count = 0;
+    std::size_t first = npos;
+
+    void Add(std::uint64_t n, std::size_t at) {
+        if (n == 0) return;
+        if (count == 0) first = at;
+        count += n;
+    }
+    // Adds other, whose indices are offset from this one's by base.
+    void Add(const Invalid& other, std::size_t base) {
+        if (other.count != 0) Add(other.count, base + other.first);
+    }
+};
+
+// Decodes text in one encoding (options.detect is ignored) as
+// DecodeUrlAppend does; returns the units converted.
+std::size_t DecodeInCharset(std::u16string& out, std::u16string_view text, Charset charset,
+                            const DecodeOptions& options, bool final, Invalid* invalid);
+
+// The code page 932 decoder's walk through text (the units of the escape
+// pairing rule, as Decode takes them), counting the decoded bytes that do
+// not read back as the same bytes (a lead byte without its trail byte reads
+// as U+30FB; some pairs read as a character written with other bytes).
+// Returns the units the decoder converts (with final false, it leaves the
+// same undecided tail).
+std::size_t CountCp932Invalid(std::u16string_view text, bool crLfAsAmp, bool final, Invalid& invalid);
+std::size_t CountCp932Invalid(std::string_view ascii, bool crLfAsAmp, bool final, Invalid& invalid);
+
+// Whether text holds an escape of a byte 0x80 and up ("%8".."%F" and a
+// hexadecimal digit, either case).
+bool HasHighEscape(std::u16string_view text);
+
+}  // namespace tessaly::detail
