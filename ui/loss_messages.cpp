@@ -85,22 +85,27 @@ QString CharsetCaption(Charset charset) {
 
 QString EncodeLossNote(std::u16string_view text, Charset charset, std::uint64_t lost, std::size_t first) {
     const std::u16string_view character = CharacterAt(text, first);
-    // EUC-JP writes what it cannot hold as a browser does, "&#N;"; UTF-8
-    // can hold every character, and writes a lone surrogate as U+FFFD.
-    QString written = QStringLiteral("U+FFFD");
-    if (charset == Charset::kEucJp) {
-        char32_t c = character.empty() ? U'\uFFFD' : character[0];
-        if (character.size() == 2) {
-            c = QChar::surrogateToUcs4(character[0], character[1]);
-        } else if (QChar::isSurrogate(c)) {
-            c = U'\uFFFD';
-        }
-        written = QStringLiteral("&#%1;").arg(static_cast<uint>(c));
+    const QString count = QString::number(lost);
+    const QString line = QString::number(LineOfIndex(text, std::min(first, text.size())));
+    if (charset != Charset::kEucJp) {
+        // UTF-8 holds every character; only a lone surrogate is written as
+        // U+FFFD.
+        return QStringLiteral("%1で表せない文字（対になっていないサロゲート）が %2 個あり、U+FFFD として書きました。"
+                              "最初は %3 行目の「%4」です。受け取る側ではもとの文字になりません。"
+                              "Ctrl+Z で元に戻せます。")
+            .arg(CharsetCaption(charset), count, line, ShownCharacter(character));
     }
-    return QStringLiteral("%1で表せない文字が %2 個あり、別の形で書きました。最初は %3 行目の「%4」で、"
-                          "「%5」になっています。受け取る側ではもとの文字になりません。Ctrl+Z で元に戻せます。")
-        .arg(CharsetCaption(charset), QString::number(lost),
-             QString::number(LineOfIndex(text, std::min(first, text.size()))), ShownCharacter(character), written);
+    // EUC-JP writes what it cannot hold as a browser does, "&#N;".
+    char32_t c = character.empty() ? U'\uFFFD' : character[0];
+    if (character.size() == 2) {
+        c = QChar::surrogateToUcs4(character[0], character[1]);
+    } else if (QChar::isSurrogate(c)) {
+        c = U'\uFFFD';
+    }
+    return QStringLiteral("%1で表せない文字が %2 個あり、ブラウザーと同じく「&#番号;」の形で書きました。"
+                          "最初は %3 行目の「%4」で、「&#%5;」になっています。"
+                          "受け取る側ではもとの文字にならないことがあります。Ctrl+Z で元に戻せます。")
+        .arg(CharsetCaption(charset), count, line, ShownCharacter(character), QString::number(static_cast<uint>(c)));
 }
 
 QString MojibakeNote(std::uint64_t lines, Charset charset, Charset readBy) {

@@ -75,6 +75,13 @@ struct Notes {
     std::vector<QString> texts;
 };
 
+// Runs a command, answering every box it brings up; the boxes' texts.
+std::vector<QString> NotesOf(QAction* command) {
+    Notes notes;
+    command->trigger();
+    return notes.texts;
+}
+
 class ConvertMenuTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
@@ -196,13 +203,8 @@ TEST_F(ConvertMenuTest, EncodeInEveryEncodingSetAndOptionIsTheCoresAndUndoesExac
                 Choose(form, escape);
                 SetChecked(form.mnuTranCheck, amp);
                 form.Text1->SetText(std::u16string(text));
-                {
-                    Notes notes;
-                    form.mnuEncode->trigger();
-                    // Only UTF-8 and EUC-JP speak of what they could not hold;
-                    // code page 932 writes its "?" as it always did.
-                    EXPECT_EQ(notes.texts.size(), charset == Charset::kShiftJis ? 0u : 1u);
-                }
+                // Only UTF-8 and EUC-JP speak of what they could not hold.
+                EXPECT_EQ(NotesOf(form.mnuEncode).size(), charset == Charset::kShiftJis ? 0u : 1u);
                 const EncodeOptions options{charset, escape, amp};
                 EXPECT_EQ(U16(form.Text1->Text()), EncodeUrl(text, options));
                 if (charset == Charset::kShiftJis && escape == EscapeSet::kPrintable) {
@@ -236,12 +238,8 @@ TEST_F(ConvertMenuTest, DecodeInEveryEncodingAndOptionIsTheCoresAndUndoesExactly
             SetChecked(form.mnuPlusCheck, options.plusAsSpace);
             SetChecked(form.mnuTranCheck, options.crLfAsAmp);
             form.Text1->SetText(std::u16string(text));
-            {
-                Notes notes;
-                form.mnuURLDecode->trigger();
-                // The other two encodings' lines are mojibake in a fixed one.
-                EXPECT_EQ(notes.texts.size(), options.detect ? 0u : 1u);
-            }
+            // The other two encodings' lines are mojibake in a fixed one.
+            EXPECT_EQ(NotesOf(form.mnuURLDecode).size(), options.detect ? 0u : 1u);
             EXPECT_EQ(U16(form.Text1->Text()), DecodeUrl(text, options));
             if (charset == Charset::kShiftJis && !options.detect && !options.plusAsSpace) {
                 EXPECT_EQ(U16(form.Text1->Text()), Decode(text, options.crLfAsAmp));
@@ -266,129 +264,84 @@ TEST_F(ConvertMenuTest, DISABLED_DetectionReadsEachLineInItsOwnEncodingWhateverT
         SCOPED_TRACE(int(charset));
         Choose(form, charset);
         form.Text1->SetText(std::u16string(text));
-        Notes notes;
-        form.mnuURLDecode->trigger();
+        EXPECT_TRUE(NotesOf(form.mnuURLDecode).empty());
         EXPECT_EQ(U16(form.Text1->Text()), want);
-        EXPECT_TRUE(notes.texts.empty());
         Undo(form);
         EXPECT_EQ(U16(form.Text1->Text()), text);
     }
 }
 
-TEST_F(ConvertMenuTest, DISABLED_MojibakeNoteNamesTheLinesAndTheEncodingThatReadsThem) {
-    Form1 form(History());
-    // A browser's UTF-8 query, twice, and a line that is clean in any encoding.
-    const std::u16string text = u"q=%E3%83%86%E3%82%B9%E3%83%88\r\nplain\r\nq=%E6%9D%B1%E4%BA%AC";
-    form.Text1->SetText(std::u16string(text));
-    {
-        Notes notes;
-        form.mnuURLDecode->trigger();
-        ASSERT_EQ(notes.texts.size(), 1u);
-        const QString& note = notes.texts[0];
-        EXPECT_TRUE(note.contains(QStringLiteral("2 行"))) << note.toStdString();
-        EXPECT_TRUE(note.contains(QStringLiteral("シフトJIS"))) << note.toStdString();
-        EXPECT_TRUE(note.contains(QStringLiteral("UTF-8"))) << note.toStdString();
-        EXPECT_TRUE(note.contains(QStringLiteral("Ctrl+Z")));
-        EXPECT_TRUE(note.contains(QStringLiteral("文字コード")));
-        EXPECT_TRUE(note.contains(QStringLiteral("デコード時に自動判別")));
-    }
-    // The result went in as today's decode gives it, and one Ctrl+Z brings
-    // the text back; UTF-8 then decodes it in silence.
-    EXPECT_EQ(U16(form.Text1->Text()), Decode(text, false));
-    Undo(form);
-    EXPECT_EQ(U16(form.Text1->Text()), text);
-    form.mnuCharsetUtf8->trigger();
-    {
-        Notes notes;
-        form.mnuURLDecode->trigger();
-        EXPECT_TRUE(notes.texts.empty());
-    }
-    EXPECT_EQ(form.Text1->Text(), QStringLiteral("q=テスト\r\nplain\r\nq=東京"));
+// Each case: the choices, the text, what its note says (no note when empty)
+// and, where known by hand, the result.
+struct NoteCase {
+    Charset charset;
+    EscapeSet escape;  // for Encode
+    bool detect;       // for Decode
+    std::u16string text;
+    std::vector<const char*> says;
+    std::u16string result;
+};
 
-    // EUC-JP read as UTF-8 points to EUC-JP.
-    form.Text1->SetText(u"q=" + EncodeUrl(u"東京都の天気予報", {Charset::kEucJp, EscapeSet::kPrintable, false}));
-    {
-        Notes notes;
-        form.mnuURLDecode->trigger();
-        ASSERT_EQ(notes.texts.size(), 1u);
-        EXPECT_TRUE(notes.texts[0].contains(QStringLiteral("1 行")));
-        EXPECT_TRUE(notes.texts[0].contains(QStringLiteral("EUC-JP"))) << notes.texts[0].toStdString();
-    }
-}
-
-TEST_F(ConvertMenuTest, DISABLED_NoMojibakeNoteForCleanTextBytesNoEncodingReadsOrDetection) {
-    Form1 form(History());
-    const std::vector<std::pair<Charset, std::u16string>> quiet{
-        {Charset::kShiftJis, u"%83e%83X%83g"},           // clean Shift-JIS
-        {Charset::kShiftJis, u"中黒・は文字"},             // a "・" of the text itself
-        {Charset::kUtf8, u"%81%7F"},                      // bytes no encoding reads
-        {Charset::kEucJp, u"%A5%C6%A5%B9%A5%C8 abc"},     // clean EUC-JP
+TEST_F(ConvertMenuTest, DISABLED_DecodeNotesLinesAnotherEncodingReadsOnlyWithAFixedEncoding) {
+    const std::u16string eucJp = u"q=" + EncodeUrl(u"東京都の天気予報", {Charset::kEucJp, EscapeSet::kPrintable, false});
+    const std::u16string utf8 = u"q=%E3%83%86%E3%82%B9%E3%83%88\r\nplain\r\nq=%E6%9D%B1%E4%BA%AC";
+    const NoteCase cases[] = {
+        {Charset::kShiftJis, {}, false, utf8,
+         {"2 行", "シフトJISでは", "行はUTF-8で", "Ctrl+Z", "「文字コード」でUTF-8を", "デコード時に自動判別"}, {}},
+        {Charset::kUtf8, {}, false, eucJp, {"1 行", "UTF-8では", "行はEUC-JPで"}, {}},
+        {Charset::kUtf8, {}, false, utf8, {}, u"q=テスト\r\nplain\r\nq=東京"},
+        {Charset::kShiftJis, {}, true, utf8, {}, u"q=テスト\r\nplain\r\nq=東京"},
+        {Charset::kShiftJis, {}, false, u"中黒・は文字%81E", {}, u"中黒・は文字・"},
+        {Charset::kUtf8, {}, false, u"%81%7F", {}, {}},  // bytes no encoding reads
+        {Charset::kEucJp, {}, false, u"%A5%C6%A5%B9%A5%C8 abc", {}, u"テスト abc"},
     };
-    for (const auto& [charset, text] : quiet) {
-        SCOPED_TRACE(Q(text).toStdString());
-        Choose(form, charset);
-        form.Text1->SetText(std::u16string(text));
-        Notes notes;
-        form.mnuURLDecode->trigger();
-        EXPECT_TRUE(notes.texts.empty());
-        EXPECT_EQ(U16(form.Text1->Text()), DecodeUrl(text, {charset, false, false, false}));
+    Form1 form(History());
+    for (const NoteCase& c : cases) {
+        SCOPED_TRACE(Q(c.text).toStdString());
+        Choose(form, c.charset);
+        SetChecked(form.mnuCharsetDetect, c.detect);
+        form.Text1->SetText(std::u16string(c.text));
+        const std::vector<QString> notes = NotesOf(form.mnuURLDecode);
+        ASSERT_EQ(notes.size(), c.says.empty() ? 0u : 1u);
+        for (const char* part : c.says) {
+            EXPECT_TRUE(notes[0].contains(QString::fromUtf8(part))) << part << '\n' << notes[0].toStdString();
+        }
+        EXPECT_EQ(U16(form.Text1->Text()), DecodeUrl(c.text, {c.charset, c.detect, false, false}));
+        if (!c.result.empty()) {
+            EXPECT_EQ(U16(form.Text1->Text()), c.result);
+        }
+        Undo(form);
+        EXPECT_EQ(U16(form.Text1->Text()), c.text);
     }
-    // Detection on: never a note, even where a fixed choice would give one.
-    form.mnuCharsetDetect->trigger();
-    Choose(form, Charset::kShiftJis);
-    form.Text1->SetText(QStringLiteral("q=%E3%83%86%E3%82%B9%E3%83%88"));
-    Notes notes;
-    form.mnuURLDecode->trigger();
-    EXPECT_TRUE(notes.texts.empty());
-    EXPECT_EQ(form.Text1->Text(), QStringLiteral("q=テスト"));
 }
 
-TEST_F(ConvertMenuTest, DISABLED_EncodeLossNoteGivesTheCountAndTheFirstAndTodaysRouteStaysSilent) {
-    Form1 form(History());
-    const std::u16string text = u"ok\r\nA😀B😀C";
-    {
-        // Shift-JIS with the printable set: exactly today's command, no box.
-        form.Text1->SetText(std::u16string(text));
-        Notes notes;
-        form.mnuEncode->trigger();
-        EXPECT_TRUE(notes.texts.empty());
-        EXPECT_EQ(U16(form.Text1->Text()), Encode(text, false));
-    }
-    form.mnuCharsetEucJp->trigger();
-    form.Text1->SetText(std::u16string(text));
-    {
-        Notes notes;
-        form.mnuEncode->trigger();
-        ASSERT_EQ(notes.texts.size(), 1u);
-        const QString& note = notes.texts[0];
-        EXPECT_TRUE(note.contains(QStringLiteral("EUC-JP"))) << note.toStdString();
-        EXPECT_TRUE(note.contains(QStringLiteral("2 個")));
-        EXPECT_TRUE(note.contains(QStringLiteral("2 行目")));
-        EXPECT_TRUE(note.contains(QStringLiteral("「😀」")));
-        EXPECT_TRUE(note.contains(QStringLiteral("&#128512;")));
-    }
-    EXPECT_EQ(form.Text1->Text(), QStringLiteral("ok%0D%0AA&#128512;B&#128512;C"));
-    Undo(form);
-    EXPECT_EQ(U16(form.Text1->Text()), text);
-
-    // UTF-8 holds every character but a lone surrogate.
-    form.mnuCharsetUtf8->trigger();
+TEST_F(ConvertMenuTest, DISABLED_EncodeNotesCharactersUtf8OrEucJpCannotHoldAndShiftJisStaysSilent) {
+    const std::u16string emoji = u"ok\r\nA😀B😀C";
     std::u16string lone = u"x";
     lone += u'\xDC00';
-    form.Text1->SetText(std::u16string(lone));
-    {
-        Notes notes;
-        form.mnuEncode->trigger();
-        ASSERT_EQ(notes.texts.size(), 1u);
-        EXPECT_TRUE(notes.texts[0].contains(QStringLiteral("U+DC00"))) << notes.texts[0].toStdString();
-        EXPECT_TRUE(notes.texts[0].contains(QStringLiteral("U+FFFD")));
-    }
-    EXPECT_EQ(form.Text1->Text(), QStringLiteral("x%EF%BF%BD"));
-    form.Text1->SetText(std::u16string(text));
-    {
-        Notes notes;
-        form.mnuEncode->trigger();
-        EXPECT_TRUE(notes.texts.empty());
+    const NoteCase cases[] = {
+        {Charset::kShiftJis, EscapeSet::kPrintable, false, emoji, {}, u"ok%0D%0AA?B?C"},
+        {Charset::kShiftJis, EscapeSet::kComponent, false, emoji, {}, u"ok%0D%0AA%3FB%3FC"},
+        {Charset::kEucJp, EscapeSet::kPrintable, false, emoji,
+         {"EUC-JPで", "2 個", "2 行目の「😀」", "「&#128512;」", "Ctrl+Z"}, u"ok%0D%0AA&#128512;B&#128512;C"},
+        {Charset::kUtf8, EscapeSet::kPrintable, false, lone, {"UTF-8で", "1 個", "1 行目の「U+DC00」", "U+FFFD"},
+         u"x%EF%BF%BD"},
+        {Charset::kUtf8, EscapeSet::kPrintable, false, emoji, {}, u"ok%0D%0AA%F0%9F%98%80B%F0%9F%98%80C"},
+    };
+    Form1 form(History());
+    for (const NoteCase& c : cases) {
+        SCOPED_TRACE(::testing::Message() << int(c.charset) << ' ' << int(c.escape));
+        Choose(form, c.charset);
+        Choose(form, c.escape);
+        form.Text1->SetText(std::u16string(c.text));
+        const std::vector<QString> notes = NotesOf(form.mnuEncode);
+        ASSERT_EQ(notes.size(), c.says.empty() ? 0u : 1u);
+        for (const char* part : c.says) {
+            EXPECT_TRUE(notes[0].contains(QString::fromUtf8(part))) << part << '\n' << notes[0].toStdString();
+        }
+        EXPECT_EQ(U16(form.Text1->Text()), c.result);
+        Undo(form);
+        EXPECT_EQ(U16(form.Text1->Text()), c.text);
     }
 }
 
