@@ -2,11 +2,14 @@
 // code page 932 (or UTF-8) and writes the result to standard output, a piece
 // at a time as the input arrives.
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -16,21 +19,51 @@
 #endif
 
 #include "codec/codepage.h"
+#include "codec/cp932.h"
 #include "codec/fidelity.h"
 #include "codec/percent.h"
+#include "codec/url.h"
+#include "codec/url_internal.h"
 #include "codec/utf8.h"
 #include "documents/io.h"
 
 namespace {
 
 constexpr std::string_view kUsage =
-    "Usage: tessaly-cli encode|decode [--amp-crlf] [--utf8] [--strict] [FILE]\n"
+    "Usage: tessaly-cli encode|decode [OPTION]... [FILE]\n"
+    "  tessaly-cli encode [--charset LABEL] [--escape printable|component|form]\n"
+    "                     [--amp-crlf] [--utf8] [--strict] [FILE]\n"
+    "  tessaly-cli decode [--charset LABEL] [--detect] [--plus] [--amp-crlf]\n"
+    "                     [--utf8] [--strict] [FILE]\n"
     "Percent-encodes or percent-decodes FILE (standard input when FILE is\n"
-    "absent or \"-\") through its code page 932 bytes and writes the result to\n"
-    "standard output.\n"
+    "absent or \"-\") and writes the result to standard output. The text is read\n"
+    "and written as code page 932 (Shift_JIS) bytes, or UTF-8 with --utf8.\n"
     "\n"
-    "  encode       write every byte outside printable ASCII as %XX\n"
+    "  encode       write every byte of the text outside the escape set as %XX\n"
     "  decode       turn such escapes back into text\n"
+    "  --charset LABEL\n"
+    "               the encoding behind the escapes: Shift_JIS (code page 932,\n"
+    "               the default), UTF-8 or EUC-JP, named by any of their labels\n"
+    "               (case and surrounding white space do not matter):\n"
+    "                 UTF-8      utf-8 utf8 unicode-1-1-utf-8 unicode11utf8\n"
+    "                            unicode20utf8 x-unicode20utf8\n"
+    "                 EUC-JP     euc-jp cseucpkdfmtjapanese x-euc-jp\n"
+    "                 Shift_JIS  shift_jis shift-jis csshiftjis ms932 ms_kanji\n"
+    "                            sjis windows-31j x-sjis cp932\n"
+    "  --escape SET the bytes encode keeps as they are:\n"
+    "                 printable  printable ASCII, space included (the default)\n"
+    "                 component  letters, digits and - _ . ! ~ * ' ( ), as\n"
+    "                            encodeURIComponent writes a query value\n"
+    "                 form       letters, digits and * - . _, a space as \"+\",\n"
+    "                            as a form sends its values\n"
+    "  --plus       decode a literal \"+\" as a space (form data; \"%2B\" stays \"+\")\n"
+    "  --detect     decide the encoding line by line (a line ends at LF): each\n"
+    "               line is read in all three and the most plausible Japanese\n"
+    "               reading is taken; --charset wins ties. A line is held until\n"
+    "               its LF up to 1 MiB; a longer line is decided on its first\n"
+    "               1 MiB. At the end one line on standard error counts the\n"
+    "               lines read in each encoding (lines with escapes of bytes\n"
+    "               0x80 and up)\n"
     "  --amp-crlf   write CR LF as \"&\" when encoding, read \"&\" as CR LF when\n"
     "               decoding\n"
     "  --utf8       read and write UTF-8 instead of code page 932\n"
@@ -38,38 +71,102 @@ constexpr std::string_view kUsage =
     "  --help       show this help and exit\n"
     "  --version    show the version and exit\n"
     "\n"
+    "Examples:\n"
+    "  echo 'q=%E3%83%86%E3%82%B9%E3%83%88' | tessaly-cli decode --charset utf-8 --utf8\n"
+    "      q=\u30C6\u30B9\u30C8\n"
+    "  printf '\u6771\u4EAC & \u5927\u962A' | tessaly-cli encode --utf8 --charset utf-8 --escape form\n"
+    "      %E6%9D%B1%E4%BA%AC+%26+%E5%A4%A7%E9%98%AA\n"
+    "  tessaly-cli decode --detect --plus --utf8 access.log\n"
+    "      decodes each line of a log in UTF-8, Shift_JIS or EUC-JP\n"
+    "\n"
     "The input is streamed in pieces of 1 MiB with constant memory whatever its\n"
     "size; whatever the input so far decides is written at once (only a cut\n"
-    "character, a CR that \"&\" may join or an escape waiting for the unit that\n"
-    "completes it is held back), and the output is what converting the whole\n"
-    "input at once gives:\n"
+    "character, a CR that \"&\" may join, an escape waiting for the unit that\n"
+    "completes it or, with --detect, a line waiting for its LF is held back),\n"
+    "and the output is what converting the whole input at once gives:\n"
     "  tail -f access.log | tessaly-cli decode --utf8\n"
     "\n"
-    "Input bytes that are not valid in the input's encoding (they read as \"\u30FB\"\n"
-    "or U+FFFD) and, with --utf8, characters code page 932 cannot hold (written\n"
-    "as \"?\" or a look-alike) are counted: one line on standard error gives the\n"
-    "count and where the first one is (line and byte offset), and the exit\n"
-    "status stays 0. The four characters Linux input methods type for their\n"
-    "Windows twins (U+2014, U+2016, U+2212, U+301C) are not counted.\n";
+    "What was replaced is counted: input bytes that are not valid in the\n"
+    "input's encoding (they read as \"\u30FB\" or U+FFFD), escapes whose bytes do\n"
+    "not form characters in their encoding (read as \"\u30FB\" or U+FFFD, or as a\n"
+    "character code page 932 writes with other bytes), characters the output\n"
+    "cannot hold (written as \"?\" or a look-alike in code page 932, as \"&#N;\"\n"
+    "in EUC-JP). One line on standard error gives the count and where the first\n"
+    "one is (line and byte offset of the input), and the exit status stays 0.\n"
+    "The four characters Linux input methods type for their Windows twins\n"
+    "(U+2014, U+2016, U+2212, U+301C) are not counted.\n";
 
 struct Options {
     bool decode = false;
     bool ampCrLf = false;
     bool utf8 = false;
     bool strict = false;
+    tessaly::Charset charset = tessaly::Charset::kShiftJis;
+    tessaly::EscapeSet escape = tessaly::EscapeSet::kPrintable;
+    bool plus = false;
+    bool detect = false;
     std::string file = "-";
+
+    // Code page 932 with today's rules: the byte routes apply.
+    bool Plain() const {
+        return charset == tessaly::Charset::kShiftJis && escape == tessaly::EscapeSet::kPrintable && !plus && !detect;
+    }
+    tessaly::EncodeOptions Encoding() const { return {charset, escape, ampCrLf}; }
+    tessaly::DecodeOptions Decoding() const { return {charset, detect, plus, ampCrLf}; }
 };
 
-enum class Parse { kRun, kHelp, kVersion, kBad };
+enum class Parse { kRun, kHelp, kVersion, kBad, kBadLabel };
 
-Parse ParseArguments(int argc, char** argv, Options& options) {
+Parse ParseArguments(int argc, char** argv, Options& options, std::string& badLabel) {
     bool haveCommand = false;
     bool haveFile = false;
+    bool encodeOnly = false;  // --escape
+    bool decodeOnly = false;  // --plus, --detect
     for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
+        std::string_view arg = argv[i];
         if (arg == "--help") return Parse::kHelp;
         if (arg == "--version") return Parse::kVersion;
-        if (arg == "--amp-crlf") {
+        // "--charset LABEL" or "--charset=LABEL", the same for --escape.
+        std::string_view value;
+        bool hasValue = false;
+        for (const std::string_view name : {std::string_view("--charset"), std::string_view("--escape")}) {
+            if (arg == name) {
+                if (++i == argc) return Parse::kBad;
+                value = argv[i];
+                hasValue = true;
+            } else if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=') {
+                value = arg.substr(name.size() + 1);
+                arg = name;
+                hasValue = true;
+            }
+            if (hasValue) {
+                arg = name;
+                break;
+            }
+        }
+        if (arg == "--charset") {
+            const std::optional<tessaly::Charset> charset = tessaly::CharsetFromLabel(value);
+            if (!charset) {
+                badLabel = value;
+                return Parse::kBadLabel;
+            }
+            options.charset = *charset;
+        } else if (arg == "--escape") {
+            if (value == "printable") {
+                options.escape = tessaly::EscapeSet::kPrintable;
+            } else if (value == "component") {
+                options.escape = tessaly::EscapeSet::kComponent;
+            } else if (value == "form") {
+                options.escape = tessaly::EscapeSet::kForm;
+            } else {
+                return Parse::kBad;
+            }
+            encodeOnly = true;
+        } else if (arg == "--plus") {
+            options.plus = decodeOnly = true;
+        } else if (arg == "--detect") {
+            options.detect = decodeOnly = true;
+        } else if (arg == "--amp-crlf") {
             options.ampCrLf = true;
         } else if (arg == "--strict") {
             options.strict = true;
@@ -88,7 +185,8 @@ Parse ParseArguments(int argc, char** argv, Options& options) {
             return Parse::kBad;
         }
     }
-    return haveCommand ? Parse::kRun : Parse::kBad;
+    if (!haveCommand || (options.decode && encodeOnly) || (!options.decode && decodeOnly)) return Parse::kBad;
+    return Parse::kRun;
 }
 
 constexpr std::size_t kReadSize = std::size_t{1} << 20;
@@ -146,25 +244,38 @@ std::uint64_t CountLineBreaks(const char* p, std::size_t n) {
     return count;
 }
 
-// What was replaced on the way: input bytes not valid in the input's
-// encoding, or characters code page 932 cannot hold.
+// What is replaced on the way.
+enum class Kind : unsigned {
+    kInputCp932,     // input bytes code page 932 does not read back
+    kInputUtf8,      // invalid UTF-8 in the input
+    kNoCp932Bytes,   // characters written as "?" or a look-alike
+    kNoEucJpBytes,   // characters written as "&#N;"
+    kLoneSurrogate,  // written as U+FFFD's UTF-8
+    kEscapes,        // escaped bytes that do not form characters
+};
+
 struct Losses {
     std::uint64_t count = 0;
+    unsigned kinds = 0;  // one bit per Kind
+    Kind firstKind = Kind::kInputCp932;
     std::uint64_t firstLine = 0;
     std::uint64_t firstOffset = 0;
 };
 
+// A loss found in a piece, at an index of the text not yet converted.
+struct Found {
+    static constexpr std::size_t npos = std::u16string::npos;
+    Kind kind = Kind::kInputCp932;
+    std::size_t at = npos;
+    std::uint64_t count = 0;
+};
+
 // Reads, converts and writes one piece at a time. Each stage converts what
-// it can decide and keeps the rest (a few units at most) in front of its
-// buffer for the next piece; the buffers are allocated once.
+// it can decide and keeps the rest in front of its buffer for the next
+// piece; the buffers grow to what a piece needs and keep that size.
 class Stream {
 public:
-    explicit Stream(const Options& options) : options_(options) {
-        in_.resize(kReadSize + kHeldRoom);
-        text_.reserve(kReadSize + 8);
-        converted_.reserve((options.decode ? 2 : 6) * (kReadSize + 8) + 64);
-        out_.reserve(3 * converted_.capacity() + 64);
-    }
+    explicit Stream(const Options& options) : options_(options) { in_.resize(kReadSize + kHeldRoom); }
 
     // Runs to the end of fd; returns the exit status.
     int Run(int fd, const char* name) {
@@ -177,107 +288,240 @@ public:
             }
             const bool final = n == 0;
             const std::size_t size = held_ + static_cast<std::size_t>(n);
-            if (!Piece(size, final)) return failed_;
+            if (!Piece(size, final)) {
+                ReportLines();
+                return failed_;
+            }
             if (final) break;
         }
         if (losses_.count > 0) {
+            const bool mixed = (losses_.kinds & (losses_.kinds - 1)) != 0;
+            const std::string what = mixed ? losses_.count == 1 ? "character or byte was replaced"
+                                                                 : "characters or bytes were replaced"
+                                           : Describe(losses_.firstKind, losses_.count != 1);
             std::fprintf(stderr, "tessaly-cli: %llu %s; the first at line %llu, byte offset %llu\n",
-                         static_cast<unsigned long long>(losses_.count), Kind(losses_.count != 1),
+                         static_cast<unsigned long long>(losses_.count), what.c_str(),
                          static_cast<unsigned long long>(losses_.firstLine),
                          static_cast<unsigned long long>(losses_.firstOffset));
         }
+        ReportLines();
         return 0;
     }
 
 private:
-    const char* Kind(bool plural) const {
-        if (!options_.utf8) {
-            return plural ? "input bytes are not code page 932 text and were replaced"
-                          : "input byte is not code page 932 text and was replaced";
+    std::string Describe(Kind kind, bool plural) const {
+        switch (kind) {
+            case Kind::kInputCp932:
+                return plural ? "input bytes are not code page 932 text and were replaced"
+                              : "input byte is not code page 932 text and was replaced";
+            case Kind::kInputUtf8:
+                return plural ? "invalid UTF-8 sequences were replaced by U+FFFD"
+                              : "invalid UTF-8 sequence was replaced by U+FFFD";
+            case Kind::kNoCp932Bytes:
+                return plural ? "characters have no code page 932 bytes and became \"?\" or a look-alike"
+                              : "character has no code page 932 bytes and became \"?\" or a look-alike";
+            case Kind::kNoEucJpBytes:
+                return plural ? "characters have no EUC-JP bytes and were written as \"&#N;\""
+                              : "character has no EUC-JP bytes and was written as \"&#N;\"";
+            case Kind::kLoneSurrogate:
+                return plural ? "lone surrogates were written as U+FFFD" : "lone surrogate was written as U+FFFD";
+            case Kind::kEscapes: {
+                const std::string where = options_.detect ? "in the encoding of their line"
+                                                          : "in " + std::string(tessaly::CharsetName(options_.charset));
+                return plural ? "escaped bytes do not form characters " + where + " and were replaced"
+                              : "escaped byte does not form a character " + where + " and was replaced";
+            }
         }
-        if (!options_.decode) {
-            return plural ? "characters have no code page 932 bytes and became \"?\" or a look-alike"
-                          : "character has no code page 932 bytes and became \"?\" or a look-alike";
-        }
-        return plural ? "invalid UTF-8 sequences were replaced by U+FFFD"
-                      : "invalid UTF-8 sequence was replaced by U+FFFD";
+        return "";
     }
 
-    // Notes the first loss at byte `at` of the buffer and returns whether
-    // to go on.
-    bool NoteFirst(std::uint64_t count, std::size_t at) {
+    // With --detect, the lines read in each encoding.
+    void ReportLines() const {
+        if (!options_.detect) return;
+        std::fprintf(stderr, "tessaly-cli: lines read in Shift_JIS %llu, UTF-8 %llu, EUC-JP %llu\n",
+                     static_cast<unsigned long long>(linesIn_[0]), static_cast<unsigned long long>(linesIn_[1]),
+                     static_cast<unsigned long long>(linesIn_[2]));
+    }
+
+    // Notes count losses of a kind, the first of them at input offset
+    // `offset` on line `line` (used when they are the first of the run);
+    // returns whether to go on.
+    bool Note(Kind kind, std::uint64_t count, std::uint64_t offset, std::uint64_t line) {
         if (losses_.count == 0) {
-            losses_.firstOffset = offset_ + at;
-            losses_.firstLine = 1 + lines_ + CountLineBreaks(in_.data(), at);
+            losses_.firstKind = kind;
+            losses_.firstOffset = offset;
+            losses_.firstLine = line;
         }
         losses_.count += count;
+        losses_.kinds |= 1u << static_cast<unsigned>(kind);
         return !options_.strict;
+    }
+
+    // Notes losses whose first is at byte `at` of in_.
+    bool NoteAtByte(Kind kind, std::uint64_t count, std::size_t at) {
+        const bool first = losses_.count == 0;
+        return Note(kind, count, offset_ + at, first ? 1 + lines_ + CountLineBreaks(in_.data(), at) : 0);
+    }
+
+    bool StopAtFirst() {
+        std::fprintf(stderr, "tessaly-cli: line %llu, byte offset %llu: %s\n",
+                     static_cast<unsigned long long>(losses_.firstLine),
+                     static_cast<unsigned long long>(losses_.firstOffset), Describe(losses_.firstKind, false).c_str());
+        failed_ = 1;
+        return false;
     }
 
     // Converts the size bytes in in_; false when the run ends here.
     bool Piece(std::size_t size, bool final) {
         const std::string_view bytes(in_.data(), size);
+        if (options_.Plain() && !options_.utf8) {
+            if (!options_.decode) return EncodePiece(bytes, final);
+            if (text_.empty() && converted_.empty() && AsciiReadsAsItself() && IsAscii(bytes)) {
+                return DecodeAsciiPiece(bytes, final);
+            }
+        }
+        return TextPiece(bytes, final);
+    }
+
+    // The input's own bytes of text (in its encoding).
+    std::size_t InputBytes(std::u16string_view text) {
+        scratch_.clear();
+        if (options_.utf8) {
+            tessaly::AppendUtf16AsUtf8(scratch_, text);
+        } else {
+            tessaly::CodePageBridge::AppendBytes(scratch_, text);
+        }
+        return scratch_.size();
+    }
+
+    // Input offset and line of text_[at], where text_[heldText] is the text
+    // of in_[0] (before the bookkeeping of this piece).
+    std::pair<std::uint64_t, std::uint64_t> Where(std::size_t at, std::size_t heldText) {
+        if (at >= heldText) {
+            const std::size_t n = InputBytes(std::u16string_view(text_).substr(heldText, at - heldText));
+            return {offset_ + n, 1 + lines_ + CountLineBreaks(in_.data(), n)};
+        }
+        const std::u16string_view before = std::u16string_view(text_).substr(at, heldText - at);
+        const auto breaks = static_cast<std::uint64_t>(std::count(before.begin(), before.end(), u'\n'));
+        return {offset_ - InputBytes(before), 1 + lines_ - breaks};
+    }
+
+    // Converts the text of text_ (up to `units`) and appends it to
+    // converted_; returns the units converted.
+    std::size_t ConvertText(std::size_t units, bool final, tessaly::DecodeReport* decodeReport,
+                            tessaly::EncodeReport* encodeReport) {
+        const std::u16string_view text = std::u16string_view(text_).substr(0, units);
+        return options_.decode ? tessaly::DecodeUrlAppend(converted_, text, options_.Decoding(), final, decodeReport)
+                               : tessaly::EncodeUrlAppend(converted_, text, options_.Encoding(), final, encodeReport);
+    }
+
+    // The text index where the conversion of text_ writes converted_ unit
+    // `unit` (counted from `base`), and the start of what decides it: the
+    // units converted before it.
+    std::size_t SourceOf(std::size_t unit, std::size_t base) {
+        std::size_t low = 0, high = text_.size();  // the shortest prefix that writes past unit
+        std::u16string probe;
+        while (low < high) {
+            const std::size_t mid = low + (high - low) / 2;
+            probe.clear();
+            tessaly::DecodeUrlAppend(probe, std::u16string_view(text_).substr(0, mid), options_.Decoding(), false);
+            if (probe.size() > unit - base) {
+                high = mid;
+            } else {
+                low = mid + 1;
+            }
+        }
+        probe.clear();
+        if (low == 0) return 0;
+        return tessaly::DecodeUrlAppend(probe, std::u16string_view(text_).substr(0, low - 1), options_.Decoding(), false);
+    }
+
+    // Anything but code page 932's byte routes: input bytes to text, the
+    // conversion with its report, text to output bytes.
+    bool TextPiece(std::string_view bytes, bool final) {
         const std::size_t heldText = text_.size();
+        Found first;
+        std::uint64_t total = 0;
+        unsigned kinds = 0;
+        const auto found = [&](Kind kind, std::uint64_t count, std::size_t at) {
+            if (count == 0) return;
+            if (at < first.at) first = {kind, at, count};
+            total += count;
+            kinds |= 1u << static_cast<unsigned>(kind);
+        };
         std::size_t consumed;
-        std::size_t textEnd = std::u16string::npos;  // where --strict cuts the text
-        std::size_t byteEnd = size;                  // where --strict cuts the bytes
         if (options_.utf8) {
             const tessaly::Utf8Read read = tessaly::AppendUtf8AsUtf16(text_, bytes, final);
             consumed = read.consumed;
-            if (options_.decode) {
-                if (read.invalid > 0 && !NoteFirst(read.invalid, read.firstInvalid)) {
-                    byteEnd = read.firstInvalid;
-                    text_.resize(heldText);
-                    tessaly::AppendUtf8AsUtf16(text_, bytes.substr(0, byteEnd), false);
-                }
-            } else {
-                const tessaly::TextLoss loss =
-                    tessaly::FindTextLoss(std::u16string_view(text_).substr(heldText));
-                // The first loss comes before any invalid sequence (which
-                // reads as U+FFFD, a loss itself), so the UTF-8 before it is
-                // the one the text writes.
-                if (loss.count > 0) {
-                    const std::u16string_view before = std::u16string_view(text_).substr(heldText, loss.first);
-                    scratch_.clear();
-                    tessaly::AppendUtf16AsUtf8(scratch_, before);
-                    if (!NoteFirst(loss.count, scratch_.size())) {
-                        byteEnd = scratch_.size();
-                        textEnd = heldText + loss.first;
-                    }
-                }
+            // Encoding into code page 932 or EUC-JP counts U+FFFD itself.
+            if (read.invalid > 0 && (options_.decode || options_.charset == tessaly::Charset::kUtf8)) {
+                found(Kind::kInputUtf8, read.invalid,
+                      heldText + tessaly::Utf8ToUtf16(bytes.substr(0, read.firstInvalid)).size());
             }
-        } else if (!options_.decode) {
-            return EncodePiece(bytes, final);
-        } else if (text_.empty() && converted_.empty() && AsciiReadsAsItself() && IsAscii(bytes)) {
-            return DecodeAsciiPiece(bytes, final);
         } else {
             tessaly::ByteLoss loss;
             consumed = tessaly::CodePageBridge::AppendText(text_, bytes, final, loss);
-            if (loss.count > 0 && !NoteFirst(loss.count, loss.first)) {
-                byteEnd = loss.first;
-                text_.resize(heldText);
-                tessaly::CodePageBridge::AppendText(text_, bytes.substr(0, byteEnd), false);
+            if (loss.count > 0) {
+                found(Kind::kInputCp932, loss.count,
+                      heldText + tessaly::CodePageBridge::ToText(bytes.substr(0, loss.first)).size());
             }
         }
-        if (byteEnd < size) {
-            // --strict: convert what stands before the first loss as far as
-            // it is decided, then stop.
-            if (textEnd != std::u16string::npos) text_.resize(textEnd);
-            if (!Convert(false)) return false;
-            std::fprintf(stderr, "tessaly-cli: line %llu, byte offset %llu: %s\n",
-                         static_cast<unsigned long long>(losses_.firstLine),
-                         static_cast<unsigned long long>(losses_.firstOffset), Kind(false));
-            failed_ = 1;
-            return false;
+        const std::size_t base = converted_.size();
+        tessaly::DecodeReport decodeReport;
+        tessaly::EncodeReport encodeReport;
+        const std::size_t used = ConvertText(text_.size(), final, &decodeReport, &encodeReport);
+        if (options_.decode) {
+            found(Kind::kEscapes, decodeReport.invalid, decodeReport.firstInvalid);
+            for (std::size_t k = 0; k < linesIn_.size(); ++k) linesIn_[k] += decodeReport.linesIn[k];
+        } else {
+            const Kind kind = options_.charset == tessaly::Charset::kShiftJis ? Kind::kNoCp932Bytes
+                              : options_.charset == tessaly::Charset::kEucJp  ? Kind::kNoEucJpBytes
+                                                                               : Kind::kLoneSurrogate;
+            found(kind, encodeReport.lost, encodeReport.firstLost);
         }
-        if (losses_.count == 0) {
-            lines_ += CountLineBreaks(in_.data(), consumed);
+        if (options_.decode && !options_.utf8 &&
+            (options_.charset != tessaly::Charset::kShiftJis || options_.detect)) {
+            // Decoded characters code page 932 cannot write (U+FFFD is
+            // counted as its escapes already).
+            std::uint64_t lost = 0;
+            std::size_t firstLost = Found::npos;
+            const std::size_t n = converted_.size() - (!final && !converted_.empty() &&
+                                                       tessaly::cp932::IsHighSurrogate(converted_.back()));
+            for (std::size_t i = 0; i < n; ++i) {
+                const char16_t c = converted_[i];
+                const bool pair = tessaly::cp932::IsHighSurrogate(c) && i + 1 < converted_.size() &&
+                                  tessaly::cp932::IsLowSurrogate(converted_[i + 1]);
+                if (pair || (c != u'\uFFFD' && !tessaly::cp932::RoundTrips(c) && !tessaly::IsIntendedLookAlike(c))) {
+                    if (lost++ == 0) firstLost = i;
+                }
+                i += pair;
+            }
+            if (lost > 0) found(Kind::kNoCp932Bytes, lost, firstLost < base ? 0 : SourceOf(firstLost, base));
         }
+        if (total > 0) {
+            if (losses_.count == 0) {
+                const auto [offset, line] = Where(first.at, heldText);
+                losses_.firstKind = first.kind;
+                losses_.firstOffset = offset;
+                losses_.firstLine = line;
+            }
+            losses_.count += total;
+            losses_.kinds |= kinds;
+            if (options_.strict) {
+                // What stands before the first loss, as far as it decides.
+                converted_.resize(base);
+                ConvertText(first.at, false, nullptr, nullptr);
+                if (!Output(false)) return false;
+                return StopAtFirst();
+            }
+        }
+        text_.erase(0, used);
+        if (losses_.count == 0) lines_ += CountLineBreaks(in_.data(), consumed);
         offset_ += consumed;
-        held_ = size - consumed;
+        held_ = bytes.size() - consumed;
         std::memmove(in_.data(), in_.data() + consumed, held_);
-        if (!Convert(final)) return false;
-        if (options_.decode && !options_.utf8) HandBackText();
+        if (!Output(final)) return false;
+        if (options_.decode && options_.Plain() && !options_.utf8) HandBackText();
         return true;
     }
 
@@ -285,17 +529,13 @@ private:
     bool EncodePiece(std::string_view bytes, bool final) {
         tessaly::ByteLoss loss;
         const std::size_t consumed = tessaly::EncodeBytesAppend(out_, bytes, options_.ampCrLf, final, &loss);
-        if (loss.count > 0 && !NoteFirst(loss.count, loss.first)) {
+        if (loss.count > 0 && !NoteAtByte(Kind::kInputCp932, loss.count, loss.first)) {
             // --strict: what stands before the first loss, as far as it is
             // decided, then stop.
             out_.clear();
             tessaly::EncodeBytesAppend(out_, bytes.substr(0, loss.first), options_.ampCrLf, false);
             if (!WriteOut()) return false;
-            std::fprintf(stderr, "tessaly-cli: line %llu, byte offset %llu: %s\n",
-                         static_cast<unsigned long long>(losses_.firstLine),
-                         static_cast<unsigned long long>(losses_.firstOffset), Kind(false));
-            failed_ = 1;
-            return false;
+            return StopAtFirst();
         }
         if (losses_.count == 0) lines_ += CountLineBreaks(in_.data(), consumed);
         offset_ += consumed;
@@ -317,9 +557,16 @@ private:
     }
 
     // Code page 932 bytes below 0x80 decoded as they are, straight to the
-    // output bytes (they have no loss, and what they decode to is code page
-    // 932 text).
+    // output bytes (what they decode to is code page 932 text). Escapes of
+    // bytes that code page 932 does not read back are counted.
     bool DecodeAsciiPiece(std::string_view bytes, bool final) {
+        tessaly::detail::Invalid invalid;
+        tessaly::detail::CountCp932Invalid(bytes, options_.ampCrLf, final, invalid);
+        if (invalid.count > 0 && !NoteAtByte(Kind::kEscapes, invalid.count, invalid.first)) {
+            tessaly::DecodeAsciiToBytesAppend(out_, bytes.substr(0, invalid.first), options_.ampCrLf, false);
+            if (!WriteOut()) return false;
+            return StopAtFirst();
+        }
         const std::size_t consumed = tessaly::DecodeAsciiToBytesAppend(out_, bytes, options_.ampCrLf, final);
         if (losses_.count == 0) lines_ += CountLineBreaks(in_.data(), consumed);
         offset_ += consumed;
@@ -349,15 +596,6 @@ private:
         text_.clear();
     }
 
-    // Converts text_ and writes the result, keeping what is not decided.
-    bool Convert(bool final) {
-        const std::size_t used = options_.decode
-                                     ? tessaly::DecodeAppend(converted_, text_, options_.ampCrLf, final)
-                                     : tessaly::EncodeAppend(converted_, text_, options_.ampCrLf, final);
-        text_.erase(0, used);
-        return Output(final);
-    }
-
     // Writes converted_ in the output encoding, keeping what is not decided.
     bool Output(bool final) {
         const std::size_t written = options_.utf8 ? tessaly::AppendUtf16AsUtf8(out_, converted_, final)
@@ -376,6 +614,7 @@ private:
     std::uint64_t offset_ = 0;  // input offset of in_[0]
     std::uint64_t lines_ = 0;   // line breaks before in_[0], until the first loss
     Losses losses_;
+    std::array<std::uint64_t, tessaly::kCharsetCount> linesIn_{};
     int failed_ = 0;
 };
 
@@ -390,15 +629,24 @@ int WriteOutput(std::string_view bytes) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
     Options options;
-    switch (ParseArguments(argc, argv, options)) {
+    std::string badLabel;
+    switch (ParseArguments(argc, argv, options, badLabel)) {
         case Parse::kHelp:
             return WriteOutput(kUsage);
         case Parse::kVersion:
             return WriteOutput("tessaly-cli " TESSALY_VERSION "\n");
         case Parse::kBad:
             tessaly::WriteAll(STDERR_FILENO, kUsage);
+            return 2;
+        case Parse::kBadLabel:
+            std::fprintf(stderr,
+                         "tessaly-cli: unknown encoding \"%s\"; --charset takes one of\n"
+                         "  UTF-8      utf-8 utf8 unicode-1-1-utf-8 unicode11utf8 unicode20utf8 x-unicode20utf8\n"
+                         "  EUC-JP     euc-jp cseucpkdfmtjapanese x-euc-jp\n"
+                         "  Shift_JIS  shift_jis shift-jis csshiftjis ms932 ms_kanji sjis windows-31j x-sjis cp932\n",
+                         badLabel.c_str());
             return 2;
         case Parse::kRun:
             break;
@@ -413,4 +661,8 @@ int main(int argc, char** argv) {
     }
     Stream stream(options);
     return stream.Run(fd, options.file.c_str());
+} catch (const std::bad_alloc&) {
+    // Output already written stays; nothing more can be converted.
+    tessaly::WriteAll(STDERR_FILENO, "tessaly-cli: out of memory\n");
+    return 1;
 }

@@ -33,4 +33,9 @@ struct Write {
 // unconverted.
 Write AppendBytes(std::string& out, std::u16string_view text, bool final = true);
 
+// The row (1 to 94) of the bytes EUC-JP writes c as when they are a JIS X
+// 0208 pair, else 0 (ASCII, half-width katakana, characters it cannot hold).
+// Rows 16 to 47 are the common kanji, 48 to 84 the rarer ones.
+unsigned Jis0208Row(char16_t c);
+
 }  // namespace tessaly::eucjp

@@ -351,7 +351,7 @@ std::size_t DecodeInCharset(std::u16string& out, std::u16string_view text, Chars
                 text = mapped;
             }
             const std::size_t used = DecodeAppend(out, text, options.crLfAsAmp, final);
-            if (invalid != nullptr) CountCp932Invalid(text.substr(0, used), options.crLfAsAmp, true, *invalid);
+            if (invalid != nullptr) CountCp932Invalid(text, options.crLfAsAmp, final, *invalid);
             return used;
         }
         case Charset::kUtf8:

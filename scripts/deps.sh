@@ -10,7 +10,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
 )
 if [[ "${1:-}" == "--test" ]]; then
-  packages+=(xvfb xauth xdotool x11-utils clang libclang-rt-14-dev dpkg-dev file desktop-file-utils groff-base)
+  packages+=(xvfb xauth xdotool x11-utils clang libclang-rt-14-dev dpkg-dev file desktop-file-utils groff-base
+             mecab-ipadic)
 fi
 
 missing=()

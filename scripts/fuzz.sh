@@ -15,7 +15,7 @@ CC=clang CXX=clang++ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInf
 cmake --build "$build_dir" -j "$(nproc)" >/dev/null
 mkdir -p "$build_dir/findings"
 status=0
-for target in codepage encode decode history lines editor stream; do
+for target in codepage encode decode history lines editor stream eucjp; do
   corpus="$build_dir/corpus/$target"
   mkdir -p "$corpus"
   log="$build_dir/fuzz_$target.log"

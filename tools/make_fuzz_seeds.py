@@ -37,6 +37,13 @@ seeds = {
         b"\x06\x02\x01\x00\x03\x00" + "\r😀\r\nテ—\xe3".encode("utf-8", "surrogatepass") + b"\xe3\x81",
         b"\x05\x02\x02\x00\x05\x00" + b"%E3%81%82%0D%0A\xff%41",
     ],
+    # Byte 0: bit 0 from bytes (else from text), the rest where the input is cut.
+    "eucjp": [
+        b"\x33" + "テスト漢字ｱｲｳ abc\r\n".encode("euc_jp") + b"\x8f\xb0\xa1\x8e\xe0\xa1\x41\x8f",
+        b"\x65" + b"\x80\x8e\x8e\x8f\xa1\x41\xa4\xff\xa4\xa2\xf9\xa1\xfe",
+        b"\x32" + utf16("テスト¥‾−－ｱ丂 abc") + b"\x00\xd8\x3d\xd8\x00\xde\x3d\xd8",
+        b"\x80" + utf16("漢字かなカナ①ⅰ＼～\r\n"),
+    ],
     "history": [
         b"".join(b'"' + sjis(n) + b'"\r\n' for n in ["/home/u/a.txt", "/tmp/テスト.ATT", "", "b", ""]),
         b'"a"\n"b"\r"c"\r\n"d\r\n',

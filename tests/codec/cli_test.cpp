@@ -350,7 +350,9 @@ TEST(CliLosses, WhereTheFirstOneIsWhateverThePieces) {
     std::string input;
     while (input.size() < 100000) {
         input += rng() % 2 ? "%8A%BF%83e\r\n" : "\x8A\xBF\x83\x65%8";
-        if (rng() % 16 == 0) input += std::string(rng() % 100, 'a');
+        // Not a hexadecimal digit: "%8" and it would be an escape of a byte
+        // that does not read back, a loss of its own.
+        if (rng() % 16 == 0) input += std::string(rng() % 100, 'z');
     }
     const std::size_t first = input.size() + 1;
     input += "x\x81 y\n\x81 ";  // lead bytes without a trail byte

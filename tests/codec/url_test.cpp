@@ -1,0 +1,553 @@
+// EncodeUrl and DecodeUrl against plain references written from the rules:
+// the Encoding Standard's UTF-8 encoder and decoder, the escape sets as
+// lists of kept characters, "+" and "&"; the default options against Encode
+// and Decode; pieces against the whole for every encoding, set and option.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codec/codepage.h"
+#include "codec/detect.h"
+#include "codec/eucjp.h"
+#include "codec/fidelity.h"
+#include "codec/percent.h"
+#include "codec/url.h"
+#include "codec/utf8.h"
+
+namespace tessaly {
+namespace {
+
+constexpr Charset kCharsets[] = {Charset::kShiftJis, Charset::kUtf8, Charset::kEucJp};
+constexpr EscapeSet kSets[] = {EscapeSet::kPrintable, EscapeSet::kComponent, EscapeSet::kForm};
+
+// ---------------------------------------------------------------------------
+// References
+
+// The Encoding Standard's UTF-8 decoder, step by step; counts the errors.
+std::u16string ReferenceUtf8Decode(const std::vector<unsigned>& bytes, std::uint64_t& errors) {
+    std::u16string out;
+    unsigned needed = 0, seen = 0, lower = 0x80, upper = 0xBF;
+    char32_t cp = 0;
+    const auto emit = [&](char32_t c) {
+        if (c >= 0x10000) {
+            out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+            out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+    };
+    const auto error = [&] {
+        ++errors;
+        out += u'\uFFFD';
+    };
+    for (std::size_t i = 0; i <= bytes.size(); ++i) {
+        if (i == bytes.size()) {
+            if (needed != 0) error();
+            break;
+        }
+        const unsigned b = bytes[i];
+        if (needed == 0) {
+            if (b <= 0x7F) {
+                emit(b);
+            } else if (b >= 0xC2 && b <= 0xDF) {
+                needed = 1, cp = b & 0x1F;
+            } else if (b >= 0xE0 && b <= 0xEF) {
+                if (b == 0xE0) lower = 0xA0;
+                if (b == 0xED) upper = 0x9F;
+                needed = 2, cp = b & 0xF;
+            } else if (b >= 0xF0 && b <= 0xF4) {
+                if (b == 0xF0) lower = 0x90;
+                if (b == 0xF4) upper = 0x8F;
+                needed = 3, cp = b & 0x7;
+            } else {
+                error();
+            }
+            continue;
+        }
+        if (b < lower || b > upper) {
+            cp = needed = seen = 0, lower = 0x80, upper = 0xBF;
+            error();
+            --i;  // the byte is read again
+            continue;
+        }
+        lower = 0x80, upper = 0xBF;
+        cp = cp << 6 | (b & 0x3F);
+        if (++seen != needed) continue;
+        emit(cp);
+        cp = needed = seen = 0;
+    }
+    return out;
+}
+
+// The Encoding Standard's UTF-8 encoder on text's scalar values, a lone
+// surrogate taken as U+FFFD (counted).
+std::vector<unsigned> ReferenceUtf8Encode(std::u16string_view text, std::uint64_t& lost) {
+    std::vector<unsigned> out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+            ++lost;
+        }
+        if (c < 0x80) {
+            out.push_back(c);
+        } else if (c < 0x800) {
+            out.insert(out.end(), {0xC0 | c >> 6, 0x80 | (c & 0x3F)});
+        } else if (c < 0x10000) {
+            out.insert(out.end(), {0xE0 | c >> 12, 0x80 | (c >> 6 & 0x3F), 0x80 | (c & 0x3F)});
+        } else {
+            out.insert(out.end(), {0xF0 | c >> 18, 0x80 | (c >> 12 & 0x3F), 0x80 | (c >> 6 & 0x3F), 0x80 | (c & 0x3F)});
+        }
+    }
+    return out;
+}
+
+const std::string kAlphanumeric = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+
+// The escape sets as written: which bytes stay themselves.
+bool ReferenceKeeps(EscapeSet set, unsigned b) {
+    if (set == EscapeSet::kPrintable) return b >= 0x20 && b <= 0x7E;
+    const std::string kept = kAlphanumeric + (set == EscapeSet::kComponent ? "-_.!~*'()" : "*-._");
+    return b != 0 && b < 0x80 && kept.find(static_cast<char>(b)) != std::string::npos;
+}
+
+std::u16string ReferenceEscape(const std::vector<unsigned>& bytes, EscapeSet set, bool amp) {
+    std::u16string out;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const unsigned b = bytes[i];
+        if (amp && b == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
+            out += u'&';
+            ++i;
+        } else if (set == EscapeSet::kForm && b == ' ') {
+            out += u'+';
+        } else if (ReferenceKeeps(set, b)) {
+            out += static_cast<char16_t>(b);
+        } else {
+            static const char16_t kHex[] = u"0123456789ABCDEF";
+            out += {u'%', kHex[b >> 4], kHex[b & 15]};
+        }
+    }
+    return out;
+}
+
+std::vector<unsigned> Cp932Bytes(std::u16string_view text) {
+    std::vector<unsigned> bytes;
+    for (const char b : CodePageBridge::ToBytes(text)) bytes.push_back(static_cast<unsigned char>(b));
+    return bytes;
+}
+
+int HexValue(char16_t c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// Decoding of escapes as the rule says: each maximal run of valid
+// escapes is one byte string, decoded; "+" and "&" per their options.
+// The bytes of a run read by the encoding's decoder.
+std::u16string RunText(Charset charset, const std::vector<unsigned>& run, std::uint64_t& errors) {
+    if (charset == Charset::kUtf8) return ReferenceUtf8Decode(run, errors);
+    std::u16string out;
+    errors += eucjp::AppendText(out, std::string(run.begin(), run.end())).invalid;
+    return out;
+}
+
+std::u16string ReferenceUnescape(Charset charset, std::u16string_view text, bool plus, bool amp, std::uint64_t& errors) {
+    std::u16string out;
+    std::size_t i = 0;
+    const auto escapeAt = [&](std::size_t k) {
+        return k + 2 < text.size() && text[k] == u'%' && HexValue(text[k + 1]) >= 0 && HexValue(text[k + 2]) >= 0;
+    };
+    while (i < text.size()) {
+        if (escapeAt(i)) {
+            std::vector<unsigned> run;
+            for (; escapeAt(i); i += 3) run.push_back(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+            out += RunText(charset, run, errors);
+        } else if (plus && text[i] == u'+') {
+            out += u' ', ++i;
+        } else if (amp && text[i] == u'&') {
+            out += u"\r\n", ++i;
+        } else {
+            out += text[i++];
+        }
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Random text
+
+std::u16string RandomText(std::mt19937& rng, std::size_t units) {
+    static const std::u16string kPieces[] = {u"テスト", u"東京駅", u"a b", u"&", u"=", u"+", u"#", u"%",
+                                              u"\r\n", u"\r", u"\n", u"~*'()!", u"ｱ", u"é", u"€", u"\U0001F600",
+                                              u"\t", u"-_.", u"\u2212", u"¥"};
+    std::u16string text;
+    while (text.size() < units) {
+        if (rng() % 8 == 0) {
+            text += static_cast<char16_t>(rng() % 0x10000);  // any unit, lone surrogates too
+        } else {
+            text += kPieces[rng() % std::size(kPieces)];
+        }
+    }
+    return text;
+}
+
+// Escapes and the characters around them, as URLs and logs hold them.
+std::u16string RandomEscapes(std::mt19937& rng, std::size_t units) {
+    static const std::u16string kPieces[] = {u"%E3%83%86", u"%e3%82%b9", u"%83e%83X", u"%82%A0", u"%A4%A2",
+                                              u"%8E%B1", u"%8F%A2%AF", u"%F0%9F%98%80", u"%ED%A0%80", u"%C0%AF",
+                                              u"%", u"%4", u"%G1", u"+", u"&", u"\n", u"\r\n", u"a=", u"%2B",
+                                              u"%20", u"%41", u"テ", u"%FF", u"%80"};
+    std::u16string text;
+    while (text.size() < units) text += kPieces[rng() % std::size(kPieces)];
+    return text;
+}
+
+// ---------------------------------------------------------------------------
+// Default options: Encode and Decode exactly
+
+TEST(Url, DefaultOptionsAreEncodeAndDecode) {
+    std::mt19937 rng(14);
+    for (int round = 0; round < 200; ++round) {
+        const std::u16string text = round % 2 ? RandomText(rng, rng() % 200) : RandomEscapes(rng, rng() % 200);
+        for (const bool amp : {false, true}) {
+            EncodeOptions e;
+            e.crLfAsAmp = amp;
+            EncodeReport er;
+            EXPECT_EQ(EncodeUrl(text, e, &er), Encode(text, amp));
+            EXPECT_EQ(er.lost, FindTextLoss(text).count);
+            DecodeOptions d;
+            d.crLfAsAmp = amp;
+            EXPECT_EQ(DecodeUrl(text, d), Decode(text, amp));
+        }
+    }
+}
+
+// Code page 932's decoded bytes that do not read back: every byte pair as
+// two escapes counts what FindByteLoss counts in those bytes.
+TEST(Url, ShiftJisInvalidBytesOfEveryPair) {
+    static const char16_t kHex[] = u"0123456789ABCDEF";
+    for (unsigned pair = 0; pair < 0x10000; ++pair) {
+        const unsigned b1 = pair >> 8, b2 = pair & 0xFF;
+        const std::u16string text = {u'%', kHex[b1 >> 4], kHex[b1 & 15], u'%', kHex[b2 >> 4], kHex[b2 & 15]};
+        DecodeReport report;
+        DecodeUrl(text, DecodeOptions{}, &report);
+        const char bytes[2] = {static_cast<char>(b1), static_cast<char>(b2)};
+        const ByteLoss loss = FindByteLoss(std::string_view(bytes, 2));
+        ASSERT_EQ(report.invalid, loss.count) << std::hex << pair;
+        if (loss.count != 0) {
+            ASSERT_EQ(report.firstInvalid, loss.first * 3) << std::hex << pair;
+        }
+    }
+    DecodeReport report;
+    EXPECT_EQ(DecodeUrl(u"ab%81%20%ED%40", DecodeOptions{}, &report), u"ab\u30FB " + Decode(u"%ED%40", false));
+    EXPECT_EQ(report.invalid, 3u);
+    EXPECT_EQ(report.firstInvalid, 2u);
+}
+
+// ---------------------------------------------------------------------------
+// UTF-8 against the standard's steps
+
+TEST(Url, Utf8DecoderOnEveryByteAndBytePair) {
+    static const char16_t kHex[] = u"0123456789abcdef";
+    DecodeOptions options;
+    options.charset = Charset::kUtf8;
+    const auto check = [&](const std::vector<unsigned>& bytes) {
+        std::u16string text;
+        for (const unsigned b : bytes) text += {u'%', kHex[b >> 4], kHex[b & 15]};
+        std::uint64_t errors = 0;
+        const std::u16string want = ReferenceUtf8Decode(bytes, errors);
+        DecodeReport report;
+        EXPECT_EQ(DecodeUrl(text, options, &report), want);
+        EXPECT_EQ(report.invalid, errors);
+        return !testing::Test::HasFailure();
+    };
+    for (unsigned pair = 0; pair < 0x10000; ++pair) {
+        ASSERT_TRUE(check({pair >> 8, pair & 0xFF})) << std::hex << pair;
+        if ((pair & 0xFF) == 0) {
+            ASSERT_TRUE(check({pair >> 8})) << std::hex << pair;
+        }
+    }
+}
+
+TEST(Url, Utf8RandomBytesAndText) {
+    std::mt19937 rng(8);
+    for (int round = 0; round < 2000; ++round) {
+        // Bytes biased towards sequences' leads and continuations.
+        std::vector<unsigned> bytes(rng() % 24);
+        for (unsigned& b : bytes) b = rng() % 3 == 0 ? 0x80 + rng() % 0x40 : rng() % 2 ? 0xC0 + rng() % 0x40 : rng() % 256;
+        std::u16string text;
+        for (const unsigned b : bytes) text += {u'%', u"0123456789ABCDEF"[b >> 4], u"0123456789ABCDEF"[b & 15]};
+        std::uint64_t errors = 0;
+        const std::u16string want = ReferenceUtf8Decode(bytes, errors);
+        DecodeOptions options;
+        options.charset = Charset::kUtf8;
+        DecodeReport report;
+        ASSERT_EQ(DecodeUrl(text, options, &report), want);
+        ASSERT_EQ(report.invalid, errors);
+
+        // The encoder, and decoding its output back.
+        const std::u16string source = RandomText(rng, rng() % 60);
+        std::uint64_t lost = 0;
+        const std::vector<unsigned> utf8 = ReferenceUtf8Encode(source, lost);
+        for (const EscapeSet set : kSets) {
+            for (const bool amp : {false, true}) {
+                EncodeOptions e;
+                e.charset = Charset::kUtf8;
+                e.escape = set;
+                e.crLfAsAmp = amp;
+                EncodeReport er;
+                const std::u16string encoded = EncodeUrl(source, e, &er);
+                ASSERT_EQ(encoded, ReferenceEscape(utf8, set, amp));
+                ASSERT_EQ(er.lost, lost);
+                DecodeOptions d;
+                d.charset = Charset::kUtf8;
+                d.plusAsSpace = set == EscapeSet::kForm;
+                d.crLfAsAmp = amp;
+                std::uint64_t errors2 = 0;
+                ASSERT_EQ(DecodeUrl(encoded, d), ReferenceUnescape(Charset::kUtf8, encoded, d.plusAsSpace, amp, errors2));
+            }
+        }
+    }
+}
+
+TEST(Url, UnescapingRuleOfUtf8AndEucJp) {
+    std::mt19937 rng(3);
+    for (int round = 0; round < 1000; ++round) {
+        const std::u16string text = RandomEscapes(rng, rng() % 80);
+        for (const Charset charset : {Charset::kUtf8, Charset::kEucJp}) {
+            for (int option = 0; option < 4; ++option) {
+                DecodeOptions d;
+                d.charset = charset;
+                d.plusAsSpace = option & 1;
+                d.crLfAsAmp = option & 2;
+                std::uint64_t errors = 0;
+                DecodeReport report;
+                ASSERT_EQ(DecodeUrl(text, d, &report),
+                          ReferenceUnescape(charset, text, d.plusAsSpace, d.crLfAsAmp, errors));
+                ASSERT_EQ(report.invalid, errors);
+            }
+        }
+    }
+    DecodeOptions d;
+    d.charset = Charset::kUtf8;
+    EXPECT_EQ(DecodeUrl(u"%41%42%43 東京%E9%A7%85 %G1 x%4", d), u"ABC 東京駅 %G1 x%4");
+    d.charset = Charset::kEucJp;
+    EXPECT_EQ(DecodeUrl(u"%c5%ec%B5%FE%a4%A2%8E%B1%41", d), u"東京あｱA");
+}
+
+// EUC-JP's bytes, every set: the escapes of what its encoder writes, "&#N;"
+// included.
+TEST(Url, EucJpEncodingThroughTheSets) {
+    std::mt19937 rng(20);
+    for (int round = 0; round < 500; ++round) {
+        const std::u16string text = RandomText(rng, rng() % 80);
+        std::string bytes;
+        const std::uint64_t lost = eucjp::AppendBytes(bytes, text).lost;
+        std::vector<unsigned> byteValues;
+        for (const char b : bytes) byteValues.push_back(static_cast<unsigned char>(b));
+        for (const EscapeSet set : kSets) {
+            for (const bool amp : {false, true}) {
+                EncodeOptions e;
+                e.charset = Charset::kEucJp;
+                e.escape = set;
+                e.crLfAsAmp = amp;
+                EncodeReport report;
+                ASSERT_EQ(EncodeUrl(text, e, &report), ReferenceEscape(byteValues, set, amp));
+                ASSERT_EQ(report.lost, lost);
+            }
+        }
+    }
+    EncodeOptions e;
+    e.charset = Charset::kEucJp;
+    e.escape = EscapeSet::kComponent;
+    EncodeReport report;
+    EXPECT_EQ(EncodeUrl(u"東京 😀", e, &report), u"%C5%EC%B5%FE%20%26%23128512%3B");
+    EXPECT_EQ(report.lost, 1u);
+    EXPECT_EQ(report.firstLost, 3u);
+}
+
+// ---------------------------------------------------------------------------
+// Escape sets and "+" for code page 932
+
+TEST(Url, ShiftJisSetsAndPlus) {
+    std::mt19937 rng(932);
+    for (int round = 0; round < 500; ++round) {
+        const std::u16string text = RandomText(rng, rng() % 80);
+        for (const EscapeSet set : {EscapeSet::kComponent, EscapeSet::kForm}) {
+            for (const bool amp : {false, true}) {
+                EncodeOptions e;
+                e.escape = set;
+                e.crLfAsAmp = amp;
+                EncodeReport er;
+                ASSERT_EQ(EncodeUrl(text, e, &er), ReferenceEscape(Cp932Bytes(text), set, amp));
+                ASSERT_EQ(er.lost, FindTextLoss(text).count);
+            }
+        }
+        // "+" is a space before the pairing rule sees it; "%2B" stays "+".
+        const std::u16string escapes = RandomEscapes(rng, rng() % 80);
+        std::u16string spaced = escapes;
+        for (char16_t& c : spaced) c = c == u'+' ? u' ' : c;
+        DecodeOptions d;
+        d.plusAsSpace = true;
+        ASSERT_EQ(DecodeUrl(escapes, d), Decode(spaced, false));
+    }
+    EncodeOptions form;
+    form.escape = EscapeSet::kForm;
+    EXPECT_EQ(EncodeUrl(u"テスト a&b", form), u"%83e%83X%83g+a%26b");
+}
+
+// ---------------------------------------------------------------------------
+// Pieces give what the whole gives
+
+template <class Options, class Report, class Append>
+std::pair<std::u16string, Report> InPieces(std::u16string_view text, const Options& options, std::mt19937& rng,
+                                           std::size_t longest, Append append) {
+    std::u16string out, held;
+    Report report;
+    for (std::size_t at = 0; at < text.size() || at == 0;) {
+        const std::size_t to = std::min(text.size(), at + 1 + rng() % longest);
+        held += text.substr(at, to - at);
+        at = to;
+        const bool final = at == text.size();
+        held.erase(0, append(out, held, options, final, &report));
+        if (final) break;
+    }
+    return {out, report};
+}
+
+TEST(Url, PiecesGiveTheWhole) {
+    std::mt19937 rng(15);
+    for (int round = 0; round < 300; ++round) {
+        const std::u16string text = RandomText(rng, 1 + rng() % 300);
+        const std::u16string escapes = RandomEscapes(rng, 1 + rng() % 300);
+        const std::size_t longest = round % 2 ? 5 : 64;
+        for (const Charset charset : kCharsets) {
+            for (int o = 0; o < 6; ++o) {
+                EncodeOptions e;
+                e.charset = charset;
+                e.escape = kSets[o % 3];
+                e.crLfAsAmp = o >= 3;
+                EncodeReport whole;
+                const std::u16string want = EncodeUrl(text, e, &whole);
+                const auto [got, report] = InPieces<EncodeOptions, EncodeReport>(text, e, rng, longest, EncodeUrlAppend);
+                ASSERT_EQ(got, want);
+                ASSERT_EQ(report.lost, whole.lost);
+            }
+            for (int o = 0; o < 8; ++o) {
+                DecodeOptions d;
+                d.charset = charset;
+                d.plusAsSpace = o & 1;
+                d.crLfAsAmp = o & 2;
+                d.detect = o & 4;
+                DecodeReport whole;
+                const std::u16string want = DecodeUrl(escapes, d, &whole);
+                const auto [got, report] = InPieces<DecodeOptions, DecodeReport>(escapes, d, rng, longest, DecodeUrlAppend);
+                ASSERT_EQ(got, want) << static_cast<int>(charset) << " " << o;
+                ASSERT_EQ(report.invalid, whole.invalid) << static_cast<int>(charset) << " " << o;
+                ASSERT_EQ(report.linesIn, whole.linesIn);
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Detection
+
+// A line's reading in one encoding: as the whole text in that encoding
+// decodes it, whatever follows its LF (a plain unit after it, cut off).
+std::u16string ReadLine(std::u16string_view line, Charset charset, DecodeOptions options, bool endsText,
+                        std::uint64_t& invalid) {
+    options.detect = false;
+    options.charset = charset;
+    DecodeReport report;
+    std::u16string text = DecodeUrl(std::u16string(line) + (endsText ? u"" : u"X"), options, &report);
+    if (!endsText) text.pop_back();
+    invalid = report.invalid;
+    return text;
+}
+
+TEST(Url, DetectionChoosesEachLinesReading) {
+    std::mt19937 rng(16);
+    for (int round = 0; round < 300; ++round) {
+        const std::u16string text = RandomEscapes(rng, rng() % 400);
+        DecodeOptions d;
+        d.detect = true;
+        d.charset = kCharsets[round % 3];
+        d.plusAsSpace = round % 2;
+        std::u16string want;
+        std::array<std::uint64_t, kCharsetCount> lines{};
+        for (std::size_t pos = 0; pos < text.size();) {
+            const std::size_t lf = text.find(u'\n', pos);
+            const std::size_t end = lf == std::u16string::npos ? text.size() : lf + 1;
+            const std::u16string_view line = std::u16string_view(text).substr(pos, end - pos);
+            pos = end;
+            std::array<std::u16string, kCharsetCount> texts;
+            std::array<LineReading, kCharsetCount> readings;
+            for (std::size_t k = 0; k < kCharsetCount; ++k) {
+                std::uint64_t invalid = 0;
+                texts[k] = ReadLine(line, static_cast<Charset>(k), d, lf == std::u16string::npos, invalid);
+                readings[k] = {texts[k], invalid};
+            }
+            bool high = false;
+            for (std::size_t i = 0; i + 2 < line.size(); ++i) high = high || (line[i] == u'%' && HexValue(line[i + 1]) >= 8 && HexValue(line[i + 2]) >= 0);
+            if (!high) {
+                want += texts[static_cast<std::size_t>(d.charset)];
+                continue;
+            }
+            const auto chosen = static_cast<std::size_t>(ChooseCharset(readings, d.charset));
+            want += texts[chosen];
+            ++lines[chosen];
+        }
+        DecodeReport report;
+        ASSERT_EQ(DecodeUrl(text, d, &report), want);
+        ASSERT_EQ(report.linesIn, lines);
+    }
+}
+
+TEST(Url, DetectionOfALineLongerThanTheCap) {
+    // Over 1 Mi units without an LF: decided on what came first, and the
+    // same in pieces.
+    std::mt19937 rng(17);
+    std::u16string text = u"%E3%83%86\n";
+    while (text.size() < (std::size_t{1} << 20) + 5000) text += u"%E3%83%86%83e";
+    text += u"\n%83e%83X\n";
+    DecodeOptions d;
+    d.detect = true;
+    DecodeReport whole;
+    const std::u16string want = DecodeUrl(text, d, &whole);
+    const auto [got, report] = InPieces<DecodeOptions, DecodeReport>(text, d, rng, 300000, DecodeUrlAppend);
+    EXPECT_TRUE(got == want);
+    EXPECT_EQ(report.linesIn, whole.linesIn);
+    std::uint64_t lines = 0;
+    for (const std::uint64_t n : whole.linesIn) lines += n;
+    EXPECT_EQ(lines, 4u);  // the long line counts for each part decided on its own
+}
+
+TEST(Url, Labels) {
+    for (const char* label : {"utf-8", "utf8", "unicode-1-1-utf-8", "unicode11utf8", "unicode20utf8",
+                              "x-unicode20utf8", " UTF-8\t\n", "Utf8"}) {
+        EXPECT_EQ(CharsetFromLabel(label), Charset::kUtf8) << label;
+    }
+    for (const char* label : {"euc-jp", "cseucpkdfmtjapanese", "x-euc-jp", "EUC-JP "}) {
+        EXPECT_EQ(CharsetFromLabel(label), Charset::kEucJp) << label;
+    }
+    for (const char* label : {"shift_jis", "csshiftjis", "ms932", "ms_kanji", "sjis", "windows-31j", "x-sjis",
+                              "cp932", "\fShift_JIS\r", "CP932"}) {
+        EXPECT_EQ(CharsetFromLabel(label), Charset::kShiftJis) << label;
+    }
+    for (const char* label : {"", "utf-16", "euc jp", "latin1", "utf-8x", "\xC2\xA0utf-8"}) {
+        EXPECT_FALSE(CharsetFromLabel(label).has_value()) << label;
+    }
+    EXPECT_EQ(CharsetName(Charset::kShiftJis), "Shift_JIS");
+    EXPECT_EQ(CharsetName(Charset::kUtf8), "UTF-8");
+    EXPECT_EQ(CharsetName(Charset::kEucJp), "EUC-JP");
+}
+
+}  // namespace
+}  // namespace tessaly
