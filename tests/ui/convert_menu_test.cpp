@@ -250,7 +250,7 @@ TEST_F(ConvertMenuTest, DecodeInEveryEncodingAndOptionIsTheCoresAndUndoesExactly
     }
 }
 
-TEST_F(ConvertMenuTest, DISABLED_DetectionReadsEachLineInItsOwnEncodingWhateverTheChoice) {
+TEST_F(ConvertMenuTest, DetectionReadsEachLineInItsOwnEncodingWhateverTheChoice) {
     Form1 form(History());
     const std::u16string words[] = {u"東京都の天気予報", u"カタカナとひらがな", u"北海道 札幌市"};
     std::u16string text, want;
@@ -282,7 +282,7 @@ struct NoteCase {
     std::u16string result;
 };
 
-TEST_F(ConvertMenuTest, DISABLED_DecodeNotesLinesAnotherEncodingReadsOnlyWithAFixedEncoding) {
+TEST_F(ConvertMenuTest, DecodeNotesLinesAnotherEncodingReadsOnlyWithAFixedEncoding) {
     const std::u16string eucJp = u"q=" + EncodeUrl(u"東京都の天気予報", {Charset::kEucJp, EscapeSet::kPrintable, false});
     const std::u16string utf8 = u"q=%E3%83%86%E3%82%B9%E3%83%88\r\nplain\r\nq=%E6%9D%B1%E4%BA%AC";
     const NoteCase cases[] = {
@@ -315,7 +315,7 @@ TEST_F(ConvertMenuTest, DISABLED_DecodeNotesLinesAnotherEncodingReadsOnlyWithAFi
     }
 }
 
-TEST_F(ConvertMenuTest, DISABLED_EncodeNotesCharactersUtf8OrEucJpCannotHoldAndShiftJisStaysSilent) {
+TEST_F(ConvertMenuTest, EncodeNotesCharactersUtf8OrEucJpCannotHoldAndShiftJisStaysSilent) {
     const std::u16string emoji = u"ok\r\nA😀B😀C";
     std::u16string lone = u"x";
     lone += u'\xDC00';
