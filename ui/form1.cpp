@@ -73,6 +73,18 @@ std::uint64_t LinesOf(std::u16string_view text) {
 
 std::string NativePath(const QString& name) { return QFile::encodeName(name).toStdString(); }
 
+// The units of the longest line of a text, LF included: lines end at LF.
+std::size_t LongestLine(std::u16string_view text) {
+    std::size_t longest = 0;
+    for (std::size_t from = 0; from < text.size();) {
+        const std::size_t lf = text.find(u'\n', from);
+        const std::size_t end = lf == std::u16string_view::npos ? text.size() : lf + 1;
+        longest = std::max(longest, end - from);
+        from = end;
+    }
+    return longest;
+}
+
 // The wait cursor for as long as a command runs.
 class WaitCursor {
 public:
@@ -409,8 +421,15 @@ void Form1::DecodeText() {
     }
     const DecodeOptions options = ChosenDecodeOptions();
     const bool codePageRoute = options.charset == Charset::kShiftJis && !options.detect && !options.plusAsSpace;
-    const std::uint64_t bytes =
-        DecodeMemoryFor(text.size(), lines) + (options.plusAsSpace ? PlusAsSpaceMemoryFor(text.size()) : 0);
+    std::uint64_t bytes = DecodeMemoryFor(text.size(), lines);
+    if (options.plusAsSpace) {
+        bytes += PlusAsSpaceMemoryFor(text.size());
+    }
+    if (options.detect) {
+        // Detection reads a line, or the first mebiunit of a longer one, in
+        // each of the three encodings.
+        bytes += kCharsetCount * LineDecodeMemoryFor(std::min<std::size_t>(LongestLine(text), 1 << 20));
+    }
     MojibakeLines mojibake;
     const bool done = ConvertText(bytes, [&](std::u16string_view input) {
         std::u16string decoded = codePageRoute ? Decode(input, options.crLfAsAmp) : DecodeUrl(input, options);
@@ -434,14 +453,7 @@ MojibakeLines Form1::LinesReadElsewhere(std::u16string_view text, std::u16string
     }
     // The look decodes line by line again: without the memory for the
     // longest line it is given up, and the decode stands without a note.
-    std::size_t longest = 0;
-    for (std::size_t from = 0; from < text.size();) {
-        const std::size_t lf = text.find(u'\n', from);
-        const std::size_t end = lf == std::u16string_view::npos ? text.size() : lf + 1;
-        longest = std::max(longest, end - from);
-        from = end;
-    }
-    if (!MemoryAvailableFor(LineDecodeMemoryFor(longest))) {
+    if (!MemoryAvailableFor(LineDecodeMemoryFor(LongestLine(text)))) {
         return {};
     }
     try {
