@@ -15,24 +15,19 @@ mkdir "$work/data"
 
 focused_id() { xdotool getwindowfocus 2>/dev/null || true; }
 
-# Waits until a window other than the main one has the keyboard: the note
-# carries the main window's title, so only its id tells it apart.
-wait_other_window() {
+# Waits until the main window has the keyboard (is) or another window has it
+# (not): the note carries the main window's title, so only ids tell them apart.
+wait_main() {
     for _ in $(seq 1 200); do
         local id
         id=$(focused_id)
-        [[ -n "$id" && "$id" != "$main_id" ]] && { sleep 0.2; return 0; }
+        if [[ -n "$id" && ( "$1" == is && "$id" == "$main_id" || "$1" == not && "$id" != "$main_id" ) ]]; then
+            sleep 0.2
+            return 0
+        fi
         sleep 0.05
     done
-    fail "no box came up"
-}
-
-wait_main_window() {
-    for _ in $(seq 1 200); do
-        [[ "$(focused_id)" == "$main_id" ]] && { sleep 0.2; return 0; }
-        sleep 0.05
-    done
-    fail "the main window did not get the keyboard back (focused: '$(focused_name)')"
+    fail "waited for the main window's keyboard to be '$1' (focused: '$(focused_name)')"
 }
 
 hex() { printf '%s' "$1" | od -An -tx1 -v | tr -d ' \n'; }
@@ -48,10 +43,10 @@ sleep 0.2
 # Decoded as Shift-JIS (the start state): the mojibake goes in and a note
 # says which encoding reads the line; Enter closes it.
 keys alt+t d
-wait_other_window
+wait_main not
 [[ "$(focused_name)" == "Tessaly" ]] || fail "the note's title is '$(focused_name)'"
 keys Return
-wait_main_window
+wait_main is
 echo "ok - Shift-JIS decode of a UTF-8 query brings up the note"
 
 # Ctrl+Z brings the query back; UTF-8 through the access keys decodes it
@@ -68,7 +63,7 @@ wait_focus "名前を付けて保存"
 xdotool type --delay 10 "$work/data/out.txt"
 sleep 0.2
 keys Return
-wait_main_window
+wait_main is
 want="$(hex 'q=')836583588367""0d0a"
 got=$(od -An -tx1 -v "$work/data/out.txt" | tr -d ' \n')
 [[ "$got" == "$want" ]] || fail "out.txt holds $got, expected $want"
