@@ -53,6 +53,41 @@ struct RunRead {
 // part of a sequence that cannot be completed. With final false, a sequence
 // cut off by the end is left for later. Writes at most one unit per byte.
 struct Utf8Run {
+    // The first character of a run is decided by at most four bytes.
+    static constexpr std::size_t kBatch = 4;
+
+    // Decodes the whole, valid characters whose escapes start at p,
+    // straight from the text; stops at anything else.
+    static void Fast(const char16_t*& p, const char16_t* end, char16_t*& o) {
+        while (end - p >= 3 && p[0] == u'%') {
+            const unsigned b0 = HexByte(p[1], p[2]);
+            if (b0 < 0x80) {
+                *o++ = static_cast<char16_t>(b0);
+                p += 3;
+                continue;
+            }
+            if ((b0 & 0xF0) == 0xE0 && end - p >= 9 && p[3] == u'%' && p[6] == u'%') {
+                const unsigned b1 = HexByte(p[4], p[5]);
+                const unsigned b2 = HexByte(p[7], p[8]);
+                const unsigned c = (b0 & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F);
+                // Digits and continuation bytes both: (b & 0x1C0) == 0x80.
+                if ((b1 & 0x1C0) == 0x80 && (b2 & 0x1C0) == 0x80 && c >= 0x800 && (c & 0xF800) != 0xD800) {
+                    *o++ = static_cast<char16_t>(c);
+                    p += 9;
+                    continue;
+                }
+            } else if (b0 >= 0xC2 && b0 <= 0xDF && end - p >= 6 && p[3] == u'%') {
+                const unsigned b1 = HexByte(p[4], p[5]);
+                if ((b1 & 0x1C0) == 0x80) {
+                    *o++ = static_cast<char16_t>((b0 & 0x1F) << 6 | (b1 & 0x3F));
+                    p += 6;
+                    continue;
+                }
+            }
+            return;
+        }
+    }
+
     RunRead Decode(const unsigned char* bytes, std::size_t n, bool final, char16_t* o) {
         RunRead read;
         std::size_t i = 0;
@@ -128,6 +163,9 @@ struct Utf8Run {
 };
 
 struct EucJpRun {
+    static constexpr std::size_t kBatch = 4096;
+    static void Fast(const char16_t*&, const char16_t*, char16_t*&) {}
+
     std::u16string scratch;
 
     RunRead Decode(const unsigned char* bytes, std::size_t n, bool final, char16_t* o) {
@@ -162,7 +200,8 @@ struct Specials {
 template <class Run>
 std::size_t DecodeRuns(std::u16string& out, std::u16string_view text, const DecodeOptions& options, bool final,
                        detail::Invalid* invalid) {
-    constexpr std::size_t kRunBytes = 4096;  // bytes of a run decoded at a time
+    constexpr std::size_t kRunBytes = 4096;  // bytes of a run decoded at a time, at most
+    static_assert(Run::kBatch <= kRunBytes);
     Run run;
     const Specials special(options.crLfAsAmp, options.plusAsSpace);
     const std::size_t growth = options.crLfAsAmp ? 2 : 1;
@@ -211,16 +250,24 @@ std::size_t DecodeRuns(std::u16string& out, std::u16string_view text, const Deco
             *o++ = *p++;
             continue;
         }
-        // The run: its bytes are gathered and decoded kRunBytes at a time;
-        // a sequence cut off by a batch's end starts the next batch.
+        // The run: what Run decodes straight at a character's start, and
+        // else its bytes gathered and decoded Run::kBatch at a time; a
+        // sequence cut off by a batch's end starts the next batch.
         const char16_t* batchStart = p;  // where bytes[0]'s escape is
         std::size_t n = 0;
         bool held = false;
         for (;;) {
+            if (n == 0) {
+                // At a character's start: the common characters straight.
+                ensure(detail::kChunkUnits);
+                Run::Fast(p, p + std::min<std::size_t>(end - p, 3 * detail::kChunkUnits), o);
+                batchStart = p;
+                if (end - p < 3 || p[0] != u'%' || (b = HexByte(p[1], p[2])) > 0xFF) break;  // the run ended
+            }
             bytes[n++] = static_cast<unsigned char>(b);
             p += 3;
             const bool more = end - p >= 3 && p[0] == u'%' && (b = HexByte(p[1], p[2])) <= 0xFF;
-            if (more && n < kRunBytes) continue;
+            if (more && n < Run::kBatch) continue;
             // More text may lengthen a run that reaches the end of this one.
             const bool open = !final && !more &&
                               (p == end || (end - p < 3 && p[0] == u'%' && (end - p == 1 || IsHexDigit(p[1]))));
@@ -270,43 +317,71 @@ void CountPiece(const unsigned char* piece, const std::size_t* at, std::size_t n
     }
 }
 
+// For every byte pair as one piece: how many of its bytes do not read back
+// (bits 0-1), and whether the first of them is the second byte (bit 2).
+class PieceTable {
+public:
+    static const PieceTable& Get() {
+        static const PieceTable table;
+        return table;
+    }
+    unsigned Of(unsigned b1, unsigned b2) const { return entries_[b1 << 8 | b2]; }
+
+private:
+    PieceTable() {
+        for (unsigned i = 0; i < 0x10000; ++i) {
+            const unsigned char piece[2] = {static_cast<unsigned char>(i >> 8), static_cast<unsigned char>(i)};
+            const std::size_t at[2] = {0, 1};
+            detail::Invalid invalid;
+            CountPiece(piece, at, 2, invalid);
+            entries_[i] = static_cast<std::uint8_t>(invalid.count | (invalid.count != 0 && invalid.first == 1) << 2);
+        }
+    }
+    std::array<std::uint8_t, 0x10000> entries_;
+};
+
 // The walk of Decode's plain loop (see percent_decode.cpp), counting
 // instead of writing.
 template <class Char>
-std::size_t CountCp932(std::basic_string_view<Char> text, bool crLfAsAmp, bool final, detail::Invalid& invalid) {
-    (void)crLfAsAmp;  // "&" is a unit of its own either way, never part of an escape's unit
+std::size_t CountCp932(std::basic_string_view<Char> text, bool final, detail::Invalid& invalid) {
+    const PieceTable& pieces = PieceTable::Get();
     const std::size_t n = text.size();
+    const Char* const t = text.data();
     std::size_t i = 0;
     while (i < n) {
-        const char16_t c = text[i++];
-        if (c != u'%') continue;
+        if (t[i++] != u'%') continue;
         const std::size_t escape = i - 1;
         if (n - i <= 2) return final ? n : escape;
-        const unsigned b1 = HexByte(text[i], text[i + 1]);
+        const unsigned b1 = HexByte(t[i], t[i + 1]);
         if (b1 > 0xFF) continue;
-        const char16_t c3 = text[i + 2];
+        const char16_t c3 = t[i + 2];
         i += 3;
         const std::size_t left = n - i;
         if (c3 == u'%' && left < 2) {
             if (!final) return escape;
             if (left == 1) return n;  // "%hh%h" ends the text: copied as it is
         }
-        const unsigned b2 = left >= 2 ? HexByte(text[i], text[i + 1]) : 0x100;
-        unsigned char piece[3] = {static_cast<unsigned char>(b1)};
-        std::size_t at[3] = {escape, escape + 3, escape + 3};
+        const unsigned b2 = left >= 2 ? HexByte(t[i], t[i + 1]) : 0x100;
+        unsigned second;  // the byte paired with b1
         if (c3 == u'%' && b2 <= 0xFF) {
-            piece[1] = static_cast<unsigned char>(b2);
-            CountPiece(piece, at, 2, invalid);
+            second = b2;
             i += 2;
+        } else if (c3 < 0x80) {
+            second = c3;  // ASCII is its own byte
+        } else {
+            // A character as b1's literal partner, when it survives the
+            // code page.
+            unsigned char piece[3] = {static_cast<unsigned char>(b1)};
+            const std::size_t at[3] = {escape, escape + 3, escape + 3};
+            const std::uint16_t bytes = cp932::UnitToBytes(c3);
+            const std::size_t length =
+                cp932::BytesToChar(bytes) != c3
+                    ? 1
+                    : static_cast<std::size_t>(cp932::PutBytes(bytes, piece + 1) - piece);
+            CountPiece(piece, at, length, invalid);
             continue;
         }
-        // c3 as b1's literal partner, when it survives the code page.
-        const std::uint16_t bytes = cp932::UnitToBytes(c3);
-        if (cp932::BytesToChar(bytes) != c3) {
-            CountPiece(piece, at, 1, invalid);
-        } else {
-            CountPiece(piece, at, static_cast<std::size_t>(cp932::PutBytes(bytes, piece + 1) - piece), invalid);
-        }
+        if (const unsigned entry = pieces.Of(b1, second)) invalid.Add(entry & 3, escape + 3 * (entry >> 2));
     }
     return n;
 }
@@ -322,13 +397,14 @@ std::u16string PlusAsSpace(std::u16string_view text) {
 
 namespace detail {
 
-std::size_t CountCp932Invalid(std::u16string_view text, bool crLfAsAmp, bool final, Invalid& invalid) {
-    return CountCp932<char16_t>(text, crLfAsAmp, final, invalid);
+// "&" is a unit of its own either way, never part of an escape's unit.
+std::size_t CountCp932Invalid(std::u16string_view text, bool, bool final, Invalid& invalid) {
+    return CountCp932<char16_t>(text, final, invalid);
 }
 
-std::size_t CountCp932Invalid(std::string_view ascii, bool crLfAsAmp, bool final, Invalid& invalid) {
-    return CountCp932<unsigned char>({reinterpret_cast<const unsigned char*>(ascii.data()), ascii.size()},
-                                     crLfAsAmp, final, invalid);
+std::size_t CountCp932Invalid(std::string_view ascii, bool, bool final, Invalid& invalid) {
+    return CountCp932<unsigned char>({reinterpret_cast<const unsigned char*>(ascii.data()), ascii.size()}, final,
+                                     invalid);
 }
 
 bool HasHighEscape(std::u16string_view text) {

@@ -77,15 +77,6 @@ char16_t* Put(const Form& form, char16_t* out) {
 
 constexpr std::size_t kScratchUnits = 8;
 
-// Where a loss was, as EncodeReport counts them.
-struct Lost {
-    std::uint64_t count = 0;
-    std::size_t first = EncodeReport::npos;
-    void Add(std::size_t at) {
-        if (count++ == 0) first = at;
-    }
-};
-
 // Whether code page 932 loses the unit: it does not come back from its
 // bytes and is not one of the intended look-alikes. One bit per unit, built
 // on first use.
@@ -107,6 +98,29 @@ private:
     std::array<std::uint64_t, 0x10000 / 64> bits_{};
 };
 
+// Where a loss was, as EncodeReport counts them.
+struct Lost {
+    std::uint64_t count = 0;
+    std::size_t first = EncodeReport::npos;
+    const Cp932LossTable* table = nullptr;  // for code page 932
+    void Add(std::size_t at) {
+        if (count++ == 0) first = at;
+    }
+};
+
+// FindTextLoss's count on the table: a surrogate pair is one loss.
+void FindCp932Loss(std::u16string_view text, Lost& lost) {
+    const Cp932LossTable& table = Cp932LossTable::Get();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i];
+        if (cp932::IsHighSurrogate(unit) && i + 1 < text.size() && cp932::IsLowSurrogate(text[i + 1])) {
+            lost.Add(i++);
+        } else if (table.Lost(unit)) {
+            lost.Add(i);
+        }
+    }
+}
+
 // The encoders of one unit (and the units after it that belong to it) for
 // code page 932 and UTF-8, with the set's forms. Each returns the input
 // position after what it took, or nullptr when it must wait for more text.
@@ -116,14 +130,17 @@ struct Cp932Units {
     template <bool kReport>
     static const char16_t* Put(const std::array<Form, 256>& forms, const char16_t* p, const char16_t* end,
                                bool final, char16_t*& o, Lost& lost, const char16_t* begin) {
+        const char16_t* const start = p;
         const char16_t unit = *p++;
         const std::uint16_t bytes = cp932::UnitToBytes(unit);
-        if (cp932::IsHighSurrogate(unit) && p == end && !final) return nullptr;  // its low half may follow
-        if constexpr (kReport) {
-            if (Cp932LossTable::Get().Lost(unit)) lost.Add(static_cast<std::size_t>(p - 1 - begin));
+        if (cp932::IsHighSurrogate(unit)) {
+            if (p == end && !final) return nullptr;  // its low half may follow
+            // A surrogate pair is one character and gives one '?'.
+            if (p != end && cp932::IsLowSurrogate(*p)) ++p;
         }
-        // A surrogate pair is one character and gives one '?'.
-        if (cp932::IsHighSurrogate(unit) && p != end && cp932::IsLowSurrogate(*p)) ++p;
+        if constexpr (kReport) {
+            if (lost.table->Lost(unit)) lost.Add(static_cast<std::size_t>(start - begin));
+        }
         if (cp932::IsDoubleByte(bytes)) o = ::tessaly::Put(forms[bytes >> 8], o);
         o = ::tessaly::Put(forms[bytes & 0xFF], o);
         return p;
@@ -258,12 +275,9 @@ std::size_t EncodeUrlAppend(std::u16string& out, std::u16string_view text, const
     std::size_t used;
     if (options.charset == Charset::kShiftJis && options.escape == EscapeSet::kPrintable) {
         used = EncodeAppend(out, text, options.crLfAsAmp, final);
-        if (report != nullptr) {
-            const TextLoss loss = FindTextLoss(text.substr(0, used));
-            lost.count = loss.count;
-            lost.first = loss.first;
-        }
+        if (report != nullptr) FindCp932Loss(text.substr(0, used), lost);
     } else if (options.charset == Charset::kShiftJis) {
+        lost.table = &Cp932LossTable::Get();
         used = report != nullptr ? EncodeUnits<Cp932Units, true>(out, text, options, final, lost)
                                  : EncodeUnits<Cp932Units, false>(out, text, options, final, lost);
     } else if (options.charset == Charset::kUtf8) {
