@@ -6,6 +6,10 @@
 #include <array>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "codec/chunked_output.h"
 #include "codec/cp932.h"
 #include "codec/eucjp.h"
@@ -340,6 +344,26 @@ private:
     std::array<std::uint8_t, 0x10000> entries_;
 };
 
+// The index of the first "%" at or after i, or n.
+inline std::size_t FindPercent(const char16_t* t, std::size_t i, std::size_t n) {
+#ifdef __SSE2__
+    const __m128i percent = _mm_set1_epi16(u'%');
+    for (; i + 8 <= n; i += 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
+        if (const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(units, percent))) {
+            return i + static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
+        }
+    }
+#endif
+    while (i < n && t[i] != u'%') ++i;
+    return i;
+}
+
+inline std::size_t FindPercent(const unsigned char* t, std::size_t i, std::size_t n) {
+    const void* found = std::memchr(t + i, '%', n - i);
+    return found == nullptr ? n : static_cast<std::size_t>(static_cast<const unsigned char*>(found) - t);
+}
+
 // The walk of Decode's plain loop (see percent_decode.cpp), counting
 // instead of writing.
 template <class Char>
@@ -349,7 +373,8 @@ std::size_t CountCp932(std::basic_string_view<Char> text, bool final, detail::In
     const Char* const t = text.data();
     std::size_t i = 0;
     while (i < n) {
-        if (t[i++] != u'%') continue;
+        i = FindPercent(t, i, n);
+        if (i++ == n) break;
         const std::size_t escape = i - 1;
         if (n - i <= 2) return final ? n : escape;
         const unsigned b1 = HexByte(t[i], t[i + 1]);
@@ -386,11 +411,35 @@ std::size_t CountCp932(std::basic_string_view<Char> text, bool final, detail::In
     return n;
 }
 
-// Text with each "+" as a space, for code page 932's "+" option.
-std::u16string PlusAsSpace(std::u16string_view text) {
-    std::u16string mapped(text);
-    for (char16_t& c : mapped) c = c == u'+' ? u' ' : c;
-    return mapped;
+// Code page 932 with "+" as a space: the text a block at a time, each "+"
+// a space, through Decode's pieces (a block's undecided end goes in front of
+// the next block).
+std::size_t DecodeCp932Plus(std::u16string& out, std::u16string_view text, bool crLfAsAmp, bool final,
+                            detail::Invalid* invalid) {
+    constexpr std::size_t kBlock = 1 << 15;
+    std::u16string block;
+    std::size_t pos = 0;  // text[pos] is where block's unconverted units start
+    std::size_t next = 0;  // the first unit not yet in block
+    for (;;) {
+        const std::size_t take = std::min(kBlock, text.size() - next);
+        const std::size_t kept = block.size();
+        block.resize(kept + take);
+        for (std::size_t i = 0; i < take; ++i) {
+            const char16_t c = text[next + i];
+            block[kept + i] = c == u'+' ? u' ' : c;
+        }
+        next += take;
+        const bool last = next == text.size() && final;
+        const std::size_t used = DecodeAppend(out, block, crLfAsAmp, last);
+        if (invalid != nullptr) {
+            detail::Invalid here;
+            detail::CountCp932Invalid(block, crLfAsAmp, last, here);
+            invalid->Add(here, pos);
+        }
+        block.erase(0, used);
+        pos += used;
+        if (next == text.size()) return pos;
+    }
 }
 
 }  // namespace
@@ -421,11 +470,7 @@ std::size_t DecodeInCharset(std::u16string& out, std::u16string_view text, Chars
                             const DecodeOptions& options, bool final, Invalid* invalid) {
     switch (charset) {
         case Charset::kShiftJis: {
-            std::u16string mapped;
-            if (options.plusAsSpace && text.find(u'+') != std::u16string_view::npos) {
-                mapped = PlusAsSpace(text);
-                text = mapped;
-            }
+            if (options.plusAsSpace) return DecodeCp932Plus(out, text, options.crLfAsAmp, final, invalid);
             const std::size_t used = DecodeAppend(out, text, options.crLfAsAmp, final);
             if (invalid != nullptr) CountCp932Invalid(text, options.crLfAsAmp, final, *invalid);
             return used;

@@ -11,6 +11,7 @@
 // that is decided on its first kLineCap units, decoded in that encoding as
 // far as they decide, and the rest of it is taken as a new line. The whole
 // text goes through the same steps, so pieces give what the whole gives.
+#include <algorithm>
 #include <array>
 
 #include "codec/detect.h"
@@ -48,12 +49,42 @@ struct Readings {
     std::array<std::u16string, kCharsetCount> text;
     std::array<Invalid, kCharsetCount> invalid;
 
+    // ChooseCharset takes fewest invalid bytes first, so a reading with
+    // more than another never wins and its text is not needed: code page
+    // 932's count comes first, its text only when it may win.
     void Read(std::u16string_view line, const DecodeOptions& options, bool endsText) {
         for (std::size_t k = 0; k < kCharsetCount; ++k) {
             text[k].clear();
             invalid[k] = Invalid{};
-            DecodeLine(text[k], line, static_cast<Charset>(k), options, endsText, &invalid[k]);
         }
+        constexpr auto kSjis = static_cast<std::size_t>(Charset::kShiftJis);
+        CountShiftJisLine(line, options, endsText, invalid[kSjis]);
+        std::uint64_t fewest = invalid[kSjis].count;
+        for (std::size_t k = 0; k < kCharsetCount; ++k) {
+            if (k == kSjis) continue;
+            DecodeLine(text[k], line, static_cast<Charset>(k), options, endsText, &invalid[k]);
+            fewest = std::min(fewest, invalid[k].count);
+        }
+        if (invalid[kSjis].count == fewest) {
+            invalid[kSjis] = Invalid{};
+            DecodeLine(text[kSjis], line, Charset::kShiftJis, options, endsText, &invalid[kSjis]);
+        }
+    }
+
+    // The invalid bytes of DecodeLine's code page 932 reading, without it.
+    static void CountShiftJisLine(std::u16string_view line, const DecodeOptions& options, bool endsText,
+                                  Invalid& invalid) {
+        if (endsText) {
+            detail::CountCp932Invalid(line, options.crLfAsAmp, true, invalid);
+            return;
+        }
+        const std::size_t used = detail::CountCp932Invalid(line, options.crLfAsAmp, false, invalid);
+        if (used == line.size()) return;
+        std::u16string tail(line.substr(used));
+        tail += u'X';
+        Invalid tailInvalid;
+        detail::CountCp932Invalid(tail, options.crLfAsAmp, true, tailInvalid);
+        invalid.Add(tailInvalid, used);
     }
 
     Charset Choose(Charset preferred) const {
@@ -79,6 +110,7 @@ std::size_t LineEnd(std::u16string_view text, std::size_t from) {
 std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const DecodeOptions& options, bool final,
                             DecodeReport* report) {
     Readings readings;
+    out.reserve(out.size() + (options.crLfAsAmp ? 2 : 1) * text.size());  // the most it writes
     std::size_t pos = 0;
     while (pos < text.size()) {
         const std::size_t lineEnd = LineEnd(text, pos);

@@ -261,7 +261,9 @@ std::size_t EncodeEucJp(std::u16string& out, std::u16string_view text, const Enc
         }
         output.Commit(o);
         p += w.consumed;
-        if (waitForLf || p != chunkEnd) break;
+        // A high surrogate that ends a chunk goes into the next one; one
+        // that ends the text waits for more.
+        if (waitForLf || (chunkEnd == end && p != chunkEnd)) break;
     }
     output.Finish();
     return static_cast<std::size_t>(p - begin);

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <string>
@@ -22,6 +23,8 @@
 #include "codec/codepage.h"
 #include "codec/fidelity.h"
 #include "codec/percent.h"
+#include "codec/url.h"
+#include "codec/utf8.h"
 
 namespace {
 
@@ -394,6 +397,175 @@ TEST(CliLosses, CountedOnStandardErrorAndStrictStopsAtTheFirst) {
     EXPECT_EQ(invalid.err, "tessaly-cli: line 2, byte offset 11: invalid UTF-8 sequence was replaced by U+FFFD\n");
     EXPECT_EQ(RunCli("decode --utf8", "\xFF\xFE").err,
               "tessaly-cli: 2 invalid UTF-8 sequences were replaced by U+FFFD; the first at line 1, byte offset 0\n");
+}
+
+// ---------------------------------------------------------------------------
+// Encodings behind the escapes, escape sets, "+" and detection
+
+// What the codec gives for the whole input, read and written as the CLI
+// reads and writes it.
+std::string Whole(const std::string& input, bool utf8, const std::function<std::u16string(std::u16string_view)>& convert) {
+    const std::u16string text = utf8 ? tessaly::Utf8ToUtf16(input) : tessaly::CodePageBridge::ToText(input);
+    const std::u16string result = convert(text);
+    return utf8 ? tessaly::Utf16ToUtf8(result) : tessaly::CodePageBridge::ToBytes(result);
+}
+
+TEST(CliUrl, EncodingsSetsAndPlus) {
+    EXPECT_EQ(RunCli("decode --charset utf-8 --utf8", "q=%E3%83%86%E3%82%B9%E3%83%88\n").out, "q=テスト\n");
+    EXPECT_EQ(RunCli("decode '--charset= EUC-JP ' --utf8", "%C5%EC%B5%FE+%a4%a2").out, "東京+あ");
+    EXPECT_EQ(RunCli("decode --charset euc-jp --plus --utf8", "%C5%EC%B5%FE+%a4%a2%2B").out, "東京 あ+");
+    EXPECT_EQ(RunCli("decode --plus", "%83e+%83X").out, "\x83\x65 \x83\x58");
+    EXPECT_EQ(RunCli("encode --utf8 --charset utf8 --escape form", "東京 & 大阪").out,
+              "%E6%9D%B1%E4%BA%AC+%26+%E5%A4%A7%E9%98%AA");
+    EXPECT_EQ(RunCli("encode --utf8 --escape=component --charset utf8", "a b&c=d~*").out, "a%20b%26c%3Dd~*");
+    // Shift_JIS trail bytes that are letters stay literal in every set.
+    EXPECT_EQ(RunCli("encode --escape component", "\x83\x65\x83\x58\x83\x67").out, "%83e%83X%83g");
+    EXPECT_EQ(RunCli("encode --charset x-euc-jp --amp-crlf", "\x93\x8C\r\n").out, "%C5%EC&");
+}
+
+TEST(CliUrl, UsageErrors) {
+    const Result label = RunCli("decode --charset latin1");
+    EXPECT_EQ(label.exitCode, 2);
+    EXPECT_EQ(label.out, "");
+    for (const char* name : {"\"latin1\"", "UTF-8", "EUC-JP", "Shift_JIS", "windows-31j"}) {
+        EXPECT_NE(label.err.find(name), std::string::npos) << name;
+    }
+    for (const std::string args : {"encode --plus", "encode --detect", "decode --escape form", "encode --escape url",
+                                   "encode --charset"}) {
+        const Result r = RunCli(args);
+        EXPECT_EQ(r.exitCode, 2) << args;
+        EXPECT_EQ(r.err.rfind("Usage: tessaly-cli", 0), 0u) << args;
+    }
+    const Result help = RunCli("--help");
+    for (const char* text : {"--charset", "--escape", "--plus", "--detect", "1 MiB", "cseucpkdfmtjapanese"}) {
+        EXPECT_NE(help.out.find(text), std::string::npos) << text;
+    }
+}
+
+TEST(CliUrl, PiecesGiveTheWholeForEveryOption) {
+    // Over 2 MiB with a line over the 1 MiB detection cap: pieces of every
+    // size, every option, what the codec gives for the whole.
+    std::mt19937 rng(14);
+    static const char16_t* const kWords[] = {u"東京", u"テスト", u"検索 語", u"a=b&c", u"ｱｲ", u"😀", u"+", u"\r\n",
+                                             u"\n", u"é", u"%", u"・"};
+    std::u16string text;
+    while (text.size() < (3u << 19)) text += kWords[rng() % std::size(kWords)];
+    std::u16string lines;  // each line encoded in an encoding of its own
+    for (std::size_t pos = 0; pos < text.size();) {
+        std::size_t end = text.find(u'\n', pos);
+        end = end == std::u16string::npos ? text.size() : end + 1;
+        tessaly::EncodeOptions e;
+        e.charset = static_cast<tessaly::Charset>(rng() % 3);
+        e.escape = static_cast<tessaly::EscapeSet>(rng() % 3);
+        lines += tessaly::EncodeUrl(std::u16string_view(text).substr(pos, end - pos - (text[end - 1] == u'\n')), e);
+        lines += rng() % 5 == 0 ? u"%8\n" : u"\n";
+        pos = end;
+    }
+    lines += std::u16string(1100000, u'x') + u"%E3%83%86\n%83e";
+    const std::string source = tessaly::Utf16ToUtf8(text);
+    const std::string escaped = tessaly::Utf16ToUtf8(lines);
+    struct Case {
+        std::vector<std::string> args;
+        tessaly::Charset charset;
+        tessaly::EscapeSet set;
+        bool plus, detect, amp, utf8;
+    };
+    using tessaly::Charset;
+    using tessaly::EscapeSet;
+    const std::vector<Case> cases = {
+        {{"encode", "--charset", "utf-8", "--utf8"}, Charset::kUtf8, EscapeSet::kPrintable, false, false, false, true},
+        {{"encode", "--charset", "euc-jp", "--escape", "form", "--amp-crlf", "--utf8"}, Charset::kEucJp,
+         EscapeSet::kForm, false, false, true, true},
+        {{"encode", "--escape", "component"}, Charset::kShiftJis, EscapeSet::kComponent, false, false, false, false},
+        {{"decode", "--charset", "utf-8", "--plus", "--utf8"}, Charset::kUtf8, EscapeSet::kPrintable, true, false,
+         false, true},
+        {{"decode", "--charset", "euc-jp", "--amp-crlf"}, Charset::kEucJp, EscapeSet::kPrintable, false, false, true,
+         false},
+        {{"decode", "--detect", "--plus", "--utf8"}, Charset::kShiftJis, EscapeSet::kPrintable, true, true, false,
+         true},
+        {{"decode", "--detect", "--charset", "utf-8"}, Charset::kUtf8, EscapeSet::kPrintable, false, true, false,
+         false},
+    };
+    for (const Case& c : cases) {
+        const bool decode = c.args[0] == "decode";
+        std::string input = decode ? escaped : source;
+        if (!c.utf8) input = tessaly::CodePageBridge::ToBytes(tessaly::Utf8ToUtf16(input));
+        const std::string want = Whole(input, c.utf8, [&](std::u16string_view t) {
+            return decode ? tessaly::DecodeUrl(t, {c.charset, c.detect, c.plus, c.amp})
+                          : tessaly::EncodeUrl(t, {c.charset, c.set, c.amp});
+        });
+        const auto [out, status] = RunInPieces(c.args, input, rng);
+        EXPECT_EQ(status, 0) << c.args[1];
+        EXPECT_TRUE(out == want) << c.args[0] << " " << c.args[1] << " " << c.args.size();
+    }
+}
+
+TEST(CliUrl, LossesOfEveryKindAndStrict) {
+    // Escapes of bytes code page 932 does not read back: a lead byte
+    // without its trail byte, and a pair written back as other bytes.
+    const Result lone = RunCli("decode --strict", "ok\n%81%20");
+    EXPECT_EQ(lone.exitCode, 1);
+    EXPECT_EQ(lone.out, "ok\n");
+    EXPECT_EQ(lone.err, "tessaly-cli: line 2, byte offset 3: escaped byte does not form a character in Shift_JIS "
+                        "and was replaced\n");
+    const Result pair = RunCli("decode", "a%ED%40");
+    EXPECT_EQ(pair.exitCode, 0);
+    EXPECT_EQ(pair.out, tessaly::CodePageBridge::ToBytes(tessaly::Decode(u"a%ED%40", false)));
+    EXPECT_EQ(pair.err, "tessaly-cli: 2 escaped bytes do not form characters in Shift_JIS and were replaced; the "
+                        "first at line 1, byte offset 1\n");
+    const Result utf8 = RunCli("decode --charset utf-8 --utf8", "ab\ncd%E3%81x%FF");
+    EXPECT_EQ(utf8.out, "ab\ncd\uFFFDx\uFFFD");
+    EXPECT_EQ(utf8.err, "tessaly-cli: 2 escaped bytes do not form characters in UTF-8 and were replaced; the "
+                        "first at line 2, byte offset 5\n");
+    // A decoded character code page 932 cannot write.
+    const Result emoji = RunCli("decode --charset utf-8 --strict", "x\n%E3%81%82 %F0%9F%98%80 y");
+    EXPECT_EQ(emoji.exitCode, 1);
+    EXPECT_EQ(emoji.out, "x\n\x82\xA0 ");
+    EXPECT_EQ(emoji.err, "tessaly-cli: line 2, byte offset 12: character has no code page 932 bytes and became \"?\" "
+                         "or a look-alike\n");
+    const Result euc = RunCli("encode --charset euc-jp --utf8", "a\nb😀c\xC3\xA9");
+    EXPECT_EQ(euc.out, "a%0Ab&#128512;c&#233;");
+    EXPECT_EQ(euc.err, "tessaly-cli: 2 characters have no EUC-JP bytes and were written as \"&#N;\"; the first at "
+                       "line 2, byte offset 3\n");
+    // Mixed kinds: one count, the first of them.
+    const Result mixed = RunCli("decode", "\x81 %81%20");
+    EXPECT_EQ(mixed.err, "tessaly-cli: 2 characters or bytes were replaced; the first at line 1, byte offset 0\n");
+}
+
+TEST(CliUrl, DetectionCountsTheLinesOfEachEncoding) {
+    const std::string log =
+        "GET /?q=%E3%83%86%E3%82%B9%E3%83%88 200\n"  // テスト in UTF-8
+        "GET /?q=%83e%83X%83g 200\n"                  // in Shift_JIS
+        "GET /?q=%A5%C6%A5%B9%A5%C8 200\n"            // in EUC-JP
+        "GET /?q=%E6%9D%B1%E4%BA%AC 200\n"            // 東京 in UTF-8
+        "GET /?q=abc 200\n";
+    const Result r = RunCli("decode --detect --utf8", log);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "GET /?q=テスト 200\nGET /?q=テスト 200\nGET /?q=テスト 200\nGET /?q=東京 200\nGET /?q=abc 200\n");
+    EXPECT_EQ(r.err, "tessaly-cli: lines read in Shift_JIS 1, UTF-8 2, EUC-JP 1\n");
+}
+
+TEST(CliUrl, SmallAddressSpace) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer reserves far more address space";
+#else
+    // One byte in 40 MB of address space; a piece that needs more than
+    // 20 MB is refused with a message and status 1.
+    const std::string big = TempPath("big");
+    std::string kanji;
+    for (int i = 0; i < 600000; ++i) kanji += "漢";
+    WriteFile(big, kanji);
+    const std::string err = TempPath("small_err");
+    const auto run = [&](const std::string& limit, const std::string& command) {
+        const int status = std::system(("ulimit -v " + limit + "; " + command + " >/dev/null 2>" + err).c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(run("40000", "printf a | " + std::string(TESSALY_CLI_PATH) + " encode"), 0) << ReadFile(err);
+    EXPECT_EQ(run("40000", "printf a | " + std::string(TESSALY_CLI_PATH) + " decode --detect"), 0) << ReadFile(err);
+    EXPECT_EQ(run("20000", std::string(TESSALY_CLI_PATH) + " encode --utf8 --charset utf8 --escape component " + big),
+              1);
+    EXPECT_EQ(ReadFile(err), "tessaly-cli: out of memory\n");
+#endif
 }
 
 }  // namespace
