@@ -43,12 +43,10 @@ std::uint64_t DecodeMemoryFor(std::uint64_t units, std::uint64_t resultLines) {
     return units + result * kUnit + (result + result / 8) * kUnit + RowsFor(result) + PerLine(resultLines) + kFixed;
 }
 
-std::uint64_t PlusAsSpaceMemoryFor(std::uint64_t units) { return units * kUnit; }
-
 std::uint64_t LineDecodeMemoryFor(std::uint64_t lineUnits) {
-    // The decoded line (at most two units a unit), a copy of the line with
-    // "+" as a space and a byte a unit on the way.
-    return lineUnits * 2 * kUnit + PlusAsSpaceMemoryFor(lineUnits) + lineUnits + kFixed;
+    // The decoded line (at most two units a unit) and a byte a unit on the
+    // way.
+    return lineUnits * 2 * kUnit + lineUnits + kFixed;
 }
 
 }  // namespace tessaly

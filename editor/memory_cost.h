@@ -23,9 +23,6 @@ std::uint64_t DecodeMemoryFor(std::uint64_t units);
 // The same when the result's line count is known to be at most resultLines
 // (the one-argument form assumes every unit could end a line).
 std::uint64_t DecodeMemoryFor(std::uint64_t units, std::uint64_t resultLines);
-// What URL Decode needs besides, when "+" reads as a space: a copy of the
-// text with the "+"s replaced.
-std::uint64_t PlusAsSpaceMemoryFor(std::uint64_t units);
 // Peak bytes for decoding one line of the text again on its own, as the look
 // for lines another encoding reads does after a decode.
 std::uint64_t LineDecodeMemoryFor(std::uint64_t lineUnits);

@@ -422,9 +422,6 @@ void Form1::DecodeText() {
     const DecodeOptions options = ChosenDecodeOptions();
     const bool codePageRoute = options.charset == Charset::kShiftJis && !options.detect && !options.plusAsSpace;
     std::uint64_t bytes = DecodeMemoryFor(text.size(), lines);
-    if (options.plusAsSpace) {
-        bytes += PlusAsSpaceMemoryFor(text.size());
-    }
     if (options.detect) {
         // Detection reads a line, or the first mebiunit of a longer one, in
         // each of the three encodings.
