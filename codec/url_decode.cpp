@@ -360,8 +360,17 @@ inline std::size_t FindPercent(const char16_t* t, std::size_t i, std::size_t n) 
 }
 
 inline std::size_t FindPercent(const unsigned char* t, std::size_t i, std::size_t n) {
-    const void* found = std::memchr(t + i, '%', n - i);
-    return found == nullptr ? n : static_cast<std::size_t>(static_cast<const unsigned char*>(found) - t);
+#ifdef __SSE2__
+    const __m128i percent = _mm_set1_epi8('%');
+    for (; i + 16 <= n; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
+        if (const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, percent))) {
+            return i + static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(mask)));
+        }
+    }
+#endif
+    while (i < n && t[i] != '%') ++i;
+    return i;
 }
 
 // The walk of Decode's plain loop (see percent_decode.cpp), counting
@@ -373,8 +382,25 @@ std::size_t CountCp932(std::basic_string_view<Char> text, bool final, detail::In
     const Char* const t = text.data();
     std::size_t i = 0;
     while (i < n) {
-        i = FindPercent(t, i, n);
-        if (i++ == n) break;
+        if (t[i] != u'%') i = FindPercent(t, i, n);  // escapes often come one after another
+        if (i == n) break;
+        if (n - i >= 7) {
+            // Away from the end, no end rule applies: the unit is two
+            // escapes, or an escape and the unit after it.
+            const unsigned b1 = HexByte(t[i + 1], t[i + 2]);
+            const char16_t c3 = t[i + 3];
+            if (b1 <= 0xFF && c3 < 0x80) {
+                // Which of the two it is is as good as random in encoded
+                // Japanese: no branch on it.
+                const unsigned b2 = HexByte(t[i + 4], t[i + 5]);
+                const unsigned two = unsigned{c3 == u'%'} & unsigned{b2 <= 0xFF};
+                const unsigned second = c3 ^ ((b2 ^ c3) & (0u - two));
+                if (const unsigned entry = pieces.Of(b1, second & 0xFF)) invalid.Add(entry & 3, i + 3 * (entry >> 2));
+                i += 4 + 2 * two;
+                continue;
+            }
+        }
+        ++i;
         const std::size_t escape = i - 1;
         if (n - i <= 2) return final ? n : escape;
         const unsigned b1 = HexByte(t[i], t[i + 1]);

@@ -1,13 +1,20 @@
+// DecodeUrl with the options from the first byte: the same properties,
+// "+" reading as a space; the default options give Decode; code page 932's
+// count of invalid bytes walks the units Decode converts, whole or not.
+//
 // Decode on any text: it ends, grows only by "&" becoming CR LF, leaves a
 // text without escapes (and without "&" when the option is on) alone, and
 // never touches what lies before the first "%" or "&".
 #include "codec/codepage.h"
 #include "codec/percent.h"
+#include "codec/url.h"
+#include "codec/url_internal.h"
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     const bool option = data[0] & 1;
+    const std::uint8_t first = data[0];
     ++data, --size;
     const std::u16string text = tessaly::fuzz::AsText(data, size);
     const std::u16string decoded = tessaly::Decode(text, option);
@@ -19,6 +26,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(decoded.compare(0, special, text, 0, special) == 0);
     }
     FUZZ_CHECK(decoded.size() <= (option ? 2 * text.size() : text.size()));
+
+    const tessaly::DecodeOptions url{static_cast<tessaly::Charset>((first >> 1) % 3), (first & 8) != 0,
+                                     (first & 16) != 0, option};
+    tessaly::DecodeReport report;
+    const std::u16string urlDecoded = tessaly::DecodeUrl(text, url, &report);
+    const std::size_t urlSpecial = text.find_first_of(option ? (url.plusAsSpace ? u"%&+" : u"%&")
+                                                               : (url.plusAsSpace ? u"%+" : u"%"));
+    if (urlSpecial == std::u16string::npos) FUZZ_CHECK(urlDecoded == text);
+    FUZZ_CHECK(urlDecoded.size() <= (option ? 2 * text.size() : text.size()));
+    if (url.charset == tessaly::Charset::kShiftJis && !url.detect && !url.plusAsSpace) FUZZ_CHECK(urlDecoded == decoded);
+    FUZZ_CHECK((report.invalid == 0) == (report.firstInvalid == tessaly::DecodeReport::npos));
+    for (const bool final : {false, true}) {
+        std::u16string scratch;
+        tessaly::detail::Invalid invalid;
+        FUZZ_CHECK(tessaly::detail::CountCp932Invalid(text, option, final, invalid) ==
+                   tessaly::DecodeAppend(scratch, text, option, final));
+    }
 
     // The input bytes decoded as they are: as the units of their values, and
     // (those below 0x80) straight to code page 932 bytes.

@@ -1,3 +1,8 @@
+// EncodeUrl, with the encoding and set from the first byte: its output
+// holds only the set's characters, "%XX" and "&" (and "+" in the form
+// set); with the default options it is Encode; in UTF-8 with the component
+// or form set, DecodeUrl gives back any text without lone surrogates.
+//
 // Encode on any text: its output is printable ASCII except where the
 // ampersand option copies a CR and the character after it raw. Then, on a
 // text built from the input out of what must survive (printable ASCII
@@ -8,6 +13,7 @@
 #include "codec/codepage.h"
 #include "codec/fidelity.h"
 #include "codec/percent.h"
+#include "codec/url.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
@@ -48,6 +54,7 @@ std::u16string SurvivingText(const std::uint8_t* data, std::size_t size, bool op
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     const bool option = data[0] & 1;
+    const std::uint8_t first = data[0];
     ++data, --size;
 
     const std::u16string text = tessaly::fuzz::AsText(data, size);
@@ -59,6 +66,44 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::u16string survivingEncoded = tessaly::Encode(surviving, option);
     CheckOutputAlphabet(survivingEncoded, option);
     FUZZ_CHECK(tessaly::Decode(survivingEncoded, option) == surviving);
+
+    const tessaly::EncodeOptions url{static_cast<tessaly::Charset>((first >> 1) % 3),
+                                     static_cast<tessaly::EscapeSet>((first >> 3) % 3), option};
+    tessaly::EncodeReport report;
+    const std::u16string urlEncoded = tessaly::EncodeUrl(text, url, &report);
+    if (url.charset == tessaly::Charset::kShiftJis && url.escape == tessaly::EscapeSet::kPrintable) {
+        FUZZ_CHECK(urlEncoded == encoded);
+        FUZZ_CHECK(report.lost == tessaly::FindTextLoss(text).count);
+    } else {
+        for (std::size_t i = 0; i < urlEncoded.size(); ++i) {
+            const char16_t c = urlEncoded[i];
+            const bool alphanumeric = (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+            const std::u16string_view kept = url.escape == tessaly::EscapeSet::kPrintable ? u""
+                                             : url.escape == tessaly::EscapeSet::kComponent ? u"-_.!~*'()"
+                                                                                             : u"*-._+";
+            const bool escape = c == u'%' && i + 2 < urlEncoded.size();
+            FUZZ_CHECK(alphanumeric || escape || kept.find(c) != kept.npos || (option && c == u'&') ||
+                       (url.escape == tessaly::EscapeSet::kPrintable && IsPrintable(c)));
+        }
+    }
+    bool loneSurrogate = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool high = text[i] >= 0xD800 && text[i] < 0xDC00;
+        const bool low = text[i] >= 0xDC00 && text[i] < 0xE000;
+        if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+            ++i;
+        } else {
+            loneSurrogate = loneSurrogate || high || low;
+        }
+    }
+    if (url.charset == tessaly::Charset::kUtf8) FUZZ_CHECK((report.lost != 0) == loneSurrogate);
+    if (url.charset == tessaly::Charset::kUtf8 && url.escape != tessaly::EscapeSet::kPrintable && !loneSurrogate) {
+        const tessaly::DecodeOptions back{tessaly::Charset::kUtf8, false, url.escape == tessaly::EscapeSet::kForm,
+                                          option};
+        tessaly::DecodeReport decodeReport;
+        FUZZ_CHECK(tessaly::DecodeUrl(urlEncoded, back, &decodeReport) == text);
+        FUZZ_CHECK(decodeReport.invalid == 0);
+    }
 
     // The input as code page 932 bytes, encoded straight to bytes: what the
     // text route gives, with the loss it finds.

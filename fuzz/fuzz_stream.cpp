@@ -1,10 +1,13 @@
-// The command line's chain fed in pieces gives what the whole input gives.
-// Byte 0 chooses the command, the option and the encoding; byte 1 says how
+// The command line's chain fed in pieces gives what the whole input gives,
+// and so do EncodeUrlAppend and DecodeUrlAppend on the input as text.
+// Byte 0 chooses the command, the option and the encoding (and, from bit 3
+// on, the URL conversions' encoding, set, "+" and detection); byte 1 says how
 // many cuts follow, two bytes each (an offset modulo the input's size); the
 // rest is the input.
 #include <algorithm>
 #include <vector>
 
+#include "codec/url.h"
 #include "fuzz/fuzz_support.h"
 #include "tests/codec/stream_chain.h"
 
@@ -12,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2) return 0;
     const tessaly::test::ChainOptions o{(data[0] & 1) != 0, (data[0] & 2) != 0, (data[0] & 4) != 0};
     std::size_t cutCount = data[1] % 16;
+    const std::uint8_t first = data[0];
     data += 2, size -= 2;
     cutCount = std::min(cutCount, size / 2);
     std::vector<std::size_t> raw;
@@ -24,5 +28,40 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string whole = tessaly::test::WholeChain(input, o);
     FUZZ_CHECK(tessaly::test::PieceChain(input, cuts, o) == whole);
     if (!o.utf8) FUZZ_CHECK(tessaly::test::ByteRouteChain(input, cuts, o) == whole);
+
+    // The URL conversions on the input as UTF-16 units, cut at the same
+    // places (halved).
+    const std::u16string text = tessaly::fuzz::AsText(data, size);
+    const unsigned bits = first >> 3;
+    const auto charset = static_cast<tessaly::Charset>(bits % 3);
+    const tessaly::EncodeOptions e{charset, static_cast<tessaly::EscapeSet>(bits / 3 % 3), o.ampCrLf};
+    const tessaly::DecodeOptions d{charset, (bits & 8) != 0, (bits & 16) != 0, o.ampCrLf};
+    std::u16string out, held;
+    std::uint64_t count = 0;
+    for (std::size_t i = 0, from = 0; i <= cuts.size(); ++i) {
+        const bool final = i == cuts.size();
+        const std::size_t to = final ? text.size() : std::min(text.size(), cuts[i] / 2);
+        if (to < from) continue;
+        held.append(text, from, to - from);
+        from = to;
+        if (o.decode) {
+            tessaly::DecodeReport report;
+            held.erase(0, tessaly::DecodeUrlAppend(out, held, d, final, &report));
+            count += report.invalid;
+        } else {
+            tessaly::EncodeReport report;
+            held.erase(0, tessaly::EncodeUrlAppend(out, held, e, final, &report));
+            count += report.lost;
+        }
+    }
+    if (o.decode) {
+        tessaly::DecodeReport report;
+        FUZZ_CHECK(out == tessaly::DecodeUrl(text, d, &report));
+        FUZZ_CHECK(count == report.invalid);
+    } else {
+        tessaly::EncodeReport report;
+        FUZZ_CHECK(out == tessaly::EncodeUrl(text, e, &report));
+        FUZZ_CHECK(count == report.lost);
+    }
     return 0;
 }

@@ -88,6 +88,51 @@ else
   echo "(nkf not installed: its row is skipped; Debian package nkf)"
 fi
 
+# The encodings behind the escapes, the escape sets, "+" and --detect, each
+# beside the code page 932 route on the same text, and Python's quote and
+# unquote with the same encoding.
+"$cli" encode --charset utf-8 "$work/text.sjis" >"$work/text.u8.enc"
+"$cli" encode --charset euc-jp "$work/text.sjis" >"$work/text.euc.enc"
+"$cli" encode --escape form "$work/text.sjis" >"$work/text.form.enc"
+"$cli" encode --charset utf-8 --escape form "$work/text.sjis" >"$work/text.u8form.enc"
+# A log: each line in the next encoding in turn.
+python3 - "$work/text.sjis" "$work/mixed.enc" <<'PY'
+import sys, urllib.parse
+lines = open(sys.argv[1], "rb").read().decode("cp932").split("\r\n")
+out = []
+for i, line in enumerate(lines):
+    enc = ("cp932", "utf-8", "euc-jp")[i % 3]
+    out.append(urllib.parse.quote(line, safe=bytes(range(32, 127)), encoding=enc))
+open(sys.argv[2], "w").write("\n".join(out))
+PY
+size_u8=$(stat -c %s "$work/text.u8.enc"); size_euc=$(stat -c %s "$work/text.euc.enc")
+size_form=$(stat -c %s "$work/text.form.enc"); size_u8form=$(stat -c %s "$work/text.u8form.enc")
+size_mixed=$(stat -c %s "$work/mixed.enc")
+url_rows=()
+add_url() {  # name input_bytes command (a row of the second table)
+  add "$@"
+  url_rows+=("$1")
+}
+add_url "encode (Shift_JIS)" "$size_text" "'$cli' encode '$work/text.sjis'"
+add_url "encode --charset utf-8" "$size_text" "'$cli' encode --charset utf-8 '$work/text.sjis'"
+add_url "encode --charset euc-jp" "$size_text" "'$cli' encode --charset euc-jp '$work/text.sjis'"
+add_url "encode --escape component" "$size_text" "'$cli' encode --escape component '$work/text.sjis'"
+add_url "encode --escape form" "$size_text" "'$cli' encode --escape form '$work/text.sjis'"
+add_url "encode utf-8 form" "$size_text" "'$cli' encode --charset utf-8 --escape form '$work/text.sjis'"
+add_url "decode (Shift_JIS)" "$size_enc" "'$cli' decode '$work/text.enc'"
+add_url "decode --charset utf-8" "$size_u8" "'$cli' decode --charset utf-8 '$work/text.u8.enc'"
+add_url "decode --charset euc-jp" "$size_euc" "'$cli' decode --charset euc-jp '$work/text.euc.enc'"
+add_url "decode --plus" "$size_form" "'$cli' decode --plus '$work/text.form.enc'"
+add_url "decode utf-8 --plus" "$size_u8form" "'$cli' decode --charset utf-8 --plus '$work/text.u8form.enc'"
+add_url "decode mixed log, Shift_JIS" "$size_mixed" "'$cli' decode '$work/mixed.enc'"
+add_url "decode mixed log, --detect" "$size_mixed" "'$cli' decode --detect '$work/mixed.enc'"
+py_q='import sys, urllib.parse; sys.stdout.write(urllib.parse.quote(open(sys.argv[1], encoding="cp932", newline="").read(), safe=bytes(range(32, 127)), encoding=sys.argv[2]))'
+py_u='import sys, urllib.parse; sys.stdout.buffer.write(urllib.parse.unquote(open(sys.argv[1]).read(), encoding=sys.argv[2]).encode("cp932", "replace"))'
+add_url "python quote utf-8" "$size_text" "python3 -c '$py_q' '$work/text.sjis' utf-8"
+add_url "python quote euc-jp" "$size_text" "python3 -c '$py_q' '$work/text.sjis' euc-jp"
+add_url "python unquote utf-8" "$size_u8" "python3 -c '$py_u' '$work/text.u8.enc' utf-8"
+add_url "python unquote euc-jp" "$size_euc" "python3 -c '$py_u' '$work/text.euc.enc' euc-jp"
+
 iconv_s=${secs["iconv CP932 to UTF-16LE"]}
 printf '%-26s %9s %9s %9s %10s\n' "row (16 MiB input)" seconds "MB/s" "/iconv" "peak MiB"
 for row in "${rows[@]}"; do
@@ -96,6 +141,23 @@ for row in "${rows[@]}"; do
   printf '%-26s %9.3f %9.0f %9.2f %10.1f\n' "$name" "$s" "$(echo "$bytes / $s / 1000000" | bc -l)" \
     "$(echo "$s / $iconv_s" | bc -l)" "$(echo "${mem[$name]} / 1024" | bc -l)"
 done
+echo
+printf '%-30s %9s %12s\n' "URL route (16 MiB of text)" seconds "/Shift_JIS"
+for name in "${url_rows[@]}"; do
+  case $name in
+    encode*|"python quote"*) base=${secs["encode (Shift_JIS)"]} ;;
+    "decode mixed log, --detect") base=${secs["decode mixed log, Shift_JIS"]} ;;
+    *) base=${secs["decode (Shift_JIS)"]} ;;
+  esac
+  printf '%-30s %9.3f %12.2f\n' "$name" "${secs[$name]}" "$(echo "${secs[$name]} / $base" | bc -l)"
+done
+printf 'utf-8: encode %.1fx, decode %.1fx faster than python; euc-jp: encode %.1fx, decode %.1fx\n' \
+  "$(echo "${secs["python quote utf-8"]} / ${secs["encode --charset utf-8"]}" | bc -l)" \
+  "$(echo "${secs["python unquote utf-8"]} / ${secs["decode --charset utf-8"]}" | bc -l)" \
+  "$(echo "${secs["python quote euc-jp"]} / ${secs["encode --charset euc-jp"]}" | bc -l)" \
+  "$(echo "${secs["python unquote euc-jp"]} / ${secs["decode --charset euc-jp"]}" | bc -l)"
+echo
+
 py_e=${secs["python quote_from_bytes"]}; py_d=${secs["python unquote_to_bytes"]}
 printf 'encode: %.1fx faster than python; decode: %.1fx faster than python\n' \
   "$(echo "$py_e / ${secs["tessaly-cli encode"]}" | bc -l)" "$(echo "$py_d / ${secs["tessaly-cli decode"]}" | bc -l)"

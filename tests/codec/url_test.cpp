@@ -530,6 +530,34 @@ TEST(Url, DetectionOfALineLongerThanTheCap) {
     EXPECT_EQ(lines, 4u);  // the long line counts for each part decided on its own
 }
 
+TEST(Url, MojibakeLines) {
+    // Lines that leave invalid bytes in the chosen encoding while another
+    // reads them cleanly; lines clean in the chosen one do not count.
+    DecodeOptions options;  // Shift_JIS
+    const std::u16string text = u"q=%E6%9D%B1%E4%BA%AC\n%83e%83X%83g\r\nabc%41\n%E3%81%82%E3%81%84\n%81";
+    const MojibakeLines found = FindMojibakeLines(text, options);
+    EXPECT_EQ(found.readBy, Charset::kUtf8);  // 東京 in UTF-8 leaves a lone lead byte in Shift_JIS
+    // Each line on its own: counted exactly when its own reading is invalid
+    // and another one's is not.
+    std::uint64_t lines = 0;
+    for (const std::u16string_view line : {u"q=%E6%9D%B1%E4%BA%AC\n", u"%83e%83X%83g\r\n", u"abc%41\n",
+                                           u"%E3%81%82%E3%81%84\n", u"%81"}) {
+        DecodeReport own;
+        DecodeUrl(line, options, &own);
+        bool other = false;
+        for (const Charset charset : {Charset::kUtf8, Charset::kEucJp}) {
+            DecodeReport report;
+            DecodeUrl(line, {charset, false, false, false}, &report);
+            other = other || report.invalid == 0;
+        }
+        lines += own.invalid != 0 && other;
+    }
+    EXPECT_EQ(found.lines, lines);
+    EXPECT_GE(lines, 1u);
+    options.charset = Charset::kUtf8;
+    EXPECT_EQ(FindMojibakeLines(u"%E6%9D%B1\n%41\n", options).lines, 0u);
+}
+
 TEST(Url, Labels) {
     for (const char* label : {"utf-8", "utf8", "unicode-1-1-utf-8", "unicode11utf8", "unicode20utf8",
                               "x-unicode20utf8", " UTF-8\t\n", "Utf8"}) {
