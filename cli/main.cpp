@@ -374,8 +374,10 @@ private:
     // Converts the size bytes in in_; false when the run ends here.
     bool Piece(std::size_t size, bool final) {
         const std::string_view bytes(in_.data(), size);
+        if (!options_.decode && !options_.utf8 && options_.charset != tessaly::Charset::kEucJp) {
+            return EncodePiece(bytes, final);
+        }
         if (options_.Plain() && !options_.utf8) {
-            if (!options_.decode) return EncodePiece(bytes, final);
             if (text_.empty() && converted_.empty() && AsciiReadsAsItself() && IsAscii(bytes)) {
                 return DecodeAsciiPiece(bytes, final);
             }
@@ -525,15 +527,16 @@ private:
         return true;
     }
 
-    // Code page 932 in, encoded bytes out, without text in between.
+    // Code page 932 in, encoded bytes out, without text in between (escapes
+    // of code page 932 or UTF-8 bytes).
     bool EncodePiece(std::string_view bytes, bool final) {
         tessaly::ByteLoss loss;
-        const std::size_t consumed = tessaly::EncodeBytesAppend(out_, bytes, options_.ampCrLf, final, &loss);
+        const std::size_t consumed = tessaly::EncodeUrlFromBytesAppend(out_, bytes, options_.Encoding(), final, &loss);
         if (loss.count > 0 && !NoteAtByte(Kind::kInputCp932, loss.count, loss.first)) {
             // --strict: what stands before the first loss, as far as it is
             // decided, then stop.
             out_.clear();
-            tessaly::EncodeBytesAppend(out_, bytes.substr(0, loss.first), options_.ampCrLf, false);
+            tessaly::EncodeUrlFromBytesAppend(out_, bytes.substr(0, loss.first), options_.Encoding(), false);
             if (!WriteOut()) return false;
             return StopAtFirst();
         }

@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "codec/fidelity.h"
+
 namespace tessaly {
 
 enum class Charset : std::uint8_t { kShiftJis, kUtf8, kEucJp };
@@ -79,6 +81,16 @@ std::size_t EncodeUrlAppend(std::u16string& out, std::u16string_view text, const
                             bool final, EncodeReport* report = nullptr);
 std::size_t DecodeUrlAppend(std::u16string& out, std::u16string_view text, const DecodeOptions& options,
                             bool final, DecodeReport* report = nullptr);
+
+// Encode from code page 932 bytes to the bytes of the encoded text, for the
+// code page 932 and UTF-8 encodings (not EUC-JP): appends exactly what
+// CodePageBridge::ToBytes(EncodeUrl(CodePageBridge::ToText(bytes), options))
+// gives, and with loss counts what FindByteLoss counts in bytes (offsets
+// within bytes; added to, not reset). With final false, a lead byte that
+// ends bytes and, with options.crLfAsAmp, a CR that ends them are left
+// unconverted. Returns the bytes converted.
+std::size_t EncodeUrlFromBytesAppend(std::string& out, std::string_view bytes, const EncodeOptions& options,
+                                     bool final, ByteLoss* loss = nullptr);
 
 // After a decode in one encoding (options.detect off): the lines on which
 // that encoding leaves bytes that do not form characters while another of

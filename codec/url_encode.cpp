@@ -9,6 +9,7 @@
 #include "codec/chunked_output.h"
 #include "codec/cp932.h"
 #include "codec/eucjp.h"
+#include "codec/exact_bytes.h"
 #include "codec/fidelity.h"
 #include "codec/percent.h"
 #include "codec/url.h"
@@ -69,6 +70,25 @@ constexpr std::array<std::array<Form, 256>, 3> kSetForms = {
     MakeForms(EscapeSet::kForm, true)};
 // "%XX" for every byte (the bytes from 0x80 up, which no set keeps).
 constexpr std::array<Form, 256> kEscapes = MakeForms(EscapeSet::kPrintable, false);
+
+// The same forms as bytes, packed with their length in the top byte; the
+// last table escapes every byte.
+constexpr std::array<std::uint32_t, 256> PackForms(const std::array<Form, 256>& forms) {
+    std::array<std::uint32_t, 256> packed{};
+    for (unsigned b = 0; b < 256; ++b) {
+        const Form& f = forms[b];
+        packed[b] = static_cast<std::uint32_t>(f.units[0]) | static_cast<std::uint32_t>(f.units[1]) << 8 |
+                    static_cast<std::uint32_t>(f.units[2]) << 16 | std::uint32_t{f.length} << 24;
+    }
+    return packed;
+}
+constexpr std::array<std::array<std::uint32_t, 256>, 4> kByteForms = {
+    PackForms(kSetForms[0]), PackForms(kSetForms[1]), PackForms(kSetForms[2]), PackForms(kEscapes)};
+
+char* PutBytes(std::uint32_t form, char* out) {
+    std::memcpy(out, &form, 4);  // the top byte is scratch
+    return out + (form >> 24);
+}
 
 char16_t* Put(const Form& form, char16_t* out) {
     std::memcpy(out, &form, sizeof form);
@@ -292,6 +312,81 @@ std::size_t EncodeUrlAppend(std::u16string& out, std::u16string_view text, const
         report->lost += lost.count;
     }
     return used;
+}
+
+std::size_t EncodeUrlFromBytesAppend(std::string& out, std::string_view bytes, const EncodeOptions& options,
+                                     bool final, ByteLoss* loss) {
+    if (options.charset == Charset::kShiftJis && options.escape == EscapeSet::kPrintable) {
+        return EncodeBytesAppend(out, bytes, options.crLfAsAmp, final, loss);
+    }
+    const cp932::ExactTable& exact = cp932::ExactTable::Get();
+    const auto set = static_cast<unsigned>(options.escape);
+    const std::array<std::uint32_t, 256>& byteForms = kByteForms[set];
+    const std::array<std::uint32_t, 256>& escapes = kByteForms[3];
+    const bool utf8 = options.charset == Charset::kUtf8;
+    const bool amp = options.crLfAsAmp;
+    const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* const end = begin + bytes.size();
+    // A lead byte that ends unfinished bytes waits for its trail byte, a CR
+    // for its LF.
+    const auto* stop = end;
+    if (!final && stop != begin && cp932::IsLeadByte(stop[-1])) --stop;
+    if (!final && amp && stop != begin && stop == end && stop[-1] == '\r') --stop;
+    const unsigned char* p = begin;
+    while (p < stop) {
+        const unsigned char* const chunkEnd = p + std::min<std::size_t>(stop - p, detail::kChunkUnits);
+        const std::size_t used = out.size();
+        out.resize(used + 9 * static_cast<std::size_t>(chunkEnd - p) + 16);
+        char* o = out.data() + used;
+        while (p < chunkEnd) {
+            const unsigned b0 = *p;
+            if (b0 < 0x80) {
+                if (amp && b0 == '\r' && p + 1 < end && p[1] == '\n') {
+                    *o++ = '&';
+                    p += 2;
+                    continue;
+                }
+                o = PutBytes(byteForms[b0], o);
+                ++p;
+                continue;
+            }
+            // In code page 932, a character that writes back its own bytes
+            // takes the forms of those bytes.
+            const unsigned b1 = p + 1 < end ? p[1] : 0;
+            if (!utf8 && cp932::IsLeadByte(static_cast<std::uint8_t>(b0)) && p + 1 < end &&
+                cp932::PairToText(static_cast<std::uint8_t>(b0), static_cast<std::uint8_t>(b1)) != 0 &&
+                exact.Pair(b0, b1)) {
+                o = PutBytes(byteForms[b0], o);
+                o = PutBytes(byteForms[b1], o);
+                p += 2;
+                continue;
+            }
+            const unsigned char* const from = p;
+            char16_t c;
+            p = cp932::ConvertCharacter(p, end, &c);
+            const bool same = p - from == 2 ? exact.Pair(from[0], from[1]) : exact.Single(from[0]);
+            if (!same && loss != nullptr) {
+                if (loss->count == 0) loss->first = static_cast<std::size_t>(from - begin);
+                loss->count += static_cast<std::size_t>(p - from);
+            }
+            if (!utf8) {
+                const std::uint16_t b = cp932::UnitToBytes(c);
+                if (cp932::IsDoubleByte(b)) o = PutBytes(byteForms[b >> 8], o);
+                o = PutBytes(byteForms[b & 0xFF], o);
+            } else if (c < 0x80) {
+                o = PutBytes(byteForms[c], o);
+            } else if (c < 0x800) {
+                o = PutBytes(escapes[0xC0 | c >> 6], o);
+                o = PutBytes(escapes[0x80 | (c & 0x3F)], o);
+            } else {  // code page 932 gives no surrogates
+                o = PutBytes(escapes[0xE0 | c >> 12], o);
+                o = PutBytes(escapes[0x80 | (c >> 6 & 0x3F)], o);
+                o = PutBytes(escapes[0x80 | (c & 0x3F)], o);
+            }
+        }
+        out.resize(static_cast<std::size_t>(o - out.data()));
+    }
+    return static_cast<std::size_t>(p - begin);
 }
 
 std::u16string EncodeUrl(std::u16string_view text, const EncodeOptions& options, EncodeReport* report) {

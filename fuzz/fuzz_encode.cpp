@@ -1,7 +1,8 @@
 // EncodeUrl, with the encoding and set from the first byte: its output
 // holds only the set's characters, "%XX" and "&" (and "+" in the form
 // set); with the default options it is Encode; in UTF-8 with the component
-// or form set, DecodeUrl gives back any text without lone surrogates.
+// or form set, DecodeUrl gives back any text without lone surrogates; from
+// code page 932 bytes straight, what the text route gives.
 //
 // Encode on any text: its output is printable ASCII except where the
 // ampersand option copies a CR and the character after it raw. Then, on a
@@ -114,5 +115,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(direct == tessaly::CodePageBridge::ToBytes(tessaly::Encode(tessaly::CodePageBridge::ToText(bytes), option)));
     const tessaly::ByteLoss want = tessaly::FindByteLoss(bytes);
     FUZZ_CHECK(loss.count == want.count && loss.first == want.first);
+    if (url.charset != tessaly::Charset::kEucJp) {
+        std::string urlDirect;
+        tessaly::ByteLoss urlLoss;
+        FUZZ_CHECK(tessaly::EncodeUrlFromBytesAppend(urlDirect, bytes, url, true, &urlLoss) == bytes.size());
+        FUZZ_CHECK(urlDirect ==
+                   tessaly::CodePageBridge::ToBytes(tessaly::EncodeUrl(tessaly::CodePageBridge::ToText(bytes), url)));
+        FUZZ_CHECK(urlLoss.count == want.count && urlLoss.first == want.first);
+    }
     return 0;
 }

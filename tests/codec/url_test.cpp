@@ -530,6 +530,37 @@ TEST(Url, DetectionOfALineLongerThanTheCap) {
     EXPECT_EQ(lines, 4u);  // the long line counts for each part decided on its own
 }
 
+// Code page 932 bytes straight to the encoded bytes: what the text route
+// gives, in pieces too, with the bytes' own loss.
+TEST(Url, EncodeFromShiftJisBytes) {
+    std::mt19937 rng(932);
+    static const char* const kPieces[] = {"\x83\x65", "\x8A\xBF", "\xB1", "a b", "\r\n", "\r", "&", "\x81",
+                                          "\x80", "\xFD", "\xED\x40", "+", "~", "\x81\x20"};
+    for (int round = 0; round < 300; ++round) {
+        std::string bytes;
+        while (bytes.size() < static_cast<std::size_t>(round * 10)) bytes += kPieces[rng() % std::size(kPieces)];
+        for (const Charset charset : {Charset::kShiftJis, Charset::kUtf8}) {
+            for (int o = 0; o < 6; ++o) {
+                const EncodeOptions e{charset, kSets[o % 3], o >= 3};
+                const std::string want = CodePageBridge::ToBytes(EncodeUrl(CodePageBridge::ToText(bytes), e));
+                std::string whole, pieces, held;
+                ByteLoss loss, pieceLoss;
+                ASSERT_EQ(EncodeUrlFromBytesAppend(whole, bytes, e, true, &loss), bytes.size());
+                ASSERT_EQ(whole, want);
+                ASSERT_EQ(loss.count, FindByteLoss(bytes).count);
+                for (std::size_t at = 0; at < bytes.size();) {
+                    const std::size_t to = std::min(bytes.size(), at + 1 + rng() % 9);
+                    held += bytes.substr(at, to - at);
+                    at = to;
+                    held.erase(0, EncodeUrlFromBytesAppend(pieces, held, e, at == bytes.size(), &pieceLoss));
+                }
+                ASSERT_EQ(pieces, want);
+                ASSERT_EQ(pieceLoss.count, loss.count);
+            }
+        }
+    }
+}
+
 TEST(Url, MojibakeLines) {
     // Lines that leave invalid bytes in the chosen encoding while another
     // reads them cleanly; lines clean in the chosen one do not count.
