@@ -22,13 +22,16 @@ std::uint64_t EditorMemoryFor(std::uint64_t units, std::uint64_t lines) {
     return buffer + PerLine(lines) + RowsFor(units) + kFixed;
 }
 
-std::uint64_t EncodeMemoryFor(std::uint64_t units) {
-    // The code-page bytes (at most two a unit) and the result (at most three
-    // units a byte, six a unit), which the editor takes over without a copy
+std::uint64_t EncodeMemoryFor(std::uint64_t units) { return EncodeMemoryFor(units, 2, 6); }
+
+std::uint64_t EncodeMemoryFor(std::uint64_t units, std::uint64_t bytesPerUnit, std::uint64_t resultPerUnit) {
+    // The encoded bytes and the result (code page 932: at most two bytes a
+    // unit, three units a byte), which the editor takes over without a copy
     // while the old text moves into the undo history. The encoded text
     // breaks no line: it is one line, and its rows are what it costs.
-    const std::uint64_t result = units * 6;
-    return units * 2 + result * kUnit + (result + result / 8) * kUnit + RowsFor(result) + PerLine(1) + kFixed;
+    const std::uint64_t result = units * resultPerUnit;
+    return units * bytesPerUnit + result * kUnit + (result + result / 8) * kUnit + RowsFor(result) + PerLine(1) +
+           kFixed;
 }
 
 std::uint64_t DecodeMemoryFor(std::uint64_t units) { return DecodeMemoryFor(units, units + 1); }
@@ -38,6 +41,12 @@ std::uint64_t DecodeMemoryFor(std::uint64_t units, std::uint64_t resultLines) {
     // most one byte a unit on the way.
     const std::uint64_t result = units * 2;
     return units + result * kUnit + (result + result / 8) * kUnit + RowsFor(result) + PerLine(resultLines) + kFixed;
+}
+
+std::uint64_t LineDecodeMemoryFor(std::uint64_t lineUnits) {
+    // The decoded line (at most two units a unit) and a byte a unit on the
+    // way.
+    return lineUnits * 2 * kUnit + lineUnits + kFixed;
 }
 
 }  // namespace tessaly

@@ -1,5 +1,6 @@
 #include "ui/form1.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
@@ -24,6 +26,7 @@
 
 #include "codec/fidelity.h"
 #include "codec/percent.h"
+#include "codec/url.h"
 #include "documents/history_file.h"
 #include "documents/memory_budget.h"
 #include "documents/text_document.h"
@@ -69,6 +72,18 @@ std::uint64_t LinesOf(std::u16string_view text) {
 }
 
 std::string NativePath(const QString& name) { return QFile::encodeName(name).toStdString(); }
+
+// The units of the longest line of a text, LF included: lines end at LF.
+std::size_t LongestLine(std::u16string_view text) {
+    std::size_t longest = 0;
+    for (std::size_t from = 0; from < text.size();) {
+        const std::size_t lf = text.find(u'\n', from);
+        const std::size_t end = lf == std::u16string_view::npos ? text.size() : lf + 1;
+        longest = std::max(longest, end - from);
+        from = end;
+    }
+    return longest;
+}
 
 // The wait cursor for as long as a command runs.
 class WaitCursor {
@@ -156,6 +171,7 @@ void Form1::CreateMenus() {
     mnuTranslateDummy00 = separator(mnuTranslate, "mnuTranslateDummy00");
     mnuTranCheck = item(mnuTranslate, "mnuTranCheck", QStringLiteral("＆をCRLFとみなす(&C)"));
     mnuTranCheck->setCheckable(true);
+    CreateConvertOptions();
 
     connect(mnuFileOpen, &QAction::triggered, this, &Form1::mnuFileOpen_Click);
     connect(mnuFileSaveAs, &QAction::triggered, this, &Form1::mnuFileSaveAs_Click);
@@ -168,6 +184,48 @@ void Form1::CreateMenus() {
         mnuTranCheck->setChecked(!checked);
         mnuTranCheck_Click();
     });
+}
+
+// The encoding, escape set and "+" choices after the "&" option. Qt keeps
+// their check marks (the radio items in groups of their own); the commands
+// read them when they run, and nothing keeps them between runs.
+void Form1::CreateConvertOptions() {
+    auto submenu = [](QMenu* menu, const char* objectName, const QString& caption) {
+        QMenu* sub = menu->addMenu(caption);
+        sub->setObjectName(QString::fromLatin1(objectName));
+        sub->menuAction()->setObjectName(QString::fromLatin1(objectName));
+        return sub;
+    };
+    auto check = [](QMenu* menu, const char* objectName, const QString& caption, QActionGroup* group = nullptr) {
+        QAction* action = menu->addAction(caption);
+        action->setObjectName(QString::fromLatin1(objectName));
+        action->setCheckable(true);
+        if (group) group->addAction(action);
+        return action;
+    };
+
+    mnuTranslateDummy01 = mnuTranslate->addSeparator();
+    mnuTranslateDummy01->setObjectName(QStringLiteral("mnuTranslateDummy01"));
+
+    mnuCharset = submenu(mnuTranslate, "mnuCharset", QStringLiteral("文字コード(&K)"));
+    auto* charsets = new QActionGroup(mnuCharset);
+    mnuCharsetSjis = check(mnuCharset, "mnuCharsetSjis", QStringLiteral("シフトJIS(&S)"), charsets);
+    mnuCharsetUtf8 = check(mnuCharset, "mnuCharsetUtf8", QStringLiteral("UTF-8(&U)"), charsets);
+    mnuCharsetEucJp = check(mnuCharset, "mnuCharsetEucJp", QStringLiteral("EUC-JP(&J)"), charsets);
+    mnuCharsetSjis->setChecked(true);
+    mnuCharsetDummy00 = mnuCharset->addSeparator();
+    mnuCharsetDummy00->setObjectName(QStringLiteral("mnuCharsetDummy00"));
+    mnuCharsetDetect = check(mnuCharset, "mnuCharsetDetect", QStringLiteral("デコード時に自動判別(&A)"));
+
+    mnuEscape = submenu(mnuTranslate, "mnuEscape", QStringLiteral("エスケープする文字(&R)"));
+    auto* escapes = new QActionGroup(mnuEscape);
+    mnuEscapePrintable = check(mnuEscape, "mnuEscapePrintable", QStringLiteral("印字可能なASCII以外(&P)"), escapes);
+    mnuEscapeComponent =
+        check(mnuEscape, "mnuEscapeComponent", QStringLiteral("URLの部品用: 英数字と -_.!~*'() 以外(&C)"), escapes);
+    mnuEscapeForm = check(mnuEscape, "mnuEscapeForm", QStringLiteral("フォーム用: 空白は +(&F)"), escapes);
+    mnuEscapePrintable->setChecked(true);
+
+    mnuPlusCheck = check(mnuTranslate, "mnuPlusCheck", QStringLiteral("＋を空白とみなす(&S)"));
 }
 
 // --- Geometry ---------------------------------------------------------------
@@ -251,7 +309,93 @@ void Form1::mnuTranCheck_Click() {
     mnuTranCheck->setChecked(!mnuTranCheck->isChecked());
 }
 
-void Form1::EncodeText() { ConvertText(EncodeMemoryFor(Text1->TextView().size()), Encode); }
+Charset Form1::ChosenCharset() const {
+    if (mnuCharsetUtf8->isChecked()) return Charset::kUtf8;
+    if (mnuCharsetEucJp->isChecked()) return Charset::kEucJp;
+    return Charset::kShiftJis;
+}
+
+EncodeOptions Form1::ChosenEncodeOptions() const {
+    EncodeOptions options;
+    options.charset = ChosenCharset();
+    options.escape = mnuEscapeComponent->isChecked() ? EscapeSet::kComponent
+                     : mnuEscapeForm->isChecked()    ? EscapeSet::kForm
+                                                     : EscapeSet::kPrintable;
+    options.crLfAsAmp = mnuTranCheck->isChecked();
+    return options;
+}
+
+DecodeOptions Form1::ChosenDecodeOptions() const {
+    DecodeOptions options;
+    options.charset = ChosenCharset();
+    options.detect = mnuCharsetDetect->isChecked();
+    options.plusAsSpace = mnuPlusCheck->isChecked();
+    options.crLfAsAmp = mnuTranCheck->isChecked();
+    return options;
+}
+
+Form1::EncodeGrowth Form1::EncodeGrowthFor(const EncodeOptions& options) {
+    const bool escapesMarks = options.escape != EscapeSet::kPrintable;
+    switch (options.charset) {
+    case Charset::kUtf8:
+        // Three bytes a unit (a lone surrogate as U+FFFD's), each "%XX".
+        return {3, 9};
+    case Charset::kEucJp:
+        // "&#65535;" for a unit it cannot hold; the component and form sets
+        // escape its "&", "#" and ";".
+        return {8, escapesMarks ? 14u : 8u};
+    case Charset::kShiftJis:
+        break;
+    }
+    return {2, 6};
+}
+
+template <typename Convert>
+bool Form1::ConvertText(std::uint64_t bytes, Convert&& convert) {
+    // A result the window cannot hold leaves the text as it was and says so,
+    // rather than letting the system end the program.
+    bool fits = MakeRoomFor(bytes);
+    if (fits) {
+        WaitCursor wait;
+        try {
+            // The result goes into the box as it is; the old text becomes the
+            // undo step that brings it back.
+            std::u16string converted = convert(Text1->TextView());
+            Text1->SetText(std::move(converted));
+        } catch (const std::bad_alloc&) {
+            fits = false;
+        }
+    }
+    if (!fits) {
+        MsgBox(this, ToQString(DescribeFileError(ENOMEM)), vbOKOnly, kAppTitle);
+    }
+    return fits;
+}
+
+void Form1::EncodeText() {
+    const EncodeOptions options = ChosenEncodeOptions();
+    const std::uint64_t units = Text1->TextView().size();
+    if (options.charset == Charset::kShiftJis && options.escape == EscapeSet::kPrintable) {
+        // The code page's own route, as it always was: "?" for what it
+        // cannot hold, and no word about it.
+        ConvertText(EncodeMemoryFor(units),
+                    [&](std::u16string_view text) { return Encode(text, options.crLfAsAmp); });
+        return;
+    }
+    const EncodeGrowth growth = EncodeGrowthFor(options);
+    QString note;
+    const bool done = ConvertText(EncodeMemoryFor(units, growth.bytes, growth.units), [&](std::u16string_view text) {
+        EncodeReport report;
+        std::u16string encoded = EncodeUrl(text, options, &report);
+        if (report.lost != 0 && options.charset != Charset::kShiftJis) {
+            note = EncodeLossNote(text, options.charset, report.lost, report.firstLost);
+        }
+        return encoded;
+    });
+    if (done && !note.isEmpty()) {
+        MsgBox(this, note, vbOKOnly, kAppTitle);
+    }
+}
 
 void Form1::DecodeText() {
     // The decoded text's lines: at most one more than the CRs, the "&"s and
@@ -265,7 +409,45 @@ void Form1::DecodeText() {
             ++lines;
         }
     }
-    ConvertText(DecodeMemoryFor(text.size(), lines), Decode);
+    const DecodeOptions options = ChosenDecodeOptions();
+    const bool codePageRoute = options.charset == Charset::kShiftJis && !options.detect && !options.plusAsSpace;
+    std::uint64_t bytes = DecodeMemoryFor(text.size(), lines);
+    if (options.detect) {
+        // Detection reads a line, or the first mebiunit of a longer one, in
+        // each of the three encodings.
+        bytes += kCharsetCount * LineDecodeMemoryFor(std::min<std::size_t>(LongestLine(text), 1 << 20));
+    }
+    MojibakeLines mojibake;
+    const bool done = ConvertText(bytes, [&](std::u16string_view input) {
+        std::u16string decoded = codePageRoute ? Decode(input, options.crLfAsAmp) : DecodeUrl(input, options);
+        if (!options.detect) {
+            mojibake = LinesReadElsewhere(input, decoded, options);
+        }
+        return decoded;
+    });
+    if (done && mojibake.lines != 0) {
+        MsgBox(this, MojibakeNote(mojibake.lines, options.charset, mojibake.readBy), vbOKOnly, kAppTitle);
+    }
+}
+
+MojibakeLines Form1::LinesReadElsewhere(std::u16string_view text, std::u16string_view decoded,
+                                        const DecodeOptions& options) {
+    // What a fixed encoding leaves of bytes that are not its characters; a
+    // result without it is clean and needs no second look.
+    const char16_t notACharacter = options.charset == Charset::kShiftJis ? u'\u30FB' : u'\uFFFD';
+    if (decoded.find(notACharacter) == std::u16string_view::npos) {
+        return {};
+    }
+    // The look decodes line by line again: without the memory for the
+    // longest line it is given up, and the decode stands without a note.
+    if (!MemoryAvailableFor(LineDecodeMemoryFor(LongestLine(text)))) {
+        return {};
+    }
+    try {
+        return FindMojibakeLines(text, options);
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
 }
 
 bool Form1::MakeRoomFor(std::uint64_t bytes) {
@@ -276,26 +458,6 @@ bool Form1::MakeRoomFor(std::uint64_t bytes) {
     const std::optional<std::uint64_t> available = AvailableMemory();
     Text1->MutableState().ReleaseHistory(bytes - available.value_or(0));
     return MemoryAvailableFor(bytes);
-}
-
-void Form1::ConvertText(std::uint64_t bytes, std::u16string (*convert)(std::u16string_view, bool)) {
-    // A result the window cannot hold leaves the text as it was and says so,
-    // rather than letting the system end the program.
-    bool fits = MakeRoomFor(bytes);
-    if (fits) {
-        WaitCursor wait;
-        try {
-            // The result goes into the box as it is; the old text becomes the
-            // undo step that brings it back.
-            std::u16string converted = convert(Text1->TextView(), mnuTranCheck->isChecked());
-            Text1->SetText(std::move(converted));
-        } catch (const std::bad_alloc&) {
-            fits = false;
-        }
-    }
-    if (!fits) {
-        MsgBox(this, ToQString(DescribeFileError(ENOMEM)), vbOKOnly, kAppTitle);
-    }
 }
 
 // --- File menu ----------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include <optional>
 #include <utility>
 
+#include "codec/url.h"
 #include "documents/recent_files.h"
 #include "documents/text_document.h"
 #include "ui/common_dialog.h"
@@ -35,6 +36,14 @@ public:
     // and width, or nothing when the window is too small to follow.
     static std::optional<std::pair<int, int>> ResizeRule(int outerHeight, int outerWidth);
 
+    // The most bytes an encoding makes of one unit of text, and the most
+    // units of encoded text those bytes become, with the given options.
+    struct EncodeGrowth {
+        std::uint64_t bytes;
+        std::uint64_t units;
+    };
+    static EncodeGrowth EncodeGrowthFor(const EncodeOptions& options);
+
     EditBox* Text1 = nullptr;
     CommonDialog CommonDialog1{this};
 
@@ -51,6 +60,18 @@ public:
     QAction* mnuEncode = nullptr;
     QAction* mnuTranslateDummy00 = nullptr;
     QAction* mnuTranCheck = nullptr;
+    QAction* mnuTranslateDummy01 = nullptr;
+    QMenu* mnuCharset = nullptr;
+    QAction* mnuCharsetSjis = nullptr;
+    QAction* mnuCharsetUtf8 = nullptr;
+    QAction* mnuCharsetEucJp = nullptr;
+    QAction* mnuCharsetDummy00 = nullptr;
+    QAction* mnuCharsetDetect = nullptr;
+    QMenu* mnuEscape = nullptr;
+    QAction* mnuEscapePrintable = nullptr;
+    QAction* mnuEscapeComponent = nullptr;
+    QAction* mnuEscapeForm = nullptr;
+    QAction* mnuPlusCheck = nullptr;
 
     RecentFileList& RecentFiles() { return recentFiles_; }
     QString HistoryPath() const { return historyPath_; }
@@ -87,12 +108,27 @@ private:
     void Form_Resize();
     void Form_Unload(bool& Cancel);
 
+    void CreateConvertOptions();
+
+    // The Convert menu's choices as they stand when a command runs.
+    Charset ChosenCharset() const;
+    EncodeOptions ChosenEncodeOptions() const;
+    DecodeOptions ChosenDecodeOptions() const;
+
     void EncodeText();
     void DecodeText();
+    // After a decode of text into decoded in one encoding: the lines another
+    // encoding reads cleanly, where this one left bytes that are not its
+    // characters.
+    static MojibakeLines LinesReadElsewhere(std::u16string_view text, std::u16string_view decoded,
+                                            const DecodeOptions& options);
     // Whether bytes more can be taken, after dropping the oldest undo steps
     // if that is what it takes.
     bool MakeRoomFor(std::uint64_t bytes);
-    void ConvertText(std::uint64_t bytes, std::u16string (*convert)(std::u16string_view, bool));
+    // Puts what convert makes of the edit box's text into the box as one
+    // undo step; false (after saying so) when memory does not allow it.
+    template <typename Convert>
+    bool ConvertText(std::uint64_t bytes, Convert&& convert);
     void LoadHistory();
     void SaveHistory();
     void ShowFileError(int error, const QString& name);

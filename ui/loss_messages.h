@@ -1,12 +1,15 @@
-// What the window says when saving would change characters of the text, and
-// when a file just opened will not be written back byte for byte.
+// What the window says when saving would change characters of the text, when
+// a file just opened will not be written back byte for byte, and when a URL
+// conversion gave text the other side will not read as it was meant.
 #pragma once
 
 #include <QString>
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "codec/fidelity.h"
+#include "codec/url.h"
 #include "documents/text_document.h"
 
 namespace tessaly {
@@ -25,5 +28,17 @@ QString TextLossQuestion(std::u16string_view text, const TextLoss& loss);
 
 // The note shown after opening a file whose bytes will not all come back.
 QString ByteLossNote(const FileByteLoss& loss);
+
+// An encoding's name as the Convert menu shows it ("シフトJIS", "UTF-8",
+// "EUC-JP").
+QString CharsetCaption(Charset charset);
+
+// The note shown after URL Encode wrote lost characters of text in place of
+// characters the encoding cannot hold; first is the index in text of the
+// first of them.
+QString EncodeLossNote(std::u16string_view text, Charset charset, std::uint64_t lost, std::size_t first);
+
+// The note shown after URL Decode in charset left lines that readBy reads.
+QString MojibakeNote(std::uint64_t lines, Charset charset, Charset readBy);
 
 }  // namespace tessaly

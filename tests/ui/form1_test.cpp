@@ -71,7 +71,11 @@ TEST_F(Form1Test, MenuTreeIsExactlyTheDesignedOne) {
     ExpectMenu(form.mnuTranslate, {{"mnuURLDecode", QStringLiteral("URLデコード(&D)")},
                                    {"mnuEncode", QStringLiteral("URLエンコード(&E)")},
                                    {"mnuTranslateDummy00", QStringLiteral("-")},
-                                   {"mnuTranCheck", QStringLiteral("＆をCRLFとみなす(&C)")}});
+                                   {"mnuTranCheck", QStringLiteral("＆をCRLFとみなす(&C)")},
+                                   {"mnuTranslateDummy01", QStringLiteral("-")},
+                                   {"mnuCharset", QStringLiteral("文字コード(&K)")},
+                                   {"mnuEscape", QStringLiteral("エスケープする文字(&R)")},
+                                   {"mnuPlusCheck", QStringLiteral("＋を空白とみなす(&S)")}});
     for (QAction* item : form.mnuFileName) {
         EXPECT_FALSE(item->isVisible());  // no history yet
     }
