@@ -97,7 +97,7 @@ save_over() {
     wait_focus "File Save"
     keys y
     local report
-    report=$(report_text 100)
+    report=$(report_text 300)
     alive
     [[ "$report" == "ファイルが大きすぎます。 File Name = $work/data/$name" ]] || fail "the report reads: '$report'"
     keys Return

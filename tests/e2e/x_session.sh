@@ -31,7 +31,7 @@ focused_name() { xdotool getwindowfocus getwindowname 2>/dev/null || true; }
 # Waits until the focused window has the given title.
 wait_focus() {
     local want=$1
-    for _ in $(seq 1 200); do
+    for _ in $(seq 1 600); do  # 30 s: a loaded machine (a sanitizer build, other tests) is slow
         [[ "$(focused_name)" == "$want" ]] && { sleep 0.2; return 0; }
         sleep 0.05
     done
