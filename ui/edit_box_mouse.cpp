@@ -309,9 +309,13 @@ void EditBox::dropEvent(QDropEvent* e) {
         e->setDropAction(Qt::MoveAction);
         e->accept();
     } else {
-        state_.SetSelection(pos, pos);
+        // Inserted at the drop point; a drop refused for want of memory
+        // leaves the selection where it was.
         const QString text = TextOf(data);
-        Check(state_.ReplaceSelection(View(text), EditKind::Other));
+        if (!Check(state_.Replace(pos, pos, View(text), EditKind::Other))) {
+            e->ignore();
+            return;
+        }
         e->acceptProposedAction();
     }
     EnsureCaretVisible();
