@@ -23,7 +23,6 @@
 #include "codec/fidelity.h"
 #include "codec/percent.h"
 #include "codec/url.h"
-#include "codec/url_internal.h"
 #include "codec/utf8.h"
 #include "documents/io.h"
 
@@ -563,14 +562,16 @@ private:
     // output bytes (what they decode to is code page 932 text). Escapes of
     // bytes that code page 932 does not read back are counted.
     bool DecodeAsciiPiece(std::string_view bytes, bool final) {
-        tessaly::detail::Invalid invalid;
-        tessaly::detail::CountCp932Invalid(bytes, options_.ampCrLf, final, invalid);
-        if (invalid.count > 0 && !NoteAtByte(Kind::kEscapes, invalid.count, invalid.first)) {
-            tessaly::DecodeAsciiToBytesAppend(out_, bytes.substr(0, invalid.first), options_.ampCrLf, false);
+        const std::size_t kept = out_.size();
+        tessaly::ByteLoss loss;
+        const std::size_t consumed = tessaly::DecodeAsciiToBytesAppend(out_, bytes, options_.ampCrLf, final, loss);
+        if (loss.count > 0 && !NoteAtByte(Kind::kEscapes, loss.count, loss.first)) {
+            // --strict: only what stands before the first of them.
+            out_.resize(kept);
+            tessaly::DecodeAsciiToBytesAppend(out_, bytes.substr(0, loss.first), options_.ampCrLf, false);
             if (!WriteOut()) return false;
             return StopAtFirst();
         }
-        const std::size_t consumed = tessaly::DecodeAsciiToBytesAppend(out_, bytes, options_.ampCrLf, final);
         if (losses_.count == 0) lines_ += CountLineBreaks(in_.data(), consumed);
         offset_ += consumed;
         held_ = bytes.size() - consumed;

@@ -41,6 +41,15 @@ std::size_t DecodeLatin1Append(std::u16string& out, std::string_view bytes, bool
 std::size_t DecodeAsciiToBytesAppend(std::string& out, std::string_view ascii, bool crLfAsAmp,
                                      bool final);
 
+// The same, also counting into loss the decoded bytes that code page 932
+// does not read back as themselves, each piece as the decoder writes it:
+// all the bytes of every character the reader splits the piece into, at the
+// offset in ascii of the escape that gave the character's first byte (of the
+// literal partner when that gave it). Added to, not reset; with final false,
+// only what is converted is counted.
+std::size_t DecodeAsciiToBytesAppend(std::string& out, std::string_view ascii, bool crLfAsAmp,
+                                     bool final, ByteLoss& loss);
+
 // Encode from code page 932 bytes to the bytes of the encoded text in one
 // pass: appends to out exactly what
 // CodePageBridge::ToBytes(Encode(CodePageBridge::ToText(bytes), crLfAsAmp))

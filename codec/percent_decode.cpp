@@ -22,6 +22,7 @@
 
 #include "codec/chunked_output.h"
 #include "codec/cp932.h"
+#include "codec/fidelity.h"
 #include "codec/percent.h"
 
 namespace tessaly {
@@ -133,9 +134,16 @@ public:
 
     const PairTable& units() const { return units_; }
     std::uint32_t Bytes(unsigned b1, unsigned b2) const { return bytes_[b1 << 8 | b2]; }
-    unsigned Length(unsigned b1, unsigned b2) const { return length_[b1 << 8 | b2]; }
+    unsigned Length(unsigned b1, unsigned b2) const { return length_[b1 << 8 | b2] & kLengthMask; }
+    // How many of the pair's bytes do not read back as themselves (bits
+    // 0-1), and whether the first of them is the second byte (bit 2), as
+    // FindByteLoss counts the two bytes; 0 for most pairs.
+    unsigned Loss(unsigned b1, unsigned b2) const { return length_[b1 << 8 | b2] >> kLossShift; }
 
 private:
+    static constexpr unsigned kLengthMask = 7;
+    static constexpr unsigned kLossShift = 3;
+
     BytePairTable() : units_(PairTable::Get()) {
         for (unsigned i = 0; i < 0x10000; ++i) {
             char16_t text[4];
@@ -145,13 +153,16 @@ private:
             std::uint32_t packed = 0;
             for (unsigned k = 0; k < length; ++k) packed |= std::uint32_t{piece[k]} << (8 * k);
             bytes_[i] = packed;
-            length_[i] = static_cast<std::uint8_t>(length);
+            const char pair[2] = {static_cast<char>(i >> 8), static_cast<char>(i)};
+            const ByteLoss loss = FindByteLoss({pair, 2});
+            const unsigned lossBits = static_cast<unsigned>(loss.count) | unsigned{loss.count != 0 && loss.first == 1} << 2;
+            length_[i] = static_cast<std::uint8_t>(length | lossBits << kLossShift);
         }
     }
 
     const PairTable& units_;
     std::array<std::uint32_t, 0x10000> bytes_;
-    std::array<std::uint8_t, 0x10000> length_;
+    std::array<std::uint8_t, 0x10000> length_;  // the length, and the loss above it
 };
 
 // The code-page bytes of n units (not surrogates) at text, at most 2 a unit.
@@ -172,6 +183,51 @@ unsigned char* PutByteAndChar(const BytePairTable& pairs, unsigned b1, char16_t 
     const std::size_t n = static_cast<std::size_t>(PutByteAndChar(pairs.units(), b1, c, text) - text);
     return out + PutUnitsAsBytes(text, n, out);
 }
+
+// ---------------------------------------------------------------------------
+// Counting what does not read back
+
+// Counts nothing: the decoders that only decode.
+struct NoCount {
+    template <class Pairs, class Char>
+    void Pair(const Pairs&, unsigned, unsigned, const Char*) {}
+    template <class Char>
+    void ByteAndChar(unsigned, char16_t, const Char*) {}
+};
+
+// Counts the decoded bytes that code page 932 does not read back as
+// themselves, each piece as it is written: the bytes of every character
+// the reader splits the piece into, at the index of the escape (or of the
+// literal partner) that gave the character's first byte.
+template <class Char>
+struct LossCounter {
+    ByteLoss& loss;
+    const Char* begin;
+
+    void Add(std::uint64_t n, const Char* at) {
+        if (loss.count == 0) loss.first = static_cast<std::size_t>(at - begin);
+        loss.count += n;
+    }
+    // The piece of bytes b1 b2, b1 from the escape at escape.
+    void Pair(const BytePairTable& pairs, unsigned b1, unsigned b2, const Char* escape) {
+        if (const unsigned bits = pairs.Loss(b1, b2)) [[unlikely]] {
+            Add(bits & 3, escape + 3 * (bits >> 2));
+        }
+    }
+    // The piece of b1 and the character c (0x80 and up) after its escape:
+    // c's bytes when c survives the code page, else b1 alone.
+    void ByteAndChar(unsigned b1, char16_t c, const Char* escape) {
+        char piece[3] = {static_cast<char>(b1)};
+        const std::uint16_t bytes = cp932::UnitToBytes(c);
+        std::size_t length = 1;
+        if (cp932::BytesToChar(bytes) == c) {
+            auto* const start = reinterpret_cast<unsigned char*>(piece);
+            length = static_cast<std::size_t>(cp932::PutBytes(bytes, start + 1) - start);
+        }
+        const ByteLoss here = FindByteLoss({piece, length});
+        if (here.count != 0) Add(here.count, escape + (here.first == 0 ? 0 : 3));
+    }
+};
 
 // ---------------------------------------------------------------------------
 // Classifying a chunk
@@ -378,19 +434,23 @@ Cursor<Out> PutNonEscape(const Char* text, std::size_t j, Out* out) {
 
 // Decodes the escape unit at text[j]; twoEscapes tells whether it is
 // "%hh%hh".
-template <class Pairs, class Char, class Out>
+template <class Pairs, class Char, class Out, class Counter>
 Cursor<Out> PutEscapeUnit(const Pairs& pairs, const Char* text, std::size_t j,
-                          unsigned twoEscapes, Out* out) {
+                          unsigned twoEscapes, Out* out, Counter& counter) {
     const Char* const p = text + j;
     const unsigned b1 = DigitsByte(p[1], p[2]);
     const char16_t c3 = p[3];
-    if (c3 >= 0x80) return {j + 4, PutByteAndChar(pairs, b1, c3, out)};  // a literal partner
+    if (c3 >= 0x80) {  // a literal partner
+        counter.ByteAndChar(b1, c3, p);
+        return {j + 4, PutByteAndChar(pairs, b1, c3, out)};
+    }
     // With two escapes the piece is b1 b2. Otherwise the ASCII c3 is b1's
     // literal partner and its own byte, the "%" included when no
     // hexadecimal digits follow it. Which one it is is as good as random in
     // encoded Japanese, so both share one path without branches.
     const unsigned mask = 0u - twoEscapes;
     const unsigned second = c3 ^ ((DigitsByte(p[4], p[5]) ^ c3) & mask);
+    counter.Pair(pairs, b1, second, p);
     return {j + 4 + 2 * twoEscapes, PutBytePair(pairs, b1, second, out)};
 }
 
@@ -401,9 +461,9 @@ std::uint64_t BitsFromOn(std::uint64_t word, std::size_t n) {
 
 // Decodes the units [at.in, stop) of the chunk at text, and the rest of the
 // last escape unit, at most kOverrun units more.
-template <class Pairs, class Char, class Out>
+template <class Pairs, class Char, class Out, class Counter>
 Cursor<Out> DecodeFast(const Pairs& pairs, const Char* text, Cursor<Out> at, std::size_t stop,
-                  const UnitBits& bits) {
+                  const UnitBits& bits, Counter& counter) {
     while (at.in < stop) {
         const std::size_t k = at.in / kWordBits;
         const std::size_t base = k * kWordBits;
@@ -417,7 +477,7 @@ Cursor<Out> DecodeFast(const Pairs& pairs, const Char* text, Cursor<Out> at, std
             const std::size_t j = base + bit;
             at.out = CopyPlain(text, at.in, j, at.out);
             if (escape >> bit & 1) {
-                at = PutEscapeUnit(pairs, text, j, twoEscapes >> bit & 1, at.out);
+                at = PutEscapeUnit(pairs, text, j, twoEscapes >> bit & 1, at.out, counter);
             } else {
                 at = PutNonEscape(text, j, at.out);
             }
@@ -438,9 +498,9 @@ Cursor<Out> DecodeFast(const Pairs& pairs, const Char* text, Cursor<Out> at, std
 // one unit at a time, with every case at the end of the text. When end is
 // not the end of the input (final false), an escape that the units before
 // end do not decide stops the loop with p on its "%".
-template <class Pairs, class Char, class Out>
+template <class Pairs, class Char, class Out, class Counter>
 Out* DecodePlainly(const Pairs& pairs, const Char*& p, const Char* chunkEnd,
-                   const Char* end, char16_t amp, bool final, Out* o) {
+                   const Char* end, char16_t amp, bool final, Out* o, Counter& counter) {
     while (p < chunkEnd) {
         const char16_t c = *p++;
         if (c != u'%' && c != amp) {
@@ -480,9 +540,16 @@ Out* DecodePlainly(const Pairs& pairs, const Char*& p, const Char* chunkEnd,
         // Two escapes, or c3 as b1's literal partner ("%" included).
         const unsigned b2 = left >= 2 ? HexByte(p[0], p[1]) : 0x100;
         if (c3 == u'%' && b2 <= 0xFF) {
+            counter.Pair(pairs, b1, b2, escape);
             o = PutBytePair(pairs, b1, b2, o);
             p += 2;
         } else {
+            // An ASCII partner is counted as its own byte.
+            if (c3 < 0x80) {
+                counter.Pair(pairs, b1, c3, escape);
+            } else {
+                counter.ByteAndChar(b1, c3, escape);
+            }
             o = PutByteAndChar(pairs, b1, c3, o);
         }
     }
@@ -491,9 +558,9 @@ Out* DecodePlainly(const Pairs& pairs, const Char*& p, const Char* chunkEnd,
 
 // Out is char16_t for text, or unsigned char for its code-page bytes when
 // every unit of text is below 0x80 (they are their own bytes).
-template <class Pairs, class Out, class Char, class String>
+template <class Pairs, class Out, class Char, class String, class Counter = NoCount>
 std::size_t DecodeAppendImpl(String& out, std::basic_string_view<Char> text, bool crLfAsAmp,
-                             bool final) {
+                             bool final, Counter&& counter = {}) {
     const Pairs& pairs = Pairs::Get();
     // Only "&" makes the text longer (one unit to two).
     const std::size_t growth = crLfAsAmp ? 2 : 1;
@@ -511,11 +578,11 @@ std::size_t DecodeAppendImpl(String& out, std::basic_string_view<Char> text, boo
         if (left > kFastMargin) {
             const std::size_t fast = std::min(chunk, left - kFastMargin);
             Classify(p, std::min(left, fast + kLookahead), crLfAsAmp, bits);
-            const Cursor<Out> at = DecodeFast(pairs, p, Cursor<Out>{0, o}, fast, bits);
+            const Cursor<Out> at = DecodeFast(pairs, p, Cursor<Out>{0, o}, fast, bits, counter);
             p += at.in;
             o = at.out;
         }
-        o = DecodePlainly(pairs, p, chunkEnd, end, amp, final, o);
+        o = DecodePlainly(pairs, p, chunkEnd, end, amp, final, o, counter);
         output.Commit(reinterpret_cast<typename String::value_type*>(o));
         if (p < chunkEnd) break;  // an escape held back at the end
     }
@@ -542,6 +609,13 @@ std::size_t DecodeLatin1Append(std::u16string& out, std::string_view bytes, bool
 std::size_t DecodeAsciiToBytesAppend(std::string& out, std::string_view ascii, bool crLfAsAmp,
                                      bool final) {
     return DecodeAppendImpl<BytePairTable, unsigned char>(out, AsUnsigned(ascii), crLfAsAmp, final);
+}
+
+std::size_t DecodeAsciiToBytesAppend(std::string& out, std::string_view ascii, bool crLfAsAmp, bool final,
+                                     ByteLoss& loss) {
+    const auto text = AsUnsigned(ascii);
+    return DecodeAppendImpl<BytePairTable, unsigned char>(out, text, crLfAsAmp, final,
+                                                          LossCounter<unsigned char>{loss, text.data()});
 }
 
 std::u16string Decode(std::u16string_view text, bool crLfAsAmp) {

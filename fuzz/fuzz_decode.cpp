@@ -1,6 +1,7 @@
 // DecodeUrl with the options from the first byte: the same properties,
 // "+" reading as a space; the default options give Decode; code page 932's
-// count of invalid bytes walks the units Decode converts, whole or not.
+// count of invalid bytes walks the units Decode converts, whole or not, and
+// the byte route's own count of them, taken while it writes, is the walk's.
 //
 // Decode on any text: it ends, grows only by "&" becoming CR LF, leaves a
 // text without escapes (and without "&" when the option is on) alone, and
@@ -12,6 +13,25 @@
 #include "codec/url.h"
 #include "codec/url_internal.h"
 #include "fuzz/fuzz_support.h"
+
+namespace {
+
+// Code page 932 bytes below 0x80 decoded straight to bytes, counting those
+// that do not read back: as the separate walk counts them, the output as
+// without the count.
+void CheckCountedDecode(std::string_view ascii, bool option) {
+    for (const bool final : {false, true}) {
+        tessaly::detail::Invalid walk;
+        const std::size_t walked = tessaly::detail::CountCp932Invalid(ascii, option, final, walk);
+        std::string plain, counted;
+        tessaly::ByteLoss loss;
+        const std::size_t used = tessaly::DecodeAsciiToBytesAppend(counted, ascii, option, final, loss);
+        FUZZ_CHECK(used == tessaly::DecodeAsciiToBytesAppend(plain, ascii, option, final) && used == walked);
+        FUZZ_CHECK(counted == plain && loss.count == walk.count && loss.first == walk.first);
+    }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
@@ -59,6 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string out;
     tessaly::DecodeAsciiToBytesAppend(out, ascii, option, true);
     FUZZ_CHECK(out == tessaly::CodePageBridge::ToBytes(tessaly::Decode(tessaly::CodePageBridge::ToText(ascii), option)));
+    CheckCountedDecode(ascii, option);
 
     // Escapes as the encoder writes them, of text-like bytes made from the
     // input: long runs of escape units and ASCII.
@@ -69,6 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         tessaly::DecodeAsciiToBytesAppend(out, encoded, option, true);
         FUZZ_CHECK(out == tessaly::CodePageBridge::ToBytes(
                               tessaly::Decode(tessaly::CodePageBridge::ToText(encoded), option)));
+        CheckCountedDecode(encoded, option);
     }
     return 0;
 }

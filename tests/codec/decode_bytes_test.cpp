@@ -1,7 +1,8 @@
 // Decoding straight from bytes against decoding their text: DecodeLatin1Append
 // against DecodeAppend on the widened bytes, and DecodeAsciiToBytesAppend
 // against ToBytes(Decode(ToText(...))), on random escape-heavy input, whole
-// and in random pieces.
+// and in random pieces. The bytes that do not read back, as the byte route
+// counts them while it writes, against the separate walk that counts them.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -9,6 +10,7 @@
 
 #include "codec/codepage.h"
 #include "codec/percent.h"
+#include "codec/url_internal.h"
 
 namespace tessaly {
 namespace {
@@ -112,6 +114,92 @@ TEST(DecodeBytes, EveryEscapePairAndEscapeWithPartner) {
                 std::string out;
                 DecodeAsciiToBytesAppend(out, bytes, false, true);
                 ASSERT_EQ(out, CodePageBridge::ToBytes(Decode(CodePageBridge::ToText(bytes), false))) << bytes;
+            }
+        }
+    }
+}
+
+// The count folded into the byte route against the separate walk, on one
+// piece: same output and units converted as without the count, same count
+// and first offset (added to what loss holds).
+void ExpectCountsLikeTheWalk(std::string_view bytes, bool option, bool final, const ByteLoss& before) {
+    detail::Invalid walk;
+    const std::size_t walked = detail::CountCp932Invalid(bytes, option, final, walk);
+    std::string plain, counted;
+    const std::size_t used = DecodeAsciiToBytesAppend(plain, bytes, option, final);
+    ByteLoss loss = before;
+    ASSERT_EQ(DecodeAsciiToBytesAppend(counted, bytes, option, final, loss), used);
+    ASSERT_EQ(counted, plain);
+    ASSERT_EQ(walked, used);
+    ASSERT_EQ(loss.count, before.count + walk.count) << bytes;
+    ASSERT_EQ(loss.first, before.count != 0 ? before.first : walk.first) << bytes;
+}
+
+// Escapes from 0x80 up, most of them in pairs, with the rest of RandomEncoded
+// between them.
+std::string RandomHighEscapes(std::mt19937& rng, std::size_t size) {
+    std::string s;
+    while (s.size() < size) {
+        if (rng() % 3 == 0) {
+            s += RandomEncoded(rng, 1 + rng() % 6, true);
+            continue;
+        }
+        const unsigned b = 0x80 + rng() % 0x80;
+        s += '%';
+        s += "0123456789ABCDEF"[b >> 4];
+        s += (rng() % 4 == 0 ? "0123456789abcdef" : "0123456789ABCDEF")[b & 0xF];
+    }
+    s.resize(size);
+    return s;
+}
+
+TEST(DecodeBytes, LossCountedWhileWritingMatchesTheSeparateWalk) {
+    std::mt19937 rng(1103);
+    for (int round = 0; round < 1500; ++round) {
+        // Some longer than a chunk, so chunk ends fall inside escape units.
+        const std::size_t size = rng() % (round < 1450 ? 80 : 12000);
+        const std::string bytes = round % 2 ? RandomHighEscapes(rng, size) : RandomEncoded(rng, size, true);
+        for (const bool option : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "option " << option << " round " << round);
+            ExpectCountsLikeTheWalk(bytes, option, true, ByteLoss{});
+            ExpectCountsLikeTheWalk(bytes, option, true, ByteLoss{2, 7});
+            // In pieces, each with what the last left undecided in front:
+            // each piece as the walk counts it, and all of them as the whole.
+            detail::Invalid whole;
+            detail::CountCp932Invalid(bytes, option, true, whole);
+            ByteLoss total;
+            std::string pending, out;
+            std::size_t offset = 0;  // of pending[0] in bytes
+            std::size_t at = 0;
+            for (bool final = false; !final;) {
+                const std::size_t n = std::min<std::size_t>(bytes.size() - at, rng() % 40);
+                pending += bytes.substr(at, n);
+                at += n;
+                final = at == bytes.size();
+                ExpectCountsLikeTheWalk(pending, option, final, ByteLoss{});
+                ByteLoss here;
+                const std::size_t used = DecodeAsciiToBytesAppend(out, pending, option, final, here);
+                if (here.count != 0) {
+                    if (total.count == 0) total.first = offset + here.first;
+                    total.count += here.count;
+                }
+                pending.erase(0, used);
+                offset += used;
+            }
+            ASSERT_EQ(total.count, whole.count);
+            ASSERT_EQ(total.first, whole.first);
+        }
+    }
+}
+
+TEST(DecodeBytes, LossOfEveryEscapePairAndEscapeWithPartner) {
+    static const char kHex[] = "0123456789ABCDEF";
+    for (unsigned b1 = 0; b1 < 256; ++b1) {
+        for (unsigned b2 = 0; b2 < 256; ++b2) {
+            const std::string two = {'%', kHex[b1 >> 4], kHex[b1 & 15], '%', kHex[b2 >> 4], kHex[b2 & 15]};
+            const std::string partner = {'%', kHex[b1 >> 4], kHex[b1 & 15], static_cast<char>(b2 & 0x7F)};
+            for (const std::string& bytes : {two, partner, "a" + two + "%", two + two}) {
+                ExpectCountsLikeTheWalk(bytes, false, true, ByteLoss{});
             }
         }
     }
