@@ -166,6 +166,43 @@ struct Utf8Run {
     }
 };
 
+// The U+FFFD Utf8Run::Decode writes for the whole of bytes (final), counted
+// without writing.
+std::uint64_t CountUtf8Invalid(const unsigned char* bytes, std::size_t n) {
+    std::uint64_t invalid = 0;
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned lead = bytes[i++];
+        if (lead < 0x80) continue;
+        int more;
+        unsigned low = 0x80, high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            more = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            more = 2;
+            if (lead == 0xE0) low = 0xA0;
+            if (lead == 0xED) high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            more = 3;
+            if (lead == 0xF0) low = 0x90;
+            if (lead == 0xF4) high = 0x8F;
+        } else {
+            ++invalid;
+            continue;
+        }
+        for (int k = 0; k < more; ++k) {
+            if (i == n || bytes[i] < low || bytes[i] > high) {
+                ++invalid;
+                break;
+            }
+            ++i;
+            low = 0x80;
+            high = 0xBF;
+        }
+    }
+    return invalid;
+}
+
 struct EucJpRun {
     static constexpr std::size_t kBatch = 4096;
     static void Fast(const char16_t*&, const char16_t*, char16_t*&) {}
@@ -490,6 +527,38 @@ bool HasHighEscape(std::u16string_view text) {
         }
     }
     return false;
+}
+
+void CountRunsInvalid(std::u16string_view text, RunScratch& scratch, std::uint64_t& utf8, std::uint64_t& eucJp) {
+    utf8 = 0;
+    eucJp = 0;
+    const char16_t* const t = text.data();
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    for (;;) {
+        i = FindPercent(t, i, n);
+        if (n - i < 3) return;
+        unsigned b = HexByte(t[i + 1], t[i + 2]);
+        if (b > 0xFF) {
+            ++i;
+            continue;
+        }
+        // A run: its bytes, and whether any is 0x80 or up.
+        scratch.bytes.clear();
+        unsigned high = 0;
+        do {
+            scratch.bytes.push_back(static_cast<unsigned char>(b));
+            high |= b;
+            i += 3;
+        } while (n - i >= 3 && t[i] == u'%' && (b = HexByte(t[i + 1], t[i + 2])) <= 0xFF);
+        if (high < 0x80) continue;  // ASCII reads alike in both
+        utf8 += CountUtf8Invalid(scratch.bytes.data(), scratch.bytes.size());
+        scratch.text.clear();
+        eucJp += eucjp::AppendText(scratch.text,
+                                   std::string_view(reinterpret_cast<const char*>(scratch.bytes.data()),
+                                                    scratch.bytes.size()))
+                     .invalid;
+    }
 }
 
 std::size_t DecodeInCharset(std::u16string& out, std::u16string_view text, Charset charset,

@@ -48,6 +48,7 @@ void DecodeLine(std::u16string& out, std::u16string_view line, Charset charset, 
 struct Readings {
     std::array<std::u16string, kCharsetCount> text;
     std::array<Invalid, kCharsetCount> invalid;
+    detail::RunScratch scratch;
 
     // ChooseCharset takes fewest invalid bytes first, so a reading with
     // more than another never wins and its text is not needed: code page
@@ -87,6 +88,26 @@ struct Readings {
         invalid.Add(tailInvalid, used);
     }
 
+    // The encoding ChooseCharset would take, from the invalid counts alone
+    // when they settle it: ChooseCharset's pick always has the fewest, so
+    // when one encoding alone has the fewest it is the pick, and no
+    // reading's text is needed. Otherwise false, and Read and Choose decide.
+    bool DecideByCounts(std::u16string_view line, const DecodeOptions& options, bool endsText, Charset& chosen) {
+        std::array<std::uint64_t, kCharsetCount> count{};
+        Invalid sjis;
+        CountShiftJisLine(line, options, endsText, sjis);
+        count[static_cast<std::size_t>(Charset::kShiftJis)] = sjis.count;
+        detail::CountRunsInvalid(line, scratch, count[static_cast<std::size_t>(Charset::kUtf8)],
+                                 count[static_cast<std::size_t>(Charset::kEucJp)]);
+        std::size_t best = 0;
+        for (std::size_t k = 1; k < kCharsetCount; ++k) best = count[k] < count[best] ? k : best;
+        for (std::size_t k = 0; k < kCharsetCount; ++k) {
+            if (k != best && count[k] == count[best]) return false;
+        }
+        chosen = static_cast<Charset>(best);
+        return true;
+    }
+
     Charset Choose(Charset preferred) const {
         std::array<LineReading, kCharsetCount> readings;
         for (std::size_t k = 0; k < kCharsetCount; ++k) readings[k] = {text[k], invalid[k].count};
@@ -118,8 +139,11 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
         if (lineEnd == std::u16string_view::npos && left >= kLineCap) {
             // A long line: decided on its first kLineCap units.
             const std::u16string_view head = text.substr(pos, kLineCap);
-            readings.Read(head, options, true);
-            const Charset charset = readings.Choose(options.charset);
+            Charset charset;
+            if (!readings.DecideByCounts(head, options, true, charset)) {
+                readings.Read(head, options, true);
+                charset = readings.Choose(options.charset);
+            }
             if (report != nullptr && detail::HasHighEscape(head)) ++report->linesIn[static_cast<std::size_t>(charset)];
             Invalid invalid;
             const std::size_t used = detail::DecodeInCharset(out, head, charset, options, false,
@@ -147,6 +171,14 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
                        report != nullptr ? &invalid : nullptr);
             Note(report, invalid, pos);
             pos = batchEnd;
+            continue;
+        }
+        Charset charset;
+        if (readings.DecideByCounts(line, options, endsText, charset)) {
+            DecodeLine(out, line, charset, options, endsText, report != nullptr ? &invalid : nullptr);
+            Note(report, invalid, pos);
+            if (report != nullptr) ++report->linesIn[static_cast<std::size_t>(charset)];
+            pos = end;
             continue;
         }
         readings.Read(line, options, endsText);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "codec/url.h"
 
@@ -46,5 +47,16 @@ std::size_t CountCp932Invalid(std::string_view ascii, bool crLfAsAmp, bool final
 // Whether text holds an escape of a byte 0x80 and up ("%8".."%F" and a
 // hexadecimal digit, either case).
 bool HasHighEscape(std::u16string_view text);
+
+// Buffers CountRunsInvalid reuses from call to call.
+struct RunScratch {
+    std::vector<unsigned char> bytes;
+    std::u16string text;
+};
+
+// The invalid bytes DecodeInCharset (final) counts in UTF-8 and in EUC-JP:
+// both read the text between runs of escapes alike, so only each run's
+// bytes are read, once.
+void CountRunsInvalid(std::u16string_view text, RunScratch& scratch, std::uint64_t& utf8, std::uint64_t& eucJp);
 
 }  // namespace tessaly::detail
