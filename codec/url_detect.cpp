@@ -50,25 +50,22 @@ struct Readings {
     std::array<Invalid, kCharsetCount> invalid;
     detail::RunScratch scratch;
 
-    // ChooseCharset takes fewest invalid bytes first, so a reading with
-    // more than another never wins and its text is not needed: code page
-    // 932's count comes first, its text only when it may win.
+    std::array<std::uint64_t, kCharsetCount> count{};
+
+    // The readings that may win, after Count: ChooseCharset takes fewest
+    // invalid bytes first, so a reading with more than another never wins,
+    // and as it loses to one with fewer whatever its price, its text is left
+    // empty.
     void Read(std::u16string_view line, const DecodeOptions& options, bool endsText) {
+        const std::uint64_t fewest = *std::min_element(count.begin(), count.end());
         for (std::size_t k = 0; k < kCharsetCount; ++k) {
             text[k].clear();
             invalid[k] = Invalid{};
-        }
-        constexpr auto kSjis = static_cast<std::size_t>(Charset::kShiftJis);
-        CountShiftJisLine(line, options, endsText, invalid[kSjis]);
-        std::uint64_t fewest = invalid[kSjis].count;
-        for (std::size_t k = 0; k < kCharsetCount; ++k) {
-            if (k == kSjis) continue;
-            DecodeLine(text[k], line, static_cast<Charset>(k), options, endsText, &invalid[k]);
-            fewest = std::min(fewest, invalid[k].count);
-        }
-        if (invalid[kSjis].count == fewest) {
-            invalid[kSjis] = Invalid{};
-            DecodeLine(text[kSjis], line, Charset::kShiftJis, options, endsText, &invalid[kSjis]);
+            if (count[k] == fewest) {
+                DecodeLine(text[k], line, static_cast<Charset>(k), options, endsText, &invalid[k]);
+            } else {
+                invalid[k].count = count[k];
+            }
         }
     }
 
@@ -88,12 +85,11 @@ struct Readings {
         invalid.Add(tailInvalid, used);
     }
 
-    // The encoding ChooseCharset would take, from the invalid counts alone
-    // when they settle it: ChooseCharset's pick always has the fewest, so
-    // when one encoding alone has the fewest it is the pick, and no
-    // reading's text is needed. Otherwise false, and Read and Choose decide.
-    bool DecideByCounts(std::u16string_view line, const DecodeOptions& options, bool endsText, Charset& chosen) {
-        std::array<std::uint64_t, kCharsetCount> count{};
+    // Counts each encoding's invalid bytes in line. ChooseCharset's pick
+    // always has the fewest, so when one encoding alone has the fewest it is
+    // the pick (chosen), and no reading's text is needed; otherwise false,
+    // and Read and Choose decide.
+    bool Count(std::u16string_view line, const DecodeOptions& options, bool endsText, Charset& chosen) {
         Invalid sjis;
         CountShiftJisLine(line, options, endsText, sjis);
         count[static_cast<std::size_t>(Charset::kShiftJis)] = sjis.count;
@@ -140,7 +136,7 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
             // A long line: decided on its first kLineCap units.
             const std::u16string_view head = text.substr(pos, kLineCap);
             Charset charset;
-            if (!readings.DecideByCounts(head, options, true, charset)) {
+            if (!readings.Count(head, options, true, charset)) {
                 readings.Read(head, options, true);
                 charset = readings.Choose(options.charset);
             }
@@ -174,7 +170,7 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
             continue;
         }
         Charset charset;
-        if (readings.DecideByCounts(line, options, endsText, charset)) {
+        if (readings.Count(line, options, endsText, charset)) {
             DecodeLine(out, line, charset, options, endsText, report != nullptr ? &invalid : nullptr);
             Note(report, invalid, pos);
             if (report != nullptr) ++report->linesIn[static_cast<std::size_t>(charset)];
