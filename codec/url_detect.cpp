@@ -171,7 +171,9 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
         }
         Charset charset;
         if (readings.Count(line, options, endsText, charset)) {
-            DecodeLine(out, line, charset, options, endsText, report != nullptr ? &invalid : nullptr);
+            // A reading without invalid bytes needs no count again.
+            const bool clean = readings.count[static_cast<std::size_t>(charset)] == 0;
+            DecodeLine(out, line, charset, options, endsText, report != nullptr && !clean ? &invalid : nullptr);
             Note(report, invalid, pos);
             if (report != nullptr) ++report->linesIn[static_cast<std::size_t>(charset)];
             pos = end;
