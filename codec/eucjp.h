@@ -20,6 +20,10 @@ struct Read {
 // off by the end of bytes is left unconverted (not in consumed).
 Read AppendText(std::u16string& out, std::string_view bytes, bool final = true);
 
+// The U+FFFD AppendText (final) writes for bytes, counted without writing;
+// the count stops once it passes limit.
+std::uint64_t CountInvalid(std::string_view bytes, std::uint64_t limit);
+
 struct Write {
     static constexpr std::size_t npos = std::u16string_view::npos;
     std::size_t consumed = 0;      // units converted

@@ -256,7 +256,8 @@ std::size_t DecodeRuns(std::u16string& out, std::u16string_view text, const Deco
     const auto ensure = [&](std::size_t n) {
         if (static_cast<std::size_t>(limit - o) >= n) return;
         output.Commit(o);
-        const std::size_t more = n + growth * detail::kChunkUnits;
+        // Short texts (a line at a time) get no more than they can use.
+        const std::size_t more = n + growth * std::min<std::size_t>(detail::kChunkUnits, end - p);
         o = output.Room(more);
         limit = o + more;
     };
@@ -412,13 +413,17 @@ inline std::size_t FindPercent(const unsigned char* t, std::size_t i, std::size_
 
 // The walk of Decode's plain loop (see percent_decode.cpp), counting
 // instead of writing.
-template <class Char>
-std::size_t CountCp932(std::basic_string_view<Char> text, bool final, detail::Invalid& invalid) {
+template <class Char, bool kLimited = false>
+std::size_t CountCp932(std::basic_string_view<Char> text, bool final, detail::Invalid& invalid,
+                       [[maybe_unused]] std::uint64_t limit = 0) {
     const PieceTable& pieces = PieceTable::Get();
     const std::size_t n = text.size();
     const Char* const t = text.data();
     std::size_t i = 0;
     while (i < n) {
+        if constexpr (kLimited) {
+            if (invalid.count > limit) return n;
+        }
         if (t[i] != u'%') i = FindPercent(t, i, n);  // escapes often come one after another
         if (i == n) break;
         if (n - i >= 7) {
@@ -519,6 +524,10 @@ std::size_t CountCp932Invalid(std::string_view ascii, bool, bool final, Invalid&
                                      invalid);
 }
 
+std::size_t CountCp932Invalid(std::u16string_view text, bool final, Invalid& invalid, std::uint64_t limit) {
+    return CountCp932<char16_t, true>(text, final, invalid, limit);
+}
+
 bool HasHighEscape(std::u16string_view text) {
     for (std::size_t i = text.find(u'%'); i != std::u16string_view::npos; i = text.find(u'%', i + 1)) {
         if (i + 2 < text.size() && HexByte(text[i + 1], text[i + 2]) >= 0x80 &&
@@ -529,36 +538,51 @@ bool HasHighEscape(std::u16string_view text) {
     return false;
 }
 
-void CountRunsInvalid(std::u16string_view text, RunScratch& scratch, std::uint64_t& utf8, std::uint64_t& eucJp) {
-    utf8 = 0;
-    eucJp = 0;
+std::uint64_t GatherRuns(std::u16string_view text, Runs& runs) {
+    runs.ends.clear();
+    runs.bytes.resize(text.size() / 3);  // the most there can be
+    unsigned char* const bytes = runs.bytes.data();
+    std::size_t used = 0;
+    std::uint64_t utf8 = 0;
     const char16_t* const t = text.data();
     const std::size_t n = text.size();
     std::size_t i = 0;
     for (;;) {
         i = FindPercent(t, i, n);
-        if (n - i < 3) return;
+        if (n - i < 3) break;
         unsigned b = HexByte(t[i + 1], t[i + 2]);
         if (b > 0xFF) {
             ++i;
             continue;
         }
-        // A run: its bytes, and whether any is 0x80 or up.
-        scratch.bytes.clear();
+        const std::size_t start = used;
         unsigned high = 0;
         do {
-            scratch.bytes.push_back(static_cast<unsigned char>(b));
+            bytes[used++] = static_cast<unsigned char>(b);
             high |= b;
             i += 3;
         } while (n - i >= 3 && t[i] == u'%' && (b = HexByte(t[i + 1], t[i + 2])) <= 0xFF);
-        if (high < 0x80) continue;  // ASCII reads alike in both
-        utf8 += CountUtf8Invalid(scratch.bytes.data(), scratch.bytes.size());
-        scratch.text.clear();
-        eucJp += eucjp::AppendText(scratch.text,
-                                   std::string_view(reinterpret_cast<const char*>(scratch.bytes.data()),
-                                                    scratch.bytes.size()))
-                     .invalid;
+        if (high < 0x80) {  // ASCII reads alike in both
+            used = start;
+            continue;
+        }
+        runs.ends.push_back(used);
+        utf8 += CountUtf8Invalid(bytes + start, used - start);
     }
+    runs.bytes.resize(used);
+    return utf8;
+}
+
+std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit) {
+    std::uint64_t invalid = 0;
+    std::size_t start = 0;
+    for (const std::size_t end : runs.ends) {
+        if (invalid > limit) break;
+        invalid += eucjp::CountInvalid(
+            std::string_view(reinterpret_cast<const char*>(runs.bytes.data()) + start, end - start), limit - invalid);
+        start = end;
+    }
+    return invalid;
 }
 
 std::size_t DecodeInCharset(std::u16string& out, std::u16string_view text, Charset charset,

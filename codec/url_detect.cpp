@@ -48,7 +48,7 @@ void DecodeLine(std::u16string& out, std::u16string_view line, Charset charset, 
 struct Readings {
     std::array<std::u16string, kCharsetCount> text;
     std::array<Invalid, kCharsetCount> invalid;
-    detail::RunScratch scratch;
+    detail::Runs runs;
 
     std::array<std::uint64_t, kCharsetCount> count{};
 
@@ -69,32 +69,41 @@ struct Readings {
         }
     }
 
-    // The invalid bytes of DecodeLine's code page 932 reading, without it.
-    static void CountShiftJisLine(std::u16string_view line, const DecodeOptions& options, bool endsText,
-                                  Invalid& invalid) {
+    // The invalid bytes of DecodeLine's code page 932 reading, without it;
+    // the count stops once it passes limit.
+    static void CountShiftJisLine(std::u16string_view line, bool endsText, Invalid& invalid, std::uint64_t limit) {
         if (endsText) {
-            detail::CountCp932Invalid(line, options.crLfAsAmp, true, invalid);
+            detail::CountCp932Invalid(line, true, invalid, limit);
             return;
         }
-        const std::size_t used = detail::CountCp932Invalid(line, options.crLfAsAmp, false, invalid);
+        const std::size_t used = detail::CountCp932Invalid(line, false, invalid, limit);
         if (used == line.size()) return;
         std::u16string tail(line.substr(used));
         tail += u'X';
         Invalid tailInvalid;
-        detail::CountCp932Invalid(tail, options.crLfAsAmp, true, tailInvalid);
+        detail::CountCp932Invalid(tail, true, tailInvalid, limit);
         invalid.Add(tailInvalid, used);
     }
 
-    // Counts each encoding's invalid bytes in line. ChooseCharset's pick
-    // always has the fewest, so when one encoding alone has the fewest it is
-    // the pick (chosen), and no reading's text is needed; otherwise false,
-    // and Read and Choose decide.
-    bool Count(std::u16string_view line, const DecodeOptions& options, bool endsText, Charset& chosen) {
+    // Counts each encoding's invalid bytes in line, as far as the choice
+    // needs: a count that passes the fewest found before it is only known
+    // to be more (kMore). ChooseCharset's pick always has the fewest, so
+    // when one encoding alone has the fewest it is the pick (chosen), and
+    // no reading's text is needed; otherwise false, and Read and Choose
+    // decide.
+    static constexpr std::uint64_t kMore = ~std::uint64_t{0};
+    // Takes the runs of line as GatherRuns left them, and its UTF-8 count.
+    bool Count(std::u16string_view line, bool endsText, std::uint64_t utf8, Charset& chosen) {
+        constexpr auto kSjis = static_cast<std::size_t>(Charset::kShiftJis);
+        constexpr auto kUtf8 = static_cast<std::size_t>(Charset::kUtf8);
+        constexpr auto kEucJp = static_cast<std::size_t>(Charset::kEucJp);
+        count[kUtf8] = utf8;
         Invalid sjis;
-        CountShiftJisLine(line, options, endsText, sjis);
-        count[static_cast<std::size_t>(Charset::kShiftJis)] = sjis.count;
-        detail::CountRunsInvalid(line, scratch, count[static_cast<std::size_t>(Charset::kUtf8)],
-                                 count[static_cast<std::size_t>(Charset::kEucJp)]);
+        CountShiftJisLine(line, endsText, sjis, count[kUtf8]);
+        count[kSjis] = sjis.count > count[kUtf8] ? kMore : sjis.count;
+        const std::uint64_t fewest = std::min(count[kUtf8], count[kSjis]);
+        count[kEucJp] = detail::CountEucJpRunsInvalid(runs, fewest);
+        if (count[kEucJp] > fewest) count[kEucJp] = kMore;
         std::size_t best = 0;
         for (std::size_t k = 1; k < kCharsetCount; ++k) best = count[k] < count[best] ? k : best;
         for (std::size_t k = 0; k < kCharsetCount; ++k) {
@@ -136,7 +145,7 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
             // A long line: decided on its first kLineCap units.
             const std::u16string_view head = text.substr(pos, kLineCap);
             Charset charset;
-            if (!readings.Count(head, options, true, charset)) {
+            if (!readings.Count(head, true, detail::GatherRuns(head, readings.runs), charset)) {
                 readings.Read(head, options, true);
                 charset = readings.Choose(options.charset);
             }
@@ -153,7 +162,8 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
         const std::size_t end = endsText ? text.size() : lineEnd;
         const std::u16string_view line = text.substr(pos, end - pos);
         Invalid invalid;
-        if (!detail::HasHighEscape(line)) {
+        const std::uint64_t utf8 = detail::GatherRuns(line, readings.runs);
+        if (readings.runs.ends.empty()) {  // no byte from 0x80 up
             // Lines that read alike: as many as follow, in one go.
             std::size_t batchEnd = end;
             while (!endsText && batchEnd < text.size()) {
@@ -170,7 +180,7 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
             continue;
         }
         Charset charset;
-        if (readings.Count(line, options, endsText, charset)) {
+        if (readings.Count(line, endsText, utf8, charset)) {
             // A reading without invalid bytes needs no count again.
             const bool clean = readings.count[static_cast<std::size_t>(charset)] == 0;
             DecodeLine(out, line, charset, options, endsText, report != nullptr && !clean ? &invalid : nullptr);

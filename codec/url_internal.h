@@ -43,20 +43,29 @@ std::size_t DecodeInCharset(std::u16string& out, std::u16string_view text, Chars
 // same undecided tail).
 std::size_t CountCp932Invalid(std::u16string_view text, bool crLfAsAmp, bool final, Invalid& invalid);
 std::size_t CountCp932Invalid(std::string_view ascii, bool crLfAsAmp, bool final, Invalid& invalid);
+// The same, stopping (and returning text.size()) once the count passes
+// limit.
+std::size_t CountCp932Invalid(std::u16string_view text, bool final, Invalid& invalid, std::uint64_t limit);
 
 // Whether text holds an escape of a byte 0x80 and up ("%8".."%F" and a
 // hexadecimal digit, either case).
 bool HasHighEscape(std::u16string_view text);
 
-// Buffers CountRunsInvalid reuses from call to call.
-struct RunScratch {
+// The runs of escapes of a text that hold a byte from 0x80 up: their bytes
+// one after another, and where each run ends among them. Kept from call to
+// call for its buffers.
+struct Runs {
     std::vector<unsigned char> bytes;
-    std::u16string text;
+    std::vector<std::size_t> ends;
 };
 
-// The invalid bytes DecodeInCharset (final) counts in UTF-8 and in EUC-JP:
-// both read the text between runs of escapes alike, so only each run's
-// bytes are read, once.
-void CountRunsInvalid(std::u16string_view text, RunScratch& scratch, std::uint64_t& utf8, std::uint64_t& eucJp);
+// Gathers the runs of text into runs and returns the invalid bytes
+// DecodeInCharset (final) counts in UTF-8: the text between runs reads the
+// same in UTF-8 and EUC-JP, so only the runs tell them apart.
+std::uint64_t GatherRuns(std::u16string_view text, Runs& runs);
+
+// The invalid bytes DecodeInCharset (final) counts in EUC-JP, from the runs
+// GatherRuns gathered; the count stops once it passes limit.
+std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit);
 
 }  // namespace tessaly::detail
