@@ -119,6 +119,8 @@ Read AppendText(std::u16string& out, std::string_view bytes, bool final) {
     return read;
 }
 
+const std::uint16_t* Jis0208Pairs() { return kJis0208; }
+
 std::uint64_t CountInvalid(std::string_view bytes, std::uint64_t limit) {
     std::uint64_t invalid = 0;
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());

@@ -204,8 +204,36 @@ std::uint64_t CountUtf8Invalid(const unsigned char* bytes, std::size_t n) {
 }
 
 struct EucJpRun {
-    static constexpr std::size_t kBatch = 4096;
-    static void Fast(const char16_t*&, const char16_t*, char16_t*&) {}
+    // The first character of a run is decided by at most three bytes.
+    static constexpr std::size_t kBatch = 4;
+
+    const std::uint16_t* const pairs = eucjp::Jis0208Pairs();
+
+    // Decodes the ASCII, the JIS X 0208 pairs and the half-width katakana
+    // whose escapes start at p, straight from the text; stops at anything
+    // else.
+    void Fast(const char16_t*& p, const char16_t* end, char16_t*& o) const {
+        while (end - p >= 3 && p[0] == u'%') {
+            const unsigned b0 = HexByte(p[1], p[2]);
+            if (b0 < 0x80) {
+                *o++ = static_cast<char16_t>(b0);
+                p += 3;
+                continue;
+            }
+            if (end - p < 6 || p[3] != u'%') return;
+            const unsigned b1 = HexByte(p[4], p[5]);
+            if (b0 - 0xA1 < 94 && b1 - 0xA1 < 94) {
+                const char16_t c = pairs[(b0 - 0xA1) * 94 + (b1 - 0xA1)];
+                if (c == 0) return;
+                *o++ = c;
+            } else if (b0 == 0x8E && b1 - 0xA1 <= 0xDF - 0xA1) {
+                *o++ = static_cast<char16_t>(0xFF61 - 0xA1 + b1);
+            } else {
+                return;
+            }
+            p += 6;
+        }
+    }
 
     std::u16string scratch;
 
@@ -302,7 +330,7 @@ std::size_t DecodeRuns(std::u16string& out, std::u16string_view text, const Deco
             if (n == 0) {
                 // At a character's start: the common characters straight.
                 ensure(detail::kChunkUnits);
-                Run::Fast(p, p + std::min<std::size_t>(end - p, 3 * detail::kChunkUnits), o);
+                run.Fast(p, p + std::min<std::size_t>(end - p, 3 * detail::kChunkUnits), o);
                 batchStart = p;
                 if (end - p < 3 || p[0] != u'%' || (b = HexByte(p[1], p[2])) > 0xFF) break;  // the run ended
             }
