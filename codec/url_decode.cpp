@@ -168,7 +168,7 @@ struct Utf8Run {
 
 // The U+FFFD Utf8Run::Decode writes for the whole of bytes (final), counted
 // without writing.
-std::uint64_t CountUtf8Invalid(const unsigned char* bytes, std::size_t n) {
+std::uint64_t CountUtf8Invalid(const unsigned char* bytes, std::size_t n, std::uint64_t limit) {
     std::uint64_t invalid = 0;
     std::size_t i = 0;
     while (i < n) {
@@ -187,12 +187,12 @@ std::uint64_t CountUtf8Invalid(const unsigned char* bytes, std::size_t n) {
             if (lead == 0xF0) low = 0x90;
             if (lead == 0xF4) high = 0x8F;
         } else {
-            ++invalid;
+            if (++invalid > limit) return invalid;
             continue;
         }
         for (int k = 0; k < more; ++k) {
             if (i == n || bytes[i] < low || bytes[i] > high) {
-                ++invalid;
+                if (++invalid > limit) return invalid;
                 break;
             }
             ++i;
@@ -566,12 +566,11 @@ bool HasHighEscape(std::u16string_view text) {
     return false;
 }
 
-std::uint64_t GatherRuns(std::u16string_view text, Runs& runs) {
+void GatherRuns(std::u16string_view text, Runs& runs) {
     runs.ends.clear();
     runs.bytes.resize(text.size() / 3);  // the most there can be
     unsigned char* const bytes = runs.bytes.data();
     std::size_t used = 0;
-    std::uint64_t utf8 = 0;
     const char16_t* const t = text.data();
     const std::size_t n = text.size();
     std::size_t i = 0;
@@ -595,10 +594,19 @@ std::uint64_t GatherRuns(std::u16string_view text, Runs& runs) {
             continue;
         }
         runs.ends.push_back(used);
-        utf8 += CountUtf8Invalid(bytes + start, used - start);
     }
     runs.bytes.resize(used);
-    return utf8;
+}
+
+std::uint64_t CountUtf8RunsInvalid(const Runs& runs, std::uint64_t limit) {
+    std::uint64_t invalid = 0;
+    std::size_t start = 0;
+    for (const std::size_t end : runs.ends) {
+        if (invalid > limit) break;
+        invalid += CountUtf8Invalid(runs.bytes.data() + start, end - start, limit - invalid);
+        start = end;
+    }
+    return invalid;
 }
 
 std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit) {

@@ -92,15 +92,16 @@ struct Readings {
     // no reading's text is needed; otherwise false, and Read and Choose
     // decide.
     static constexpr std::uint64_t kMore = ~std::uint64_t{0};
-    // Takes the runs of line as GatherRuns left them, and its UTF-8 count.
-    bool Count(std::u16string_view line, bool endsText, std::uint64_t utf8, Charset& chosen) {
+    // Takes the runs of line as GatherRuns left them.
+    bool Count(std::u16string_view line, bool endsText, Charset& chosen) {
         constexpr auto kSjis = static_cast<std::size_t>(Charset::kShiftJis);
         constexpr auto kUtf8 = static_cast<std::size_t>(Charset::kUtf8);
         constexpr auto kEucJp = static_cast<std::size_t>(Charset::kEucJp);
-        count[kUtf8] = utf8;
         Invalid sjis;
-        CountShiftJisLine(line, endsText, sjis, count[kUtf8]);
-        count[kSjis] = sjis.count > count[kUtf8] ? kMore : sjis.count;
+        CountShiftJisLine(line, endsText, sjis, kMore);
+        count[kSjis] = sjis.count;
+        count[kUtf8] = detail::CountUtf8RunsInvalid(runs, count[kSjis]);
+        if (count[kUtf8] > count[kSjis]) count[kUtf8] = kMore;
         const std::uint64_t fewest = std::min(count[kUtf8], count[kSjis]);
         count[kEucJp] = detail::CountEucJpRunsInvalid(runs, fewest);
         if (count[kEucJp] > fewest) count[kEucJp] = kMore;
@@ -145,7 +146,8 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
             // A long line: decided on its first kLineCap units.
             const std::u16string_view head = text.substr(pos, kLineCap);
             Charset charset;
-            if (!readings.Count(head, true, detail::GatherRuns(head, readings.runs), charset)) {
+            detail::GatherRuns(head, readings.runs);
+            if (!readings.Count(head, true, charset)) {
                 readings.Read(head, options, true);
                 charset = readings.Choose(options.charset);
             }
@@ -162,7 +164,7 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
         const std::size_t end = endsText ? text.size() : lineEnd;
         const std::u16string_view line = text.substr(pos, end - pos);
         Invalid invalid;
-        const std::uint64_t utf8 = detail::GatherRuns(line, readings.runs);
+        detail::GatherRuns(line, readings.runs);
         if (readings.runs.ends.empty()) {  // no byte from 0x80 up
             // Lines that read alike: as many as follow, in one go.
             std::size_t batchEnd = end;
@@ -180,7 +182,7 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
             continue;
         }
         Charset charset;
-        if (readings.Count(line, endsText, utf8, charset)) {
+        if (readings.Count(line, endsText, charset)) {
             // A reading without invalid bytes needs no count again.
             const bool clean = readings.count[static_cast<std::size_t>(charset)] == 0;
             DecodeLine(out, line, charset, options, endsText, report != nullptr && !clean ? &invalid : nullptr);

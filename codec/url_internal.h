@@ -59,10 +59,13 @@ struct Runs {
     std::vector<std::size_t> ends;
 };
 
-// Gathers the runs of text into runs and returns the invalid bytes
-// DecodeInCharset (final) counts in UTF-8: the text between runs reads the
-// same in UTF-8 and EUC-JP, so only the runs tell them apart.
-std::uint64_t GatherRuns(std::u16string_view text, Runs& runs);
+// Gathers the runs of text into runs. The text between runs reads the same
+// in UTF-8 and EUC-JP, so only the runs tell them apart.
+void GatherRuns(std::u16string_view text, Runs& runs);
+
+// The invalid bytes DecodeInCharset (final) counts in UTF-8, from the runs
+// GatherRuns gathered; the count stops once it passes limit.
+std::uint64_t CountUtf8RunsInvalid(const Runs& runs, std::uint64_t limit);
 
 // The invalid bytes DecodeInCharset (final) counts in EUC-JP, from the runs
 // GatherRuns gathered; the count stops once it passes limit.
