@@ -411,6 +411,20 @@ private:
 };
 
 // The index of the first "%" at or after i, or n.
+inline std::size_t FindUnit(const char16_t* t, std::size_t i, std::size_t n, char16_t unit) {
+#ifdef __SSE2__
+    const __m128i wanted = _mm_set1_epi16(static_cast<short>(unit));
+    for (; i + 8 <= n; i += 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
+        if (const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(units, wanted))) {
+            return i + static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
+        }
+    }
+#endif
+    while (i < n && t[i] != unit) ++i;
+    return i;
+}
+
 inline std::size_t FindPercent(const char16_t* t, std::size_t i, std::size_t n) {
 #ifdef __SSE2__
     const __m128i percent = _mm_set1_epi16(u'%');
@@ -553,6 +567,7 @@ std::size_t CountCp932Invalid(std::string_view ascii, bool, bool final, Invalid&
 }
 
 std::size_t CountCp932Invalid(std::u16string_view text, bool final, Invalid& invalid, std::uint64_t limit) {
+    if (limit == ~std::uint64_t{0}) return CountCp932<char16_t>(text, final, invalid);
     return CountCp932<char16_t, true>(text, final, invalid, limit);
 }
 
@@ -566,9 +581,14 @@ bool HasHighEscape(std::u16string_view text) {
     return false;
 }
 
+std::size_t FindLineFeed(std::u16string_view text) {
+    const std::size_t at = FindUnit(text.data(), 0, text.size(), u'\n');
+    return at == text.size() ? std::u16string_view::npos : at;
+}
+
 void GatherRuns(std::u16string_view text, Runs& runs) {
     runs.ends.clear();
-    runs.bytes.resize(text.size() / 3);  // the most there can be
+    if (runs.bytes.size() < text.size() / 3) runs.bytes.resize(text.size() / 3);  // the most there can be
     unsigned char* const bytes = runs.bytes.data();
     std::size_t used = 0;
     const char16_t* const t = text.data();
@@ -595,7 +615,6 @@ void GatherRuns(std::u16string_view text, Runs& runs) {
         }
         runs.ends.push_back(used);
     }
-    runs.bytes.resize(used);
 }
 
 std::uint64_t CountUtf8RunsInvalid(const Runs& runs, std::uint64_t limit) {

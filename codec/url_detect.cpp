@@ -130,7 +130,7 @@ void Note(DecodeReport* report, const Invalid& invalid, std::size_t base) {
 // The end of the line starting at from (after its LF), or npos when no LF
 // comes within kLineCap units.
 std::size_t LineEnd(std::u16string_view text, std::size_t from) {
-    const std::size_t lf = text.substr(from, kLineCap).find(u'\n');
+    const std::size_t lf = detail::FindLineFeed(text.substr(from, kLineCap));
     return lf == std::u16string_view::npos ? lf : from + lf + 1;
 }
 

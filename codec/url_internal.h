@@ -51,9 +51,12 @@ std::size_t CountCp932Invalid(std::u16string_view text, bool final, Invalid& inv
 // hexadecimal digit, either case).
 bool HasHighEscape(std::u16string_view text);
 
+// The index of the first LF in text, or npos.
+std::size_t FindLineFeed(std::u16string_view text);
+
 // The runs of escapes of a text that hold a byte from 0x80 up: their bytes
-// one after another, and where each run ends among them. Kept from call to
-// call for its buffers.
+// one after another (bytes may be longer), and where each run ends among
+// them. Kept from call to call for its buffers.
 struct Runs {
     std::vector<unsigned char> bytes;
     std::vector<std::size_t> ends;
