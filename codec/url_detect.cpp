@@ -97,11 +97,20 @@ struct Readings {
         constexpr auto kSjis = static_cast<std::size_t>(Charset::kShiftJis);
         constexpr auto kUtf8 = static_cast<std::size_t>(Charset::kUtf8);
         constexpr auto kEucJp = static_cast<std::size_t>(Charset::kEucJp);
+        // A line read without invalid bytes in UTF-8 (the common case, and
+        // seldom the case for the others) needs the others only up to one
+        // invalid byte; any other line needs code page 932's whole count.
+        const bool cleanUtf8 = detail::CountUtf8RunsInvalid(runs, 0) == 0;
         Invalid sjis;
-        CountShiftJisLine(line, endsText, sjis, kMore);
+        CountShiftJisLine(line, endsText, sjis, cleanUtf8 ? 0 : kMore);
         count[kSjis] = sjis.count;
-        count[kUtf8] = detail::CountUtf8RunsInvalid(runs, count[kSjis]);
-        if (count[kUtf8] > count[kSjis]) count[kUtf8] = kMore;
+        if (cleanUtf8) {
+            count[kUtf8] = 0;
+            if (count[kSjis] > 0) count[kSjis] = kMore;
+        } else {
+            count[kUtf8] = detail::CountUtf8RunsInvalid(runs, count[kSjis]);
+            if (count[kUtf8] > count[kSjis]) count[kUtf8] = kMore;
+        }
         const std::uint64_t fewest = std::min(count[kUtf8], count[kSjis]);
         count[kEucJp] = detail::CountEucJpRunsInvalid(runs, fewest);
         if (count[kEucJp] > fewest) count[kEucJp] = kMore;
