@@ -119,6 +119,39 @@ Read AppendText(std::u16string& out, std::string_view bytes, bool final) {
     return read;
 }
 
+const std::uint16_t* Jis0208Pairs() { return kJis0208; }
+
+std::uint64_t CountInvalid(std::string_view bytes, std::uint64_t limit) {
+    std::uint64_t invalid = 0;
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* const end = p + bytes.size();
+    while (p != end) {
+        const unsigned lead = *p++;
+        if (lead < 0x80) continue;
+        bool valid = false;
+        if ((lead == 0x8E || lead == 0x8F || IsRowByte(lead)) && p != end) {
+            unsigned second = *p;
+            const std::uint16_t* index = kJis0208;
+            unsigned row = lead;
+            if (lead == 0x8E && InRange(second, 0xA1, 0xDF)) {
+                valid = true;
+                ++p;
+            } else {
+                if (lead == 0x8F && IsRowByte(second)) {
+                    ++p;
+                    index = kJis0212;
+                    row = second;
+                    second = p != end ? *p : 0x80;
+                }
+                valid = IsRowByte(row) && IsRowByte(second) && index[Pointer(row, second)] != 0;
+                if (p != end && *p >= 0x80) ++p;
+            }
+        }
+        if (!valid && ++invalid > limit) return invalid;
+    }
+    return invalid;
+}
+
 Write AppendBytes(std::string& out, std::u16string_view text, bool final) {
     Write write;
     detail::ChunkedOutput<char> output(out, 2 * text.size());

@@ -20,6 +20,14 @@ struct Read {
 // off by the end of bytes is left unconverted (not in consumed).
 Read AppendText(std::u16string& out, std::string_view bytes, bool final = true);
 
+// The JIS X 0208 characters of the pairs of row bytes (0xA1 to 0xFE each),
+// 94 to a row: [(lead - 0xA1) * 94 + trail - 0xA1], 0 where there is none.
+const std::uint16_t* Jis0208Pairs();
+
+// The U+FFFD AppendText (final) writes for bytes, counted without writing;
+// the count stops once it passes limit.
+std::uint64_t CountInvalid(std::string_view bytes, std::uint64_t limit);
+
 struct Write {
     static constexpr std::size_t npos = std::u16string_view::npos;
     std::size_t consumed = 0;      // units converted

@@ -166,9 +166,74 @@ struct Utf8Run {
     }
 };
 
+// The U+FFFD Utf8Run::Decode writes for the whole of bytes (final), counted
+// without writing.
+std::uint64_t CountUtf8Invalid(const unsigned char* bytes, std::size_t n, std::uint64_t limit) {
+    std::uint64_t invalid = 0;
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned lead = bytes[i++];
+        if (lead < 0x80) continue;
+        int more;
+        unsigned low = 0x80, high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            more = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            more = 2;
+            if (lead == 0xE0) low = 0xA0;
+            if (lead == 0xED) high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            more = 3;
+            if (lead == 0xF0) low = 0x90;
+            if (lead == 0xF4) high = 0x8F;
+        } else {
+            if (++invalid > limit) return invalid;
+            continue;
+        }
+        for (int k = 0; k < more; ++k) {
+            if (i == n || bytes[i] < low || bytes[i] > high) {
+                if (++invalid > limit) return invalid;
+                break;
+            }
+            ++i;
+            low = 0x80;
+            high = 0xBF;
+        }
+    }
+    return invalid;
+}
+
 struct EucJpRun {
-    static constexpr std::size_t kBatch = 4096;
-    static void Fast(const char16_t*&, const char16_t*, char16_t*&) {}
+    // The first character of a run is decided by at most three bytes.
+    static constexpr std::size_t kBatch = 4;
+
+    const std::uint16_t* const pairs = eucjp::Jis0208Pairs();
+
+    // Decodes the ASCII, the JIS X 0208 pairs and the half-width katakana
+    // whose escapes start at p, straight from the text; stops at anything
+    // else.
+    void Fast(const char16_t*& p, const char16_t* end, char16_t*& o) const {
+        while (end - p >= 3 && p[0] == u'%') {
+            const unsigned b0 = HexByte(p[1], p[2]);
+            if (b0 < 0x80) {
+                *o++ = static_cast<char16_t>(b0);
+                p += 3;
+                continue;
+            }
+            if (end - p < 6 || p[3] != u'%') return;
+            const unsigned b1 = HexByte(p[4], p[5]);
+            if (b0 - 0xA1 < 94 && b1 - 0xA1 < 94) {
+                const char16_t c = pairs[(b0 - 0xA1) * 94 + (b1 - 0xA1)];
+                if (c == 0) return;
+                *o++ = c;
+            } else if (b0 == 0x8E && b1 - 0xA1 <= 0xDF - 0xA1) {
+                *o++ = static_cast<char16_t>(0xFF61 - 0xA1 + b1);
+            } else {
+                return;
+            }
+            p += 6;
+        }
+    }
 
     std::u16string scratch;
 
@@ -219,7 +284,8 @@ std::size_t DecodeRuns(std::u16string& out, std::u16string_view text, const Deco
     const auto ensure = [&](std::size_t n) {
         if (static_cast<std::size_t>(limit - o) >= n) return;
         output.Commit(o);
-        const std::size_t more = n + growth * detail::kChunkUnits;
+        // Short texts (a line at a time) get no more than they can use.
+        const std::size_t more = n + growth * std::min<std::size_t>(detail::kChunkUnits, end - p);
         o = output.Room(more);
         limit = o + more;
     };
@@ -264,7 +330,7 @@ std::size_t DecodeRuns(std::u16string& out, std::u16string_view text, const Deco
             if (n == 0) {
                 // At a character's start: the common characters straight.
                 ensure(detail::kChunkUnits);
-                Run::Fast(p, p + std::min<std::size_t>(end - p, 3 * detail::kChunkUnits), o);
+                run.Fast(p, p + std::min<std::size_t>(end - p, 3 * detail::kChunkUnits), o);
                 batchStart = p;
                 if (end - p < 3 || p[0] != u'%' || (b = HexByte(p[1], p[2])) > 0xFF) break;  // the run ended
             }
@@ -345,6 +411,20 @@ private:
 };
 
 // The index of the first "%" at or after i, or n.
+inline std::size_t FindUnit(const char16_t* t, std::size_t i, std::size_t n, char16_t unit) {
+#ifdef __SSE2__
+    const __m128i wanted = _mm_set1_epi16(static_cast<short>(unit));
+    for (; i + 8 <= n; i += 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
+        if (const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(units, wanted))) {
+            return i + static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
+        }
+    }
+#endif
+    while (i < n && t[i] != unit) ++i;
+    return i;
+}
+
 inline std::size_t FindPercent(const char16_t* t, std::size_t i, std::size_t n) {
 #ifdef __SSE2__
     const __m128i percent = _mm_set1_epi16(u'%');
@@ -375,13 +455,17 @@ inline std::size_t FindPercent(const unsigned char* t, std::size_t i, std::size_
 
 // The walk of Decode's plain loop (see percent_decode.cpp), counting
 // instead of writing.
-template <class Char>
-std::size_t CountCp932(std::basic_string_view<Char> text, bool final, detail::Invalid& invalid) {
+template <class Char, bool kLimited = false>
+std::size_t CountCp932(std::basic_string_view<Char> text, bool final, detail::Invalid& invalid,
+                       [[maybe_unused]] std::uint64_t limit = 0) {
     const PieceTable& pieces = PieceTable::Get();
     const std::size_t n = text.size();
     const Char* const t = text.data();
     std::size_t i = 0;
     while (i < n) {
+        if constexpr (kLimited) {
+            if (invalid.count > limit) return n;
+        }
         if (t[i] != u'%') i = FindPercent(t, i, n);  // escapes often come one after another
         if (i == n) break;
         if (n - i >= 7) {
@@ -482,6 +566,11 @@ std::size_t CountCp932Invalid(std::string_view ascii, bool, bool final, Invalid&
                                      invalid);
 }
 
+std::size_t CountCp932Invalid(std::u16string_view text, bool final, Invalid& invalid, std::uint64_t limit) {
+    if (limit == ~std::uint64_t{0}) return CountCp932<char16_t>(text, final, invalid);
+    return CountCp932<char16_t, true>(text, final, invalid, limit);
+}
+
 bool HasHighEscape(std::u16string_view text) {
     for (std::size_t i = text.find(u'%'); i != std::u16string_view::npos; i = text.find(u'%', i + 1)) {
         if (i + 2 < text.size() && HexByte(text[i + 1], text[i + 2]) >= 0x80 &&
@@ -490,6 +579,65 @@ bool HasHighEscape(std::u16string_view text) {
         }
     }
     return false;
+}
+
+std::size_t FindLineFeed(std::u16string_view text) {
+    const std::size_t at = FindUnit(text.data(), 0, text.size(), u'\n');
+    return at == text.size() ? std::u16string_view::npos : at;
+}
+
+void GatherRuns(std::u16string_view text, Runs& runs) {
+    runs.ends.clear();
+    if (runs.bytes.size() < text.size() / 3) runs.bytes.resize(text.size() / 3);  // the most there can be
+    unsigned char* const bytes = runs.bytes.data();
+    std::size_t used = 0;
+    const char16_t* const t = text.data();
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    for (;;) {
+        i = FindPercent(t, i, n);
+        if (n - i < 3) break;
+        unsigned b = HexByte(t[i + 1], t[i + 2]);
+        if (b > 0xFF) {
+            ++i;
+            continue;
+        }
+        const std::size_t start = used;
+        unsigned high = 0;
+        do {
+            bytes[used++] = static_cast<unsigned char>(b);
+            high |= b;
+            i += 3;
+        } while (n - i >= 3 && t[i] == u'%' && (b = HexByte(t[i + 1], t[i + 2])) <= 0xFF);
+        if (high < 0x80) {  // ASCII reads alike in both
+            used = start;
+            continue;
+        }
+        runs.ends.push_back(used);
+    }
+}
+
+std::uint64_t CountUtf8RunsInvalid(const Runs& runs, std::uint64_t limit) {
+    std::uint64_t invalid = 0;
+    std::size_t start = 0;
+    for (const std::size_t end : runs.ends) {
+        if (invalid > limit) break;
+        invalid += CountUtf8Invalid(runs.bytes.data() + start, end - start, limit - invalid);
+        start = end;
+    }
+    return invalid;
+}
+
+std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit) {
+    std::uint64_t invalid = 0;
+    std::size_t start = 0;
+    for (const std::size_t end : runs.ends) {
+        if (invalid > limit) break;
+        invalid += eucjp::CountInvalid(
+            std::string_view(reinterpret_cast<const char*>(runs.bytes.data()) + start, end - start), limit - invalid);
+        start = end;
+    }
+    return invalid;
 }
 
 std::size_t DecodeInCharset(std::u16string& out, std::u16string_view text, Charset charset,

@@ -48,43 +48,79 @@ void DecodeLine(std::u16string& out, std::u16string_view line, Charset charset, 
 struct Readings {
     std::array<std::u16string, kCharsetCount> text;
     std::array<Invalid, kCharsetCount> invalid;
+    detail::Runs runs;
 
-    // ChooseCharset takes fewest invalid bytes first, so a reading with
-    // more than another never wins and its text is not needed: code page
-    // 932's count comes first, its text only when it may win.
+    std::array<std::uint64_t, kCharsetCount> count{};
+
+    // The readings that may win, after Count: ChooseCharset takes fewest
+    // invalid bytes first, so a reading with more than another never wins,
+    // and as it loses to one with fewer whatever its price, its text is left
+    // empty.
     void Read(std::u16string_view line, const DecodeOptions& options, bool endsText) {
+        const std::uint64_t fewest = *std::min_element(count.begin(), count.end());
         for (std::size_t k = 0; k < kCharsetCount; ++k) {
             text[k].clear();
             invalid[k] = Invalid{};
-        }
-        constexpr auto kSjis = static_cast<std::size_t>(Charset::kShiftJis);
-        CountShiftJisLine(line, options, endsText, invalid[kSjis]);
-        std::uint64_t fewest = invalid[kSjis].count;
-        for (std::size_t k = 0; k < kCharsetCount; ++k) {
-            if (k == kSjis) continue;
-            DecodeLine(text[k], line, static_cast<Charset>(k), options, endsText, &invalid[k]);
-            fewest = std::min(fewest, invalid[k].count);
-        }
-        if (invalid[kSjis].count == fewest) {
-            invalid[kSjis] = Invalid{};
-            DecodeLine(text[kSjis], line, Charset::kShiftJis, options, endsText, &invalid[kSjis]);
+            if (count[k] == fewest) {
+                DecodeLine(text[k], line, static_cast<Charset>(k), options, endsText, &invalid[k]);
+            } else {
+                invalid[k].count = count[k];
+            }
         }
     }
 
-    // The invalid bytes of DecodeLine's code page 932 reading, without it.
-    static void CountShiftJisLine(std::u16string_view line, const DecodeOptions& options, bool endsText,
-                                  Invalid& invalid) {
+    // The invalid bytes of DecodeLine's code page 932 reading, without it;
+    // the count stops once it passes limit.
+    static void CountShiftJisLine(std::u16string_view line, bool endsText, Invalid& invalid, std::uint64_t limit) {
         if (endsText) {
-            detail::CountCp932Invalid(line, options.crLfAsAmp, true, invalid);
+            detail::CountCp932Invalid(line, true, invalid, limit);
             return;
         }
-        const std::size_t used = detail::CountCp932Invalid(line, options.crLfAsAmp, false, invalid);
+        const std::size_t used = detail::CountCp932Invalid(line, false, invalid, limit);
         if (used == line.size()) return;
         std::u16string tail(line.substr(used));
         tail += u'X';
         Invalid tailInvalid;
-        detail::CountCp932Invalid(tail, options.crLfAsAmp, true, tailInvalid);
+        detail::CountCp932Invalid(tail, true, tailInvalid, limit);
         invalid.Add(tailInvalid, used);
+    }
+
+    // Counts each encoding's invalid bytes in line, as far as the choice
+    // needs: a count that passes the fewest found before it is only known
+    // to be more (kMore). ChooseCharset's pick always has the fewest, so
+    // when one encoding alone has the fewest it is the pick (chosen), and
+    // no reading's text is needed; otherwise false, and Read and Choose
+    // decide.
+    static constexpr std::uint64_t kMore = ~std::uint64_t{0};
+    // Takes the runs of line as GatherRuns left them.
+    bool Count(std::u16string_view line, bool endsText, Charset& chosen) {
+        constexpr auto kSjis = static_cast<std::size_t>(Charset::kShiftJis);
+        constexpr auto kUtf8 = static_cast<std::size_t>(Charset::kUtf8);
+        constexpr auto kEucJp = static_cast<std::size_t>(Charset::kEucJp);
+        // A line read without invalid bytes in UTF-8 (the common case, and
+        // seldom the case for the others) needs the others only up to one
+        // invalid byte; any other line needs code page 932's whole count.
+        const bool cleanUtf8 = detail::CountUtf8RunsInvalid(runs, 0) == 0;
+        Invalid sjis;
+        CountShiftJisLine(line, endsText, sjis, cleanUtf8 ? 0 : kMore);
+        count[kSjis] = sjis.count;
+        if (cleanUtf8) {
+            count[kUtf8] = 0;
+            if (count[kSjis] > 0) count[kSjis] = kMore;
+        } else {
+            count[kUtf8] = detail::CountUtf8RunsInvalid(runs, count[kSjis]);
+            if (count[kUtf8] > count[kSjis]) count[kUtf8] = kMore;
+        }
+        const std::uint64_t fewest = std::min(count[kUtf8], count[kSjis]);
+        count[kEucJp] = detail::CountEucJpRunsInvalid(runs, fewest);
+        if (count[kEucJp] > fewest) count[kEucJp] = kMore;
+        std::size_t best = 0;
+        for (std::size_t k = 1; k < kCharsetCount; ++k) best = count[k] < count[best] ? k : best;
+        for (std::size_t k = 0; k < kCharsetCount; ++k) {
+            if (k != best && count[k] == count[best]) return false;
+        }
+        chosen = static_cast<Charset>(best);
+        return true;
     }
 
     Charset Choose(Charset preferred) const {
@@ -103,7 +139,7 @@ void Note(DecodeReport* report, const Invalid& invalid, std::size_t base) {
 // The end of the line starting at from (after its LF), or npos when no LF
 // comes within kLineCap units.
 std::size_t LineEnd(std::u16string_view text, std::size_t from) {
-    const std::size_t lf = text.substr(from, kLineCap).find(u'\n');
+    const std::size_t lf = detail::FindLineFeed(text.substr(from, kLineCap));
     return lf == std::u16string_view::npos ? lf : from + lf + 1;
 }
 
@@ -118,8 +154,12 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
         if (lineEnd == std::u16string_view::npos && left >= kLineCap) {
             // A long line: decided on its first kLineCap units.
             const std::u16string_view head = text.substr(pos, kLineCap);
-            readings.Read(head, options, true);
-            const Charset charset = readings.Choose(options.charset);
+            Charset charset;
+            detail::GatherRuns(head, readings.runs);
+            if (!readings.Count(head, true, charset)) {
+                readings.Read(head, options, true);
+                charset = readings.Choose(options.charset);
+            }
             if (report != nullptr && detail::HasHighEscape(head)) ++report->linesIn[static_cast<std::size_t>(charset)];
             Invalid invalid;
             const std::size_t used = detail::DecodeInCharset(out, head, charset, options, false,
@@ -133,7 +173,8 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
         const std::size_t end = endsText ? text.size() : lineEnd;
         const std::u16string_view line = text.substr(pos, end - pos);
         Invalid invalid;
-        if (!detail::HasHighEscape(line)) {
+        detail::GatherRuns(line, readings.runs);
+        if (readings.runs.ends.empty()) {  // no byte from 0x80 up
             // Lines that read alike: as many as follow, in one go.
             std::size_t batchEnd = end;
             while (!endsText && batchEnd < text.size()) {
@@ -147,6 +188,16 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
                        report != nullptr ? &invalid : nullptr);
             Note(report, invalid, pos);
             pos = batchEnd;
+            continue;
+        }
+        Charset charset;
+        if (readings.Count(line, endsText, charset)) {
+            // A reading without invalid bytes needs no count again.
+            const bool clean = readings.count[static_cast<std::size_t>(charset)] == 0;
+            DecodeLine(out, line, charset, options, endsText, report != nullptr && !clean ? &invalid : nullptr);
+            Note(report, invalid, pos);
+            if (report != nullptr) ++report->linesIn[static_cast<std::size_t>(charset)];
+            pos = end;
             continue;
         }
         readings.Read(line, options, endsText);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "codec/url.h"
 
@@ -42,9 +43,35 @@ std::size_t DecodeInCharset(std::u16string& out, std::u16string_view text, Chars
 // same undecided tail).
 std::size_t CountCp932Invalid(std::u16string_view text, bool crLfAsAmp, bool final, Invalid& invalid);
 std::size_t CountCp932Invalid(std::string_view ascii, bool crLfAsAmp, bool final, Invalid& invalid);
+// The same, stopping (and returning text.size()) once the count passes
+// limit.
+std::size_t CountCp932Invalid(std::u16string_view text, bool final, Invalid& invalid, std::uint64_t limit);
 
 // Whether text holds an escape of a byte 0x80 and up ("%8".."%F" and a
 // hexadecimal digit, either case).
 bool HasHighEscape(std::u16string_view text);
+
+// The index of the first LF in text, or npos.
+std::size_t FindLineFeed(std::u16string_view text);
+
+// The runs of escapes of a text that hold a byte from 0x80 up: their bytes
+// one after another (bytes may be longer), and where each run ends among
+// them. Kept from call to call for its buffers.
+struct Runs {
+    std::vector<unsigned char> bytes;
+    std::vector<std::size_t> ends;
+};
+
+// Gathers the runs of text into runs. The text between runs reads the same
+// in UTF-8 and EUC-JP, so only the runs tell them apart.
+void GatherRuns(std::u16string_view text, Runs& runs);
+
+// The invalid bytes DecodeInCharset (final) counts in UTF-8, from the runs
+// GatherRuns gathered; the count stops once it passes limit.
+std::uint64_t CountUtf8RunsInvalid(const Runs& runs, std::uint64_t limit);
+
+// The invalid bytes DecodeInCharset (final) counts in EUC-JP, from the runs
+// GatherRuns gathered; the count stops once it passes limit.
+std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit);
 
 }  // namespace tessaly::detail

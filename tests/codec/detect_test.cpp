@@ -8,7 +8,9 @@
 // and the goal is checked on the other one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -22,6 +24,7 @@
 #include "codec/detect.h"
 #include "codec/eucjp.h"
 #include "codec/fidelity.h"
+#include "codec/url.h"
 #include "codec/utf8.h"
 
 namespace tessaly {
@@ -273,6 +276,98 @@ TEST(Detect, DictionaryWordsInQueriesReachTheGoal) {
     Judge(Corpus(words.all, 20000), tuneHalf);
     std::printf("The %zu words of one or two characters among them:\n", words.short_.size());
     Judge(Corpus(words.short_, 20000), tuneHalf);
+}
+
+
+// Detection as the plain steps give it: every line (its LF with it) decoded
+// alone in each encoding, ChooseCharset over the three readings. A line
+// before the end is decoded with a plain unit after it, cut from the output,
+// as it reads inside the whole text.
+std::u16string DetectByLines(std::u16string_view text, const DecodeOptions& options, DecodeReport& report) {
+    std::u16string out;
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t lf = text.find(u'\n', pos);
+        const bool last = lf == std::u16string_view::npos;
+        const std::size_t end = last ? text.size() : lf + 1;
+        std::u16string line(text.substr(pos, end - pos));
+        if (!last) line += u'X';
+        std::array<std::u16string, kCharsetCount> texts;
+        std::array<DecodeReport, kCharsetCount> reports;
+        std::array<LineReading, kCharsetCount> readings;
+        for (std::size_t k = 0; k < kCharsetCount; ++k) {
+            DecodeOptions one = options;
+            one.detect = false;
+            one.charset = static_cast<Charset>(k);
+            texts[k] = DecodeUrl(line, one, &reports[k]);
+            if (!last) texts[k].pop_back();
+            readings[k] = {texts[k], reports[k].invalid};
+        }
+        // A line without bytes from 0x80 up is read in the preferred one.
+        bool high = false;
+        for (std::size_t i = 0; i + 2 < end - pos; ++i) {
+            high = high || (line[i] == u'%' && HexValue(line[i + 1]) >= 8 && HexValue(line[i + 2]) >= 0);
+        }
+        const auto k = static_cast<std::size_t>(high ? ChooseCharset(readings, options.charset) : options.charset);
+        if (high) ++report.linesIn[k];
+        if (reports[k].invalid != 0 && report.invalid == 0) report.firstInvalid = pos + reports[k].firstInvalid;
+        report.invalid += reports[k].invalid;
+        out += texts[k];
+        pos = end;
+    }
+    return out;
+}
+
+// Lines of random escapes: bytes of each encoding's lead and trail ranges,
+// ASCII, broken escapes, "+" and "&".
+std::u16string RandomLines(std::mt19937& rng, int lines) {
+    static const char16_t* const kLiterals[] = {u"a", u"+", u"&", u"%", u"%4", u"%zz", u"\u3042", u"=", u" "};
+    static const char kHex[] = "0123456789ABCDEFabcdef";
+    std::u16string text;
+    for (int l = 0; l < lines; ++l) {
+        const int n = static_cast<int>(rng() % 24);
+        for (int i = 0; i < n; ++i) {
+            const unsigned pick = rng() % 10;
+            if (pick < 2) {
+                text += kLiterals[rng() % 9];
+                continue;
+            }
+            unsigned b = rng() % 256;
+            if (pick < 5) b = 0xA1 + rng() % 94;                    // EUC-JP's pair bytes
+            if (pick == 5) b = (rng() % 2 ? 0xE3 : 0x80) + rng() % 32;  // UTF-8's kana and kanji
+            text += u'%';
+            text += static_cast<char16_t>(kHex[b >> 4]);
+            text += static_cast<char16_t>(rng() % 3 ? kHex[b & 15] : static_cast<char>(std::tolower(kHex[b & 15])));
+        }
+        if (rng() % 8 != 0 || l + 1 < lines) text += u'\n';
+    }
+    return text;
+}
+
+TEST(Detect, WholeTextDecodesAsEachLineAlone) {
+    std::mt19937 rng(1409);
+    const Words words = ReadWords(false);
+    std::vector<CorpusLine> corpus = Corpus(words.short_, 1500);
+    std::shuffle(corpus.begin(), corpus.end(), rng);
+    std::vector<std::u16string> texts;
+    std::u16string all;
+    for (const CorpusLine& c : corpus) all += c.line + u'\n';
+    texts.push_back(all);
+    for (int i = 0; i < 300; ++i) texts.push_back(RandomLines(rng, 1 + static_cast<int>(rng() % 12)));
+    for (const std::u16string& text : texts) {
+        for (unsigned bits = 0; bits < 4 * kCharsetCount; ++bits) {
+            DecodeOptions options;
+            options.detect = true;
+            options.charset = static_cast<Charset>(bits % kCharsetCount);
+            options.plusAsSpace = (bits / kCharsetCount) & 1;
+            options.crLfAsAmp = (bits / kCharsetCount) & 2;
+            DecodeReport want, got;
+            const std::u16string expected = DetectByLines(text, options, want);
+            ASSERT_EQ(DecodeUrl(text, options, &got), expected) << Utf8(text) << " options " << bits;
+            EXPECT_EQ(got.invalid, want.invalid);
+            EXPECT_EQ(got.firstInvalid, want.firstInvalid);
+            EXPECT_EQ(got.linesIn, want.linesIn) << Utf8(text) << " options " << bits;
+        }
+    }
 }
 
 }  // namespace
