@@ -12,6 +12,7 @@
 
 #include "codec/chunked_output.h"
 #include "codec/cp932.h"
+#include "codec/hex_digits.h"
 #include "codec/eucjp.h"
 #include "codec/exact_bytes.h"
 #include "codec/percent.h"
@@ -21,20 +22,8 @@
 namespace tessaly {
 namespace {
 
-// What a hexadecimal digit (either case) adds to the byte in the high or
-// the low place; 0x100 marks a character that is no digit.
-constexpr std::array<std::uint16_t, 256> MakeDigitValues(unsigned shift) {
-    std::array<std::uint16_t, 256> values{};
-    for (auto& v : values) v = 0x100;
-    for (unsigned i = 0; i < 10; ++i) values['0' + i] = static_cast<std::uint16_t>(i << shift);
-    for (unsigned i = 0; i < 6; ++i) {
-        values['A' + i] = static_cast<std::uint16_t>((10 + i) << shift);
-        values['a' + i] = static_cast<std::uint16_t>((10 + i) << shift);
-    }
-    return values;
-}
-constexpr std::array<std::uint16_t, 256> kHighDigits = MakeDigitValues(4);
-constexpr std::array<std::uint16_t, 256> kLowDigits = MakeDigitValues(0);
+using detail::kHighDigits;
+using detail::kLowDigits;
 
 // The byte of two hexadecimal digits, or a value above 0xFF when either is
 // no digit (a unit above 0xFF keeps some of its high bits).
