@@ -40,3 +40,19 @@ wait_focus() {
 
 # Presses keys the way a person does, one after another.
 keys() { xdotool key --delay 80 "$@"; sleep 0.3; }
+
+# Ends the program the way a person does (File > Exit, Yes to the question)
+# and checks that the history it wrote lists exactly the one file given.
+exit_and_check_history() {
+    local opened=$1
+    keys alt+f x
+    wait_focus "URL Decode"
+    keys y
+    for _ in $(seq 1 100); do
+        kill -0 "$app_pid" 2>/dev/null || { wait "$app_pid" || true; app_pid=""; break; }
+        sleep 0.05
+    done
+    [[ -z "$app_pid" ]] || fail "the program did not end"
+    printf '"%s"\r\n""\r\n""\r\n""\r\n""\r\n' "$opened" > "$work/want"
+    cmp -s "$work/want" "$work/sys.!!!" || fail "sys.!!! holds $(od -c "$work/sys.!!!" | head -n 3)"
+}
