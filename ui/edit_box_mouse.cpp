@@ -68,6 +68,7 @@ void EditBoxMouse::Press(QMouseEvent* e) {
         const TextBuffer& b = state.Buffer();
         selectUnitStart_ = b.LineStart(b.LineOf(pos));
         selectUnitEnd_ = LineEndWithBreak(b, pos);
+        clickCount_ = 3;
         state.SetSelection(selectUnitStart_, selectUnitEnd_);
         selecting_ = true;
         box_.SetPrimarySelection();
