@@ -14,6 +14,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyleHints>
 #include <QTextLayout>
 #include <climits>
 
@@ -21,6 +22,8 @@
 #include "editor/text_units.h"
 #include "ui/box_mime.h"
 #include "ui/edit_box_accessible.h"
+#include "ui/edit_box_input.h"
+#include "ui/edit_box_mouse.h"
 #include "ui/message_box.h"
 
 namespace tessaly {
@@ -37,7 +40,11 @@ constexpr Pos kEagerSelection = Pos{1} << 22;  // units the primary selection co
 
 }  // namespace
 
-EditBox::EditBox(QWidget* parent) : QAbstractScrollArea(parent), view_(state_, viewport()) {
+EditBox::EditBox(QWidget* parent)
+    : QAbstractScrollArea(parent),
+      view_(state_, viewport()),
+      mouse_(std::make_unique<EditBoxMouse>(*this)),
+      inputMethod_(std::make_unique<InputMethodAdapter>(*this)) {
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setFocusPolicy(Qt::StrongFocus);
@@ -241,7 +248,7 @@ void EditBox::paintEvent(QPaintEvent*) {
     st.caret = state_.Caret();
     st.caretAtRowEnd = state_.CaretAtRowEnd();
     st.showCaret = hasFocus() && caretShown_;
-    st.dropCaret = dropCaret_;
+    st.dropCaret = mouse_->DropCaret();
     view_.Paint(painter, palette(), st, TextLeft());
     // The estimate of the rows may have changed with what was laid out.
     UpdateScrollBar();
@@ -288,8 +295,6 @@ Pos EditBox::NextChar(Pos pos) const {
 
 Pos EditBox::NextWord(Pos pos) const { return tessaly::NextWord(state_.Buffer(), pos); }
 Pos EditBox::PreviousWord(Pos pos) const { return tessaly::PreviousWord(state_.Buffer(), pos); }
-Pos EditBox::WordStart(Pos pos) const { return tessaly::WordStart(state_.Buffer(), pos); }
-Pos EditBox::WordEnd(Pos pos) const { return tessaly::WordEnd(state_.Buffer(), pos); }
 
 // Left and right as the row is drawn (right-to-left runs included); past the
 // row's visual edge, on to the row before or after.
@@ -323,6 +328,21 @@ void EditBox::MoveRows(Pos delta, bool extend) {
     state_.SetSelection(Selection{extend ? state_.Anchor() : p, p, atEnd, goal});
     EnsureCaretVisible();
     if (extend) SetPrimarySelection();
+}
+
+// Moves [from, to) to pos; a drop of the box's own selection comes here.
+bool EditBox::MoveText(Pos from, Pos to, Pos pos) {
+    const Pos n = state_.Length();
+    from = std::clamp<Pos>(from, 0, n);
+    to = std::clamp<Pos>(to, from, n);
+    pos = std::clamp<Pos>(pos, 0, n);
+    if (pos >= from && pos <= to) return false;
+    if (from == to) {
+        // Nothing to move: the caret goes to pos, as one step like any move.
+        const Pos lo = std::min(pos, from), hi = std::max(pos, from);
+        return Check(state_.Apply({{{lo, hi, state_.Buffer().Text(lo, hi)}}, Selection::Caret(pos), EditKind::Other}));
+    }
+    return Check(state_.MoveText(from, to, pos));
 }
 
 bool EditBox::DeleteMove(Pos to, EditKind kind) {
@@ -550,6 +570,58 @@ void EditBox::Run(EditCommand command, bool extend) {
     case EditCommand::Type:
     case EditCommand::None: break;
     }
+}
+
+// --- The caret's blink and focus -------------------------------------------
+
+void EditBox::RestartBlink() {
+    const int flash = QGuiApplication::styleHints()->cursorFlashTime();
+    if (hasFocus() && flash >= 2) {
+        blinkTimer_.start(flash / 2, this);
+    } else {
+        blinkTimer_.stop();
+    }
+}
+
+void EditBox::timerEvent(QTimerEvent* e) {
+    if (e->timerId() == blinkTimer_.timerId()) {
+        caretShown_ = !caretShown_;
+        viewport()->update();
+    } else if (!mouse_->Timer(e->timerId())) {
+        QAbstractScrollArea::timerEvent(e);
+    }
+}
+
+void EditBox::focusInEvent(QFocusEvent* e) {
+    QAbstractScrollArea::focusInEvent(e);
+    caretShown_ = true;
+    RestartBlink();
+    viewport()->update();
+}
+
+void EditBox::focusOutEvent(QFocusEvent* e) {
+    QAbstractScrollArea::focusOutEvent(e);
+    state_.Seal();
+    blinkTimer_.stop();
+    viewport()->update();
+}
+
+// --- Mouse, drags and input methods: forwarded to their parts ------------------
+
+void EditBox::mousePressEvent(QMouseEvent* e) { mouse_->Press(e); }
+void EditBox::mouseMoveEvent(QMouseEvent* e) { mouse_->Move(e); }
+void EditBox::mouseReleaseEvent(QMouseEvent* e) { mouse_->Release(e); }
+void EditBox::mouseDoubleClickEvent(QMouseEvent* e) { mouse_->DoubleClick(e); }
+void EditBox::dragEnterEvent(QDragEnterEvent* e) { mouse_->DragEnter(e); }
+void EditBox::dragMoveEvent(QDragMoveEvent* e) { mouse_->DragMove(e); }
+void EditBox::dragLeaveEvent(QDragLeaveEvent*) { mouse_->DragLeave(); }
+void EditBox::dropEvent(QDropEvent* e) { mouse_->Drop(e); }
+
+void EditBox::inputMethodEvent(QInputMethodEvent* e) { inputMethod_->Event(e); }
+
+QVariant EditBox::inputMethodQuery(Qt::InputMethodQuery query) const {
+    std::optional<QVariant> answer = inputMethod_->Query(query);
+    return answer ? *std::move(answer) : QAbstractScrollArea::inputMethodQuery(query);
 }
 
 }  // namespace tessaly

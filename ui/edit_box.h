@@ -1,13 +1,12 @@
 // The edit box: a view of the editor's exact text. A shell over its parts:
-// the row view (shaping, painting, geometry, scrolling), the key table, and
-// here the mouse, drag and input-method handling. Every change goes through
-// the editor's transactions so that each one can be undone.
+// the row view (shaping, painting, geometry, scrolling), the key table, the
+// mouse and drag controller and the input-method adapter; the box forwards
+// its events to them. Every change goes through the editor's transactions so
+// that each one can be undone.
 #pragma once
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
-#include <QInputMethodEvent>
-#include <QList>
 #include <QPointF>
 #include <QRectF>
 #include <QString>
@@ -24,6 +23,9 @@ class QMenu;
 class QMimeData;
 
 namespace tessaly {
+
+class EditBoxMouse;
+class InputMethodAdapter;
 
 class EditBox : public QAbstractScrollArea {
     Q_OBJECT
@@ -90,7 +92,6 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
-    void wheelEvent(QWheelEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
@@ -103,6 +104,8 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    friend class EditBoxMouse;
+    friend class InputMethodAdapter;
     using Row = RowIndex::Row;
 
     void OnTextChanged(const TextChange& change);
@@ -116,7 +119,6 @@ private:
     void SetPrimarySelection();
     void RestartBlink();
     void Run(EditCommand command, bool extend);
-    void SetComposition();
     // Shows the memory message when the editor refused an edit; true when
     // the edit was made.
     bool Check(EditResult result);
@@ -124,14 +126,10 @@ private:
     // Geometry.
     double TextLeft() const;
     double TextWidth() const;
-    void ExtendSelectionTo(QPointF point);
-    void StartDrag();
     Pos PositionInRows(QPointF point, bool clampToText, bool* atRowEnd = nullptr);
     QRectF CaretRectAt(Pos pos, bool atRowEnd);
     void MoveRows(Pos delta, bool extend);
     Pos VisualMove(Pos pos, bool right);
-    Pos WordStart(Pos pos) const;
-    Pos WordEnd(Pos pos) const;
     Pos PreviousWord(Pos pos) const;
     Pos NextWord(Pos pos) const;
     Pos PreviousChar(Pos pos) const;
@@ -146,25 +144,10 @@ private:
     int scrollScale_ = 1;            // rows per scroll bar step, when rows exceed int
     quint64 generation_ = 0;
     std::u16string_view removedText_;
-    Pos dragFrom_ = -1, dragTo_ = -1;  // the selection being dragged out
-    bool droppedHere_ = false;
     bool caretShown_ = true;
     QBasicTimer blinkTimer_;
-    QBasicTimer scrollTimer_;
-    QBasicTimer clickTimer_;
-    QPoint lastMousePos_;
-    int clickCount_ = 0;
-    QPointF clickPoint_;
-    Pos selectUnitStart_ = -1, selectUnitEnd_ = -1;  // the word or line a multi-click selected
-    bool selecting_ = false;
-    bool maybeDrag_ = false;
-    QPoint dragStart_;
-    Pos dropCaret_ = -1;             // where a drag over the box would drop
-
-    QString preedit_;
-    int preeditCursor_ = 0;
-    bool preeditCursorVisible_ = true;
-    QList<QInputMethodEvent::Attribute> preeditAttributes_;
+    std::unique_ptr<EditBoxMouse> mouse_;
+    std::unique_ptr<InputMethodAdapter> inputMethod_;
 };
 
 }  // namespace tessaly

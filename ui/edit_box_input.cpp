@@ -1,19 +1,7 @@
-// The edit box's input-method adapter: compositions shown as the row view
-// wraps them, commits made as edits, and what the input method asks of the box.
-#include <QApplication>
-#include <QClipboard>
-#include <QDrag>
-#include <QDropEvent>
-#include <QFocusEvent>
-#include <QGuiApplication>
-#include <QInputMethod>
-#include <QMimeData>
-#include <QMouseEvent>
-#include <QScrollBar>
-#include <QStyleHints>
-#include <QUrl>
+#include "ui/edit_box_input.h"
+
+#include <QWidget>
 #include <algorithm>
-#include <cmath>
 
 #include "ui/box_mime.h"
 #include "ui/edit_box.h"
@@ -23,31 +11,30 @@ namespace tessaly {
 using box::ToQString;
 using box::View;
 
-// --- Input methods ------------------------------------------------------------
-
-void EditBox::SetComposition() {
+void InputMethodAdapter::ShowComposition() {
     RowView::Composition c;
     if (!preedit_.isEmpty()) {
-        c.at = state_.Caret();
-        c.atRowEnd = state_.CaretAtRowEnd();
+        c.at = box_.state_.Caret();
+        c.atRowEnd = box_.state_.CaretAtRowEnd();
         c.text = preedit_;
         c.cursor = preeditCursor_;
         c.cursorVisible = preeditCursorVisible_;
         c.attributes = preeditAttributes_;
     }
-    view_.SetComposition(std::move(c));
+    box_.view_.SetComposition(std::move(c));
 }
 
-void EditBox::inputMethodEvent(QInputMethodEvent* e) {
+void InputMethodAdapter::Event(QInputMethodEvent* e) {
+    EditorState& state = box_.state_;
     const bool hadPreedit = !preedit_.isEmpty();
     if (!e->commitString().isEmpty() || e->replacementLength() > 0) {
-        Pos from = state_.SelectionStart();
-        Pos to = state_.SelectionEnd();
+        Pos from = state.SelectionStart();
+        Pos to = state.SelectionEnd();
         if (e->replacementLength() > 0 || e->replacementStart() != 0) {
-            from = std::clamp<Pos>(state_.Caret() + e->replacementStart(), 0, state_.Length());
-            to = std::clamp<Pos>(from + e->replacementLength(), 0, state_.Length());
+            from = std::clamp<Pos>(state.Caret() + e->replacementStart(), 0, state.Length());
+            to = std::clamp<Pos>(from + e->replacementLength(), 0, state.Length());
         }
-        Check(state_.Replace(from, to, View(e->commitString()), EditKind::Other));
+        box_.Check(state.Replace(from, to, View(e->commitString()), EditKind::Other));
     }
     preedit_ = e->preeditString();
     preeditAttributes_.clear();
@@ -60,41 +47,40 @@ void EditBox::inputMethodEvent(QInputMethodEvent* e) {
         } else if (a.type == QInputMethodEvent::TextFormat) {
             preeditAttributes_.append(a);
         } else if (a.type == QInputMethodEvent::Selection && preedit_.isEmpty()) {
-            const Pos anchor = std::clamp<Pos>(a.start, 0, state_.Length());
-            const Pos caret = std::clamp<Pos>(a.start + a.length, 0, state_.Length());
-            state_.SetSelection(anchor, caret);
+            const Pos anchor = std::clamp<Pos>(a.start, 0, state.Length());
+            const Pos caret = std::clamp<Pos>(a.start + a.length, 0, state.Length());
+            state.SetSelection(anchor, caret);
         }
     }
-    SetComposition();
+    ShowComposition();
     if (hadPreedit || !preedit_.isEmpty() || !e->commitString().isEmpty()) {
-        EnsureCaretVisible();
+        box_.EnsureCaretVisible();
     }
-    viewport()->update();
+    box_.viewport()->update();
     e->accept();
 }
 
-QVariant EditBox::inputMethodQuery(Qt::InputMethodQuery query) const {
-    auto* self = const_cast<EditBox*>(this);
-    const TextBuffer& b = state_.Buffer();
-    const Pos caret = state_.Caret();
+std::optional<QVariant> InputMethodAdapter::Query(Qt::InputMethodQuery query) const {
+    const EditorState& state = box_.state_;
+    const TextBuffer& b = state.Buffer();
+    const Pos caret = state.Caret();
     // The surrounding text: the caret's line, at most a window around the caret.
     constexpr Pos kWindow = 1024;
     const Pos line = b.LineOf(caret);
     const Pos from = std::max(b.LineStart(line), caret - kWindow);
     const Pos to = std::min(b.LineEnd(line), caret + kWindow);
-    const QPoint offset = viewport()->geometry().topLeft();
+    const QPoint offset = box_.viewport()->geometry().topLeft();
     switch (query) {
     case Qt::ImEnabled: return true;
-    case Qt::ImCursorRectangle: return self->CaretRect().translated(offset).toAlignedRect();
-    case Qt::ImAnchorRectangle:
-        return self->CaretRectAt(state_.Anchor(), false).translated(offset).toAlignedRect();
-    case Qt::ImFont: return view_.Font();
+    case Qt::ImCursorRectangle: return box_.CaretRect().translated(offset).toAlignedRect();
+    case Qt::ImAnchorRectangle: return box_.CaretRectAt(state.Anchor(), false).translated(offset).toAlignedRect();
+    case Qt::ImFont: return box_.view_.Font();
     case Qt::ImCursorPosition: return static_cast<int>(caret - from);
-    case Qt::ImAnchorPosition: return static_cast<int>(std::clamp(state_.Anchor(), from, to) - from);
+    case Qt::ImAnchorPosition: return static_cast<int>(std::clamp(state.Anchor(), from, to) - from);
     case Qt::ImSurroundingText: return ToQString(b.Text(from, to));
     case Qt::ImCurrentSelection: {
-        const Pos s = std::max(state_.SelectionStart(), from);
-        const Pos e = std::min(state_.SelectionEnd(), to);
+        const Pos s = std::max(state.SelectionStart(), from);
+        const Pos e = std::min(state.SelectionEnd(), to);
         return e > s ? ToQString(b.Text(s, e)) : QString();
     }
     case Qt::ImMaximumTextLength: return QVariant();
@@ -103,7 +89,7 @@ QVariant EditBox::inputMethodQuery(Qt::InputMethodQuery query) const {
     case Qt::ImTextBeforeCursor: return ToQString(b.Text(from, caret));
     case Qt::ImTextAfterCursor: return ToQString(b.Text(caret, to));
     case Qt::ImReadOnly: return false;
-    default: return QAbstractScrollArea::inputMethodQuery(query);
+    default: return std::nullopt;
     }
 }
 

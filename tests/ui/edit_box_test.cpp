@@ -437,6 +437,38 @@ TEST(EditBox, MouseClicksDragsAndMultiClicksSelect) {
     EXPECT_EQ(box.viewport()->cursor().shape(), Qt::IBeamCursor);
 }
 
+TEST(EditBox, DraggingAfterAMultiClickGrowsTheSelectionByItsUnit) {
+    EditBox box;
+    box.resize(300, 200);
+    box.show();
+    box.SetText(QStringLiteral("one two\r\nthree four five\r\nsix"));
+    Paint(box);
+    auto at = [&](qint64 pos) { return box.CharacterRect(pos).topLeft().toPoint() + QPoint(1, 3); };
+    auto dragTo = [&](qint64 pos) {
+        QMouseEvent move(QEvent::MouseMove, at(pos), box.viewport()->mapToGlobal(at(pos)), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(box.viewport(), &move);
+        QTest::mouseRelease(box.viewport(), Qt::LeftButton, {}, at(pos));
+    };
+    // A double click and a drag into "four": whole words.
+    QTest::mouseDClick(box.viewport(), Qt::LeftButton, {}, at(1));
+    dragTo(16);
+    EXPECT_EQ(box.State().SelectionStart(), 0);
+    EXPECT_EQ(box.State().SelectionEnd(), 19);
+    // A triple click and the same drag: whole lines, with their breaks.
+    QTest::mouseDClick(box.viewport(), Qt::LeftButton, {}, at(1));
+    QTest::mousePress(box.viewport(), Qt::LeftButton, {}, at(1));
+    dragTo(16);
+    EXPECT_EQ(box.State().SelectionStart(), 0);
+    EXPECT_EQ(box.State().SelectionEnd(), 26);
+    // Back up from the third line's word: the first line again from its start.
+    QTest::mouseDClick(box.viewport(), Qt::LeftButton, {}, at(27));
+    QTest::mousePress(box.viewport(), Qt::LeftButton, {}, at(27));
+    dragTo(5);
+    EXPECT_EQ(box.State().SelectionStart(), 0);
+    EXPECT_EQ(box.State().SelectionEnd(), 29);
+}
+
 TEST(EditBox, TheWheelAndTheScrollBarScrollTheRows) {
     EditBox box;
     box.resize(300, 200);
