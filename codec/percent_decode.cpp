@@ -133,9 +133,9 @@ public:
     // 0-1), and whether the first of them is the second byte (bit 2), as
     // FindByteLoss counts the two bytes; 0 for most pairs.
     unsigned Loss(unsigned b1, unsigned b2) const { return length_[b1 << 8 | b2] >> kLossShift; }
-    // Whether the piece of the bytes b1 b2, given as b1 | b2 << 8, is those
-    // same two bytes with nothing lost.
-    bool Same(unsigned pair) const { return same_[pair >> 6] >> (pair & 63) & 1; }
+    // 1 when the piece of the bytes b1 b2, given as b1 | b2 << 8, is those
+    // same two bytes with nothing lost, else 0.
+    unsigned Same(unsigned pair) const { return static_cast<unsigned>(same_[pair >> 6] >> (pair & 63) & 1); }
 
 private:
     static constexpr unsigned kLengthMask = 7;
@@ -564,7 +564,7 @@ private:
 #ifdef TESSALY_SHUFFLED_UNITS
 // Whether the processor has SSSE3 and the steps can be used (checked once).
 bool CanShuffleUnits() {
-    static const bool can = __builtin_cpu_supports("ssse3") && BytePairTable::Get().Same(0);
+    static const bool can = __builtin_cpu_supports("ssse3") && BytePairTable::Get().Same(0) != 0;
     return can;
 }
 
@@ -610,8 +610,9 @@ __attribute__((target("ssse3"))) Cursor<unsigned char> DecodeShuffled(
         _mm_storeu_si128(reinterpret_cast<__m128i*>(at.out), output);
         const auto pieces = static_cast<std::uint64_t>(_mm_cvtsi128_si64(
             _mm_shuffle_epi8(values, _mm_load_si128(reinterpret_cast<const __m128i*>(steps.Pieces(pattern))))));
-        if (!(pairs.Same(pieces & 0xFFFF) & pairs.Same(pieces >> 16 & 0xFFFF) & pairs.Same(pieces >> 32 & 0xFFFF)))
-            [[unlikely]] {
+        const unsigned same = pairs.Same(pieces & 0xFFFF) & pairs.Same(pieces >> 16 & 0xFFFF) &
+                              pairs.Same(pieces >> 32 & 0xFFFF);
+        if (same == 0) [[unlikely]] {
             // One unit the usual way.
             const std::size_t from = at.in;
             if (pattern & 1) {
