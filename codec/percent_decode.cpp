@@ -135,7 +135,7 @@ public:
     unsigned Loss(unsigned b1, unsigned b2) const { return length_[b1 << 8 | b2] >> kLossShift; }
     // 1 when the piece of the bytes b1 b2, given as b1 | b2 << 8, is those
     // same two bytes with nothing lost, else 0.
-    unsigned Same(unsigned pair) const { return static_cast<unsigned>(same_[pair >> 6] >> (pair & 63) & 1); }
+    unsigned Same(unsigned pair) const { return same_[pair]; }
 
 private:
     static constexpr unsigned kLengthMask = 7;
@@ -156,7 +156,7 @@ private:
             length_[i] = static_cast<std::uint8_t>(length | lossBits << kLossShift);
             const unsigned swapped = (i >> 8) | (i & 0xFF) << 8;  // b1 | b2 << 8
             if (length == 2 && lossBits == 0 && packed == swapped) {
-                same_[swapped >> 6] |= std::uint64_t{1} << (swapped & 63);
+                same_[swapped] = 1;
             }
         }
     }
@@ -164,7 +164,7 @@ private:
     const PairTable& units_;
     std::array<std::uint32_t, 0x10000> bytes_;
     std::array<std::uint8_t, 0x10000> length_;  // the length, and the loss above it
-    std::array<std::uint64_t, 0x10000 / 64> same_{};  // a bit a pair, see Same()
+    std::array<std::uint8_t, 0x10000> same_{};  // see Same()
 };
 
 // The code-page bytes of n units (not surrogates) at text, at most 2 a unit.
@@ -506,9 +506,9 @@ Cursor<Out> DecodeFast(const Pairs& pairs, const Char* text, Cursor<Out> at, std
 // decodes one unit the usual way instead.
 
 constexpr unsigned kWindow = 12;
-// A step reads 18 units from where it starts (the 16 units and, for the
-// escapes' digits, the two after them) and decides units up to 14 units on.
-constexpr std::size_t kStepReach = 18;
+// A step reads 16 units from where it starts and decides units up to 14
+// units on.
+constexpr std::size_t kStepReach = 16;
 
 // For each pattern of escape starts in the window: the shuffle that writes
 // its units, the shuffle that gathers their pieces (three pairs at most, the
@@ -599,9 +599,11 @@ __attribute__((target("ssse3"))) Cursor<unsigned char> DecodeShuffled(
         const auto pattern = static_cast<unsigned>(escapes & (ShuffleSteps::kPatterns - 1));
         const unsigned char* const p = text + at.in;
         const __m128i plain = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i high = DigitValues(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1)));
-        const __m128i low = DigitValues(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2)));
-        const __m128i escaped = _mm_or_si128(_mm_and_si128(_mm_slli_epi16(high, 4), Repeat(static_cast<char>(0xF0))), low);
+        // In each lane, the byte of the digits in the two lanes after it
+        // (right for the escapes of the window, which end by lane 13).
+        const __m128i digits = DigitValues(plain);
+        const __m128i high = _mm_and_si128(_mm_slli_epi16(_mm_srli_si128(digits, 1), 4), Repeat(static_cast<char>(0xF0)));
+        const __m128i escaped = _mm_or_si128(high, _mm_srli_si128(digits, 2));
         // Lanes where an escape starts take its byte, the others their unit.
         const __m128i starts = _mm_and_si128(_mm_shuffle_epi8(_mm_cvtsi32_si128(static_cast<int>(pattern)), spread), bitOfLane);
         const __m128i isEscape = _mm_cmpeq_epi8(starts, bitOfLane);
