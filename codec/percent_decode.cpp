@@ -583,7 +583,8 @@ __attribute__((target("ssse3"))) Cursor<unsigned char> DecodeShuffled(
     std::size_t stop, const UnitBits& bits, Counter& counter) {
     const __m128i spread = _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1);
     const __m128i bitOfLane = _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
-    // The escape bits from at.in on, 64 - used of them still right.
+    // The escape bits from at.in on, 64 - used of them still right (16 at
+    // least at the top of the loop).
     const auto escapesFrom = [&bits](std::size_t in) {
         const std::size_t k = in / kWordBits;
         const auto shift = static_cast<unsigned>(in % kWordBits);
@@ -592,9 +593,18 @@ __attribute__((target("ssse3"))) Cursor<unsigned char> DecodeShuffled(
     std::uint64_t escapes = escapesFrom(at.in);
     unsigned used = 0;
     while (at.in + kStepReach <= stop) {
-        if (used > kWordBits - kWindow) {
+        if (used > kWordBits - 16) {
             escapes = escapesFrom(at.in);
             used = 0;
+        }
+        if ((escapes & 0xFFFF) == 0) {  // 16 plain units: as they are
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(at.out),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at.in)));
+            at.in += 16;
+            at.out += 16;
+            escapes >>= 16;
+            used += 16;
+            continue;
         }
         const auto pattern = static_cast<unsigned>(escapes & (ShuffleSteps::kPatterns - 1));
         const unsigned char* const p = text + at.in;
