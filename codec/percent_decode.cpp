@@ -15,9 +15,14 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
+#endif
+#if defined(__SSE2__) && defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <tmmintrin.h>
+#define TESSALY_SHUFFLED_UNITS 1
 #endif
 
 #include "codec/chunked_output.h"
@@ -128,6 +133,9 @@ public:
     // 0-1), and whether the first of them is the second byte (bit 2), as
     // FindByteLoss counts the two bytes; 0 for most pairs.
     unsigned Loss(unsigned b1, unsigned b2) const { return length_[b1 << 8 | b2] >> kLossShift; }
+    // 1 when the piece of the bytes b1 b2, given as b1 | b2 << 8, is those
+    // same two bytes with nothing lost, else 0.
+    unsigned Same(unsigned pair) const { return same_[pair]; }
 
 private:
     static constexpr unsigned kLengthMask = 7;
@@ -146,12 +154,17 @@ private:
             const ByteLoss loss = FindByteLoss({pair, 2});
             const unsigned lossBits = static_cast<unsigned>(loss.count) | unsigned{loss.count != 0 && loss.first == 1} << 2;
             length_[i] = static_cast<std::uint8_t>(length | lossBits << kLossShift);
+            const unsigned swapped = (i >> 8) | (i & 0xFF) << 8;  // b1 | b2 << 8
+            if (length == 2 && lossBits == 0 && packed == swapped) {
+                same_[swapped] = 1;
+            }
         }
     }
 
     const PairTable& units_;
     std::array<std::uint32_t, 0x10000> bytes_;
     std::array<std::uint8_t, 0x10000> length_;  // the length, and the loss above it
+    std::array<std::uint8_t, 0x10000> same_{};  // see Same()
 };
 
 // The code-page bytes of n units (not surrogates) at text, at most 2 a unit.
@@ -481,6 +494,167 @@ Cursor<Out> DecodeFast(const Pairs& pairs, const Char* text, Cursor<Out> at, std
 }
 
 // ---------------------------------------------------------------------------
+// Units by shuffle (bytes to bytes, SSSE3)
+//
+// In the byte route most pieces are their own two bytes, and plain units
+// are their own byte: what a run of units writes is then a shuffle of the
+// bytes at hand, each escape's "%" standing for the byte of its digits. The
+// units that start in the next kWindow units follow from where escapes start
+// there, so a step looks up that pattern of escape bits in a table of
+// shuffles, writes the units it decides with one shuffle, and checks their
+// pieces in the table of pairs; a step with a piece that is not its own bytes
+// decodes one unit the usual way instead.
+
+constexpr unsigned kWindow = 12;
+// A step reads 16 units from where it starts and decides units up to 14
+// units on.
+constexpr std::size_t kStepReach = 16;
+
+// For each pattern of escape starts in the window: the shuffle that writes
+// its units, the shuffle that gathers their pieces (three pairs at most, the
+// rest the pair 0 0, which is its own bytes), and how many units it reads and
+// bytes it writes.
+class ShuffleSteps {
+public:
+    static constexpr std::size_t kPatterns = std::size_t{1} << kWindow;
+    static constexpr std::uint8_t kNone = 0x80;
+
+    static const ShuffleSteps& Get() {
+        static const ShuffleSteps steps;
+        return steps;
+    }
+
+    const std::uint8_t* Output(unsigned pattern) const { return output_[pattern].data(); }
+    const std::uint8_t* Pieces(unsigned pattern) const { return pieces_[pattern].data(); }
+    unsigned Read(unsigned pattern) const { return read_[pattern]; }
+    unsigned Written(unsigned pattern) const { return written_[pattern]; }
+
+private:
+    ShuffleSteps() {
+        for (unsigned pattern = 0; pattern < kPatterns; ++pattern) {
+            auto& output = output_[pattern];
+            auto& pieces = pieces_[pattern];
+            output.fill(kNone);
+            pieces.fill(kNone);
+            unsigned at = 0, written = 0, piece = 0;
+            while (at < kWindow) {
+                if ((pattern >> at & 1) == 0) {  // a plain unit
+                    output[written++] = static_cast<std::uint8_t>(at++);
+                    continue;
+                }
+                if (at + 3 >= kWindow) break;  // whether a second escape follows is not in the window
+                // The escape's byte and either the next escape's byte or the
+                // unit after the escape.
+                output[written++] = pieces[2 * piece] = static_cast<std::uint8_t>(at);
+                output[written++] = pieces[2 * piece + 1] = static_cast<std::uint8_t>(at + 3);
+                ++piece;
+                at += (pattern >> (at + 3) & 1) != 0 ? 6 : 4;
+            }
+            read_[pattern] = static_cast<std::uint8_t>(at);
+            written_[pattern] = static_cast<std::uint8_t>(written);
+        }
+    }
+
+    alignas(16) std::array<std::array<std::uint8_t, 16>, kPatterns> output_;
+    alignas(16) std::array<std::array<std::uint8_t, 16>, kPatterns> pieces_;
+    std::array<std::uint8_t, kPatterns> read_;
+    std::array<std::uint8_t, kPatterns> written_;
+};
+
+#ifdef TESSALY_SHUFFLED_UNITS
+// Whether the processor has SSSE3 and the steps can be used (checked once).
+bool CanShuffleUnits() {
+    static const bool can = __builtin_cpu_supports("ssse3") && BytePairTable::Get().Same(0) != 0;
+    return can;
+}
+
+// The values of the hexadecimal digits among the 16 bytes (others: junk
+// below 0x20).
+__attribute__((target("ssse3"))) inline __m128i DigitValues(__m128i bytes) {
+    const __m128i letter = _mm_and_si128(_mm_cmpgt_epi8(bytes, Repeat('9')), Repeat(9));
+    return _mm_add_epi8(_mm_and_si128(bytes, Repeat(0x0F)), letter);
+}
+
+// Decodes units from at.in while a step's reach stays before stop; "&" is
+// plain. Returns where it stopped.
+template <class Counter>
+__attribute__((target("ssse3"))) Cursor<unsigned char> DecodeShuffled(
+    const BytePairTable& pairs, const ShuffleSteps& steps, const unsigned char* text, Cursor<unsigned char> at,
+    std::size_t stop, const UnitBits& bits, Counter& counter) {
+    const __m128i spread = _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1);
+    const __m128i bitOfLane = _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+    // The escape bits from at.in on, 64 - used of them still right (16 at
+    // least at the top of the loop).
+    const auto escapesFrom = [&bits](std::size_t in) {
+        const std::size_t k = in / kWordBits;
+        const auto shift = static_cast<unsigned>(in % kWordBits);
+        return bits.escape[k] >> shift | bits.escape[k + 1] << 1 << (kWordBits - 1 - shift);
+    };
+    std::uint64_t escapes = escapesFrom(at.in);
+    unsigned used = 0;
+    while (at.in + kStepReach <= stop) {
+        if (used > kWordBits - 16) {
+            escapes = escapesFrom(at.in);
+            used = 0;
+        }
+        if ((escapes & 0xFFFF) == 0) {  // 16 plain units: as they are
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(at.out),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at.in)));
+            at.in += 16;
+            at.out += 16;
+            escapes >>= 16;
+            used += 16;
+            continue;
+        }
+        const auto pattern = static_cast<unsigned>(escapes & (ShuffleSteps::kPatterns - 1));
+        const unsigned char* const p = text + at.in;
+        const __m128i plain = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        // In each lane, the byte of the digits in the two lanes after it
+        // (right for the escapes of the window, which end by lane 13).
+        const __m128i digits = DigitValues(plain);
+        const __m128i high = _mm_and_si128(_mm_slli_epi16(_mm_srli_si128(digits, 1), 4), Repeat(static_cast<char>(0xF0)));
+        const __m128i escaped = _mm_or_si128(high, _mm_srli_si128(digits, 2));
+        // Lanes where an escape starts take its byte, the others their unit.
+        const __m128i starts = _mm_and_si128(_mm_shuffle_epi8(_mm_cvtsi32_si128(static_cast<int>(pattern)), spread), bitOfLane);
+        const __m128i isEscape = _mm_cmpeq_epi8(starts, bitOfLane);
+        const __m128i values = _mm_or_si128(_mm_and_si128(isEscape, escaped), _mm_andnot_si128(isEscape, plain));
+        const __m128i output = _mm_shuffle_epi8(values, _mm_load_si128(reinterpret_cast<const __m128i*>(steps.Output(pattern))));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(at.out), output);
+        const auto pieces = static_cast<std::uint64_t>(_mm_cvtsi128_si64(
+            _mm_shuffle_epi8(values, _mm_load_si128(reinterpret_cast<const __m128i*>(steps.Pieces(pattern))))));
+        const unsigned same = pairs.Same(pieces & 0xFFFF) & pairs.Same(pieces >> 16 & 0xFFFF) &
+                              pairs.Same(pieces >> 32 & 0xFFFF);
+        if (same == 0) [[unlikely]] {
+            // One unit the usual way.
+            const std::size_t from = at.in;
+            if (pattern & 1) {
+                at = PutEscapeUnit(pairs, text, at.in, pattern >> 3 & 1, at.out, counter);
+            } else {
+                *at.out++ = text[at.in++];
+            }
+            const auto read = static_cast<unsigned>(at.in - from);
+            escapes >>= read;
+            used += read;
+            continue;
+        }
+        const unsigned read = steps.Read(pattern);
+        at.in += read;
+        at.out += steps.Written(pattern);
+        escapes >>= read;
+        used += read;
+    }
+    return at;
+}
+#else
+bool CanShuffleUnits() { return false; }
+template <class Counter>
+Cursor<unsigned char> DecodeShuffled(const BytePairTable&, const ShuffleSteps&, const unsigned char*,
+                                     Cursor<unsigned char> at, std::size_t, const UnitBits&, Counter&) {
+    return at;
+}
+#endif
+
+// ---------------------------------------------------------------------------
 // The plain loop
 
 // Decodes from p to chunkEnd (and the rest of a unit that starts before it)
@@ -559,6 +733,8 @@ std::size_t DecodeAppendImpl(String& out, std::basic_string_view<Char> text, boo
     const Char* const end = p + text.size();
     const char16_t amp = crLfAsAmp ? u'&' : u'%';  // with the option off, "&" is plain
     UnitBits bits;
+    constexpr bool kBytes = std::is_same_v<Pairs, BytePairTable> && std::is_same_v<Out, unsigned char>;
+    const bool shuffled = kBytes && !crLfAsAmp && CanShuffleUnits();
     while (p != end) {
         const std::size_t left = static_cast<std::size_t>(end - p);
         const std::size_t chunk = std::min(left, detail::kChunkUnits);
@@ -567,7 +743,11 @@ std::size_t DecodeAppendImpl(String& out, std::basic_string_view<Char> text, boo
         if (left > kFastMargin) {
             const std::size_t fast = std::min(chunk, left - kFastMargin);
             Classify(p, std::min(left, fast + kLookahead), crLfAsAmp, bits);
-            const Cursor<Out> at = DecodeFast(pairs, p, Cursor<Out>{0, o}, fast, bits, counter);
+            Cursor<Out> at{0, o};
+            if constexpr (kBytes) {
+                if (shuffled) at = DecodeShuffled(pairs, ShuffleSteps::Get(), p, at, fast, bits, counter);
+            }
+            at = DecodeFast(pairs, p, at, fast, bits, counter);
             p += at.in;
             o = at.out;
         }

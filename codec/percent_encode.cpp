@@ -9,6 +9,10 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+#if defined(__SSE2__) && defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <tmmintrin.h>
+#define TESSALY_SHUFFLED_FORMS 1
+#endif
 
 #include "codec/chunked_output.h"
 #include "codec/codepage.h"
@@ -186,6 +190,9 @@ struct ByteRoute {
     bool printableIsItself = true;
     // Whether every KnownSingle and KnownPair character writes back its bytes.
     bool knownHold = true;
+    // Whether each byte's form is itself when printable, else "%" and its
+    // two upper-case hexadecimal digits.
+    bool hexForms = true;
     // ToBytes(Encode(ToText("\r\n"), true)) when CR and LF are single bytes.
     std::string crLf;
     bool crLfSimple = false;
@@ -209,6 +216,9 @@ private:
                 for (unsigned k = 0; k < n; ++k) packed |= std::uint32_t{one[k]} << (8 * length++);
             }
             form[b] = packed | std::uint32_t{length} << 24;
+            constexpr char kHex[] = "0123456789ABCDEF";
+            const std::uint32_t escape = '%' | std::uint32_t(kHex[b >> 4]) << 8 | std::uint32_t(kHex[b & 15]) << 16 | 3u << 24;
+            hexForms = hexForms && form[b] == (IsPrintable(b) ? b | 1u << 24 : escape);
         }
         for (unsigned b0 = 0; b0 < 256; ++b0) {
             for (unsigned b1 = 0; b1 < 256; ++b1) {
@@ -367,11 +377,98 @@ inline unsigned char* PutBlockForms(const ByteRoute& route, const unsigned char*
     return o;
 }
 
+#ifdef TESSALY_SHUFFLED_FORMS
+// The forms of 16 bytes at a time, four bytes to a shuffle: each byte itself
+// or "%" and its digits, picked by which of the four are printable.
+class FormShuffles {
+public:
+    static const FormShuffles& Get() {
+        static const FormShuffles shuffles;
+        return shuffles;
+    }
+    const std::uint8_t* Shuffle(unsigned printable) const { return shuffle_[printable].data(); }
+    unsigned Length(unsigned printable) const { return length_[printable]; }
+
+private:
+    // The four bytes' lanes, as PutFormsShuffled lays them out: byte i at
+    // 2i, its high digit at 2i + 1, its low digit at 8 + 2i, "%" at 9.
+    FormShuffles() {
+        for (unsigned printable = 0; printable < 16; ++printable) {
+            auto& shuffle = shuffle_[printable];
+            shuffle.fill(0x80);
+            unsigned n = 0;
+            for (unsigned i = 0; i < 4; ++i) {
+                if (printable >> i & 1) {
+                    shuffle[n++] = static_cast<std::uint8_t>(2 * i);
+                } else {
+                    shuffle[n++] = 9;
+                    shuffle[n++] = static_cast<std::uint8_t>(2 * i + 1);
+                    shuffle[n++] = static_cast<std::uint8_t>(8 + 2 * i);
+                }
+            }
+            length_[printable] = static_cast<std::uint8_t>(n);
+        }
+    }
+
+    alignas(16) std::array<std::array<std::uint8_t, 16>, 16> shuffle_;
+    std::array<std::uint8_t, 16> length_;
+};
+
+// Whether the processor has SSSE3 and the forms are the ones the shuffles
+// write (checked once).
+bool CanShuffleForms(const ByteRoute& route) {
+    static const bool can = __builtin_cpu_supports("ssse3") && route.hexForms;
+    return can;
+}
+
+// PutBlockForms with the shuffles; 16 bytes may be written past the end.
+__attribute__((target("ssse3"))) unsigned char* PutFormsShuffled(const ByteRoute& route, const unsigned char* p,
+                                                                 std::size_t n, std::uint64_t printable,
+                                                                 unsigned char* o) {
+    const FormShuffles& shuffles = FormShuffles::Get();
+    const __m128i digits = _mm_setr_epi8('0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B', 'C', 'D', 'E', 'F');
+    const __m128i nibble = _mm_set1_epi8(0x0F);
+    const __m128i percent = _mm_set1_epi8('%');
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const auto bits = static_cast<unsigned>(printable >> i & 0xFFFF);
+        if (bits == 0xFFFF) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
+            o += 16;
+            continue;
+        }
+        const __m128i high = _mm_shuffle_epi8(digits, _mm_and_si128(_mm_srli_epi16(v, 4), nibble));
+        const __m128i low = _mm_shuffle_epi8(digits, _mm_and_si128(v, nibble));
+        const __m128i bytesHigh0 = _mm_unpacklo_epi8(v, high);
+        const __m128i bytesHigh1 = _mm_unpackhi_epi8(v, high);
+        const __m128i lowPercent0 = _mm_unpacklo_epi8(low, percent);
+        const __m128i lowPercent1 = _mm_unpackhi_epi8(low, percent);
+        const __m128i groups[4] = {_mm_unpacklo_epi64(bytesHigh0, lowPercent0), _mm_unpackhi_epi64(bytesHigh0, lowPercent0),
+                                   _mm_unpacklo_epi64(bytesHigh1, lowPercent1), _mm_unpackhi_epi64(bytesHigh1, lowPercent1)};
+        for (unsigned g = 0; g < 4; ++g) {
+            const unsigned which = bits >> (4 * g) & 15;
+            const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(shuffles.Shuffle(which)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_shuffle_epi8(groups[g], shuffle));
+            o += shuffles.Length(which);
+        }
+    }
+    for (; i < n; ++i) o = PutByteForm(route.form[p[i]], o);
+    return o;
+}
+#else
+bool CanShuffleForms(const ByteRoute&) { return false; }
+unsigned char* PutFormsShuffled(const ByteRoute& route, const unsigned char* p, std::size_t n,
+                                std::uint64_t printable, unsigned char* o) {
+    return PutBlockForms(route, p, n, printable, o);
+}
+#endif
+
 // Encodes the block at p, which starts a character and has its kBlockReach
 // bytes, as far as its characters write back their own bytes (and, with
 // crLfAsAmp, up to a CR); returns the bytes done, 0 when its first
 // character is not such.
-inline std::size_t EncodeBlock(const ByteRoute& route, const unsigned char* p, bool crLfAsAmp,
+inline std::size_t EncodeBlock(const ByteRoute& route, const unsigned char* p, bool crLfAsAmp, bool shuffled,
                                unsigned char*& o) {
     const BlockMasks m = ClassifyBlock(p);
     if (m.printable == ~std::uint64_t{0}) {
@@ -396,7 +493,7 @@ inline std::size_t EncodeBlock(const ByteRoute& route, const unsigned char* p, b
     // does not confirm, a CR for "&", a pair cut by the block's end.
     const std::uint64_t stopBits = bad | (crLfAsAmp ? m.cr : 0) | (pairs & std::uint64_t{1} << (kBlock - 1));
     const std::size_t n = stopBits == 0 ? kBlock : static_cast<std::size_t>(std::countr_zero(stopBits));
-    o = PutBlockForms(route, p, n, m.printable, o);
+    o = shuffled ? PutFormsShuffled(route, p, n, m.printable, o) : PutBlockForms(route, p, n, m.printable, o);
     return n;
 }
 
@@ -419,13 +516,14 @@ std::size_t EncodeBytesAppend(std::string& out, std::string_view bytes, bool crL
     const auto* const stop = !final && p != end && cp932::IsLeadByte(end[-1]) ? end - 1 : end;
     std::u16string text, encoded;  // the slow route's scratch
     bool held = false;
+    const bool shuffled = CanShuffleForms(route);
     while (p < stop && !held) {
         const unsigned char* const chunkEnd = p + std::min<std::size_t>(stop - p, detail::kChunkUnits);
         auto* o = reinterpret_cast<unsigned char*>(
             output.Room(kMostPerByte * static_cast<std::size_t>(chunkEnd - p) + kScratch));
         while (p < chunkEnd && !held) {
             if (route.printableIsItself && stop - p >= static_cast<std::ptrdiff_t>(kBlockReach)) {
-                const std::size_t done = EncodeBlock(route, p, crLfAsAmp, o);
+                const std::size_t done = EncodeBlock(route, p, crLfAsAmp, shuffled, o);
                 p += done;
                 if (done != 0) continue;
             }

@@ -205,5 +205,31 @@ TEST(DecodeBytes, LossOfEveryEscapePairAndEscapeWithPartner) {
     }
 }
 
+TEST(DecodeBytes, EveryPieceAmongLongRunsMatchesTheTextRoute) {
+    // Every escape pair and escape with partner, each between pairs that
+    // are a character, in runs long enough for the decoder's steps over
+    // several units at once, with plain units and lone "%" here and there;
+    // each run at every offset of a step. Output and count as the text route
+    // and the walk give.
+    static const char kHex[] = "0123456789ABCDEF";
+    const std::string character = "%82%A0";
+    for (unsigned b1 = 0; b1 < 256; ++b1) {
+        const std::string escape = {'%', kHex[b1 >> 4], kHex[b1 & 15]};
+        std::string run;
+        for (unsigned b2 = 0; b2 < 256; ++b2) {
+            run += escape + '%' + kHex[b2 >> 4] + kHex[b2 & 15] + character;
+            run += escape + static_cast<char>(b2 & 0x7F) + character;
+            if (b2 % 7 == 0) run += "a%";
+        }
+        for (std::size_t offset = 0; offset < 14; ++offset) {
+            const std::string bytes = std::string(offset, 'x') + run;
+            std::string out;
+            DecodeAsciiToBytesAppend(out, bytes, false, true);
+            ASSERT_EQ(out, CodePageBridge::ToBytes(Decode(CodePageBridge::ToText(bytes), false))) << b1 << " " << offset;
+            ExpectCountsLikeTheWalk(bytes, false, true, ByteLoss{});
+        }
+    }
+}
+
 }  // namespace
 }  // namespace tessaly
