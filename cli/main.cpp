@@ -373,7 +373,7 @@ private:
     // Converts the size bytes in in_; false when the run ends here.
     bool Piece(std::size_t size, bool final) {
         const std::string_view bytes(in_.data(), size);
-        if (!options_.decode && !options_.utf8 && options_.charset != tessaly::Charset::kEucJp) {
+        if (!options_.decode && !options_.utf8 && options_.charset == tessaly::Charset::kShiftJis) {
             return EncodePiece(bytes, final);
         }
         if (options_.Plain() && !options_.utf8) {
@@ -381,7 +381,68 @@ private:
                 return DecodeAsciiPiece(bytes, final);
             }
         }
+        if (ByteRoute()) return BytesPiece(bytes, final);
         return TextPiece(bytes, final);
+    }
+
+    // Whether the piece goes from the input's bytes straight to the output's
+    // (the text route's result and report without the text in between):
+    // UTF-8 or EUC-JP escapes, encoding or decoding in one encoding.
+    bool ByteRoute() const {
+        return options_.charset != tessaly::Charset::kShiftJis && !options_.detect;
+    }
+
+    std::size_t ConvertBytes(std::string_view bytes, bool final, tessaly::BytesReport* report) {
+        const tessaly::TextBytes side = options_.utf8 ? tessaly::TextBytes::kUtf8 : tessaly::TextBytes::kCp932;
+        return options_.decode
+                   ? tessaly::DecodeUrlBytesAppend(out_, bytes, side, options_.Decoding(), final, report)
+                   : tessaly::EncodeUrlBytesAppend(out_, bytes, side, options_.Encoding(), final, report);
+    }
+
+    // A piece through the byte routes: the losses of each kind, the first
+    // of them as the text route finds it (by position, then input before
+    // escapes before characters the output cannot hold).
+    bool BytesPiece(std::string_view bytes, bool final) {
+        tessaly::BytesReport report;
+        const std::size_t consumed = ConvertBytes(bytes, final, &report);
+        const Kind unwritable = options_.decode || options_.charset == tessaly::Charset::kShiftJis
+                                    ? Kind::kNoCp932Bytes
+                                : options_.charset == tessaly::Charset::kEucJp ? Kind::kNoEucJpBytes
+                                                                               : Kind::kLoneSurrogate;
+        const std::pair<Kind, const tessaly::ByteLoss*> kinds[] = {
+            {options_.utf8 ? Kind::kInputUtf8 : Kind::kInputCp932, &report.input},
+            {Kind::kEscapes, &report.escapes},
+            {unwritable, &report.unwritable}};
+        const tessaly::ByteLoss* first = nullptr;
+        Kind firstKind = Kind::kInputCp932;
+        for (const auto& [kind, loss] : kinds) {
+            if (loss->count == 0) continue;
+            if (first == nullptr || loss->first < first->first) {
+                first = loss;
+                firstKind = kind;
+            }
+        }
+        if (first != nullptr) {
+            const std::size_t at = first->first;
+            NoteAtByte(firstKind, first->count, at);
+            for (const auto& [kind, loss] : kinds) {
+                if (loss == first || loss->count == 0) continue;
+                losses_.count += loss->count;
+                losses_.kinds |= 1u << static_cast<unsigned>(kind);
+            }
+            if (options_.strict) {
+                // What stands before the first loss, as far as it decides.
+                out_.clear();
+                ConvertBytes(bytes.substr(0, at), false, nullptr);
+                if (!WriteOut()) return false;
+                return StopAtFirst();
+            }
+        }
+        if (losses_.count == 0) lines_ += CountLineBreaks(in_.data(), consumed);
+        offset_ += consumed;
+        held_ = bytes.size() - consumed;
+        std::memmove(in_.data(), in_.data() + consumed, held_);
+        return WriteOut();
     }
 
     // The input's own bytes of text (in its encoding).

@@ -8,9 +8,38 @@
 #include <string_view>
 #include <vector>
 
+#include "codec/cp932.h"
+#include "codec/fidelity.h"
 #include "codec/url.h"
 
 namespace tessaly::detail {
+
+// Whether code page 932 loses the unit: it does not come back from its
+// bytes and is not one of the intended look-alikes. One bit per unit, built
+// on first use.
+class Cp932LossTable {
+public:
+    static const Cp932LossTable& Get() {
+        static const Cp932LossTable table;
+        return table;
+    }
+    bool Lost(char16_t unit) const { return bits_[unit >> 6] >> (unit & 63) & 1; }
+
+private:
+    Cp932LossTable() {
+        for (unsigned u = 0; u < 0x10000; ++u) {
+            const auto unit = static_cast<char16_t>(u);
+            if (!cp932::RoundTrips(unit) && !IsIntendedLookAlike(unit)) bits_[u >> 6] |= std::uint64_t{1} << (u & 63);
+        }
+    }
+    std::uint64_t bits_[0x10000 / 64] = {};
+};
+
+// Adds n losses at offset at to loss (the first keeps its offset).
+inline void AddLoss(ByteLoss& loss, std::uint64_t n, std::size_t at) {
+    if (loss.count == 0) loss.first = at;
+    loss.count += n;
+}
 
 // Decoded bytes that do not form characters, as DecodeReport counts them,
 // with the index of the escape that holds the first.
