@@ -545,17 +545,17 @@ private:
             (options_.charset != tessaly::Charset::kShiftJis || options_.detect)) {
             // Decoded characters code page 932 cannot write (U+FFFD is
             // counted as its escapes already).
+            const tessaly::Cp932LossTable& table = tessaly::Cp932LossTable::Get();
             std::uint64_t lost = 0;
             std::size_t firstLost = Found::npos;
             const std::size_t n = converted_.size() - (!final && !converted_.empty() &&
                                                        tessaly::cp932::IsHighSurrogate(converted_.back()));
             for (std::size_t i = 0; i < n; ++i) {
                 const char16_t c = converted_[i];
+                if (!table.Lost(c) || c == u'\uFFFD') continue;  // surrogates are lost
                 const bool pair = tessaly::cp932::IsHighSurrogate(c) && i + 1 < converted_.size() &&
                                   tessaly::cp932::IsLowSurrogate(converted_[i + 1]);
-                if (pair || (c != u'\uFFFD' && !tessaly::cp932::RoundTrips(c) && !tessaly::IsIntendedLookAlike(c))) {
-                    if (lost++ == 0) firstLost = i;
-                }
+                if (lost++ == 0) firstLost = i;
                 i += pair;
             }
             if (lost > 0) found(Kind::kNoCp932Bytes, lost, firstLost < base ? 0 : SourceOf(firstLost, base));

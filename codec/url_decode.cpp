@@ -814,6 +814,7 @@ std::size_t FindLineFeed(std::u16string_view text) {
 
 void GatherRuns(std::u16string_view text, Runs& runs) {
     runs.ends.clear();
+    runs.partners.clear();
     if (runs.bytes.size() < text.size() / 3) runs.bytes.resize(text.size() / 3);  // the most there can be
     unsigned char* const bytes = runs.bytes.data();
     std::size_t used = 0;
@@ -840,7 +841,29 @@ void GatherRuns(std::u16string_view text, Runs& runs) {
             continue;
         }
         runs.ends.push_back(used);
+        std::uint16_t partner = Runs::kNoPartner;
+        if ((used - start) % 2 != 0) partner = i < n && t[i] < 0x80 ? t[i] : Runs::kOtherPartner;
+        runs.partners.push_back(partner);
     }
+}
+
+bool CountCp932RunsInvalid(const Runs& runs, std::uint64_t& invalid) {
+    // The decoder pairs a run's escapes from its start, the last of an odd
+    // count with the unit after the run; a pair of ASCII bytes reads back.
+    const PieceTable& pieces = PieceTable::Get();
+    const unsigned char* const bytes = runs.bytes.data();
+    invalid = 0;
+    std::size_t start = 0;
+    for (std::size_t r = 0; r < runs.ends.size(); ++r) {
+        const std::size_t end = runs.ends[r];
+        const std::uint16_t partner = runs.partners[r];
+        if (partner == Runs::kOtherPartner) return false;
+        std::size_t k = start;
+        for (; k + 1 < end; k += 2) invalid += pieces.Of(bytes[k], bytes[k + 1]) & 3;
+        if (k < end) invalid += pieces.Of(bytes[k], partner) & 3;
+        start = end;
+    }
+    return true;
 }
 
 std::uint64_t CountUtf8RunsInvalid(const Runs& runs, std::uint64_t limit) {

@@ -71,7 +71,10 @@ struct Readings {
 
     // The invalid bytes of DecodeLine's code page 932 reading, without it;
     // the count stops once it passes limit.
-    static void CountShiftJisLine(std::u16string_view line, bool endsText, Invalid& invalid, std::uint64_t limit) {
+    void CountShiftJisLine(std::u16string_view line, bool endsText, Invalid& invalid, std::uint64_t limit) const {
+        // A line that ends with its LF: from its runs, where they tell.
+        if (!endsText && detail::CountCp932RunsInvalid(runs, invalid.count)) return;
+        invalid.count = 0;
         if (endsText) {
             detail::CountCp932Invalid(line, true, invalid, limit);
             return;

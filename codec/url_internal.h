@@ -8,32 +8,12 @@
 #include <string_view>
 #include <vector>
 
-#include "codec/cp932.h"
 #include "codec/fidelity.h"
 #include "codec/url.h"
 
 namespace tessaly::detail {
 
-// Whether code page 932 loses the unit: it does not come back from its
-// bytes and is not one of the intended look-alikes. One bit per unit, built
-// on first use.
-class Cp932LossTable {
-public:
-    static const Cp932LossTable& Get() {
-        static const Cp932LossTable table;
-        return table;
-    }
-    bool Lost(char16_t unit) const { return bits_[unit >> 6] >> (unit & 63) & 1; }
-
-private:
-    Cp932LossTable() {
-        for (unsigned u = 0; u < 0x10000; ++u) {
-            const auto unit = static_cast<char16_t>(u);
-            if (!cp932::RoundTrips(unit) && !IsIntendedLookAlike(unit)) bits_[u >> 6] |= std::uint64_t{1} << (u & 63);
-        }
-    }
-    std::uint64_t bits_[0x10000 / 64] = {};
-};
+using ::tessaly::Cp932LossTable;
 
 // Adds n losses at offset at to loss (the first keeps its offset).
 inline void AddLoss(ByteLoss& loss, std::uint64_t n, std::size_t at) {
@@ -89,11 +69,24 @@ std::size_t FindLineFeed(std::u16string_view text);
 struct Runs {
     std::vector<unsigned char> bytes;
     std::vector<std::size_t> ends;
+    // The unit after each run, which code page 932's decoder pairs with a
+    // run's last escape when the run has an odd count: kNoPartner for an
+    // even count, the unit itself when it is below 0x80, else kOtherPartner
+    // (a character, or the end of the text).
+    std::vector<std::uint16_t> partners;
+    static constexpr std::uint16_t kNoPartner = 0x100;
+    static constexpr std::uint16_t kOtherPartner = 0x101;
 };
 
 // Gathers the runs of text into runs. The text between runs reads the same
 // in UTF-8 and EUC-JP, so only the runs tell them apart.
 void GatherRuns(std::u16string_view text, Runs& runs);
+
+// The invalid bytes code page 932's decoder counts in a line that ends
+// with its LF, from the runs GatherRuns gathered (runs of ASCII bytes alone
+// count none); false when a run's partner is kOtherPartner, which needs the
+// count over the text.
+bool CountCp932RunsInvalid(const Runs& runs, std::uint64_t& invalid);
 
 // The invalid bytes DecodeInCharset (final) counts in UTF-8, from the runs
 // GatherRuns gathered; the count stops once it passes limit.
