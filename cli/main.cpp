@@ -438,10 +438,7 @@ private:
                 return StopAtFirst();
             }
         }
-        if (losses_.count == 0) lines_ += CountLineBreaks(in_.data(), consumed);
-        offset_ += consumed;
-        held_ = bytes.size() - consumed;
-        std::memmove(in_.data(), in_.data() + consumed, held_);
+        Advance(consumed, bytes.size());
         return WriteOut();
     }
 
@@ -578,10 +575,7 @@ private:
             }
         }
         text_.erase(0, used);
-        if (losses_.count == 0) lines_ += CountLineBreaks(in_.data(), consumed);
-        offset_ += consumed;
-        held_ = bytes.size() - consumed;
-        std::memmove(in_.data(), in_.data() + consumed, held_);
+        Advance(consumed, bytes.size());
         if (!Output(final)) return false;
         if (options_.decode && options_.Plain() && !options_.utf8) HandBackText();
         return true;
@@ -600,11 +594,17 @@ private:
             if (!WriteOut()) return false;
             return StopAtFirst();
         }
+        Advance(consumed, bytes.size());
+        return WriteOut();
+    }
+
+    // Moves past the consumed bytes of the size in in_, keeping the rest
+    // in front of it for the next piece.
+    void Advance(std::size_t consumed, std::size_t size) {
         if (losses_.count == 0) lines_ += CountLineBreaks(in_.data(), consumed);
         offset_ += consumed;
-        held_ = bytes.size() - consumed;
+        held_ = size - consumed;
         std::memmove(in_.data(), in_.data() + consumed, held_);
-        return WriteOut();
     }
 
     // Writes out_ and empties it; false on a write error.
@@ -633,10 +633,7 @@ private:
             if (!WriteOut()) return false;
             return StopAtFirst();
         }
-        if (losses_.count == 0) lines_ += CountLineBreaks(in_.data(), consumed);
-        offset_ += consumed;
-        held_ = bytes.size() - consumed;
-        std::memmove(in_.data(), in_.data() + consumed, held_);
+        Advance(consumed, bytes.size());
         return WriteOut();
     }
 

@@ -577,75 +577,71 @@ struct Utf8Side {
 
 // The readers of one character of escaped bytes (at most four), as at the
 // end of the bytes; c is U+FFFD for bytes that do not form one.
-// Fast decodes the common characters whose escapes start at p straight,
-// while side writes them, up to stop; it stops at anything else.
+// Character gives the common characters straight from the escapes at p,
+// whose first byte b0 is from 0x80 up: the character and the length of its
+// escapes, or 0 for anything else.
 struct Utf8Bytes {
     static Utf8Step Read(const unsigned char* b, const unsigned char* end) { return ReadUtf8(b, end); }
-    template <class Side>
-    void Fast(const unsigned char*& p, const unsigned char* end, const unsigned char* stop, const Side& side,
-              unsigned char*& o) const {
-        while (p < stop && end - p >= 3 && p[0] == '%') {
-            const unsigned b0 = HexByte(p[1], p[2]);
-            if (b0 < 0x80) {
-                *o++ = static_cast<unsigned char>(b0);
-                p += 3;
-                continue;
-            }
-            if (b0 > 0xFF) return;  // no escape: the run has ended
-            if ((b0 & 0xF0) == 0xE0 && end - p >= 9 && p[3] == '%' && p[6] == '%') {
-                const unsigned b1 = HexByte(p[4], p[5]);
-                const unsigned b2 = HexByte(p[7], p[8]);
-                const unsigned c = (b0 & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F);
-                // Digits and continuation bytes both: (b & 0x1C0) == 0x80.
-                if ((b1 & 0x1C0) == 0x80 && (b2 & 0x1C0) == 0x80 && c >= 0x800 && (c & 0xF800) != 0xD800 &&
-                    side.PutWritable(static_cast<char16_t>(c), o)) {
-                    p += 9;
-                    continue;
-                }
-            } else if (b0 >= 0xC2 && b0 <= 0xDF && end - p >= 6 && p[3] == '%') {
-                const unsigned b1 = HexByte(p[4], p[5]);
-                if ((b1 & 0x1C0) == 0x80 && side.PutWritable(static_cast<char16_t>((b0 & 0x1F) << 6 | (b1 & 0x3F)), o)) {
-                    p += 6;
-                    continue;
-                }
-            }
-            return;
+    static unsigned Character(const unsigned char* p, const unsigned char* end, unsigned b0, char16_t& c) {
+        if ((b0 & 0xF0) == 0xE0 && end - p >= 9 && p[3] == '%' && p[6] == '%') {
+            const unsigned b1 = HexByte(p[4], p[5]);
+            const unsigned b2 = HexByte(p[7], p[8]);
+            const unsigned u = (b0 & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F);
+            // Digits and continuation bytes both: (b & 0x1C0) == 0x80.
+            if ((b1 & 0x1C0) != 0x80 || (b2 & 0x1C0) != 0x80 || u < 0x800 || (u & 0xF800) == 0xD800) return 0;
+            c = static_cast<char16_t>(u);
+            return 9;
         }
+        if (b0 >= 0xC2 && b0 <= 0xDF && end - p >= 6 && p[3] == '%') {
+            const unsigned b1 = HexByte(p[4], p[5]);
+            if ((b1 & 0x1C0) != 0x80) return 0;
+            c = static_cast<char16_t>((b0 & 0x1F) << 6 | (b1 & 0x3F));
+            return 6;
+        }
+        return 0;
     }
 };
 
 struct EucJpBytes {
     const std::uint16_t* const pairs = eucjp::Jis0208Pairs();
-    template <class Side>
-    void Fast(const unsigned char*& p, const unsigned char* end, const unsigned char* stop, const Side& side,
-              unsigned char*& o) const {
-        while (p < stop && end - p >= 3 && p[0] == '%') {
-            const unsigned b0 = HexByte(p[1], p[2]);
-            if (b0 < 0x80) {
-                *o++ = static_cast<unsigned char>(b0);
-                p += 3;
-                continue;
-            }
-            if (end - p < 6 || p[3] != '%') return;
-            const unsigned b1 = HexByte(p[4], p[5]);
-            char16_t c;
-            if (b0 - 0xA1 < 94 && b1 - 0xA1 < 94) {
-                c = pairs[(b0 - 0xA1) * 94 + (b1 - 0xA1)];
-                if (c == 0) return;
-            } else if (b0 == 0x8E && b1 - 0xA1 <= 0xDF - 0xA1) {
-                c = static_cast<char16_t>(0xFF61 - 0xA1 + b1);
-            } else {
-                return;
-            }
-            if (!side.PutWritable(c, o)) return;
-            p += 6;
+    unsigned Character(const unsigned char* p, const unsigned char* end, unsigned b0, char16_t& c) const {
+        if (end - p < 6 || p[3] != '%') return 0;
+        const unsigned b1 = HexByte(p[4], p[5]);
+        if (b0 - 0xA1 < 94 && b1 - 0xA1 < 94) {
+            c = pairs[(b0 - 0xA1) * 94 + (b1 - 0xA1)];
+            return c != 0 ? 6 : 0;
         }
+        if (b0 == 0x8E && b1 - 0xA1 <= 0xDF - 0xA1) {
+            c = static_cast<char16_t>(0xFF61 - 0xA1 + b1);
+            return 6;
+        }
+        return 0;
     }
     static Utf8Step Read(const unsigned char* b, const unsigned char* end) {
         const eucjp::Step step = eucjp::ReadCharacter(b, end);
         return {step.c != 0 ? char32_t{step.c} : char32_t{0xFFFD}, step.length, step.c != 0, step.cut};
     }
 };
+
+// Decodes the common characters whose escapes start at p straight, while
+// side writes them, up to stop; stops at anything else.
+template <class Reader, class Side>
+void DecodeCommon(const Reader& reader, const Side& side, const unsigned char*& p, const unsigned char* end,
+                  const unsigned char* stop, unsigned char*& o) {
+    while (p < stop && end - p >= 3 && p[0] == '%') {
+        const unsigned b0 = HexByte(p[1], p[2]);
+        if (b0 < 0x80) {
+            *o++ = static_cast<unsigned char>(b0);
+            p += 3;
+            continue;
+        }
+        if (b0 > 0xFF) return;  // no escape: the run has ended
+        char16_t c;
+        const unsigned length = reader.Character(p, end, b0, c);
+        if (length == 0 || !side.PutWritable(c, o)) return;
+        p += length;
+    }
+}
 
 // The first byte at or after p that is not copied as it is: a "%", "&" or
 // "+" when their option is on, a byte from 0x80 up; or end.
@@ -728,7 +724,7 @@ std::size_t DecodeBytes(std::string& out, std::string_view bytes, const DecodeOp
             // The run of escapes a character at a time: its bytes, as many
             // as decide it.
             for (;;) {
-                reader.Fast(p, end, chunkEnd, side, o);
+                DecodeCommon(reader, side, p, end, chunkEnd, o);
                 if (p >= chunkEnd) break;
                 unsigned char run[4];
                 unsigned n = 0;
@@ -757,11 +753,7 @@ std::size_t DecodeBytes(std::string& out, std::string_view bytes, const DecodeOp
         output.Commit(reinterpret_cast<char*>(o));
     }
     output.Finish();
-    if (report != nullptr) {
-        if (input.count != 0) detail::AddLoss(report->input, input.count, input.first);
-        if (escapes.count != 0) detail::AddLoss(report->escapes, escapes.count, escapes.first);
-        if (unwritable.count != 0) detail::AddLoss(report->unwritable, unwritable.count, unwritable.first);
-    }
+    if (report != nullptr) detail::AddLosses(*report, {input, escapes, unwritable});
     return static_cast<std::size_t>(p - begin);
 }
 

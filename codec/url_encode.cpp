@@ -524,10 +524,7 @@ std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOp
         output.Commit(o);
     }
     output.Finish();
-    if (report != nullptr) {
-        if (input.count != 0) detail::AddLoss(report->input, input.count, input.first);
-        if (unwritable.count != 0) detail::AddLoss(report->unwritable, unwritable.count, unwritable.first);
-    }
+    if (report != nullptr) detail::AddLosses(*report, {input, {}, unwritable});
     return static_cast<std::size_t>(p - begin);
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "codec/fidelity.h"
@@ -19,6 +20,14 @@ using ::tessaly::Cp932LossTable;
 inline void AddLoss(ByteLoss& loss, std::uint64_t n, std::size_t at) {
     if (loss.count == 0) loss.first = at;
     loss.count += n;
+}
+
+// Adds the losses of a piece to a report.
+inline void AddLosses(BytesReport& report, const BytesReport& piece) {
+    for (const auto& [to, from] : {std::pair{&report.input, &piece.input}, std::pair{&report.escapes, &piece.escapes},
+                                   std::pair{&report.unwritable, &piece.unwritable}}) {
+        if (from->count != 0) AddLoss(*to, from->count, from->first);
+    }
 }
 
 // Decoded bytes that do not form characters, as DecodeReport counts them,

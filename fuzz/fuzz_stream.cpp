@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "codec/codepage.h"
 #include "codec/url.h"
+#include "codec/utf8.h"
 #include "fuzz/fuzz_support.h"
 #include "tests/codec/stream_chain.h"
 
@@ -57,6 +59,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             held.erase(0, tessaly::EncodeUrlAppend(out, held, e, final, &report));
             count += report.lost;
         }
+    }
+    // The byte routes (UTF-8 and EUC-JP escapes, one encoding) on the input
+    // bytes cut at the same places: the text route's output.
+    if (charset != tessaly::Charset::kShiftJis && !(o.decode && d.detect)) {
+        const auto side = o.utf8 ? tessaly::TextBytes::kUtf8 : tessaly::TextBytes::kCp932;
+        std::string bytesOut, bytesHeld;
+        for (std::size_t i = 0, from = 0; i <= cuts.size(); ++i) {
+            const bool final = i == cuts.size();
+            const std::size_t to = final ? input.size() : cuts[i];
+            bytesHeld.append(input.substr(from, to - from));
+            from = to;
+            bytesHeld.erase(0, o.decode ? tessaly::DecodeUrlBytesAppend(bytesOut, bytesHeld, side, d, final)
+                                        : tessaly::EncodeUrlBytesAppend(bytesOut, bytesHeld, side, e, final));
+        }
+        const std::u16string read =
+            o.utf8 ? tessaly::Utf8ToUtf16(input) : tessaly::CodePageBridge::ToText(input);
+        const std::u16string converted = o.decode ? tessaly::DecodeUrl(read, d) : tessaly::EncodeUrl(read, e);
+        FUZZ_CHECK(bytesOut == (o.utf8 ? tessaly::Utf16ToUtf8(converted) : tessaly::CodePageBridge::ToBytes(converted)));
     }
     if (o.decode) {
         tessaly::DecodeReport report;
