@@ -279,6 +279,9 @@ public:
     // Runs to the end of fd; returns the exit status.
     int Run(int fd, const char* name) {
         for (;;) {
+            // Held bytes past kHeldRoom are a line waiting for its LF (up to
+            // the detection cap).
+            if (in_.size() < held_ + kReadSize) in_.resize(held_ + kReadSize);
             const ssize_t n = read(fd, in_.data() + held_, kReadSize);
             if (n < 0) {
                 if (errno == EINTR) continue;
@@ -381,19 +384,24 @@ private:
                 return DecodeAsciiPiece(bytes, final);
             }
         }
-        if (ByteRoute()) return BytesPiece(bytes, final);
+        if (ByteRoute(bytes)) return BytesPiece(bytes, final);
         return TextPiece(bytes, final);
     }
 
     // Whether the piece goes from the input's bytes straight to the output's
     // (the text route's result and report without the text in between):
-    // UTF-8 or EUC-JP escapes, encoding or decoding in one encoding.
-    bool ByteRoute() const {
-        return options_.charset != tessaly::Charset::kShiftJis && !options_.detect;
+    // UTF-8 or EUC-JP escapes, encoding or decoding in one encoding; with
+    // --detect, input of ASCII bytes (when no text is held).
+    bool ByteRoute(std::string_view bytes) const {
+        if (options_.detect) return text_.empty() && converted_.empty() && AsciiReadsAsItself() && IsAscii(bytes);
+        return options_.charset != tessaly::Charset::kShiftJis;
     }
 
     std::size_t ConvertBytes(std::string_view bytes, bool final, tessaly::BytesReport* report) {
         const tessaly::TextBytes side = options_.utf8 ? tessaly::TextBytes::kUtf8 : tessaly::TextBytes::kCp932;
+        if (options_.detect) {
+            return tessaly::DecodeUrlDetectingAsciiAppend(out_, bytes, side, options_.Decoding(), final, report);
+        }
         return options_.decode
                    ? tessaly::DecodeUrlBytesAppend(out_, bytes, side, options_.Decoding(), final, report)
                    : tessaly::EncodeUrlBytesAppend(out_, bytes, side, options_.Encoding(), final, report);
@@ -405,6 +413,7 @@ private:
     bool BytesPiece(std::string_view bytes, bool final) {
         tessaly::BytesReport report;
         const std::size_t consumed = ConvertBytes(bytes, final, &report);
+        for (std::size_t k = 0; k < linesIn_.size(); ++k) linesIn_[k] += report.linesIn[k];
         const Kind unwritable = options_.decode || options_.charset == tessaly::Charset::kShiftJis
                                     ? Kind::kNoCp932Bytes
                                 : options_.charset == tessaly::Charset::kEucJp ? Kind::kNoEucJpBytes
@@ -577,7 +586,7 @@ private:
         text_.erase(0, used);
         Advance(consumed, bytes.size());
         if (!Output(final)) return false;
-        if (options_.decode && options_.Plain() && !options_.utf8) HandBackText();
+        if (options_.decode && ((options_.Plain() && !options_.utf8) || options_.detect)) HandBackText();
         return true;
     }
 
@@ -642,10 +651,12 @@ private:
     // decoded as bytes.
     void HandBackText() {
         const std::size_t n = text_.size();
-        if (n == 0 || held_ + n > kHeldRoom || !AsciiReadsAsItself()) return;
+        // With --detect, a line waiting for its LF is handed back whole.
+        if (n == 0 || (held_ + n > kHeldRoom && !options_.detect) || !AsciiReadsAsItself()) return;
         for (const char16_t c : text_) {
             if (c >= 0x80) return;
         }
+        if (in_.size() < held_ + n) in_.resize(held_ + n);
         std::memmove(in_.data() + n, in_.data(), held_);
         std::uint64_t lineBreaks = 0;
         for (std::size_t i = 0; i < n; ++i) {

@@ -109,6 +109,9 @@ struct BytesReport {
     // them; decoding into code page 932 bytes, decoded characters it cannot
     // write other than U+FFFD, at the escape of their first byte.
     ByteLoss unwritable;
+    // With detection, the lines read in each encoding, as DecodeReport
+    // counts them.
+    std::array<std::uint64_t, kCharsetCount> linesIn{};
 };
 
 // EncodeUrlAppend from the bytes of the text to the bytes of the encoded
@@ -125,6 +128,11 @@ std::size_t EncodeUrlBytesAppend(std::string& out, std::string_view bytes, TextB
 // decoded text in side's encoding.
 std::size_t DecodeUrlBytesAppend(std::string& out, std::string_view bytes, TextBytes side,
                                  const DecodeOptions& options, bool final, BytesReport* report = nullptr);
+
+// DecodeUrlAppend with options.detect on ASCII bytes (every byte below
+// 0x80, which both sides read as themselves) in the same way.
+std::size_t DecodeUrlDetectingAsciiAppend(std::string& out, std::string_view ascii, TextBytes side,
+                                          const DecodeOptions& options, bool final, BytesReport* report = nullptr);
 
 // After a decode in one encoding (options.detect off): the lines on which
 // that encoding leaves bytes that do not form characters while another of

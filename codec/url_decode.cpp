@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <type_traits>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -789,8 +790,9 @@ std::size_t CountCp932Invalid(std::u16string_view text, bool final, Invalid& inv
     return CountCp932<char16_t, true>(text, final, invalid, limit);
 }
 
-bool HasHighEscape(std::u16string_view text) {
-    for (std::size_t i = text.find(u'%'); i != std::u16string_view::npos; i = text.find(u'%', i + 1)) {
+template <class Char>
+bool HasHighEscapeIn(std::basic_string_view<Char> text) {
+    for (std::size_t i = text.find(Char{'%'}); i != text.npos; i = text.find(Char{'%'}, i + 1)) {
         if (i + 2 < text.size() && HexByte(text[i + 1], text[i + 2]) >= 0x80 &&
             HexByte(text[i + 1], text[i + 2]) <= 0xFF) {
             return true;
@@ -799,18 +801,23 @@ bool HasHighEscape(std::u16string_view text) {
     return false;
 }
 
+bool HasHighEscape(std::u16string_view text) { return HasHighEscapeIn(text); }
+bool HasHighEscape(std::string_view ascii) { return HasHighEscapeIn(ascii); }
+
 std::size_t FindLineFeed(std::u16string_view text) {
     const std::size_t at = FindUnit(text.data(), 0, text.size(), u'\n');
     return at == text.size() ? std::u16string_view::npos : at;
 }
 
-void GatherRuns(std::u16string_view text, Runs& runs) {
+template <class Char>
+void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs) {
     runs.ends.clear();
     runs.partners.clear();
     if (runs.bytes.size() < text.size() / 3) runs.bytes.resize(text.size() / 3);  // the most there can be
     unsigned char* const bytes = runs.bytes.data();
     std::size_t used = 0;
-    const char16_t* const t = text.data();
+    using Unit = std::conditional_t<std::is_same_v<Char, char>, unsigned char, Char>;
+    const auto* const t = reinterpret_cast<const Unit*>(text.data());
     const std::size_t n = text.size();
     std::size_t i = 0;
     for (;;) {
@@ -838,6 +845,9 @@ void GatherRuns(std::u16string_view text, Runs& runs) {
         runs.partners.push_back(partner);
     }
 }
+
+void GatherRuns(std::u16string_view text, Runs& runs) { GatherRunsIn(text, runs); }
+void GatherRuns(std::string_view ascii, Runs& runs) { GatherRunsIn(ascii, runs); }
 
 bool CountCp932RunsInvalid(const Runs& runs, std::uint64_t& invalid) {
     // The decoder pairs a run's escapes from its start, the last of an odd

@@ -68,6 +68,7 @@ std::size_t CountCp932Invalid(std::u16string_view text, bool final, Invalid& inv
 // Whether text holds an escape of a byte 0x80 and up ("%8".."%F" and a
 // hexadecimal digit, either case).
 bool HasHighEscape(std::u16string_view text);
+bool HasHighEscape(std::string_view ascii);
 
 // The index of the first LF in text, or npos.
 std::size_t FindLineFeed(std::u16string_view text);
@@ -90,6 +91,7 @@ struct Runs {
 // Gathers the runs of text into runs. The text between runs reads the same
 // in UTF-8 and EUC-JP, so only the runs tell them apart.
 void GatherRuns(std::u16string_view text, Runs& runs);
+void GatherRuns(std::string_view ascii, Runs& runs);
 
 // The invalid bytes code page 932's decoder counts in a line that ends
 // with its LF, from the runs GatherRuns gathered (runs of ASCII bytes alone

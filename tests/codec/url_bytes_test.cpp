@@ -6,6 +6,7 @@
 // loss the same output as the text route gives for the text before it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <random>
 #include <string>
@@ -161,9 +162,10 @@ Result ByteRoute(const Case& c, const std::string& bytes, std::mt19937& rng) {
         at = next;
         const bool final = at == bytes.size();
         BytesReport report;
-        const std::size_t used = c.decode
-                                     ? DecodeUrlBytesAppend(r.out, held, c.side, c.decodeOptions, final, &report)
-                                     : EncodeUrlBytesAppend(r.out, held, c.side, c.encode, final, &report);
+        const std::size_t used =
+            !c.decode                 ? EncodeUrlBytesAppend(r.out, held, c.side, c.encode, final, &report)
+            : c.decodeOptions.detect ? DecodeUrlDetectingAsciiAppend(r.out, held, c.side, c.decodeOptions, final, &report)
+                                     : DecodeUrlBytesAppend(r.out, held, c.side, c.decodeOptions, final, &report);
         add(r.input, report.input);
         add(r.escapes, report.escapes);
         add(r.unwritable, report.unwritable);
@@ -219,19 +221,30 @@ TEST(UrlBytes, ByteRoutesGiveTheTextRoutesResultAndLosses) {
                 for (const bool plus : {false, true}) cases.push_back({true, side, {}, {charset, false, plus, amp}});
             }
         }
+        // Detection, from ASCII only, each encoding preferred.
+        for (const Charset charset : {Charset::kShiftJis, Charset::kUtf8, Charset::kEucJp}) {
+            for (const bool plus : {false, true}) {
+                for (const bool amp : {false, true}) cases.push_back({true, side, {}, {charset, true, plus, amp}});
+            }
+        }
     }
     for (int round = 0; round < 300; ++round) {
         std::string input;
         const std::size_t units = 1 + rng() % (round % 10 == 0 ? 400 : 24);
         for (std::size_t k = 0; k < units; ++k) {
-            if (rng() % 8 == 0) {
+            if (round % 2 == 0) {  // ASCII only, for detection too
+                const std::string_view unit = kUnits[rng() % std::size(kUnits)];
+                if (unit[0] >= 0) input += unit;
+            } else if (rng() % 8 == 0) {
                 input += static_cast<char>(rng() % 256);  // any byte at all
             } else {
                 input += kUnits[rng() % std::size(kUnits)];
             }
         }
+        const bool ascii = std::all_of(input.begin(), input.end(), [](char b) { return b >= 0; });
         for (const Case& c : cases) {
-            SCOPED_TRACE(testing::Message() << (c.decode ? "decode" : "encode") << " side "
+            if (c.decodeOptions.detect && !ascii) continue;
+            SCOPED_TRACE(testing::Message() << (c.decode ? "decode" : "encode") << (c.decodeOptions.detect ? " detect" : "") << " side "
                                             << static_cast<int>(c.side) << " charset "
                                             << static_cast<int>(c.decode ? c.decodeOptions.charset : c.encode.charset)
                                             << " set " << static_cast<int>(c.encode.escape) << " amp "
@@ -251,7 +264,9 @@ TEST(UrlBytes, ByteRoutesGiveTheTextRoutesResultAndLosses) {
             Loss unused;
             const std::u16string text = Read(input.substr(0, first), c.side, offsets, unused);
             std::string before;
-            if (c.decode) {
+            if (c.decode && c.decodeOptions.detect) {
+                DecodeUrlDetectingAsciiAppend(before, input.substr(0, first), c.side, c.decodeOptions, false);
+            } else if (c.decode) {
                 DecodeUrlBytesAppend(before, input.substr(0, first), c.side, c.decodeOptions, false);
             } else {
                 EncodeUrlBytesAppend(before, input.substr(0, first), c.side, c.encode, false);
