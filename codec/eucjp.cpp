@@ -131,6 +131,11 @@ std::uint64_t CountInvalid(std::string_view bytes, std::uint64_t limit) {
             ++p;
             continue;
         }
+        // The common case first: a JIS X 0208 pair.
+        if (end - p >= 2 && IsRowByte(p[0]) && IsRowByte(p[1]) && kJis0208[Pointer(p[0], p[1])] != 0) {
+            p += 2;
+            continue;
+        }
         const Step step = ReadCharacter(p, end);
         p += step.length;
         if (step.c == 0 && ++invalid > limit) return invalid;

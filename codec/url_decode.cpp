@@ -849,7 +849,7 @@ void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs) {
 void GatherRuns(std::u16string_view text, Runs& runs) { GatherRunsIn(text, runs); }
 void GatherRuns(std::string_view ascii, Runs& runs) { GatherRunsIn(ascii, runs); }
 
-bool CountCp932RunsInvalid(const Runs& runs, std::uint64_t& invalid) {
+bool CountCp932RunsInvalid(const Runs& runs, std::uint64_t& invalid, std::uint64_t limit) {
     // The decoder pairs a run's escapes from its start, the last of an odd
     // count with the unit after the run; a pair of ASCII bytes reads back.
     const PieceTable& pieces = PieceTable::Get();
@@ -860,8 +860,9 @@ bool CountCp932RunsInvalid(const Runs& runs, std::uint64_t& invalid) {
         const std::size_t end = runs.ends[r];
         const std::uint16_t partner = runs.partners[r];
         if (partner == Runs::kOtherPartner) return false;
+        if (invalid > limit) break;
         std::size_t k = start;
-        for (; k + 1 < end; k += 2) invalid += pieces.Of(bytes[k], bytes[k + 1]) & 3;
+        for (; k + 1 < end && invalid <= limit; k += 2) invalid += pieces.Of(bytes[k], bytes[k + 1]) & 3;
         if (k < end) invalid += pieces.Of(bytes[k], partner) & 3;
         start = end;
     }

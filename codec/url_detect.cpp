@@ -86,7 +86,7 @@ struct Readings {
     template <class View>
     void CountShiftJisLine(View line, bool endsText, Invalid& invalid, std::uint64_t limit) const {
         // A line that ends with its LF: from its runs, where they tell.
-        if (!endsText && detail::CountCp932RunsInvalid(runs, invalid.count)) return;
+        if (!endsText && detail::CountCp932RunsInvalid(runs, invalid.count, limit)) return;
         invalid.count = 0;
         if (endsText) {
             CountCp932(line, true, invalid, limit);
