@@ -107,7 +107,8 @@ struct BytesReport {
     ByteLoss escapes;
     // Characters the output cannot hold, counted as EncodeReport counts
     // them; decoding into code page 932 bytes, decoded characters it cannot
-    // write other than U+FFFD, at the escape of their first byte.
+    // write other than U+FFFD, at the escape of their first byte (with
+    // detection, at the start of their line, which decides them).
     ByteLoss unwritable;
     // With detection, the lines read in each encoding, as DecodeReport
     // counts them.
@@ -130,7 +131,8 @@ std::size_t DecodeUrlBytesAppend(std::string& out, std::string_view bytes, TextB
                                  const DecodeOptions& options, bool final, BytesReport* report = nullptr);
 
 // DecodeUrlAppend with options.detect on ASCII bytes (every byte below
-// 0x80, which both sides read as themselves) in the same way.
+// 0x80, which both sides read as themselves) in the same way; a line
+// waiting for its LF is left unconverted, up to the cap.
 std::size_t DecodeUrlDetectingAsciiAppend(std::string& out, std::string_view ascii, TextBytes side,
                                           const DecodeOptions& options, bool final, BytesReport* report = nullptr);
 

@@ -13,7 +13,6 @@
 // text goes through the same steps, so pieces give what the whole gives.
 #include <algorithm>
 #include <array>
-
 #include <cstring>
 
 #include "codec/codepage.h"
