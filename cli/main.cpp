@@ -213,11 +213,12 @@ bool IsAscii(std::string_view bytes) {
 }
 
 // Whether the run converts bytes straight to bytes (as Stream::Piece picks
-// the route): encoding into code page 932 or UTF-8 escapes, or plain
-// decoding of ASCII.
+// the route): UTF-8 or EUC-JP escapes, detection (on ASCII input, as logs
+// are), encoding from code page 932, or plain decoding of ASCII.
 bool BytesToBytes(const Options& options) {
+    if (options.detect || options.charset != tessaly::Charset::kShiftJis) return true;
     if (options.utf8) return false;
-    return options.decode ? options.Plain() : options.charset != tessaly::Charset::kEucJp;
+    return options.decode ? options.Plain() : true;
 }
 
 // Whether code page 932 reads every byte below 0x80 as the unit of its value
@@ -294,6 +295,9 @@ public:
     // Runs to the end of fd; returns the exit status.
     int Run(int fd, const char* name) {
         for (;;) {
+            // Held bytes past kHeldRoom are a line waiting for its LF (up to
+            // the detection cap).
+            if (in_.size() < held_ + readSize_) in_.resize(held_ + readSize_);
             const ssize_t n = read(fd, in_.data() + held_, readSize_);
             if (n < 0) {
                 if (errno == EINTR) continue;
@@ -388,7 +392,7 @@ private:
     // Converts the size bytes in in_; false when the run ends here.
     bool Piece(std::size_t size, bool final) {
         const std::string_view bytes(in_.data(), size);
-        if (!options_.decode && !options_.utf8 && options_.charset != tessaly::Charset::kEucJp) {
+        if (!options_.decode && !options_.utf8 && options_.charset == tessaly::Charset::kShiftJis) {
             return EncodePiece(bytes, final);
         }
         if (options_.Plain() && !options_.utf8) {
@@ -396,7 +400,71 @@ private:
                 return DecodeAsciiPiece(bytes, final);
             }
         }
+        if (ByteRoute(bytes)) return BytesPiece(bytes, final);
         return TextPiece(bytes, final);
+    }
+
+    // Whether the piece goes from the input's bytes straight to the output's
+    // (the text route's result and report without the text in between):
+    // UTF-8 or EUC-JP escapes, encoding or decoding in one encoding; with
+    // --detect, input of ASCII bytes (when no text is held).
+    bool ByteRoute(std::string_view bytes) const {
+        if (options_.detect) return text_.empty() && converted_.empty() && AsciiReadsAsItself() && IsAscii(bytes);
+        return options_.charset != tessaly::Charset::kShiftJis;
+    }
+
+    std::size_t ConvertBytes(std::string_view bytes, bool final, tessaly::BytesReport* report) {
+        const tessaly::TextBytes side = options_.utf8 ? tessaly::TextBytes::kUtf8 : tessaly::TextBytes::kCp932;
+        if (options_.detect) {
+            return tessaly::DecodeUrlDetectingAsciiAppend(out_, bytes, side, options_.Decoding(), final, report);
+        }
+        return options_.decode
+                   ? tessaly::DecodeUrlBytesAppend(out_, bytes, side, options_.Decoding(), final, report)
+                   : tessaly::EncodeUrlBytesAppend(out_, bytes, side, options_.Encoding(), final, report);
+    }
+
+    // A piece through the byte routes: the losses of each kind, the first
+    // of them as the text route finds it (by position, then input before
+    // escapes before characters the output cannot hold).
+    bool BytesPiece(std::string_view bytes, bool final) {
+        tessaly::BytesReport report;
+        const std::size_t consumed = ConvertBytes(bytes, final, &report);
+        for (std::size_t k = 0; k < linesIn_.size(); ++k) linesIn_[k] += report.linesIn[k];
+        const Kind unwritable = options_.decode || options_.charset == tessaly::Charset::kShiftJis
+                                    ? Kind::kNoCp932Bytes
+                                : options_.charset == tessaly::Charset::kEucJp ? Kind::kNoEucJpBytes
+                                                                               : Kind::kLoneSurrogate;
+        const std::pair<Kind, const tessaly::ByteLoss*> kinds[] = {
+            {options_.utf8 ? Kind::kInputUtf8 : Kind::kInputCp932, &report.input},
+            {Kind::kEscapes, &report.escapes},
+            {unwritable, &report.unwritable}};
+        const tessaly::ByteLoss* first = nullptr;
+        Kind firstKind = Kind::kInputCp932;
+        for (const auto& [kind, loss] : kinds) {
+            if (loss->count == 0) continue;
+            if (first == nullptr || loss->first < first->first) {
+                first = loss;
+                firstKind = kind;
+            }
+        }
+        if (first != nullptr) {
+            const std::size_t at = first->first;
+            NoteAtByte(firstKind, first->count, at);
+            for (const auto& [kind, loss] : kinds) {
+                if (loss == first || loss->count == 0) continue;
+                losses_.count += loss->count;
+                losses_.kinds |= 1u << static_cast<unsigned>(kind);
+            }
+            if (options_.strict) {
+                // What stands before the first loss, as far as it decides.
+                out_.clear();
+                ConvertBytes(bytes.substr(0, at), false, nullptr);
+                if (!WriteOut()) return false;
+                return StopAtFirst();
+            }
+        }
+        Advance(consumed, bytes.size());
+        return WriteOut();
     }
 
     // The input's own bytes of text (in its encoding).
@@ -499,17 +567,17 @@ private:
             (options_.charset != tessaly::Charset::kShiftJis || options_.detect)) {
             // Decoded characters code page 932 cannot write (U+FFFD is
             // counted as its escapes already).
+            const tessaly::Cp932LossTable& table = tessaly::Cp932LossTable::Get();
             std::uint64_t lost = 0;
             std::size_t firstLost = Found::npos;
             const std::size_t n = converted_.size() - (!final && !converted_.empty() &&
                                                        tessaly::cp932::IsHighSurrogate(converted_.back()));
             for (std::size_t i = 0; i < n; ++i) {
                 const char16_t c = converted_[i];
+                if (!table.Lost(c) || c == u'\uFFFD') continue;  // surrogates are lost
                 const bool pair = tessaly::cp932::IsHighSurrogate(c) && i + 1 < converted_.size() &&
                                   tessaly::cp932::IsLowSurrogate(converted_[i + 1]);
-                if (pair || (c != u'\uFFFD' && !tessaly::cp932::RoundTrips(c) && !tessaly::IsIntendedLookAlike(c))) {
-                    if (lost++ == 0) firstLost = i;
-                }
+                if (lost++ == 0) firstLost = i;
                 i += pair;
             }
             if (lost > 0) found(Kind::kNoCp932Bytes, lost, firstLost < base ? 0 : SourceOf(firstLost, base));
@@ -532,12 +600,9 @@ private:
             }
         }
         text_.erase(0, used);
-        if (losses_.count == 0) lines_ += CountLineBreaks(in_.data(), consumed);
-        offset_ += consumed;
-        held_ = bytes.size() - consumed;
-        std::memmove(in_.data(), in_.data() + consumed, held_);
+        Advance(consumed, bytes.size());
         if (!Output(final)) return false;
-        if (options_.decode && options_.Plain() && !options_.utf8) HandBackText();
+        if (options_.decode && ((options_.Plain() && !options_.utf8) || options_.detect)) HandBackText();
         return true;
     }
 
@@ -554,11 +619,17 @@ private:
             if (!WriteOut()) return false;
             return StopAtFirst();
         }
+        Advance(consumed, bytes.size());
+        return WriteOut();
+    }
+
+    // Moves past the consumed bytes of the size in in_, keeping the rest
+    // in front of it for the next piece.
+    void Advance(std::size_t consumed, std::size_t size) {
         if (losses_.count == 0) lines_ += CountLineBreaks(in_.data(), consumed);
         offset_ += consumed;
-        held_ = bytes.size() - consumed;
+        held_ = size - consumed;
         std::memmove(in_.data(), in_.data() + consumed, held_);
-        return WriteOut();
     }
 
     // Writes out_ and empties it; false on a write error.
@@ -587,10 +658,7 @@ private:
             if (!WriteOut()) return false;
             return StopAtFirst();
         }
-        if (losses_.count == 0) lines_ += CountLineBreaks(in_.data(), consumed);
-        offset_ += consumed;
-        held_ = bytes.size() - consumed;
-        std::memmove(in_.data(), in_.data() + consumed, held_);
+        Advance(consumed, bytes.size());
         return WriteOut();
     }
 
@@ -599,10 +667,12 @@ private:
     // decoded as bytes.
     void HandBackText() {
         const std::size_t n = text_.size();
-        if (n == 0 || held_ + n > kHeldRoom || !AsciiReadsAsItself()) return;
+        // With --detect, a line waiting for its LF is handed back whole.
+        if (n == 0 || (held_ + n > kHeldRoom && !options_.detect) || !AsciiReadsAsItself()) return;
         for (const char16_t c : text_) {
             if (c >= 0x80) return;
         }
+        if (in_.size() < held_ + n) in_.resize(held_ + n);
         std::memmove(in_.data() + n, in_.data(), held_);
         std::uint64_t lineBreaks = 0;
         for (std::size_t i = 0; i < n; ++i) {

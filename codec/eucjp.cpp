@@ -62,6 +62,40 @@ constexpr std::size_t kChunkUnits = 4096;
 
 }  // namespace
 
+Step ReadCharacter(const unsigned char* p, const unsigned char* end) {
+    const unsigned char* const start = p;
+    const unsigned lead = *p++;
+    if (lead < 0x80) return {static_cast<char16_t>(lead), 1, false};
+    char16_t c = 0;
+    bool cut = false;
+    if (lead == 0x8E || lead == 0x8F || IsRowByte(lead)) {
+        if (p == end) {
+            cut = true;
+        } else {
+            unsigned second = *p;
+            const std::uint16_t* index = kJis0208;
+            unsigned row = lead;
+            if (lead == 0x8E && InRange(second, 0xA1, 0xDF)) {
+                c = static_cast<char16_t>(0xFF61 - 0xA1 + second);
+                ++p;
+            } else if (lead == 0x8F && IsRowByte(second)) {
+                ++p;
+                cut = p == end;
+                index = kJis0212;
+                row = second;
+                second = p != end ? *p : 0x80;  // at the end: not a row byte, not ASCII
+            }
+            if (c == 0) {
+                // A byte that cannot complete the sequence: an ASCII byte
+                // is read again on its own, any other is taken.
+                if (IsRowByte(row) && IsRowByte(second)) c = index[Pointer(row, second)];
+                if (p != end && *p >= 0x80) ++p;
+            }
+        }
+    }
+    return {c, static_cast<unsigned>(p - start), cut};
+}
+
 Read AppendText(std::u16string& out, std::string_view bytes, bool final) {
     Read read;
     detail::ChunkedOutput<char16_t> output(out, bytes.size());  // at most one unit per byte
@@ -70,48 +104,15 @@ Read AppendText(std::u16string& out, std::string_view bytes, bool final) {
     const auto* const end = p + bytes.size();
     char16_t* o = output.Room(bytes.size());
     while (p != end) {
-        const unsigned char* const start = p;
-        const unsigned lead = *p++;
-        if (lead < 0x80) {
-            *o++ = static_cast<char16_t>(lead);
+        if (*p < 0x80) {
+            *o++ = *p++;
             continue;
         }
-        char16_t c = 0;
-        if (lead == 0x8E || lead == 0x8F || IsRowByte(lead)) {
-            if (p == end && !final) {  // its other bytes are still to come
-                p = start;
-                break;
-            }
-            if (p != end) {
-                unsigned second = *p;
-                const std::uint16_t* index = kJis0208;
-                unsigned row = lead;
-                if (lead == 0x8E && InRange(second, 0xA1, 0xDF)) {
-                    c = static_cast<char16_t>(0xFF61 - 0xA1 + second);
-                    ++p;
-                } else if (lead == 0x8F && IsRowByte(second)) {
-                    ++p;
-                    if (p == end && !final) {
-                        p = start;
-                        break;
-                    }
-                    index = kJis0212;
-                    row = second;
-                    second = p != end ? *p : 0x80;  // at the end: not a row byte, not ASCII
-                }
-                if (c == 0) {
-                    // A byte that cannot complete the sequence: an ASCII
-                    // byte is read again on its own, any other is taken.
-                    if (IsRowByte(row) && IsRowByte(second)) c = index[Pointer(row, second)];
-                    if (p != end && *p >= 0x80) ++p;
-                }
-            }
-        }
-        if (c == 0) {
-            c = kReplacement;
-            if (read.invalid++ == 0) read.firstInvalid = static_cast<std::size_t>(start - begin);
-        }
-        *o++ = c;
+        const Step step = ReadCharacter(p, end);
+        if (step.cut && !final) break;  // its other bytes are still to come
+        if (step.c == 0 && read.invalid++ == 0) read.firstInvalid = static_cast<std::size_t>(p - begin);
+        *o++ = step.c == 0 ? kReplacement : step.c;
+        p += step.length;
     }
     output.Commit(o);
     output.Finish();
@@ -126,28 +127,18 @@ std::uint64_t CountInvalid(std::string_view bytes, std::uint64_t limit) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* const end = p + bytes.size();
     while (p != end) {
-        const unsigned lead = *p++;
-        if (lead < 0x80) continue;
-        bool valid = false;
-        if ((lead == 0x8E || lead == 0x8F || IsRowByte(lead)) && p != end) {
-            unsigned second = *p;
-            const std::uint16_t* index = kJis0208;
-            unsigned row = lead;
-            if (lead == 0x8E && InRange(second, 0xA1, 0xDF)) {
-                valid = true;
-                ++p;
-            } else {
-                if (lead == 0x8F && IsRowByte(second)) {
-                    ++p;
-                    index = kJis0212;
-                    row = second;
-                    second = p != end ? *p : 0x80;
-                }
-                valid = IsRowByte(row) && IsRowByte(second) && index[Pointer(row, second)] != 0;
-                if (p != end && *p >= 0x80) ++p;
-            }
+        if (*p < 0x80) {
+            ++p;
+            continue;
         }
-        if (!valid && ++invalid > limit) return invalid;
+        // The common case first: a JIS X 0208 pair.
+        if (end - p >= 2 && IsRowByte(p[0]) && IsRowByte(p[1]) && kJis0208[Pointer(p[0], p[1])] != 0) {
+            p += 2;
+            continue;
+        }
+        const Step step = ReadCharacter(p, end);
+        p += step.length;
+        if (step.c == 0 && ++invalid > limit) return invalid;
     }
     return invalid;
 }
@@ -189,6 +180,8 @@ Write AppendBytes(std::string& out, std::u16string_view text, bool final) {
     write.consumed = i;
     return write;
 }
+
+const std::uint16_t* UnitBytes() { return kTextToBytes.data(); }
 
 unsigned Jis0208Row(char16_t c) {
     const unsigned bytes = kTextToBytes[c];

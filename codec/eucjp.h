@@ -16,6 +16,16 @@ struct Read {
     std::size_t firstInvalid = npos;  // offset of the bytes that gave the first
 };
 
+// One character of EUC-JP bytes as the decoder reads it.
+struct Step {
+    char16_t c;       // 0 when the bytes do not form one (read as U+FFFD)
+    unsigned length;  // bytes taken
+    bool cut;         // the end cut the sequence: more bytes may complete it
+};
+
+// Reads the character that starts at p (p < end), as at the end of the input.
+Step ReadCharacter(const unsigned char* p, const unsigned char* end);
+
 // Appends the text of EUC-JP bytes to out. With final false, a sequence cut
 // off by the end of bytes is left unconverted (not in consumed).
 Read AppendText(std::u16string& out, std::string_view bytes, bool final = true);
@@ -40,6 +50,11 @@ struct Write {
 // decimal. With final false, a high surrogate that ends text is left
 // unconverted.
 Write AppendBytes(std::string& out, std::u16string_view text, bool final = true);
+
+// The bytes EUC-JP writes each UTF-16 unit as, indexed by the unit: one
+// byte below 0x100, else first byte << 8 | second byte; 0 when it cannot
+// hold the unit (a surrogate included), and for unit 0.
+const std::uint16_t* UnitBytes();
 
 // The row (1 to 94) of the bytes EUC-JP writes c as when they are a JIS X
 // 0208 pair, else 0 (ASCII, half-width katakana, characters it cannot hold).

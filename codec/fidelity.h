@@ -8,12 +8,35 @@
 #include <string>
 #include <string_view>
 
+#include "codec/cp932.h"
+
 namespace tessaly {
 
 // The four characters that Linux input methods type for their Windows twins
 // (U+2014, U+2016, U+2212, U+301C). They are written with the twins' bytes on
 // purpose, so they are not a loss.
 bool IsIntendedLookAlike(char16_t unit);
+
+// Whether code page 932 loses the unit: it does not come back from its
+// bytes and is not one of the intended look-alikes (FindTextLoss's test of
+// one unit). One bit per unit, built on first use.
+class Cp932LossTable {
+public:
+    static const Cp932LossTable& Get() {
+        static const Cp932LossTable table;
+        return table;
+    }
+    bool Lost(char16_t unit) const { return bits_[unit >> 6] >> (unit & 63) & 1; }
+
+private:
+    Cp932LossTable() {
+        for (unsigned u = 0; u < 0x10000; ++u) {
+            const auto unit = static_cast<char16_t>(u);
+            if (!cp932::RoundTrips(unit) && !IsIntendedLookAlike(unit)) bits_[u >> 6] |= std::uint64_t{1} << (u & 63);
+        }
+    }
+    std::uint64_t bits_[0x10000 / 64] = {};
+};
 
 struct TextLoss {
     static constexpr std::size_t npos = std::u16string_view::npos;

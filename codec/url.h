@@ -92,6 +92,50 @@ std::size_t DecodeUrlAppend(std::u16string& out, std::u16string_view text, const
 std::size_t EncodeUrlFromBytesAppend(std::string& out, std::string_view bytes, const EncodeOptions& options,
                                      bool final, ByteLoss* loss = nullptr);
 
+// The bytes the text is read from and written in by the byte routes below.
+enum class TextBytes : std::uint8_t { kCp932, kUtf8 };
+
+// What the byte routes replace, each with the offset in the input of the
+// first one. Added to, not reset.
+struct BytesReport {
+    // Input bytes that are not text: code page 932 bytes that do not read
+    // back (counted in bytes, as FindByteLoss counts them); invalid UTF-8
+    // sequences (one each) when decoding or encoding into UTF-8 (encoding
+    // into the others, their U+FFFD counts in unwritable).
+    ByteLoss input;
+    // Decoding: escaped bytes that do not form characters, at their escape.
+    ByteLoss escapes;
+    // Characters the output cannot hold, counted as EncodeReport counts
+    // them; decoding into code page 932 bytes, decoded characters it cannot
+    // write other than U+FFFD, at the escape of their first byte (with
+    // detection, at the start of their line, which decides them).
+    ByteLoss unwritable;
+    // With detection, the lines read in each encoding, as DecodeReport
+    // counts them.
+    std::array<std::uint64_t, kCharsetCount> linesIn{};
+};
+
+// EncodeUrlAppend from the bytes of the text to the bytes of the encoded
+// text (ASCII), without the text in between: appends exactly what reading
+// bytes as side, EncodeUrlAppend and writing its result as bytes give. With
+// final false, what that leaves unconverted (a character cut by the end of
+// bytes, with options.crLfAsAmp a CR that ends them) is left. Returns the
+// bytes converted. From UTF-8 bytes, options.charset is UTF-8 or EUC-JP.
+std::size_t EncodeUrlBytesAppend(std::string& out, std::string_view bytes, TextBytes side,
+                                 const EncodeOptions& options, bool final, BytesReport* report = nullptr);
+
+// DecodeUrlAppend in the same way, for UTF-8 and EUC-JP escapes
+// (options.charset not code page 932, options.detect off): the bytes of the
+// decoded text in side's encoding.
+std::size_t DecodeUrlBytesAppend(std::string& out, std::string_view bytes, TextBytes side,
+                                 const DecodeOptions& options, bool final, BytesReport* report = nullptr);
+
+// DecodeUrlAppend with options.detect on ASCII bytes (every byte below
+// 0x80, which both sides read as themselves) in the same way; a line
+// waiting for its LF is left unconverted, up to the cap.
+std::size_t DecodeUrlDetectingAsciiAppend(std::string& out, std::string_view ascii, TextBytes side,
+                                          const DecodeOptions& options, bool final, BytesReport* report = nullptr);
+
 // After a decode in one encoding (options.detect off): the lines on which
 // that encoding leaves bytes that do not form characters while another of
 // the three reads them all cleanly, and the encoding that does so for most

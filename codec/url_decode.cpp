@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <type_traits>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -18,6 +19,7 @@
 #include "codec/percent.h"
 #include "codec/url.h"
 #include "codec/url_internal.h"
+#include "codec/utf8.h"
 
 namespace tessaly {
 namespace {
@@ -59,6 +61,9 @@ struct Utf8Run {
                 p += 3;
                 continue;
             }
+            // No escape: the run has ended (a "%" and a digit such as "%E%"
+            // would pass the checks below).
+            if (b0 > 0xFF) return;
             if ((b0 & 0xF0) == 0xE0 && end - p >= 9 && p[3] == u'%' && p[6] == u'%') {
                 const unsigned b1 = HexByte(p[4], p[5]);
                 const unsigned b2 = HexByte(p[7], p[8]);
@@ -102,43 +107,16 @@ struct Utf8Run {
                     continue;
                 }
             }
-            const std::size_t start = i++;
-            int more;
-            char32_t c;
-            unsigned low = 0x80, high = 0xBF;  // the second byte's range rules out overlong forms
-            if (lead >= 0xC2 && lead <= 0xDF) {
-                more = 1;
-                c = lead & 0x1F;
-            } else if (lead >= 0xE0 && lead <= 0xEF) {
-                more = 2;
-                c = lead & 0x0F;
-                if (lead == 0xE0) low = 0xA0;
-                if (lead == 0xED) high = 0x9F;
-            } else if (lead >= 0xF0 && lead <= 0xF4) {
-                more = 3;
-                c = lead & 0x07;
-                if (lead == 0xF0) low = 0x90;
-                if (lead == 0xF4) high = 0x8F;
-            } else {
-                more = -1;
-                c = 0xFFFD;
+            const Utf8Step step = ReadUtf8(bytes + i, bytes + n);
+            if (step.cut && !final) {  // cut off: the rest is still to come
+                read.consumed = i;
+                read.out = o;
+                return read;
             }
-            bool valid = more >= 0;
-            for (int k = 0; k < more; ++k) {
-                if (i == n && !final) {  // cut off: the rest is still to come
-                    read.consumed = start;
-                    read.out = o;
-                    return read;
-                }
-                if (i == n || bytes[i] < low || bytes[i] > high) {
-                    valid = false;
-                    break;
-                }
-                c = c << 6 | (bytes[i++] & 0x3F);
-                low = 0x80;
-                high = 0xBF;
-            }
-            if (!valid) {
+            const std::size_t start = i;
+            char32_t c = step.c;
+            i += step.length;
+            if (!step.valid) {
                 read.invalid.Add(1, start);
                 *o++ = u'\uFFFD';
             } else if (c < 0x10000) {
@@ -161,33 +139,13 @@ std::uint64_t CountUtf8Invalid(const unsigned char* bytes, std::size_t n, std::u
     std::uint64_t invalid = 0;
     std::size_t i = 0;
     while (i < n) {
-        const unsigned lead = bytes[i++];
-        if (lead < 0x80) continue;
-        int more;
-        unsigned low = 0x80, high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            more = 1;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            more = 2;
-            if (lead == 0xE0) low = 0xA0;
-            if (lead == 0xED) high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            more = 3;
-            if (lead == 0xF0) low = 0x90;
-            if (lead == 0xF4) high = 0x8F;
-        } else {
-            if (++invalid > limit) return invalid;
+        if (bytes[i] < 0x80) {
+            ++i;
             continue;
         }
-        for (int k = 0; k < more; ++k) {
-            if (i == n || bytes[i] < low || bytes[i] > high) {
-                if (++invalid > limit) return invalid;
-                break;
-            }
-            ++i;
-            low = 0x80;
-            high = 0xBF;
-        }
+        const Utf8Step step = ReadUtf8(bytes + i, bytes + n);
+        i += step.length;
+        if (!step.valid && ++invalid > limit) return invalid;
     }
     return invalid;
 }
@@ -541,7 +499,279 @@ std::size_t DecodeCp932Plus(std::u16string& out, std::u16string_view text, bool 
     }
 }
 
+// ---------------------------------------------------------------------------
+// From the bytes of the encoded text to the bytes of the decoded text
+
+// Writers of the decoded text's bytes: the text's literal characters from
+// 0x80 up as the text route reads and writes them back, and decoded
+// characters.
+struct Cp932Side {
+    const cp932::ExactTable& exact = cp932::ExactTable::Get();
+    const detail::Cp932LossTable& table = detail::Cp932LossTable::Get();
+
+    static unsigned char* PutUnit(char16_t unit, unsigned char* o) {
+        const std::uint16_t bytes = cp932::UnitToBytes(unit);
+        const bool two = cp932::IsDoubleByte(bytes);
+        o[0] = static_cast<unsigned char>(two ? bytes >> 8 : bytes);
+        o[1] = static_cast<unsigned char>(bytes);
+        return o + 1 + two;
+    }
+    // The literal character at p; returns its length, 0 when the end cut it
+    // (and final is false).
+    unsigned Literal(const unsigned char* p, const unsigned char* end, bool final, unsigned char*& o,
+                     ByteLoss& input, std::size_t at) const {
+        if (!final && p + 1 == end && cp932::IsLeadByte(*p)) return 0;
+        char16_t c;
+        const unsigned length = static_cast<unsigned>(cp932::ConvertCharacter(p, end, &c) - p);
+        if (length == 2 ? exact.Pair(p[0], p[1]) : exact.Single(p[0])) {
+            o[0] = p[0];
+            o[1] = p[length - 1];
+            o += length;
+        } else {
+            detail::AddLoss(input, length, at);
+            o = PutUnit(c, o);
+        }
+        return length;
+    }
+    // A decoded character of the BMP that code page 932 writes; false
+    // (nothing written) for any other.
+    bool PutWritable(char16_t c, unsigned char*& o) const {
+        if (table.Lost(c)) return false;
+        o = PutUnit(c, o);
+        return true;
+    }
+    // A decoded character (U+FFFD for invalid bytes); returns whether code
+    // page 932 cannot write it.
+    bool Put(char32_t c, unsigned char*& o) const {
+        if (c >= 0x10000) {  // a surrogate pair: one '?'
+            o = PutUnit(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)), o);
+            return true;
+        }
+        o = PutUnit(static_cast<char16_t>(c), o);
+        return c != 0xFFFD && table.Lost(static_cast<char16_t>(c));
+    }
+};
+
+struct Utf8Side {
+    static unsigned Literal(const unsigned char* p, const unsigned char* end, bool final, unsigned char*& o,
+                            ByteLoss& input, std::size_t at) {
+        const Utf8Step step = ReadUtf8(p, end);
+        if (step.cut && !final) return 0;
+        if (step.valid) {
+            std::memcpy(o, p, step.length);
+            o += step.length;
+        } else {
+            detail::AddLoss(input, 1, at);
+            o = reinterpret_cast<unsigned char*>(PutUtf8(reinterpret_cast<char*>(o), 0xFFFD));
+        }
+        return step.length;
+    }
+    static bool PutWritable(char16_t c, unsigned char*& o) {
+        o = reinterpret_cast<unsigned char*>(PutUtf8(reinterpret_cast<char*>(o), c));
+        return true;
+    }
+    static bool Put(char32_t c, unsigned char*& o) {
+        o = reinterpret_cast<unsigned char*>(PutUtf8(reinterpret_cast<char*>(o), c));
+        return false;
+    }
+};
+
+// The readers of one character of escaped bytes (at most four), as at the
+// end of the bytes; c is U+FFFD for bytes that do not form one.
+// Character gives the common characters straight from the escapes at p,
+// whose first byte b0 is from 0x80 up: the character and the length of its
+// escapes, or 0 for anything else.
+struct Utf8Bytes {
+    static Utf8Step Read(const unsigned char* b, const unsigned char* end) { return ReadUtf8(b, end); }
+    static unsigned Character(const unsigned char* p, const unsigned char* end, unsigned b0, char16_t& c) {
+        if ((b0 & 0xF0) == 0xE0 && end - p >= 9 && p[3] == '%' && p[6] == '%') {
+            const unsigned b1 = HexByte(p[4], p[5]);
+            const unsigned b2 = HexByte(p[7], p[8]);
+            const unsigned u = (b0 & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F);
+            // Digits and continuation bytes both: (b & 0x1C0) == 0x80.
+            if ((b1 & 0x1C0) != 0x80 || (b2 & 0x1C0) != 0x80 || u < 0x800 || (u & 0xF800) == 0xD800) return 0;
+            c = static_cast<char16_t>(u);
+            return 9;
+        }
+        if (b0 >= 0xC2 && b0 <= 0xDF && end - p >= 6 && p[3] == '%') {
+            const unsigned b1 = HexByte(p[4], p[5]);
+            if ((b1 & 0x1C0) != 0x80) return 0;
+            c = static_cast<char16_t>((b0 & 0x1F) << 6 | (b1 & 0x3F));
+            return 6;
+        }
+        return 0;
+    }
+};
+
+struct EucJpBytes {
+    const std::uint16_t* const pairs = eucjp::Jis0208Pairs();
+    unsigned Character(const unsigned char* p, const unsigned char* end, unsigned b0, char16_t& c) const {
+        if (end - p < 6 || p[3] != '%') return 0;
+        const unsigned b1 = HexByte(p[4], p[5]);
+        if (b0 - 0xA1 < 94 && b1 - 0xA1 < 94) {
+            c = pairs[(b0 - 0xA1) * 94 + (b1 - 0xA1)];
+            return c != 0 ? 6 : 0;
+        }
+        if (b0 == 0x8E && b1 - 0xA1 <= 0xDF - 0xA1) {
+            c = static_cast<char16_t>(0xFF61 - 0xA1 + b1);
+            return 6;
+        }
+        return 0;
+    }
+    static Utf8Step Read(const unsigned char* b, const unsigned char* end) {
+        const eucjp::Step step = eucjp::ReadCharacter(b, end);
+        return {step.c != 0 ? char32_t{step.c} : char32_t{0xFFFD}, step.length, step.c != 0, step.cut};
+    }
+};
+
+// Decodes the common characters whose escapes start at p straight, while
+// side writes them, up to stop; stops at anything else.
+template <class Reader, class Side>
+void DecodeCommon(const Reader& reader, const Side& side, const unsigned char*& p, const unsigned char* end,
+                  const unsigned char* stop, unsigned char*& o) {
+    while (p < stop && end - p >= 3 && p[0] == '%') {
+        const unsigned b0 = HexByte(p[1], p[2]);
+        if (b0 < 0x80) {
+            *o++ = static_cast<unsigned char>(b0);
+            p += 3;
+            continue;
+        }
+        if (b0 > 0xFF) return;  // no escape: the run has ended
+        char16_t c;
+        const unsigned length = reader.Character(p, end, b0, c);
+        if (length == 0 || !side.PutWritable(c, o)) return;
+        p += length;
+    }
+}
+
+// The first byte at or after p that is not copied as it is: a "%", "&" or
+// "+" when their option is on, a byte from 0x80 up; or end.
+inline const unsigned char* FindSpecial(const unsigned char* p, const unsigned char* end, bool amp, bool plus) {
+#ifdef __SSE2__
+    const __m128i percent = _mm_set1_epi8('%');
+    const __m128i ampersand = _mm_set1_epi8(amp ? '&' : '%');
+    const __m128i plusSign = _mm_set1_epi8(plus ? '+' : '%');
+    for (; end - p >= 16; p += 16) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(b, percent), _mm_cmpeq_epi8(b, ampersand)),
+                                         _mm_cmpeq_epi8(b, plusSign));
+        if (const int mask = _mm_movemask_epi8(_mm_or_si128(hit, b))) {
+            return p + __builtin_ctz(static_cast<unsigned>(mask));
+        }
+    }
+#endif
+    while (p != end && *p < 0x80 && *p != '%' && !(amp && *p == '&') && !(plus && *p == '+')) ++p;
+    return p;
+}
+
+template <class Side, class Reader>
+std::size_t DecodeBytes(std::string& out, std::string_view bytes, const DecodeOptions& options, bool final,
+                        BytesReport* report) {
+    const Side side;
+    const Reader reader;
+    const bool amp = options.crLfAsAmp;
+    const bool plus = options.plusAsSpace;
+    const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* const end = begin + bytes.size();
+    // Three bytes an input byte at most: U+FFFD's UTF-8 for one invalid byte.
+    detail::ChunkedOutput<char> output(out, 3 * bytes.size() + 16);
+    ByteLoss input, escapes, unwritable;
+    const unsigned char* p = begin;
+    bool held = false;
+    while (p != end && !held) {
+        const unsigned char* const chunkEnd = p + std::min<std::size_t>(end - p, 4 * detail::kChunkUnits);
+        auto* o = reinterpret_cast<unsigned char*>(output.Room(3 * static_cast<std::size_t>(chunkEnd - p) + 16));
+        while (p < chunkEnd) {
+            const unsigned char* const plain = FindSpecial(p, chunkEnd, amp, plus);
+            std::memcpy(o, p, static_cast<std::size_t>(plain - p));
+            o += plain - p;
+            p = plain;
+            if (p == chunkEnd) break;
+            const unsigned c = *p;
+            if (c >= 0x80) {
+                const unsigned length = side.Literal(p, end, final, o, input, static_cast<std::size_t>(p - begin));
+                if (length == 0) {
+                    held = true;
+                    break;
+                }
+                p += length;
+                continue;
+            }
+            if (c == '&') {
+                *o++ = '\r';
+                *o++ = '\n';
+                ++p;
+                continue;
+            }
+            if (c == '+') {
+                *o++ = ' ';
+                ++p;
+                continue;
+            }
+            // A "%": an escape starts a run, anything else stays.
+            const std::size_t left = static_cast<std::size_t>(end - p);
+            if (left < 3) {
+                if (!final && (left == 1 || IsHexDigit(p[1]))) {  // it may become an escape
+                    held = true;
+                    break;
+                }
+                *o++ = *p++;
+                continue;
+            }
+            if (HexByte(p[1], p[2]) > 0xFF) {
+                *o++ = *p++;
+                continue;
+            }
+            // The run of escapes a character at a time: its bytes, as many
+            // as decide it.
+            for (;;) {
+                DecodeCommon(reader, side, p, end, chunkEnd, o);
+                if (p >= chunkEnd) break;
+                unsigned char run[4];
+                unsigned n = 0;
+                const unsigned char* q = p;
+                unsigned b;
+                while (n < 4 && end - q >= 3 && q[0] == '%' && (b = HexByte(q[1], q[2])) <= 0xFF) {
+                    run[n++] = static_cast<unsigned char>(b);
+                    q += 3;
+                }
+                if (n == 0) break;
+                const Utf8Step step = reader.Read(run, run + n);
+                // A run that reaches the end may go on in more text.
+                if (step.cut && !final &&
+                    (q == end || (end - q < 3 && q[0] == '%' && (end - q == 1 || IsHexDigit(q[1]))))) {
+                    held = true;
+                    break;
+                }
+                const auto at = static_cast<std::size_t>(p - begin);
+                if (!step.valid) detail::AddLoss(escapes, 1, at);
+                if (side.Put(step.c, o)) detail::AddLoss(unwritable, 1, at);
+                p += 3 * step.length;
+                if (p >= chunkEnd) break;
+            }
+            if (held) break;
+        }
+        output.Commit(reinterpret_cast<char*>(o));
+    }
+    output.Finish();
+    if (report != nullptr) detail::AddLosses(*report, {input, escapes, unwritable});
+    return static_cast<std::size_t>(p - begin);
+}
+
+template <class Side>
+std::size_t DecodeBytesTo(std::string& out, std::string_view bytes, const DecodeOptions& options, bool final,
+                          BytesReport* report) {
+    return options.charset == Charset::kUtf8 ? DecodeBytes<Side, Utf8Bytes>(out, bytes, options, final, report)
+                                             : DecodeBytes<Side, EucJpBytes>(out, bytes, options, final, report);
+}
+
 }  // namespace
+
+std::size_t DecodeUrlBytesAppend(std::string& out, std::string_view bytes, TextBytes side,
+                                 const DecodeOptions& options, bool final, BytesReport* report) {
+    return side == TextBytes::kCp932 ? DecodeBytesTo<Cp932Side>(out, bytes, options, final, report)
+                                     : DecodeBytesTo<Utf8Side>(out, bytes, options, final, report);
+}
 
 namespace detail {
 
@@ -560,8 +790,9 @@ std::size_t CountCp932Invalid(std::u16string_view text, bool final, Invalid& inv
     return CountCp932<char16_t, true>(text, final, invalid, limit);
 }
 
-bool HasHighEscape(std::u16string_view text) {
-    for (std::size_t i = text.find(u'%'); i != std::u16string_view::npos; i = text.find(u'%', i + 1)) {
+template <class Char>
+bool HasHighEscapeIn(std::basic_string_view<Char> text) {
+    for (std::size_t i = text.find(Char{'%'}); i != text.npos; i = text.find(Char{'%'}, i + 1)) {
         if (i + 2 < text.size() && HexByte(text[i + 1], text[i + 2]) >= 0x80 &&
             HexByte(text[i + 1], text[i + 2]) <= 0xFF) {
             return true;
@@ -570,17 +801,23 @@ bool HasHighEscape(std::u16string_view text) {
     return false;
 }
 
+bool HasHighEscape(std::u16string_view text) { return HasHighEscapeIn(text); }
+bool HasHighEscape(std::string_view ascii) { return HasHighEscapeIn(ascii); }
+
 std::size_t FindLineFeed(std::u16string_view text) {
     const std::size_t at = FindUnit(text.data(), 0, text.size(), u'\n');
     return at == text.size() ? std::u16string_view::npos : at;
 }
 
-void GatherRuns(std::u16string_view text, Runs& runs) {
+template <class Char>
+void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs) {
     runs.ends.clear();
+    runs.partners.clear();
     if (runs.bytes.size() < text.size() / 3) runs.bytes.resize(text.size() / 3);  // the most there can be
     unsigned char* const bytes = runs.bytes.data();
     std::size_t used = 0;
-    const char16_t* const t = text.data();
+    using Unit = std::conditional_t<std::is_same_v<Char, char>, unsigned char, Char>;
+    const auto* const t = reinterpret_cast<const Unit*>(text.data());
     const std::size_t n = text.size();
     std::size_t i = 0;
     for (;;) {
@@ -603,7 +840,33 @@ void GatherRuns(std::u16string_view text, Runs& runs) {
             continue;
         }
         runs.ends.push_back(used);
+        std::uint16_t partner = Runs::kNoPartner;
+        if ((used - start) % 2 != 0) partner = i < n && t[i] < 0x80 ? t[i] : Runs::kOtherPartner;
+        runs.partners.push_back(partner);
     }
+}
+
+void GatherRuns(std::u16string_view text, Runs& runs) { GatherRunsIn(text, runs); }
+void GatherRuns(std::string_view ascii, Runs& runs) { GatherRunsIn(ascii, runs); }
+
+bool CountCp932RunsInvalid(const Runs& runs, std::uint64_t& invalid, std::uint64_t limit) {
+    // The decoder pairs a run's escapes from its start, the last of an odd
+    // count with the unit after the run; a pair of ASCII bytes reads back.
+    const PieceTable& pieces = PieceTable::Get();
+    const unsigned char* const bytes = runs.bytes.data();
+    invalid = 0;
+    std::size_t start = 0;
+    for (std::size_t r = 0; r < runs.ends.size(); ++r) {
+        const std::size_t end = runs.ends[r];
+        const std::uint16_t partner = runs.partners[r];
+        if (partner == Runs::kOtherPartner) return false;
+        if (invalid > limit) break;
+        std::size_t k = start;
+        for (; k + 1 < end && invalid <= limit; k += 2) invalid += pieces.Of(bytes[k], bytes[k + 1]) & 3;
+        if (k < end) invalid += pieces.Of(bytes[k], partner) & 3;
+        start = end;
+    }
+    return true;
 }
 
 std::uint64_t CountUtf8RunsInvalid(const Runs& runs, std::uint64_t limit) {

@@ -13,8 +13,12 @@
 // text goes through the same steps, so pieces give what the whole gives.
 #include <algorithm>
 #include <array>
+#include <cstring>
 
+#include "codec/codepage.h"
 #include "codec/detect.h"
+#include "codec/percent.h"
+#include "codec/utf8.h"
 #include "codec/url.h"
 #include "codec/url_internal.h"
 
@@ -69,19 +73,30 @@ struct Readings {
         }
     }
 
+    static std::size_t CountCp932(std::u16string_view line, bool final, Invalid& invalid, std::uint64_t limit) {
+        return detail::CountCp932Invalid(line, final, invalid, limit);
+    }
+    static std::size_t CountCp932(std::string_view ascii, bool final, Invalid& invalid, std::uint64_t) {
+        return detail::CountCp932Invalid(ascii, false, final, invalid);  // the whole count
+    }
+
     // The invalid bytes of DecodeLine's code page 932 reading, without it;
-    // the count stops once it passes limit.
-    static void CountShiftJisLine(std::u16string_view line, bool endsText, Invalid& invalid, std::uint64_t limit) {
+    // the count stops once it passes limit (or goes on).
+    template <class View>
+    void CountShiftJisLine(View line, bool endsText, Invalid& invalid, std::uint64_t limit) const {
+        // A line that ends with its LF: from its runs, where they tell.
+        if (!endsText && detail::CountCp932RunsInvalid(runs, invalid.count, limit)) return;
+        invalid.count = 0;
         if (endsText) {
-            detail::CountCp932Invalid(line, true, invalid, limit);
+            CountCp932(line, true, invalid, limit);
             return;
         }
-        const std::size_t used = detail::CountCp932Invalid(line, false, invalid, limit);
+        const std::size_t used = CountCp932(line, false, invalid, limit);
         if (used == line.size()) return;
-        std::u16string tail(line.substr(used));
-        tail += u'X';
+        std::basic_string<typename View::value_type> tail(line.substr(used));
+        tail += 'X';
         Invalid tailInvalid;
-        detail::CountCp932Invalid(tail, true, tailInvalid, limit);
+        CountCp932(View(tail), true, tailInvalid, limit);
         invalid.Add(tailInvalid, used);
     }
 
@@ -93,7 +108,8 @@ struct Readings {
     // decide.
     static constexpr std::uint64_t kMore = ~std::uint64_t{0};
     // Takes the runs of line as GatherRuns left them.
-    bool Count(std::u16string_view line, bool endsText, Charset& chosen) {
+    template <class View>
+    bool Count(View line, bool endsText, Charset& chosen) {
         constexpr auto kSjis = static_cast<std::size_t>(Charset::kShiftJis);
         constexpr auto kUtf8 = static_cast<std::size_t>(Charset::kUtf8);
         constexpr auto kEucJp = static_cast<std::size_t>(Charset::kEucJp);
@@ -210,7 +226,135 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
     return pos;
 }
 
+// ---------------------------------------------------------------------------
+// The same from ASCII bytes to the bytes of the decoded text
+
+// Decodes the ASCII bytes of a line (or of lines that read alike) in one
+// encoding as DecodeLine does (with final false, as far as they decide, as
+// DecodeInCharset does), appending side's bytes; the losses go into found at
+// offsets from base. Returns the bytes converted.
+std::size_t DecodeAsciiLine(std::string& out, std::string_view line, Charset charset, TextBytes side,
+                            const DecodeOptions& options, bool endsText, bool final, BytesReport& found,
+                            std::size_t base) {
+    if (charset != Charset::kShiftJis) {
+        DecodeOptions one = options;
+        one.charset = charset;
+        one.detect = false;
+        BytesReport r;
+        const std::size_t used = DecodeUrlBytesAppend(out, line, side, one, final, &r);
+        r.escapes.first += base;
+        // A character code page 932 cannot write is where what decides it
+        // starts: the line, which is decided as a whole.
+        r.unwritable.first = base;
+        detail::AddLosses(found, r);
+        return used;
+    }
+    if (side == TextBytes::kCp932 && !options.plusAsSpace) {
+        ByteLoss loss;
+        std::size_t used = DecodeAsciiToBytesAppend(out, line, options.crLfAsAmp, final && endsText, loss);
+        if (final && !endsText && used < line.size()) {
+            // As DecodeLine: the rest with a plain unit after it, whose
+            // output is cut.
+            std::string tail(line.substr(used));
+            tail += 'X';
+            ByteLoss tailLoss;
+            DecodeAsciiToBytesAppend(out, tail, options.crLfAsAmp, true, tailLoss);
+            out.pop_back();
+            if (tailLoss.count != 0) detail::AddLoss(loss, tailLoss.count, used + tailLoss.first);
+            used = line.size();
+        }
+        if (loss.count != 0) detail::AddLoss(found.escapes, loss.count, base + loss.first);
+        return used;
+    }
+    // Through text: code page 932 with "+" as a space, or into UTF-8 (what
+    // code page 932 decodes, either side writes).
+    const std::u16string text(line.begin(), line.end());
+    std::u16string decoded;
+    Invalid invalid;
+    std::size_t used = text.size();
+    if (final) {
+        DecodeLine(decoded, text, charset, options, endsText, &invalid);
+    } else {
+        used = detail::DecodeInCharset(decoded, text, charset, options, false, &invalid);
+    }
+    if (side == TextBytes::kCp932) {
+        CodePageBridge::AppendBytes(out, decoded);
+    } else {
+        AppendUtf16AsUtf8(out, decoded);
+    }
+    if (invalid.count != 0) detail::AddLoss(found.escapes, invalid.count, base + invalid.first);
+    return used;
+}
+
+// The end of the line of ascii starting at from (after its LF), or npos
+// when no LF comes within kLineCap bytes.
+std::size_t AsciiLineEnd(std::string_view ascii, std::size_t from) {
+    const std::size_t n = std::min(ascii.size() - from, kLineCap);
+    const void* const lf = std::memchr(ascii.data() + from, '\n', n);
+    return lf == nullptr ? std::string_view::npos
+                         : static_cast<std::size_t>(static_cast<const char*>(lf) - ascii.data()) + 1;
+}
+
+// The encoding of a line with runs from 0x80 up (GatherRuns done).
+Charset ChooseAscii(Readings& readings, std::string_view line, const DecodeOptions& options, bool endsText) {
+    Charset charset;
+    if (readings.Count(line, endsText, charset)) return charset;
+    const std::u16string text(line.begin(), line.end());
+    readings.Read(text, options, endsText);
+    return readings.Choose(options.charset);
+}
+
 }  // namespace
+
+std::size_t DecodeUrlDetectingAsciiAppend(std::string& out, std::string_view ascii, TextBytes side,
+                                          const DecodeOptions& options, bool final, BytesReport* report) {
+    Readings readings;
+    BytesReport found;
+    std::size_t pos = 0;
+    while (pos < ascii.size()) {
+        const std::size_t lineEnd = AsciiLineEnd(ascii, pos);
+        const std::size_t left = ascii.size() - pos;
+        if (lineEnd == std::string_view::npos && left >= kLineCap) {
+            // A long line: decided on its first kLineCap bytes (units).
+            const std::string_view head = ascii.substr(pos, kLineCap);
+            detail::GatherRuns(head, readings.runs);
+            const Charset charset = ChooseAscii(readings, head, options, true);
+            if (detail::HasHighEscape(head)) ++found.linesIn[static_cast<std::size_t>(charset)];
+            pos += DecodeAsciiLine(out, head, charset, side, options, true, false, found, pos);
+            continue;
+        }
+        if (lineEnd == std::string_view::npos && !final) break;  // wait for the line's end
+        const bool endsText = lineEnd == std::string_view::npos;
+        const std::size_t end = endsText ? ascii.size() : lineEnd;
+        const std::string_view line = ascii.substr(pos, end - pos);
+        detail::GatherRuns(line, readings.runs);
+        if (readings.runs.ends.empty()) {  // no byte from 0x80 up
+            // Lines that read alike: as many as follow, in one go.
+            std::size_t batchEnd = end;
+            while (!endsText && batchEnd < ascii.size()) {
+                const std::size_t next = AsciiLineEnd(ascii, batchEnd);
+                if (next == std::string_view::npos ||
+                    detail::HasHighEscape(ascii.substr(batchEnd, next - batchEnd))) {
+                    break;
+                }
+                batchEnd = next;
+            }
+            DecodeAsciiLine(out, ascii.substr(pos, batchEnd - pos), options.charset, side, options, endsText, true,
+                            found, pos);
+            pos = batchEnd;
+            continue;
+        }
+        const Charset charset = ChooseAscii(readings, line, options, endsText);
+        DecodeAsciiLine(out, line, charset, side, options, endsText, true, found, pos);
+        ++found.linesIn[static_cast<std::size_t>(charset)];
+        pos = end;
+    }
+    if (report != nullptr) {
+        detail::AddLosses(*report, found);
+        for (std::size_t k = 0; k < kCharsetCount; ++k) report->linesIn[k] += found.linesIn[k];
+    }
+    return pos;
+}
 
 std::size_t DecodeUrlAppend(std::u16string& out, std::u16string_view text, const DecodeOptions& options, bool final,
                             DecodeReport* report) {

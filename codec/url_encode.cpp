@@ -14,6 +14,7 @@
 #include "codec/percent.h"
 #include "codec/url.h"
 #include "codec/url_internal.h"
+#include "codec/utf8.h"
 
 namespace tessaly {
 namespace {
@@ -97,26 +98,7 @@ char16_t* Put(const Form& form, char16_t* out) {
 
 constexpr std::size_t kScratchUnits = 8;
 
-// Whether code page 932 loses the unit: it does not come back from its
-// bytes and is not one of the intended look-alikes. One bit per unit, built
-// on first use.
-class Cp932LossTable {
-public:
-    static const Cp932LossTable& Get() {
-        static const Cp932LossTable table;
-        return table;
-    }
-    bool Lost(char16_t unit) const { return bits_[unit >> 6] >> (unit & 63) & 1; }
-
-private:
-    Cp932LossTable() {
-        for (unsigned u = 0; u < 0x10000; ++u) {
-            const auto unit = static_cast<char16_t>(u);
-            if (!cp932::RoundTrips(unit) && !IsIntendedLookAlike(unit)) bits_[u >> 6] |= std::uint64_t{1} << (u & 63);
-        }
-    }
-    std::array<std::uint64_t, 0x10000 / 64> bits_{};
-};
+using detail::Cp932LossTable;
 
 // Where a loss was, as EncodeReport counts them.
 struct Lost {
@@ -290,7 +272,279 @@ std::size_t EncodeEucJp(std::u16string& out, std::u16string_view text, const Enc
     return static_cast<std::size_t>(p - begin);
 }
 
+// ---------------------------------------------------------------------------
+// From the bytes of the text to the bytes of the encoded text
+
+// One character of the text's bytes from 0x80 up, read as the text route
+// reads it.
+struct SourceChar {
+    char32_t c;       // U+FFFD for invalid UTF-8
+    unsigned length;  // bytes
+    bool exact;       // the bytes are text that writes them back
+    bool cut;         // the end cut it: more bytes may complete it
+};
+
+struct Cp932Source {
+    static constexpr bool kCp932 = true;
+    const cp932::ExactTable& exact = cp932::ExactTable::Get();
+    SourceChar Read(const unsigned char* p, const unsigned char* end) const {
+        char16_t c;
+        const unsigned length = static_cast<unsigned>(cp932::ConvertCharacter(p, end, &c) - p);
+        const bool lead = cp932::IsLeadByte(p[0]);
+        return {c, length, length == 2 ? exact.Pair(p[0], p[1]) : exact.Single(p[0]), lead && p + 1 == end};
+    }
+};
+
+struct Utf8Source {
+    static constexpr bool kCp932 = false;
+    static SourceChar Read(const unsigned char* p, const unsigned char* end) {
+        const Utf8Step step = ReadUtf8(p, end);
+        return {step.c, step.length, step.valid, step.cut};
+    }
+};
+
+// Up to three bytes of a character, the first in the low byte, and their
+// count in the top byte.
+constexpr std::uint32_t Pack(std::uint32_t bytes, unsigned count) { return (bytes & 0xFFFFFF) | count << 24; }
+
+inline char* PutPacked(const std::array<std::uint32_t, 256>& forms, std::uint32_t packed, char* o) {
+    const unsigned count = packed >> 24;
+    o = PutBytes(forms[packed & 0xFF], o);
+    if (count > 1) o = PutBytes(forms[packed >> 8 & 0xFF], o);
+    if (count > 2) o = PutBytes(forms[packed >> 16 & 0xFF], o);
+    return o;
+}
+
+// Writers of one character's encoded bytes through the set's forms; Put
+// returns whether the encoding cannot hold the character.
+struct Utf8Target {
+    static constexpr bool kUtf8 = true;
+    static std::uint32_t Bytes(char32_t c) {
+        if (c >= 0x10000) return 0;
+        char bytes[4] = {};
+        const auto n = static_cast<unsigned>(PutUtf8(bytes, c) - bytes);
+        std::uint32_t packed;
+        std::memcpy(&packed, bytes, 4);
+        return Pack(packed, n);
+    }
+    static bool Put(const std::array<std::uint32_t, 256>& forms, const SourceChar& ch, char*& o) {
+        char bytes[4];
+        const char* const bytesEnd = PutUtf8(bytes, ch.c);
+        for (const char* b = bytes; b != bytesEnd; ++b) o = PutBytes(forms[static_cast<unsigned char>(*b)], o);
+        return false;
+    }
+};
+
+struct EucJpTarget {
+    static constexpr bool kUtf8 = false;
+    const std::uint16_t* const unitBytes = eucjp::UnitBytes();
+    // The bytes of c packed as Packed() packs them, 0 when EUC-JP cannot
+    // hold it.
+    std::uint32_t Bytes(char32_t c) const {
+        if (c < 0x80) return Pack(static_cast<std::uint32_t>(c), 1);
+        if (c >= 0x10000) return 0;
+        const std::uint16_t bytes = unitBytes[c];
+        if (bytes == 0) return 0;
+        return bytes >= 0x100 ? Pack(static_cast<std::uint32_t>(bytes >> 8 | (bytes & 0xFF) << 8), 2)
+                              : Pack(bytes, 1);
+    }
+    bool Put(const std::array<std::uint32_t, 256>& forms, const SourceChar& ch, char*& o) const {
+        if (const std::uint32_t bytes = Bytes(ch.c)) {
+            o = PutPacked(forms, bytes, o);
+            return false;
+        }
+        // "&#N;", N the code point in decimal.
+        char digits[8];
+        int count = 0;
+        for (char32_t c = ch.c; count == 0 || c != 0; c /= 10) digits[count++] = static_cast<char>('0' + c % 10);
+        o = PutBytes(forms['&'], o);
+        o = PutBytes(forms['#'], o);
+        while (count > 0) o = PutBytes(forms[static_cast<unsigned char>(digits[--count])], o);
+        o = PutBytes(forms[';'], o);
+        return true;
+    }
+};
+
+// The escapes of the target's bytes of each code page 932 character that
+// writes back its own bytes and that the target writes as bytes from 0x80
+// up (escaped in every set), written with one 16-byte store; length 0 for
+// any other character.
+struct Escaped {
+    char text[15];
+    std::uint8_t length;
+};
+static_assert(sizeof(Escaped) == 16);
+
+template <class Target>
+class Cp932Direct {
+public:
+    static const Cp932Direct& Get() {
+        static const Cp932Direct table;
+        return table;
+    }
+    // The character at p (two bytes readable there), singles the table
+    // Singles gave; without a branch on whether it is a pair.
+    const Escaped* At(const unsigned char* p, const Escaped* singles) const {
+        const unsigned row = cp932::kLeadRow[p[0]];
+        const unsigned offset = std::min<unsigned>(p[1] - cp932::kFirstTrail, cp932::kTrailCount);
+        const auto single = reinterpret_cast<std::uintptr_t>(singles + p[0]);
+        const auto pair = reinterpret_cast<std::uintptr_t>(pairs_.data()) +
+                          sizeof(Escaped) * ((row - 1u) * kRowSize + offset);
+        const std::uintptr_t isPair = 0 - std::uintptr_t{row != 0};
+        return reinterpret_cast<const Escaped*>((single & ~isPair) | (pair & isPair));
+    }
+    // Every byte that is not a lead byte through the set's forms (ASCII as
+    // the set writes it; with crLfAsAmp, a CR is left to the slow route).
+    std::array<Escaped, 256> Singles(const std::array<std::uint32_t, 256>& forms, bool crLfAsAmp) const {
+        std::array<Escaped, 256> singles = singles_;
+        for (unsigned b = 0; b < 0x80; ++b) {
+            PutBytes(forms[b], singles[b].text);
+            singles[b].length = static_cast<std::uint8_t>(forms[b] >> 24);
+        }
+        if (crLfAsAmp) singles['\r'] = Escaped{};
+        return singles;
+    }
+
+private:
+    static Escaped Escape(std::uint32_t packed) {
+        Escaped e{};
+        const unsigned count = packed >> 24;
+        for (unsigned k = 0; k < count; ++k) {
+            const unsigned b = packed >> (8 * k) & 0xFF;
+            if (b < 0x80) return Escaped{};
+            char* const o = e.text + 3 * k;
+            PutBytes(kByteForms[3][b], o);
+        }
+        e.length = static_cast<std::uint8_t>(3 * count);
+        return e;
+    }
+    Cp932Direct() {
+        const cp932::ExactTable& exact = cp932::ExactTable::Get();
+        const Target target;
+        for (unsigned lead = 0x80; lead < 0x100; ++lead) {
+            if (!cp932::IsLeadByte(static_cast<std::uint8_t>(lead))) {
+                const char16_t c = cp932::SingleByteToText(static_cast<std::uint8_t>(lead));
+                if (exact.Single(lead)) singles_[lead] = Escape(target.Bytes(c));
+                continue;
+            }
+            for (unsigned trail = cp932::kFirstTrail; trail < cp932::kFirstTrail + cp932::kTrailCount; ++trail) {
+                const char16_t c = cp932::PairToText(static_cast<std::uint8_t>(lead), static_cast<std::uint8_t>(trail));
+                if (c != 0 && exact.Pair(lead, trail)) {
+                    pairs_[(cp932::kLeadRow[lead] - 1u) * kRowSize + trail - cp932::kFirstTrail] =
+                        Escape(target.Bytes(c));
+                }
+            }
+        }
+    }
+    // A row a lead byte, and at its end an empty entry for the bytes that
+    // cannot trail.
+    static constexpr unsigned kRowSize = cp932::kTrailCount + 1;
+    std::array<Escaped, cp932::kLeadByteCount * kRowSize> pairs_{};
+    std::array<Escaped, 256> singles_{};  // from 0x80 up
+};
+
+// The most output bytes one character gives: "&#128512;" with every byte
+// escaped.
+constexpr std::size_t kMostBytesPerCharacter = 27 + 16;  // and a store's scratch
+
+template <class Source, class Target>
+std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOptions& options, bool final,
+                        BytesReport* report) {
+    const Source source;
+    const Target target;
+    const std::array<std::uint32_t, 256>& forms = kByteForms[static_cast<unsigned>(options.escape)];
+    const bool amp = options.crLfAsAmp;
+    [[maybe_unused]] const Cp932Direct<Target>* direct = nullptr;
+    [[maybe_unused]] std::array<Escaped, 256> singles;
+    if constexpr (Source::kCp932) {
+        direct = &Cp932Direct<Target>::Get();
+        singles = direct->Singles(forms, amp);
+    }
+    const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* const end = begin + bytes.size();
+    // Mostly three bytes of output per byte of input at most (an escape);
+    // the room is checked a character at a time.
+    constexpr std::size_t kRoom = 3 * detail::kChunkUnits + 2 * kMostBytesPerCharacter;
+    detail::ChunkedOutput<char> output(out, 3 * bytes.size() + kRoom);
+    // Invalid UTF-8 is counted as input where it reaches the output as
+    // U+FFFD's bytes; elsewhere the U+FFFD is a character the encoding
+    // cannot hold.
+    constexpr bool kInputLoss = Source::kCp932 || Target::kUtf8;
+    ByteLoss input, unwritable;
+    const unsigned char* p = begin;
+    bool held = false;
+    while (p != end && !held) {
+        char* o = output.Room(kRoom);
+        const char* const limit = o + kRoom - kMostBytesPerCharacter;
+        while (p != end && o <= limit) {
+            if constexpr (Source::kCp932) {
+                // The common characters straight from the tables, without
+                // a branch on their length; the others one at a time below.
+                while (end - p >= 2 && o <= limit) {
+                    const Escaped* const e = direct->At(p, singles.data());
+                    if (e->length == 0) break;
+                    std::memcpy(o, e, sizeof *e);
+                    o += e->length;
+                    p += 1 + cp932::IsLeadByte(p[0]);
+                }
+                if (p == end || o > limit) break;
+            }
+            const unsigned b0 = *p;
+            if (b0 < 0x80) {
+                if (amp && b0 == '\r') {
+                    if (p + 1 == end && !final) {  // an LF may follow
+                        held = true;
+                        break;
+                    }
+                    if (p + 1 != end && p[1] == '\n') {
+                        *o++ = '&';
+                        p += 2;
+                        continue;
+                    }
+                }
+                o = PutBytes(forms[b0], o);
+                ++p;
+                continue;
+            }
+            const SourceChar ch = source.Read(p, end);
+            if (ch.cut && !final) {
+                held = true;
+                break;
+            }
+            const auto at = static_cast<std::size_t>(p - begin);
+            if (kInputLoss && !ch.exact) detail::AddLoss(input, Source::kCp932 ? ch.length : 1, at);
+            if (!Source::kCp932 && Target::kUtf8 && ch.exact) {
+                // Valid UTF-8 into UTF-8: its own bytes.
+                for (unsigned k = 0; k < ch.length; ++k) o = PutBytes(forms[p[k]], o);
+            } else if (target.Put(forms, ch, o)) {
+                detail::AddLoss(unwritable, 1, at);
+            }
+            p += ch.length;
+        }
+        output.Commit(o);
+    }
+    output.Finish();
+    if (report != nullptr) detail::AddLosses(*report, {input, {}, unwritable});
+    return static_cast<std::size_t>(p - begin);
+}
+
+template <class Source>
+std::size_t EncodeBytesFrom(std::string& out, std::string_view bytes, const EncodeOptions& options, bool final,
+                            BytesReport* report) {
+    return options.charset == Charset::kUtf8 ? EncodeBytes<Source, Utf8Target>(out, bytes, options, final, report)
+                                             : EncodeBytes<Source, EucJpTarget>(out, bytes, options, final, report);
+}
+
 }  // namespace
+
+std::size_t EncodeUrlBytesAppend(std::string& out, std::string_view bytes, TextBytes side, const EncodeOptions& options,
+                                 bool final, BytesReport* report) {
+    if (side == TextBytes::kUtf8) return EncodeBytesFrom<Utf8Source>(out, bytes, options, final, report);
+    if (options.charset == Charset::kShiftJis) {
+        return EncodeUrlFromBytesAppend(out, bytes, options, final, report != nullptr ? &report->input : nullptr);
+    }
+    return EncodeBytesFrom<Cp932Source>(out, bytes, options, final, report);
+}
 
 std::size_t EncodeUrlAppend(std::u16string& out, std::u16string_view text, const EncodeOptions& options, bool final,
                             EncodeReport* report) {

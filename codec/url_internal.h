@@ -6,11 +6,29 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "codec/fidelity.h"
 #include "codec/url.h"
 
 namespace tessaly::detail {
+
+using ::tessaly::Cp932LossTable;
+
+// Adds n losses at offset at to loss (the first keeps its offset).
+inline void AddLoss(ByteLoss& loss, std::uint64_t n, std::size_t at) {
+    if (loss.count == 0) loss.first = at;
+    loss.count += n;
+}
+
+// Adds the losses of a piece to a report.
+inline void AddLosses(BytesReport& report, const BytesReport& piece) {
+    for (const auto& [to, from] : {std::pair{&report.input, &piece.input}, std::pair{&report.escapes, &piece.escapes},
+                                   std::pair{&report.unwritable, &piece.unwritable}}) {
+        if (from->count != 0) AddLoss(*to, from->count, from->first);
+    }
+}
 
 // Decoded bytes that do not form characters, as DecodeReport counts them,
 // with the index of the escape that holds the first.
@@ -50,6 +68,7 @@ std::size_t CountCp932Invalid(std::u16string_view text, bool final, Invalid& inv
 // Whether text holds an escape of a byte 0x80 and up ("%8".."%F" and a
 // hexadecimal digit, either case).
 bool HasHighEscape(std::u16string_view text);
+bool HasHighEscape(std::string_view ascii);
 
 // The index of the first LF in text, or npos.
 std::size_t FindLineFeed(std::u16string_view text);
@@ -60,11 +79,25 @@ std::size_t FindLineFeed(std::u16string_view text);
 struct Runs {
     std::vector<unsigned char> bytes;
     std::vector<std::size_t> ends;
+    // The unit after each run, which code page 932's decoder pairs with a
+    // run's last escape when the run has an odd count: kNoPartner for an
+    // even count, the unit itself when it is below 0x80, else kOtherPartner
+    // (a character, or the end of the text).
+    std::vector<std::uint16_t> partners;
+    static constexpr std::uint16_t kNoPartner = 0x100;
+    static constexpr std::uint16_t kOtherPartner = 0x101;
 };
 
 // Gathers the runs of text into runs. The text between runs reads the same
 // in UTF-8 and EUC-JP, so only the runs tell them apart.
 void GatherRuns(std::u16string_view text, Runs& runs);
+void GatherRuns(std::string_view ascii, Runs& runs);
+
+// The invalid bytes code page 932's decoder counts in a line that ends
+// with its LF, from the runs GatherRuns gathered (runs of ASCII bytes alone
+// count none); false when a run's partner is kOtherPartner, which needs the
+// count over the text. The count may stop once it passes limit.
+bool CountCp932RunsInvalid(const Runs& runs, std::uint64_t& invalid, std::uint64_t limit);
 
 // The invalid bytes DecodeInCharset (final) counts in UTF-8, from the runs
 // GatherRuns gathered; the count stops once it passes limit.

@@ -18,25 +18,6 @@ char16_t* PutUtf16(char16_t* out, char32_t c) {
     return out;
 }
 
-char* PutUtf8(char* out, char32_t c) {
-    if (c < 0x80) {
-        *out++ = static_cast<char>(c);
-    } else if (c < 0x800) {
-        *out++ = static_cast<char>(0xC0 | (c >> 6));
-        *out++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        *out++ = static_cast<char>(0xE0 | (c >> 12));
-        *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        *out++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        *out++ = static_cast<char>(0xF0 | (c >> 18));
-        *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        *out++ = static_cast<char>(0x80 | (c & 0x3F));
-    }
-    return out;
-}
-
 }  // namespace
 
 Utf8Read AppendUtf8AsUtf16(std::u16string& out, std::string_view bytes, bool final) {
@@ -47,58 +28,19 @@ Utf8Read AppendUtf8AsUtf16(std::u16string& out, std::string_view bytes, bool fin
     const auto* const end = p + bytes.size();
     char16_t* o = output.Room(bytes.size());
     while (p != end) {
-        const unsigned char* const start = p;
-        const unsigned char lead = *p++;
-        if (lead < 0x80) {
-            *o++ = lead;
+        if (*p < 0x80) {
+            *o++ = *p++;
             continue;
         }
-        int more;
-        char32_t c;
-        // The allowed range of the second byte rules out overlong forms,
-        // surrogates and values above U+10FFFF.
-        unsigned char low = 0x80, high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            more = 1;
-            c = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            more = 2;
-            c = lead & 0x0F;
-            if (lead == 0xE0) low = 0xA0;
-            if (lead == 0xED) high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            more = 3;
-            c = lead & 0x07;
-            if (lead == 0xF0) low = 0x90;
-            if (lead == 0xF4) high = 0x8F;
-        } else {
-            more = -1;
-            c = kReplacement;
-        }
-        bool valid = more >= 0;
-        for (int i = 0; i < more; ++i) {
-            if (p == end && !final) {  // cut off: the rest is still to come
-                output.Commit(o);
-                output.Finish();
-                read.consumed = static_cast<std::size_t>(start - begin);
-                return read;
-            }
-            if (p == end || *p < low || *p > high) {
-                valid = false;  // the bytes so far form one invalid subsequence
-                break;
-            }
-            c = c << 6 | (*p++ & 0x3F);
-            low = 0x80;
-            high = 0xBF;
-        }
-        if (!valid) {
-            if (read.invalid++ == 0) read.firstInvalid = static_cast<std::size_t>(start - begin);
-        }
-        o = PutUtf16(o, valid ? c : kReplacement);
+        const Utf8Step step = ReadUtf8(p, end);
+        if (step.cut && !final) break;  // the rest is still to come
+        if (!step.valid && read.invalid++ == 0) read.firstInvalid = static_cast<std::size_t>(p - begin);
+        p += step.length;
+        o = PutUtf16(o, step.c);
     }
     output.Commit(o);
     output.Finish();
-    read.consumed = bytes.size();
+    read.consumed = static_cast<std::size_t>(p - begin);
     return read;
 }
 

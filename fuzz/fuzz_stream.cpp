@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "codec/codepage.h"
 #include "codec/url.h"
+#include "codec/utf8.h"
 #include "fuzz/fuzz_support.h"
 #include "tests/codec/stream_chain.h"
 
@@ -57,6 +59,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             held.erase(0, tessaly::EncodeUrlAppend(out, held, e, final, &report));
             count += report.lost;
         }
+    }
+    // The byte routes (UTF-8 and EUC-JP escapes in one encoding, detection
+    // from ASCII) on the input bytes cut at the same places: the text
+    // route's output.
+    // With detection, the input's bytes made ASCII.
+    const bool detect = o.decode && d.detect;
+    std::string ascii(input);
+    for (char& b : ascii) b = static_cast<char>(b & 0x7F);
+    if (charset != tessaly::Charset::kShiftJis || detect) {
+        const std::string_view source = detect ? std::string_view(ascii) : input;
+        const auto side = o.utf8 ? tessaly::TextBytes::kUtf8 : tessaly::TextBytes::kCp932;
+        std::string bytesOut, bytesHeld;
+        for (std::size_t i = 0, from = 0; i <= cuts.size(); ++i) {
+            const bool final = i == cuts.size();
+            const std::size_t to = final ? source.size() : cuts[i];
+            bytesHeld.append(source.substr(from, to - from));
+            from = to;
+            bytesHeld.erase(0, detect     ? tessaly::DecodeUrlDetectingAsciiAppend(bytesOut, bytesHeld, side, d, final)
+                               : o.decode ? tessaly::DecodeUrlBytesAppend(bytesOut, bytesHeld, side, d, final)
+                                          : tessaly::EncodeUrlBytesAppend(bytesOut, bytesHeld, side, e, final));
+        }
+        const std::u16string read =
+            o.utf8 ? tessaly::Utf8ToUtf16(source) : tessaly::CodePageBridge::ToText(source);
+        const std::u16string converted = o.decode ? tessaly::DecodeUrl(read, d) : tessaly::EncodeUrl(read, e);
+        FUZZ_CHECK(bytesOut == (o.utf8 ? tessaly::Utf16ToUtf8(converted) : tessaly::CodePageBridge::ToBytes(converted)));
     }
     if (o.decode) {
         tessaly::DecodeReport report;

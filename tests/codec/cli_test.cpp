@@ -562,8 +562,9 @@ TEST(CliUrl, SmallAddressSpace) {
     };
     EXPECT_EQ(run("40000", "printf a | " + std::string(TESSALY_CLI_PATH) + " encode"), 0) << ReadFile(err);
     EXPECT_EQ(run("40000", "printf a | " + std::string(TESSALY_CLI_PATH) + " decode --detect"), 0) << ReadFile(err);
-    EXPECT_EQ(run("20000", std::string(TESSALY_CLI_PATH) + " encode --utf8 --charset utf8 --escape component " + big),
-              1);
+    // (Code page 932 escapes of UTF-8 text: UTF-8 and EUC-JP ones go from
+    // bytes to bytes in far less.)
+    EXPECT_EQ(run("20000", std::string(TESSALY_CLI_PATH) + " encode --utf8 --escape component " + big), 1);
     EXPECT_EQ(ReadFile(err), "tessaly-cli: out of memory\n");
 #endif
 }

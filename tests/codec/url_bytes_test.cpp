@@ -1,0 +1,280 @@
+// The byte routes (EncodeUrlBytesAppend, DecodeUrlBytesAppend) against the
+// text route they stand in for: the input's bytes read as text, EncodeUrl or
+// DecodeUrl with its report, the result written as bytes. Random inputs of
+// what trips a converter, cut into random pieces: the same output, the same
+// count of each kind of loss at the same first offset, and before the first
+// loss the same output as the text route gives for the text before it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codec/codepage.h"
+#include "codec/cp932.h"
+#include "codec/fidelity.h"
+#include "codec/url.h"
+#include "codec/utf8.h"
+
+namespace tessaly {
+namespace {
+
+struct Loss {
+    std::uint64_t count = 0;
+    std::size_t first = ByteLoss::npos;
+    bool operator==(const Loss&) const = default;
+};
+Loss Of(const ByteLoss& loss) { return {loss.count, loss.count == 0 ? ByteLoss::npos : loss.first}; }
+
+struct Result {
+    std::string out;
+    Loss input, escapes, unwritable;
+};
+
+struct Case {
+    bool decode;
+    TextBytes side;
+    EncodeOptions encode;
+    DecodeOptions decodeOptions;
+};
+
+// The text of the input's bytes, and the input offset of each unit (and
+// of the end).
+std::u16string Read(const std::string& bytes, TextBytes side, std::vector<std::size_t>& offsets, Loss& input) {
+    std::u16string text;
+    offsets.clear();
+    const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* const end = begin + bytes.size();
+    for (const unsigned char* p = begin; p != end;) {
+        const std::size_t before = text.size();
+        const unsigned char* next;
+        if (side == TextBytes::kCp932) {
+            char16_t c;
+            next = cp932::ConvertCharacter(p, end, &c);
+            text += c;
+        } else {
+            const Utf8Step step = ReadUtf8(p, end);
+            next = p + step.length;
+            text += Utf8ToUtf16(std::string(reinterpret_cast<const char*>(p), step.length));
+        }
+        offsets.insert(offsets.end(), text.size() - before, static_cast<std::size_t>(p - begin));
+        p = next;
+    }
+    offsets.push_back(bytes.size());
+    if (side == TextBytes::kCp932) {
+        const ByteLoss loss = FindByteLoss(bytes);
+        input = Of(loss);
+    } else {
+        Utf8Read read;
+        std::u16string scratch;
+        read = AppendUtf8AsUtf16(scratch, bytes);
+        input = {read.invalid, read.invalid == 0 ? ByteLoss::npos : read.firstInvalid};
+    }
+    return text;
+}
+
+std::string Write(const std::u16string& text, TextBytes side) {
+    return side == TextBytes::kCp932 ? CodePageBridge::ToBytes(text) : Utf16ToUtf8(text);
+}
+
+std::u16string Convert(const Case& c, std::u16string_view text, bool final, EncodeReport* er = nullptr,
+                       DecodeReport* dr = nullptr) {
+    std::u16string out;
+    if (c.decode) {
+        DecodeUrlAppend(out, text, c.decodeOptions, final, dr);
+    } else {
+        EncodeUrlAppend(out, text, c.encode, final, er);
+    }
+    return out;
+}
+
+// The text route on the whole input, its losses by input offset.
+Result TextRoute(const Case& c, const std::string& bytes) {
+    std::vector<std::size_t> offsets;
+    Result r;
+    Loss input;
+    const std::u16string text = Read(bytes, c.side, offsets, input);
+    EncodeReport er;
+    DecodeReport dr;
+    const std::u16string converted = Convert(c, text, true, &er, &dr);
+    r.out = Write(converted, c.side);
+    const auto at = [&](std::uint64_t count, std::size_t index) {
+        return count == 0 ? Loss{} : Loss{count, offsets[index]};
+    };
+    // Invalid UTF-8 read for encoding into the others is a character they
+    // cannot hold, not an input loss.
+    const bool countInput = c.decode || c.side == TextBytes::kCp932 || c.encode.charset == Charset::kUtf8;
+    if (countInput) r.input = input;
+    if (c.decode) {
+        r.escapes = at(dr.invalid, dr.firstInvalid);
+        if (c.side == TextBytes::kCp932) {
+            // Decoded characters code page 932 cannot write, at the start of
+            // what decides them: the units converted before the shortest
+            // prefix that writes them.
+            std::uint64_t lost = 0;
+            std::size_t firstLost = 0;
+            for (std::size_t i = 0; i < converted.size(); ++i) {
+                const char16_t u = converted[i];
+                const bool pair = cp932::IsHighSurrogate(u) && i + 1 < converted.size() &&
+                                  cp932::IsLowSurrogate(converted[i + 1]);
+                if (pair || (u != u'\uFFFD' && !cp932::RoundTrips(u) && !IsIntendedLookAlike(u))) {
+                    if (lost++ == 0) firstLost = i;
+                }
+                i += pair;
+            }
+            if (lost != 0) {
+                std::size_t low = 0, high = text.size();
+                while (low < high) {
+                    const std::size_t mid = low + (high - low) / 2;
+                    if (Convert(c, text.substr(0, mid), false).size() > firstLost) {
+                        high = mid;
+                    } else {
+                        low = mid + 1;
+                    }
+                }
+                std::u16string probe;
+                const std::size_t source =
+                    low == 0 ? 0 : DecodeUrlAppend(probe, std::u16string_view(text).substr(0, low - 1), c.decodeOptions, false);
+                r.unwritable = {lost, offsets[source]};
+            }
+        }
+    } else {
+        r.unwritable = at(er.lost, er.firstLost);
+    }
+    return r;
+}
+
+// The byte route on the input cut into pieces at random.
+Result ByteRoute(const Case& c, const std::string& bytes, std::mt19937& rng) {
+    Result r;
+    std::string held;
+    std::size_t base = 0;  // input offset of held[0]
+    const auto add = [&](Loss& to, const ByteLoss& from) {
+        if (from.count == 0) return;
+        if (to.count == 0) to.first = base + from.first;
+        to.count += from.count;
+    };
+    for (std::size_t at = 0;;) {
+        const std::size_t next = std::min(bytes.size(), at + rng() % 12);
+        held += bytes.substr(at, next - at);
+        at = next;
+        const bool final = at == bytes.size();
+        BytesReport report;
+        const std::size_t used =
+            !c.decode                 ? EncodeUrlBytesAppend(r.out, held, c.side, c.encode, final, &report)
+            : c.decodeOptions.detect ? DecodeUrlDetectingAsciiAppend(r.out, held, c.side, c.decodeOptions, final, &report)
+                                     : DecodeUrlBytesAppend(r.out, held, c.side, c.decodeOptions, final, &report);
+        add(r.input, report.input);
+        add(r.escapes, report.escapes);
+        add(r.unwritable, report.unwritable);
+        held.erase(0, used);
+        base += used;
+        if (final) {
+            EXPECT_TRUE(held.empty());
+            return r;
+        }
+    }
+}
+
+std::string Show(const std::string& bytes) {
+    std::string s;
+    for (const unsigned char b : bytes) {
+        if (b >= 0x20 && b < 0x7F) {
+            s += static_cast<char>(b);
+        } else {
+            static const char kHex[] = "0123456789ABCDEF";
+            s += "\\x";
+            s += kHex[b >> 4];
+            s += kHex[b & 15];
+        }
+    }
+    return s;
+}
+
+TEST(UrlBytes, ARunEndsAtTheFirstUnitThatIsNoEscape) {
+    // "%E%" is no escape, though its "E" reads as a lead byte's digit.
+    DecodeOptions utf8;
+    utf8.charset = Charset::kUtf8;
+    EXPECT_EQ(DecodeUrl(u"%2B%E%%B1%B2", utf8), u"+%E%\uFFFD\uFFFD");
+    std::string out;
+    DecodeUrlBytesAppend(out, "%2B%E%%B1%B2", TextBytes::kUtf8, utf8, true);
+    EXPECT_EQ(out, "+%E%\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
+TEST(UrlBytes, ByteRoutesGiveTheTextRoutesResultAndLosses) {
+    std::mt19937 rng(1432);
+    static const char* const kUnits[] = {
+        "\x83\x65\x83\x58\x83\x67", "\xE3\x83\x86\xE3\x82\xB9", "\xF0\x9F\x98\x80", "\xC5\xEC\xB5\xFE", "\x8E\xB1",
+        "\x8F\xA2\xAF", "\x87\x40", "\xED\x40", "\xFA\x40", "\x81\x60", "\xE2\x80\x94", "\xEF\xBD\x9E",
+        "%83e%83X", "%E3%83%86", "%e3%82%a2", "%E3%81", "%F0%9F%98%80", "%F0%9F", "%ED%A0%80", "%C0%AF", "%FF",
+        "%A5%C6", "%8E%B1", "%8F%A2%AF", "%8F%A2", "%8F", "%A1%C1", "%81%60", "%E2%80%94", "%EF%BD%9E", "%82",
+        "%8", "%", "%%", "%E", "%e%", "%E%%B1%B2", "&", "+", "k=v", " ", "\r\n", "\r", "\n", "%0D%0A", "%26", "%2B", "%41", "%x"};
+    std::vector<Case> cases;
+    for (const TextBytes side : {TextBytes::kCp932, TextBytes::kUtf8}) {
+        for (const Charset charset : {Charset::kUtf8, Charset::kEucJp}) {
+            for (const bool amp : {false, true}) {
+                for (const EscapeSet set : {EscapeSet::kPrintable, EscapeSet::kComponent, EscapeSet::kForm}) {
+                    cases.push_back({false, side, {charset, set, amp}, {}});
+                }
+                for (const bool plus : {false, true}) cases.push_back({true, side, {}, {charset, false, plus, amp}});
+            }
+        }
+        // Detection, from ASCII only, each encoding preferred.
+        for (const Charset charset : {Charset::kShiftJis, Charset::kUtf8, Charset::kEucJp}) {
+            for (const bool plus : {false, true}) {
+                for (const bool amp : {false, true}) cases.push_back({true, side, {}, {charset, true, plus, amp}});
+            }
+        }
+    }
+    for (int round = 0; round < 300; ++round) {
+        std::string input;
+        const std::size_t units = 1 + rng() % (round % 10 == 0 ? 400 : 24);
+        for (std::size_t k = 0; k < units; ++k) {
+            if (round % 2 == 0) {  // ASCII only, for detection too
+                const std::string_view unit = kUnits[rng() % std::size(kUnits)];
+                if (unit[0] >= 0) input += unit;
+            } else if (rng() % 8 == 0) {
+                input += static_cast<char>(rng() % 256);  // any byte at all
+            } else {
+                input += kUnits[rng() % std::size(kUnits)];
+            }
+        }
+        const bool ascii = std::all_of(input.begin(), input.end(), [](char b) { return b >= 0; });
+        for (const Case& c : cases) {
+            if (c.decodeOptions.detect && !ascii) continue;
+            SCOPED_TRACE(testing::Message() << (c.decode ? "decode" : "encode") << (c.decodeOptions.detect ? " detect" : "") << " side "
+                                            << static_cast<int>(c.side) << " charset "
+                                            << static_cast<int>(c.decode ? c.decodeOptions.charset : c.encode.charset)
+                                            << " set " << static_cast<int>(c.encode.escape) << " amp "
+                                            << (c.decode ? c.decodeOptions.crLfAsAmp : c.encode.crLfAsAmp) << " plus "
+                                            << c.decodeOptions.plusAsSpace << " input " << Show(input));
+            const Result want = TextRoute(c, input);
+            const Result got = ByteRoute(c, input, rng);
+            ASSERT_EQ(got.out, want.out);
+            ASSERT_EQ(got.input, want.input);
+            ASSERT_EQ(got.escapes, want.escapes);
+            ASSERT_EQ(got.unwritable, want.unwritable);
+            // What stands before the first loss, as far as it decides (what
+            // --strict writes).
+            const std::size_t first = std::min({got.input.first, got.escapes.first, got.unwritable.first});
+            if (first == ByteLoss::npos) continue;
+            std::vector<std::size_t> offsets;
+            Loss unused;
+            const std::u16string text = Read(input.substr(0, first), c.side, offsets, unused);
+            std::string before;
+            if (c.decode && c.decodeOptions.detect) {
+                DecodeUrlDetectingAsciiAppend(before, input.substr(0, first), c.side, c.decodeOptions, false);
+            } else if (c.decode) {
+                DecodeUrlBytesAppend(before, input.substr(0, first), c.side, c.decodeOptions, false);
+            } else {
+                EncodeUrlBytesAppend(before, input.substr(0, first), c.side, c.encode, false);
+            }
+            ASSERT_EQ(before, Write(Convert(c, text, false), c.side));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tessaly
