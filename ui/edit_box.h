@@ -9,6 +9,7 @@
 #include <QInputMethodEvent>
 #include <QList>
 #include <QPointF>
+#include <QPointer>
 #include <QRectF>
 #include <QString>
 #include <memory>
@@ -24,6 +25,8 @@ class QMenu;
 class QMimeData;
 
 namespace tessaly {
+
+class BoxMime;
 
 class EditBox : public QAbstractScrollArea {
     Q_OBJECT
@@ -72,6 +75,11 @@ public:
 
     // Counts the changes of the text.
     quint64 Generation() const { return generation_; }
+
+    // What the primary selection offers for the selection: a copy, or for a
+    // very large one the box's text until it changes, then a copy of what was
+    // selected (kept only while the data lives, as the clipboard's own).
+    QMimeData* MimeForPrimary();
 
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
@@ -146,6 +154,7 @@ private:
     int scrollScale_ = 1;            // rows per scroll bar step, when rows exceed int
     quint64 generation_ = 0;
     std::u16string_view removedText_;
+    QPointer<BoxMime> lazyPrimary_;  // the primary selection, read from the text while it is unchanged
     Pos dragFrom_ = -1, dragTo_ = -1;  // the selection being dragged out
     bool droppedHere_ = false;
     bool caretShown_ = true;
