@@ -37,8 +37,9 @@ std::u16string FileBytesToEditorText(std::string_view bytes, FileByteLoss* loss 
 std::string EditorTextToFileBytes(std::u16string_view text);
 
 // Reads a whole regular file, converting it a piece at a time as it is
-// read, and tells which of its bytes will not come back. On any failure, error is set and text is empty:
-// a folder gives EISDIR, a FIFO, device or socket kErrNotRegularFile.
+// read, and tells which of its bytes will not come back. On any failure,
+// error is set and text is empty: a folder gives EISDIR, a FIFO, device or
+// socket kErrNotRegularFile.
 LoadedText ReadTextDocument(const std::string& path);
 
 // Writes the text so that the target is replaced only when every byte is on
