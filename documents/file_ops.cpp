@@ -202,23 +202,46 @@ void SyncFolder(const std::string& target) {
 
 }  // namespace
 
+RegularFileReader::~RegularFileReader() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+int RegularFileReader::Open(const std::string& path) {
+    // O_NONBLOCK keeps the open of a FIFO without a writer from blocking.
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) return errno;
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return errno;
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    if (!S_ISREG(st.st_mode)) return kErrNotRegularFile;
+    ::fcntl(fd_, F_SETFL, 0);
+    size_ = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    return 0;
+}
+
+int RegularFileReader::Read(char* out, std::size_t n, std::size_t& got) {
+    got = 0;
+    for (;;) {
+        const ssize_t r = ::read(fd_, out, n);
+        if (r >= 0) {
+            got = static_cast<std::size_t>(r);
+            return 0;
+        }
+        if (errno != EINTR) return errno;
+    }
+}
+
 int ReadRegularFile(const std::string& path, std::size_t limit, std::string& out,
                     bool& truncated) {
     out.clear();
     truncated = false;
-    // O_NONBLOCK keeps the open of a FIFO without a writer from blocking.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return errno;
-    FdGuard guard(fd);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) return errno;
-    if (S_ISDIR(st.st_mode)) return EISDIR;
-    if (!S_ISREG(st.st_mode)) return kErrNotRegularFile;
-    ::fcntl(fd, F_SETFL, 0);
+    RegularFileReader file;
+    if (const int error = file.Open(path)) return error;
 
     // The size is only a hint: the file may grow or shrink while it is read.
     std::size_t size = 0;
-    out.resize(std::min(limit, static_cast<std::size_t>(st.st_size) + 1));
+    out.resize(static_cast<std::size_t>(std::min<std::uint64_t>(limit, file.SizeHint() + 1)));
     for (;;) {
         if (size == out.size()) {
             if (size >= limit) {
@@ -227,16 +250,14 @@ int ReadRegularFile(const std::string& path, std::size_t limit, std::string& out
             }
             out.resize(std::min(limit, size + std::max<std::size_t>(size, 65536)));
         }
-        const ssize_t n = ::read(fd, out.data() + size, out.size() - size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            const int error = errno;
+        std::size_t n = 0;
+        if (const int error = file.Read(out.data() + size, out.size() - size, n)) {
             out.resize(size);
             truncated = true;
             return error;
         }
         if (n == 0) break;
-        size += static_cast<std::size_t>(n);
+        size += n;
     }
     out.resize(size);
     return 0;

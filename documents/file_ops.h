@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,27 @@ namespace tessaly::detail {
 // what was read. On an open/stat failure out is empty.
 int ReadRegularFile(const std::string& path, std::size_t limit, std::string& out,
                     bool& truncated);
+
+// A regular file read a piece at a time, into the reader's own buffer.
+class RegularFileReader {
+public:
+    RegularFileReader() = default;
+    ~RegularFileReader();
+    RegularFileReader(const RegularFileReader&) = delete;
+    RegularFileReader& operator=(const RegularFileReader&) = delete;
+
+    // 0, or the error: a folder gives EISDIR, a FIFO, device or socket
+    // kErrNotRegularFile (it is never opened in a way that could block).
+    int Open(const std::string& path);
+    // The size when it was opened: a hint, as the file may grow or shrink.
+    std::uint64_t SizeHint() const { return size_; }
+    // Reads up to n bytes into out; got is 0 at end of file. 0 or the error.
+    int Read(char* out, std::size_t n, std::size_t& got);
+
+private:
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+};
 
 enum class InPlace { kRefused, kAllowed };
 

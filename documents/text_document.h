@@ -25,6 +25,7 @@ struct LoadedText {
     int error = 0;  // 0 on success
     std::u16string text;
     FileByteLoss loss;  // of the bytes read, on success
+    std::uint64_t lines = 1;  // lines of text (its CR LFs, plus one)
 };
 
 // The editor text for a file's bytes: lines end at CR LF or a lone CR (a lone
@@ -35,9 +36,10 @@ std::u16string FileBytesToEditorText(std::string_view bytes, FileByteLoss* loss 
 // The bytes saved for an editor text: its code-page bytes followed by CR LF.
 std::string EditorTextToFileBytes(std::u16string_view text);
 
-// Reads a whole regular file and tells which of its bytes will not come
-// back. On any failure, error is set and text is empty:
-// a folder gives EISDIR, a FIFO, device or socket kErrNotRegularFile.
+// Reads a whole regular file, converting it a piece at a time as it is
+// read, and tells which of its bytes will not come back. On any failure,
+// error is set and text is empty: a folder gives EISDIR, a FIFO, device or
+// socket kErrNotRegularFile.
 LoadedText ReadTextDocument(const std::string& path);
 
 // Writes the text so that the target is replaced only when every byte is on

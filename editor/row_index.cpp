@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <unordered_map>
 
@@ -107,39 +108,56 @@ private:
     Pos total_ = 0;
 };
 
-// The per-line entries, in blocks.
+// The per-line entries, in blocks. A block made by Assign holds only the sum
+// of its lines' estimated rows until one of its lines is looked at: then its
+// entries are made from the estimates (what a text of millions of lines
+// costs when it is set is one pass over its line starts, not an entry a line).
 class LineTable {
 public:
     struct Block {
-        std::vector<Entry> lines;
+        std::vector<Entry> lines;  // empty while the block is not made yet
+        Pos size = 0;              // its lines
         Pos rows = 0;
+        bool made = true;
     };
 
-    // n lines with the given counts.
+    // The estimated rows of a line of the text (nothing laid out), for the
+    // blocks made on first sight.
+    std::function<Pos(Pos line)> estimate;
+
+    // n lines with the given counts (asked in order), the blocks not made.
     template <typename CountOf>
     void Assign(Pos n, CountOf countOf) {
         blocks_.clear();
+        blocks_.reserve(static_cast<std::size_t>(n / static_cast<Pos>(kBlockLines) + 1));
         for (Pos first = 0; first < n || blocks_.empty(); first += kBlockLines) {
             Block b;
             const Pos end = std::min<Pos>(n, first + kBlockLines);
-            b.lines.resize(static_cast<std::size_t>(end - first));
-            for (Pos i = first; i < end; ++i) {
-                b.lines[i - first].count = countOf(i);
-                b.rows += b.lines[i - first].count;
-            }
+            b.size = end - first;
+            for (Pos i = first; i < end; ++i) b.rows += countOf(i);
+            b.made = b.size == 0;
             blocks_.push_back(std::move(b));
         }
+        mapAfter_ = std::numeric_limits<Pos>::max();
         BuildTrees();
     }
     Pos Lines() const { return lineTree_.Total(); }
     Pos Rows() const { return rowTree_.Total(); }
 
+    // While the text has changed and the entries not yet: the entries after
+    // line after are those of the text's lines delta further on.
+    void MapAfter(Pos after, Pos delta) {
+        mapAfter_ = after;
+        mapDelta_ = delta;
+    }
+    void MapNone() { mapAfter_ = std::numeric_limits<Pos>::max(); }
+
     Entry& At(Pos line) {
-        const std::size_t b = BlockOf(line);
+        const std::size_t b = MadeBlockOf(line);
         return blocks_[b].lines[static_cast<std::size_t>(line - cacheFirst_)];
     }
     void SetCount(Pos line, Pos count) {
-        const std::size_t b = BlockOf(line);
+        const std::size_t b = MadeBlockOf(line);
         Entry& e = blocks_[b].lines[static_cast<std::size_t>(line - cacheFirst_)];
         if (e.count == count) return;
         const Pos delta = count - e.count;
@@ -149,7 +167,7 @@ public:
     }
     // Rows before line.
     Pos RowsBefore(Pos line) {
-        const std::size_t b = BlockOf(line);
+        const std::size_t b = MadeBlockOf(line);
         Pos sum = rowTree_.Prefix(b);
         const auto& lines = blocks_[b].lines;
         for (Pos i = cacheFirst_; i < line; ++i) sum += lines[static_cast<std::size_t>(i - cacheFirst_)].count;
@@ -158,8 +176,16 @@ public:
     // The line that holds row number (0 <= number < Rows()); before = the
     // rows before that line.
     Pos LineOfRow(Pos number, Pos& before) {
-        const std::size_t b = rowTree_.Find(number, before);
-        Pos line = lineTree_.Prefix(b);
+        std::size_t b = rowTree_.Find(number, before);
+        if (b >= blocks_.size()) b = blocks_.size() - 1;
+        if (!blocks_[b].made) {
+            // Its entries may sum to other rows than the block held.
+            Make(b, lineTree_.Prefix(b));
+            number = std::clamp<Pos>(number, 0, Rows() - 1);
+            b = std::min(rowTree_.Find(number, before), blocks_.size() - 1);
+            if (!blocks_[b].made) Make(b, lineTree_.Prefix(b));
+        }
+        const Pos line = lineTree_.Prefix(b);
         const auto& lines = blocks_[b].lines;
         std::size_t i = 0;
         while (i + 1 < lines.size() && before + lines[i].count <= number) {
@@ -171,12 +197,14 @@ public:
     // Inserts n new entries (one row each, nothing laid out) before line at.
     void Insert(Pos at, Pos n) {
         if (n <= 0) return;
-        const std::size_t b = at >= Lines() ? blocks_.size() - 1 : BlockOf(at);
+        const std::size_t b = at >= Lines() ? blocks_.size() - 1 : MadeBlockOf(at);
+        if (!blocks_[b].made) Make(b, lineTree_.Prefix(b));
         const Pos first = lineTree_.Prefix(b);
         Block& block = blocks_[b];
         std::vector<Entry> fresh(static_cast<std::size_t>(n));
         block.lines.insert(block.lines.begin() + static_cast<std::ptrdiff_t>(at - first),
                            std::make_move_iterator(fresh.begin()), std::make_move_iterator(fresh.end()));
+        block.size += n;
         block.rows += n;
         if (block.lines.size() > kBlockMax) {
             Split(b);
@@ -188,25 +216,37 @@ public:
     }
     // Removes the entries of lines [at, at + n).
     void Erase(Pos at, Pos n) {
+        if (n <= 0) return;
+        // The blocks cut in part are made first, while lines have their
+        // numbers; blocks that go whole go without being made.
+        MadeBlockOf(at);
+        MadeBlockOf(at + n - 1);
         bool rebuild = false;
         while (n > 0) {
             const std::size_t b = BlockOf(at);
             Block& block = blocks_[b];
             const Pos offset = at - cacheFirst_;
-            const Pos take = std::min<Pos>(n, static_cast<Pos>(block.lines.size()) - offset);
+            const Pos take = std::min<Pos>(n, block.size - offset);
             Pos rows = 0;
-            for (Pos i = offset; i < offset + take; ++i) rows += block.lines[static_cast<std::size_t>(i)].count;
-            block.lines.erase(block.lines.begin() + offset, block.lines.begin() + offset + take);
+            if (block.made) {
+                for (Pos i = offset; i < offset + take; ++i) rows += block.lines[static_cast<std::size_t>(i)].count;
+                block.lines.erase(block.lines.begin() + offset, block.lines.begin() + offset + take);
+            } else {
+                rows = block.rows;  // taken whole
+            }
+            block.size -= take;
             block.rows -= rows;
             n -= take;
-            if (block.lines.empty() && blocks_.size() > 1) {
+            if (block.size == 0 && blocks_.size() > 1) {
                 blocks_.erase(blocks_.begin() + static_cast<std::ptrdiff_t>(b));
                 BuildTrees();
                 rebuild = true;
             } else if (!rebuild) {
+                block.made = true;
                 rowTree_.Add(b, -rows);
                 lineTree_.Add(b, -take);
             } else {
+                block.made = true;
                 BuildTrees();
             }
             cacheBlock_ = SIZE_MAX;
@@ -215,15 +255,39 @@ public:
 
 private:
     std::size_t BlockOf(Pos line) {
-        if (cacheBlock_ < blocks_.size() && line >= cacheFirst_ &&
-            line < cacheFirst_ + static_cast<Pos>(blocks_[cacheBlock_].lines.size()))
+        if (cacheBlock_ < blocks_.size() && line >= cacheFirst_ && line < cacheFirst_ + blocks_[cacheBlock_].size)
             return cacheBlock_;
         Pos before = 0;
         std::size_t b = lineTree_.Find(std::min(line, std::max<Pos>(0, Lines() - 1)), before);
-        if (b >= blocks_.size()) b = blocks_.size() - 1;
+        if (b >= blocks_.size()) {
+            b = blocks_.size() - 1;
+            before = lineTree_.Prefix(b);
+        }
         cacheBlock_ = b;
         cacheFirst_ = before;
         return b;
+    }
+    std::size_t MadeBlockOf(Pos line) {
+        const std::size_t b = BlockOf(line);
+        if (!blocks_[b].made) Make(b, cacheFirst_);
+        return b;
+    }
+    // Makes the entries of block b, whose first line is first.
+    void Make(std::size_t b, Pos first) {
+        Block& block = blocks_[b];
+        block.lines.resize(static_cast<std::size_t>(block.size));
+        Pos rows = 0;
+        for (Pos i = 0; i < block.size; ++i) {
+            const Pos line = first + i;
+            Entry& e = block.lines[static_cast<std::size_t>(i)];
+            e.count = estimate ? estimate(line > mapAfter_ ? line + mapDelta_ : line) : 1;
+            rows += e.count;
+        }
+        block.made = true;
+        if (rows != block.rows) {
+            rowTree_.Add(b, rows - block.rows);
+            block.rows = rows;
+        }
     }
     void Split(std::size_t b) {
         Block& block = blocks_[b];
@@ -232,6 +296,8 @@ private:
         tail.lines.assign(std::make_move_iterator(block.lines.begin() + static_cast<std::ptrdiff_t>(half)),
                           std::make_move_iterator(block.lines.end()));
         block.lines.resize(half);
+        block.size = static_cast<Pos>(half);
+        tail.size = static_cast<Pos>(tail.lines.size());
         block.rows = 0;
         for (const Entry& e : block.lines) block.rows += e.count;
         for (const Entry& e : tail.lines) tail.rows += e.count;
@@ -242,7 +308,7 @@ private:
         std::vector<Pos> rows(blocks_.size()), lines(blocks_.size());
         for (std::size_t i = 0; i < blocks_.size(); ++i) {
             rows[i] = blocks_[i].rows;
-            lines[i] = static_cast<Pos>(blocks_[i].lines.size());
+            lines[i] = blocks_[i].size;
         }
         rowTree_.Build(rows);
         lineTree_.Build(lines);
@@ -253,6 +319,8 @@ private:
     Fenwick rowTree_, lineTree_;
     std::size_t cacheBlock_ = SIZE_MAX;
     Pos cacheFirst_ = 0;
+    Pos mapAfter_ = std::numeric_limits<Pos>::max();
+    Pos mapDelta_ = 0;
 };
 
 // Advances of the BMP, in pages of 256 filled on first sight; pages not yet
@@ -300,7 +368,11 @@ struct RowIndex::Impl {
 
     LineTable table;
 
-    explicit Impl(const TextBuffer& b) : buffer(b) {}
+    explicit Impl(const TextBuffer& b) : buffer(b) {
+        table.estimate = [this](Pos line) {
+            return LineEstimate(LineLength(std::clamp<Pos>(line, 0, buffer.LineCount() - 1)));
+        };
+    }
 
     double Measure(char32_t c) const { return metrics.advance ? metrics.advance(c) : 1.0; }
     bool Joins(char32_t c) const {
@@ -377,16 +449,20 @@ struct RowIndex::Impl {
         return static_cast<Pos>(piece.starts.size()) + std::max<Pos>(1, Estimate(pieceEnd - piece.next));
     }
 
+    // Estimated rows of a line of length units, nothing of it laid out.
+    Pos LineEstimate(Pos length) const {
+        const Pos count = PieceCount(length);
+        if (count == 1) return std::max<Pos>(1, Estimate(length));
+        return (count - 1) * PieceEstimate(length, 0, count) + PieceEstimate(length, count - 1, count);
+    }
+
     Pos CountOf(Pos line) {
         Entry& e = table.At(line);
         if (e.single) return 1;
         const Pos length = LineLength(line);
         const Pos count = PieceCount(length);
-        if (!e.rows) {
-            if (count == 1) return std::max<Pos>(1, Estimate(length));
-            return (count - 1) * PieceEstimate(length, 0, count) + PieceEstimate(length, count - 1, count);
-        }
-        Pos sum = (count - 1) * PieceEstimate(length, 0, count) + PieceEstimate(length, count - 1, count);
+        if (!e.rows) return LineEstimate(length);
+        Pos sum = LineEstimate(length);
         const Pos lineStart = buffer.LineStart(line);
         for (const Pos j : e.rows->laid) sum += LaidDelta(*e.rows, lineStart, length, j, count);
         return sum;
@@ -416,9 +492,7 @@ struct RowIndex::Impl {
             next = i + 1 < lines ? buffer.LineStart(i + 1) : buffer.Length() + 2;
             const Pos length = next - 2 - start;
             start = next;
-            const Pos count = PieceCount(length);
-            if (count == 1) return std::max<Pos>(1, Estimate(length));
-            return (count - 1) * PieceEstimate(length, 0, count) + PieceEstimate(length, count - 1, count);
+            return LineEstimate(length);
         });
     }
 
@@ -713,6 +787,8 @@ void RowIndex::OnTextChanged(const TextChange& change) {
         return;
     }
     const Pos first = change.firstLine;
+    // Until the entries follow, those past the change are of lines moved by it.
+    m.table.MapAfter(first + change.linesRemoved, change.linesInserted - change.linesRemoved);
     m.Truncate(first, change.pos - m.buffer.LineStart(first));
     const Pos common = std::min(change.linesRemoved, change.linesInserted);
     for (Pos i = 1; i <= common; ++i) {
@@ -725,6 +801,7 @@ void RowIndex::OnTextChanged(const TextChange& change) {
     } else if (change.linesInserted > change.linesRemoved) {
         m.table.Insert(first + 1 + common, change.linesInserted - change.linesRemoved);
     }
+    m.table.MapNone();
     for (Pos i = 0; i <= change.linesInserted; ++i) m.Refresh(first + i);
 }
 

@@ -83,6 +83,15 @@ struct TextBuffer::Impl {
         if (gapLength >= need) return;
         const Pos length = Length();
         const Pos newGap = std::max<Pos>({need, length / 8, 1024});
+        if (static_cast<Pos>(buf.capacity()) >= length + newGap) {
+            // The storage has room: the text after the gap moves to its end.
+            const Pos tail = length - gapStart;
+            buf.resize(static_cast<std::size_t>(length + newGap));
+            char16_t* d = Data();
+            std::memmove(d + gapStart + newGap, d + gapStart + gapLength, static_cast<std::size_t>(tail) * sizeof(char16_t));
+            gapLength = newGap;
+            return;
+        }
         // Built by appending, so that only the gap is filled twice.
         std::u16string grown;
         grown.reserve(static_cast<std::size_t>(length + newGap));
@@ -287,9 +296,12 @@ TextEdit TextBuffer::SetText(std::u16string&& text) {
     TextEdit inverse{0, {}, std::move(m.buf), true};
     m.buf = std::move(text);
     m.gapStart = static_cast<Pos>(m.buf.size());
-    // Spare capacity the string came with becomes the gap.
-    m.gapLength = static_cast<Pos>(m.buf.capacity() - m.buf.size());
-    if (m.gapLength > 0) m.buf.resize(m.buf.capacity());
+    // Spare capacity the string came with becomes the gap, up to the gap a
+    // growth would make (filling more would only touch memory no edit needs
+    // yet: the rest is taken when the gap grows).
+    m.gapLength = std::min(static_cast<Pos>(m.buf.capacity() - m.buf.size()),
+                           std::max<Pos>(m.gapStart / 8, 1024));
+    if (m.gapLength > 0) m.buf.resize(m.buf.size() + static_cast<std::size_t>(m.gapLength));
     m.starts = std::move(starts);
     m.stepLine = m.StartCount();
     m.stepDelta = 0;

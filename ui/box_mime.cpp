@@ -1,5 +1,8 @@
 #include "ui/box_mime.h"
 
+#include <algorithm>
+#include <new>
+
 #include "ui/edit_box.h"
 
 namespace tessaly {
@@ -28,6 +31,34 @@ bool BoxMime::Exact(QString& out) const {
     if (!box_ || box_->Generation() != generation_) return false;
     out = box::ToQString(box_->State().Buffer().Text(from_, to_));
     return true;
+}
+
+void BoxMime::KeepText(const TextChange& change, const TextBuffer& now) {
+    if (eager_) return;
+    box_ = nullptr;
+    try {
+        // The selection [from_, to_) of the text before the change, in up to
+        // three parts: before the change, removed by it, after it.
+        QString text(static_cast<qsizetype>(to_ - from_), Qt::Uninitialized);
+        auto* out = reinterpret_cast<char16_t*>(text.data());
+        const Pos removedEnd = change.pos + change.removed;
+        const Pos shift = change.inserted - change.removed;
+        if (from_ < std::min(to_, change.pos)) {
+            now.CopyTo(from_, std::min(to_, change.pos), out);
+            out += std::min(to_, change.pos) - from_;
+        }
+        const Pos a = std::max(from_, change.pos), b = std::min(to_, removedEnd);
+        if (a < b) {
+            if (static_cast<Pos>(change.removedText.size()) < removedEnd - change.pos) return;  // not told
+            std::copy_n(change.removedText.data() + (a - change.pos), b - a, out);
+            out += b - a;
+        }
+        const Pos c = std::max(from_, removedEnd);
+        if (c < to_) now.CopyTo(c + shift, to_ + shift, out);
+        text_ = std::move(text);
+        eager_ = true;
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 QVariant BoxMime::retrieveData(const QString& mime, QMetaType) const {

@@ -31,7 +31,8 @@ inline std::u16string_view View(const QString& s) {
 const QString& ExactTextFormat();
 
 // Text the box offers. A primary selection too large to copy at once is read
-// from the box when asked, while the text is still the one selected.
+// from the box when asked, while the text is still the one selected; when
+// the text changes, the box has it keep a copy of what was selected.
 class BoxMime final : public QMimeData {
 public:
     explicit BoxMime(QString text);
@@ -40,6 +41,10 @@ public:
     bool hasFormat(const QString& mime) const override;
     // The exact text, when it can still be had.
     bool Exact(QString& out) const;
+    // The box's text has just changed (now is the text after the change):
+    // copies what was selected from it and what the change removed. Without
+    // the memory for the copy it offers nothing from then on.
+    void KeepText(const TextChange& change, const TextBuffer& now);
 
 protected:
     QVariant retrieveData(const QString& mime, QMetaType) const override;

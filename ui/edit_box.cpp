@@ -119,6 +119,10 @@ QString EditBox::NormaliseLineBreaks(const QString& text) {
 }
 
 void EditBox::OnTextChanged(const TextChange& change) {
+    if (lazyPrimary_) {
+        lazyPrimary_->KeepText(change, state_.Buffer());
+        lazyPrimary_ = nullptr;
+    }
     ++generation_;
     view_.OnTextChanged(change);
     removedText_ = change.removedText;
@@ -418,14 +422,20 @@ void EditBox::InsertFromMime(const QMimeData* data) {
 }
 
 // The primary selection keeps what was selected: copied at once unless it is
-// very large (then read from the box while the text is unchanged).
+// very large (then read from the box while the text is unchanged, and copied
+// when it changes if the primary selection still offers it).
 void EditBox::SetPrimarySelection() {
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (!clipboard->supportsSelection() || !state_.HasSelection()) return;
+    clipboard->setMimeData(MimeForPrimary(), QClipboard::Selection);
+}
+
+QMimeData* EditBox::MimeForPrimary() {
     const Pos from = state_.SelectionStart(), to = state_.SelectionEnd();
-    QMimeData* data = to - from <= kEagerSelection ? new BoxMime(ToQString(state_.Buffer().Text(from, to)))
-                                                   : new BoxMime(this, from, to, generation_);
-    clipboard->setMimeData(data, QClipboard::Selection);
+    if (to - from <= kEagerSelection) return new BoxMime(ToQString(state_.Buffer().Text(from, to)));
+    auto* data = new BoxMime(this, from, to, generation_);
+    lazyPrimary_ = data;
+    return data;
 }
 
 QMenu* EditBox::CreateContextMenu() {

@@ -8,6 +8,7 @@
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QPointF>
+#include <QPointer>
 #include <QRectF>
 #include <QString>
 #include <memory>
@@ -24,6 +25,7 @@ class QMimeData;
 
 namespace tessaly {
 
+class BoxMime;
 class EditBoxMouse;
 class InputMethodAdapter;
 
@@ -74,6 +76,11 @@ public:
 
     // Counts the changes of the text.
     quint64 Generation() const { return generation_; }
+
+    // What the primary selection offers for the selection: a copy, or for a
+    // very large one the box's text until it changes, then a copy of what was
+    // selected (kept only while the data lives, as the clipboard's own).
+    QMimeData* MimeForPrimary();
 
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
@@ -144,6 +151,7 @@ private:
     int scrollScale_ = 1;            // rows per scroll bar step, when rows exceed int
     quint64 generation_ = 0;
     std::u16string_view removedText_;
+    QPointer<BoxMime> lazyPrimary_;  // the primary selection, read from the text while it is unchanged
     bool caretShown_ = true;
     QBasicTimer blinkTimer_;
     std::unique_ptr<EditBoxMouse> mouse_;

@@ -62,15 +62,6 @@ QString ToQString(const std::u16string& s) {
     return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-// Lines of an editor text: only CR LF ends one.
-std::uint64_t LinesOf(std::u16string_view text) {
-    std::uint64_t lines = 1;
-    for (std::size_t at = text.find(u"\r\n"); at != std::u16string_view::npos; at = text.find(u"\r\n", at + 2)) {
-        ++lines;
-    }
-    return lines;
-}
-
 std::string NativePath(const QString& name) { return QFile::encodeName(name).toStdString(); }
 
 // The units of the longest line of a text, LF included: lines end at LF.
@@ -504,7 +495,7 @@ void Form1::OpenDocument(const QString& name) {
         WaitCursor wait;
         loaded = ReadTextDocument(NativePath(name));
         if (loaded.error == 0 &&
-            !MakeRoomFor(EditorMemoryFor(loaded.text.size(), LinesOf(loaded.text)))) {
+            !MakeRoomFor(EditorMemoryFor(loaded.text.size(), loaded.lines))) {
             loaded.error = ENOMEM;
         }
         if (loaded.error == 0) {

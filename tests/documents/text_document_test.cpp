@@ -136,6 +136,42 @@ TEST_F(TextDocumentTest, ReadsWhatWasWritten) {
     EXPECT_EQ(folder.Entries(), std::vector<std::string>{"doc.txt"});
 }
 
+// A file of several MiB is converted as it is read, a piece at a time: the
+// pieces end on every kind of byte that depends on the next one (the CR of a
+// CR LF, a lone CR, a lead byte with its trail, a lead byte before a CR), and
+// the text, the loss and the line count are those of the whole bytes at once.
+TEST_F(TextDocumentTest, ReadsLargeFilesAsTheirWholeBytes) {
+    static const unsigned char kBytes[] = {'a', 'b', '\r', '\n', 0x81, 0x82, 0xE0, 0xFC, 0x40, 0x9F, 0xA0, 0xED, 0xFD, 0x80};
+    std::mt19937 rng(7);
+    std::string bytes(5 * (1 << 20) + 12345, 'x');
+    for (char& c : bytes) c = static_cast<char>(rng() % 5 ? 'a' + rng() % 26 : kBytes[rng() % std::size(kBytes)]);
+    // Around every multiple of 64 KiB, one of the cases, varied over the
+    // multiples of 1 MiB too.
+    static const char* const kEnds[] = {"\r\n", "\ra", "\x93\xFA", "\x93\r"};
+    for (std::size_t i = 1 << 16; i + 1 < bytes.size(); i += 1 << 16) {
+        const char* end = kEnds[(i / (1 << 20) + i / (1 << 16)) % 4];
+        bytes[i - 1] = end[0];
+        bytes[i] = end[1];
+        bytes[i - 2] = 'q';  // never a lead byte before it
+    }
+    for (const std::size_t size : {bytes.size(), std::size_t{3} << 20, (std::size_t{2} << 20) + 1}) {
+        const std::string part = bytes.substr(0, size);
+        test::WriteFile(file, part);
+        const LoadedText loaded = ReadTextDocument(file);
+        ASSERT_EQ(loaded.error, 0);
+        const FileByteLoss loss = FindFileByteLoss(part);
+        ASSERT_NE(loss.count, 0u);
+        EXPECT_EQ(loaded.loss.count, loss.count) << size;
+        EXPECT_EQ(loaded.loss.firstLine, loss.firstLine) << size;
+        ASSERT_TRUE(loaded.text == FileBytesToEditorText(part)) << size;
+        std::uint64_t lines = 1;
+        for (std::size_t at = loaded.text.find(u"\r\n"); at != std::u16string::npos; at = loaded.text.find(u"\r\n", at + 2)) {
+            ++lines;
+        }
+        EXPECT_EQ(loaded.lines, lines) << size;
+    }
+}
+
 TEST_F(TextDocumentTest, ReadRefusesWhatIsNotARegularFile) {
     ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0644), 0);  // no writer: must not block
     EXPECT_EQ(ReadTextDocument(folder / "missing").error, ENOENT);

@@ -203,6 +203,33 @@ TEST(EditorModel, MatchesPlainStringUnderRandomEditsUndoAndRedo) {
     }
 }
 
+// A text set with spare room keeps its storage while edits fit in it: the
+// gap takes the room a part at a time, and the text and its lines stay those
+// of a plain string.
+TEST(EditorModel, SpareRoomOfASetTextIsTakenAsTheGapGrows) {
+    for (unsigned seed = 1; seed <= 8; ++seed) {
+        SCOPED_TRACE(seed);
+        std::mt19937 rng(seed);
+        TextBuffer buffer;
+        std::u16string ref = RandomText(rng, 5000);
+        std::u16string s = ref;
+        s.reserve(s.size() * 3 + 4096);
+        const std::size_t room = s.capacity();
+        const char16_t* storage = s.data();
+        buffer.SetText(std::move(s));
+        while (ref.size() + ref.size() / 8 + 2048 < room) {  // a grown gap still fits
+            const Pos at = static_cast<Pos>(rng() % (ref.size() + 1));
+            const Pos removed = std::min<Pos>(static_cast<Pos>(rng() % 3), static_cast<Pos>(ref.size()) - at);
+            const std::u16string text = RandomText(rng, 400);
+            buffer.Replace(at, removed, text);
+            ref.replace(static_cast<std::size_t>(at), static_cast<std::size_t>(removed), text);
+            ASSERT_EQ(buffer.Text(0, buffer.Length()), ref);
+            ASSERT_NO_FATAL_FAILURE(ExpectLines(buffer, ref));
+        }
+        ASSERT_EQ(buffer.View().data(), storage) << "no new storage while the text fits";
+    }
+}
+
 TEST(EditorModel, UndoGroupsTypingAndDeletionRuns) {
     EditorState s;
     for (char16_t c : std::u16string(u"abc")) s.ReplaceSelection(std::u16string(1, c), EditKind::Typing);

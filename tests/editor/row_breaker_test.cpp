@@ -136,6 +136,50 @@ TEST(RowBreaker, ManyLinesMadeAndRemoved) {
     ExpectSame(index, state.Buffer(), plain, rng);
 }
 
+// A text of thousands of lines keeps most of its per-line entries unmade
+// (its blocks hold only their estimated sums) until they are looked at:
+// edits that cut such blocks in part or whole, with lines looked at here
+// and there between them, end in the same rows as a plain list.
+TEST(RowBreaker, EditsAcrossBlocksNotYetMade) {
+    static const char16_t kUnits[] = {u'a', u'b', u'\r', u'\n', u'c', u'd', u'e'};
+    for (unsigned seed = 1; seed <= 12; ++seed) {
+        SCOPED_TRACE(seed);
+        std::mt19937 rng(seed);
+        EditorState state;
+        RowIndex index(state.Buffer());
+        state.onTextChanged = [&](const TextChange& c) { index.OnTextChanged(c); };
+        const Pos width = 1 + rng() % 5, piece = 8 + rng() % 24;
+        index.Reset(Breaker(width, piece));
+        auto randomLines = [&](int lines) {
+            std::u16string s;
+            for (int i = 0; i < lines; ++i) {
+                const std::size_t at = s.size();
+                s.append(rng() % 30, u'x');
+                for (std::size_t k = at; k < s.size(); ++k) {
+                    if (rng() % 9 == 0) s[k] = kUnits[rng() % std::size(kUnits)];
+                }
+                s += u"\r\n";
+            }
+            return s;
+        };
+        state.SetText(randomLines(3000 + static_cast<int>(rng() % 6000)));
+        for (int step = 0; step < 30; ++step) {
+            const Pos length = state.Length();
+            const Pos from = static_cast<Pos>(rng() % (length + 1));
+            const Pos removed = rng() % 3 == 0 ? static_cast<Pos>(rng() % 40000) : static_cast<Pos>(rng() % 8);
+            if (rng() % 6 == 0) {
+                state.Undo();
+            } else {
+                state.Replace(from, std::min(length, from + removed), randomLines(static_cast<int>(rng() % 4 == 0 ? rng() % 2500 : rng() % 3)),
+                              EditKind::Other);
+            }
+            if (step % 3 == 0) index.RowOf(static_cast<Pos>(rng() % (state.Length() + 1)));
+            if (step % 5 == 0) index.RowAt(static_cast<Pos>(rng() % (index.RowCount() + 1)));
+        }
+        ExpectSame(index, state.Buffer(), PlainRows(state.Buffer(), width, piece), rng);
+    }
+}
+
 // Rows are found only where they are asked for: the end of a giant line
 // costs its last pieces, not the whole line.
 TEST(RowBreaker, TheEndOfAGiantLineLaysOutOnlyItsLastPieces) {

@@ -14,6 +14,7 @@
 #include <QWheelEvent>
 #include <random>
 
+#include "ui/box_mime.h"
 #include "ui/edit_box.h"
 
 namespace tessaly {
@@ -336,6 +337,72 @@ TEST(EditBoxView, ThePrimarySelectionOutlivesAnEdit) {
     box.SetSelection(11, 11);
     QTest::keyClicks(&box, QStringLiteral("!"));
     EXPECT_EQ(clipboard->text(QClipboard::Selection), selected);
+}
+
+// A primary selection too large to copy when it is made is read from the
+// box while the text is unchanged; the change that comes next has it keep a
+// copy, so it offers what was selected whatever the change did to that range
+// and whatever comes after. Data the clipboard has let go is left alone.
+TEST(EditBoxView, ALargePrimarySelectionKeepsItsTextThroughEdits) {
+    std::mt19937 rng(5);
+    QString text(4'500'000, Qt::Uninitialized);  // past what is copied at once
+    static const char16_t kUnits[] = {u'a', u'b', u'\r', u'\n', 0x3042};
+    for (QChar& c : text) c = QChar(rng() % 4 ? char16_t(u'c' + rng() % 20) : kUnits[rng() % std::size(kUnits)]);
+    const Pos from = 100'000, to = 4'400'000;
+    const QString selected = text.mid(from, to - from);
+    struct Change {
+        Pos at, removed;
+        QString inserted;
+    };
+    const Change changes[] = {
+        {10, 50, QStringLiteral("xyz")},              // before it
+        {from - 5, 20, QStringLiteral("\r\n")},       // across its start
+        {from, 0, QStringLiteral("in")},              // at its start
+        {from + 1000, 3000, QStringLiteral("Q")},     // inside
+        {to - 10, 100, QString()},                    // across its end
+        {to, 0, QStringLiteral("in")},                // at its end
+        {to + 5, 5, QStringLiteral("tail")},          // after it
+        {from - 1, to - from + 2, QStringLiteral("new")},  // over all of it
+        {-1, 0, QString()},                           // a new text
+        {-2, 0, QString()},                           // undo of the text it was selected in
+    };
+    EditBox box;
+    box.show();
+    for (const Change& change : changes) {
+        SCOPED_TRACE(change.at);
+        box.SetText(QStringLiteral("before"));
+        box.SetText(text);
+        box.SetSelection(from, to);
+        std::unique_ptr<QMimeData> mime(box.MimeForPrimary());
+        ASSERT_TRUE(TextOf(mime.get()) == selected);
+        if (change.at == -1) {
+            box.SetText(QStringLiteral("other"));
+        } else if (change.at == -2) {
+            ASSERT_TRUE(box.Undo());
+        } else {
+            box.ReplaceRange(change.at, change.at + change.removed, change.inserted);
+        }
+        ASSERT_TRUE(TextOf(mime.get()) == selected);
+        box.ReplaceRange(0, 3, QStringLiteral("later"));
+        ASSERT_TRUE(TextOf(mime.get()) == selected);
+        ASSERT_TRUE(mime->text() == selected);
+    }
+    box.SetText(text);
+    box.SetSelection(from, to);
+    std::unique_ptr<QMimeData> mime(box.MimeForPrimary());
+    mime.reset();  // as the clipboard does when it offers other data
+    box.ReplaceRange(0, 3, QStringLiteral("gone"));
+    EXPECT_TRUE(box.Text().startsWith(QStringLiteral("gone")));
+    // Where there is a primary selection: all selected, then typed over.
+    QClipboard* clipboard = QApplication::clipboard();
+    if (clipboard->supportsSelection()) {
+        box.SetText(text);
+        box.setFocus();
+        QTest::keyClick(&box, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(&box, QStringLiteral("x"));
+        EXPECT_EQ(box.Text(), QStringLiteral("x"));
+        EXPECT_TRUE(clipboard->text(QClipboard::Selection) == text);
+    }
 }
 
 }  // namespace
