@@ -172,6 +172,16 @@ constexpr bool KnownPair(unsigned lead, unsigned trail) {
            (lead == 0x81 && (InByteRange(trail, 0x40, 0x7E) || InByteRange(trail, 0x80, 0xAC)));
 }
 
+constexpr bool KnownPairsStartWithLeads() {
+    for (unsigned b0 = 0; b0 < 256; ++b0) {
+        for (unsigned b1 = 0; b1 < 256; ++b1) {
+            if (KnownPair(b0, b1) && !(MaybeLead(b0) && MaybeTrail(b1))) return false;
+        }
+    }
+    return true;
+}
+static_assert(KnownPairsStartWithLeads());
+
 // What the byte route needs, derived on first use from the code page tables,
 // the forms above and Encode itself, so that it cannot disagree with them.
 struct ByteRoute {
@@ -205,7 +215,6 @@ struct ByteRoute {
 private:
     ByteRoute() {
         static_assert(HighFormsMatchLowForms(), "a lead byte's form must not depend on its place");
-        const cp932::ExactTable& exact = cp932::ExactTable::Get();
         for (unsigned b = 0; b < 256; ++b) {
             const ByteForm& f = kLowByteForms[b];
             std::uint32_t packed = 0;
@@ -220,17 +229,24 @@ private:
             const std::uint32_t escape = '%' | std::uint32_t(kHex[b >> 4]) << 8 | std::uint32_t(kHex[b & 15]) << 16 | 3u << 24;
             hexForms = hexForms && form[b] == (IsPrintable(b) ? b | 1u << 24 : escape);
         }
+        // Start-up time: a byte that neither is a lead byte nor is taken
+        // for one is a character on its own whatever follows it, so its row
+        // is one look-up; only the rows of lead bytes are worked out pair by
+        // pair.
         for (unsigned b0 = 0; b0 < 256; ++b0) {
-            for (unsigned b1 = 0; b1 < 256; ++b1) {
+            const bool single = !cp932::IsLeadByte(static_cast<std::uint8_t>(b0)) && !MaybeLead(b0);
+            for (unsigned b1 = 0; b1 < (single ? 1u : 256u); ++b1) {
                 const unsigned char two[2] = {static_cast<unsigned char>(b0), static_cast<unsigned char>(b1)};
                 char16_t c;
                 const auto n = static_cast<unsigned>(cp932::ConvertCharacter(two, two + 2, &c) - two);
-                const bool same = n == 2 ? exact.Pair(b0, b1) : exact.Single(b0);
-                // Exact also means UnitToBytes(c) is these bytes; the check
-                // keeps '?' (a unit the code page lacks) out as well.
+                // Whether the character writes back exactly its own bytes
+                // (which also keeps '?', a unit the code page lacks, out).
                 const std::uint16_t bytes = UnitToBytes(c);
                 const bool itself = n == 2 ? bytes == (b0 << 8 | b1) : bytes == b0;
-                step[b0 << 8 | b1] = static_cast<std::uint8_t>(same && itself ? n : 0);
+                step[b0 << 8 | b1] = static_cast<std::uint8_t>(itself ? n : 0);
+            }
+            if (single) std::fill_n(&step[b0 << 8] + 1, 255, step[b0 << 8]);
+            for (unsigned b1 = 0; b1 < 256; ++b1) {
                 const unsigned guess = MaybeLead(b0) && MaybeTrail(b1) ? 2 : 1;
                 const unsigned memory = b1 << 8 | b0;
                 blockOk[memory / 64] |= std::uint64_t{step[b0 << 8 | b1] == guess} << (memory % 64);
@@ -241,8 +257,9 @@ private:
         }
         for (unsigned b0 = 0; b0 < 256; ++b0) {
             knownHold = knownHold && (!KnownSingle(b0) || (!MaybeLead(b0) && step[b0 << 8] == 1));
+            if (!MaybeLead(b0)) continue;  // no KnownPair starts with it (checked below)
             for (unsigned b1 = 0; b1 < 256; ++b1) {
-                knownHold = knownHold && (!KnownPair(b0, b1) || (MaybeLead(b0) && MaybeTrail(b1) && step[b0 << 8 | b1] == 2));
+                knownHold = knownHold && (!KnownPair(b0, b1) || (MaybeTrail(b1) && step[b0 << 8 | b1] == 2));
             }
         }
         crLfSimple = step['\r' << 8 | '\n'] == 1 && step['\n' << 8] == 1;
@@ -502,7 +519,6 @@ inline std::size_t EncodeBlock(const ByteRoute& route, const unsigned char* p, b
 std::size_t EncodeBytesAppend(std::string& out, std::string_view bytes, bool crLfAsAmp, bool final,
                               ByteLoss* loss) {
     const ByteRoute& route = ByteRoute::Get();
-    const cp932::ExactTable& exact = cp932::ExactTable::Get();
     // A character of n bytes gives at most 6 (a lone byte read as U+30FB is
     // "%81E"); a CR and the character after it, raw, at most 3 for 2.
     constexpr std::size_t kMostPerByte = 6;
@@ -555,6 +571,7 @@ std::size_t EncodeBytesAppend(std::string& out, std::string_view bytes, bool crL
                     char16_t c;
                     p = cp932::ConvertCharacter(p, end, &c);
                     text.push_back(c);
+                    const cp932::ExactTable& exact = cp932::ExactTable::Get();
                     const bool same = p - from == 2 ? exact.Pair(from[0], from[1]) : exact.Single(from[0]);
                     if (loss != nullptr && !same) {
                         if (loss->count == 0) loss->first = static_cast<std::size_t>(from - begin);
