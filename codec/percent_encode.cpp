@@ -10,6 +10,7 @@
 #include <emmintrin.h>
 #endif
 #if defined(__SSE2__) && defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
 #include <tmmintrin.h>
 #define TESSALY_SHUFFLED_FORMS 1
 #endif
@@ -364,6 +365,59 @@ inline BlockMasks ClassifyBlock(const unsigned char* p) {
 }
 #endif
 
+#ifdef TESSALY_SHUFFLED_FORMS
+// ClassifyBlock 32 bytes at a time, for processors with AVX2 (chosen at run
+// time). The known characters' ranges as in KnownSingle and KnownPair, with
+// AnyTrail as "may trail, and not 0x7F".
+constexpr bool AnyTrailIsTrailButDel() {
+    for (unsigned t = 0; t < 256; ++t) {
+        if (AnyTrail(t) != (MaybeTrail(t) && t != 0x7F)) return false;
+    }
+    return true;
+}
+static_assert(AnyTrailIsTrailButDel());
+
+__attribute__((target("avx2"))) inline __m256i InRange32(__m256i bytes, unsigned char first, unsigned char last) {
+    const __m256i above = _mm256_subs_epu8(_mm256_sub_epi8(bytes, _mm256_set1_epi8(static_cast<char>(first))),
+                                           _mm256_set1_epi8(static_cast<char>(last - first)));
+    return _mm256_cmpeq_epi8(above, _mm256_setzero_si256());
+}
+
+__attribute__((target("avx2"))) inline __m256i Equal32(__m256i bytes, unsigned char value) {
+    return _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(value)));
+}
+
+__attribute__((target("avx2"))) inline std::uint64_t Bits32(__m256i lanes, unsigned part) {
+    return std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(lanes))} << (32 * part);
+}
+
+__attribute__((target("avx2"))) inline BlockMasks ClassifyBlockAvx2(const unsigned char* p) {
+    BlockMasks m{0, 0, 0, 0, 0};
+    for (unsigned part = 0; part < kBlock / 32; ++part) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * part));
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * part + 1));
+        m.printable |= Bits32(InRange32(v, 0x20, 0x7E), part);
+        m.lead |= Bits32(_mm256_or_si256(InRange32(v, 0x81, 0x9F), InRange32(v, 0xE0, 0xFC)), part);
+        const __m256i trail = InRange32(next, cp932::kFirstTrail, cp932::kFirstTrail + cp932::kTrailCount - 1);
+        m.trail |= Bits32(trail, part);
+        m.cr |= Bits32(Equal32(v, '\r'), part);
+        const __m256i anyTrail = _mm256_andnot_si256(Equal32(next, 0x7F), trail);
+        const __m256i low = InRange32(next, 0x40, 0x7E);
+        const __m256i fullRow = _mm256_or_si256(_mm256_or_si256(InRange32(v, 0x89, 0x97), InRange32(v, 0x99, 0x9F)),
+                                                InRange32(v, 0xE0, 0xE9));
+        const __m256i pairs = _mm256_or_si256(
+            _mm256_or_si256(_mm256_and_si256(fullRow, anyTrail),
+                            _mm256_and_si256(Equal32(v, 0x82), InRange32(next, 0x9F, 0xF1))),
+            _mm256_or_si256(_mm256_and_si256(Equal32(v, 0x83), _mm256_or_si256(low, InRange32(next, 0x80, 0x96))),
+                            _mm256_and_si256(Equal32(v, 0x81), _mm256_or_si256(low, InRange32(next, 0x80, 0xAC)))));
+        const __m256i singles =
+            _mm256_or_si256(_mm256_or_si256(InRange32(v, 0x00, 0x1F), Equal32(v, 0x7F)), InRange32(v, 0xA1, 0xDF));
+        m.known |= Bits32(_mm256_or_si256(pairs, singles), part);
+    }
+    return m;
+}
+#endif
+
 // Where pairs start in a block that starts a character, when every byte that
 // may be a lead byte and is followed by one that may trail starts a pair
 // unless it is itself the trail byte of a pair.
@@ -481,13 +535,38 @@ unsigned char* PutFormsShuffled(const ByteRoute& route, const unsigned char* p, 
 }
 #endif
 
+// How blocks are classified and written, by what the processor has.
+struct PlainBlocks {
+    static BlockMasks Classify(const unsigned char* p) { return ClassifyBlock(p); }
+    static unsigned char* Put(const ByteRoute& route, const unsigned char* p, std::size_t n, std::uint64_t printable,
+                              unsigned char* o) {
+        return PutBlockForms(route, p, n, printable, o);
+    }
+};
+struct ShuffledBlocks {
+    static BlockMasks Classify(const unsigned char* p) { return ClassifyBlock(p); }
+    static unsigned char* Put(const ByteRoute& route, const unsigned char* p, std::size_t n, std::uint64_t printable,
+                              unsigned char* o) {
+        return PutFormsShuffled(route, p, n, printable, o);
+    }
+};
+#ifdef TESSALY_SHUFFLED_FORMS
+struct Avx2Blocks {
+    __attribute__((target("avx2"))) static BlockMasks Classify(const unsigned char* p) { return ClassifyBlockAvx2(p); }
+    __attribute__((target("avx2"))) static unsigned char* Put(const ByteRoute& route, const unsigned char* p,
+                                                              std::size_t n, std::uint64_t printable, unsigned char* o) {
+        return PutFormsShuffled(route, p, n, printable, o);
+    }
+};
+#endif
+
 // Encodes the block at p, which starts a character and has its kBlockReach
 // bytes, as far as its characters write back their own bytes (and, with
 // crLfAsAmp, up to a CR); returns the bytes done, 0 when its first
 // character is not such.
-inline std::size_t EncodeBlock(const ByteRoute& route, const unsigned char* p, bool crLfAsAmp, bool shuffled,
-                               unsigned char*& o) {
-    const BlockMasks m = ClassifyBlock(p);
+template <class Blocks>
+inline std::size_t EncodeBlock(const ByteRoute& route, const unsigned char* p, bool crLfAsAmp, unsigned char*& o) {
+    const BlockMasks m = Blocks::Classify(p);
     if (m.printable == ~std::uint64_t{0}) {
         std::memcpy(o, p, kBlock);
         o += kBlock;
@@ -510,9 +589,55 @@ inline std::size_t EncodeBlock(const ByteRoute& route, const unsigned char* p, b
     // does not confirm, a CR for "&", a pair cut by the block's end.
     const std::uint64_t stopBits = bad | (crLfAsAmp ? m.cr : 0) | (pairs & std::uint64_t{1} << (kBlock - 1));
     const std::size_t n = stopBits == 0 ? kBlock : static_cast<std::size_t>(std::countr_zero(stopBits));
-    o = shuffled ? PutFormsShuffled(route, p, n, m.printable, o) : PutBlockForms(route, p, n, m.printable, o);
+    o = Blocks::Put(route, p, n, m.printable, o);
     return n;
 }
+
+// Encodes blocks from p, which starts a character, while they start before
+// chunkEnd and have their kBlockReach bytes before stop, up to a character
+// that starts a block and that it does not do; returns where it stopped.
+template <class Blocks>
+inline const unsigned char* EncodeBlocks(const ByteRoute& route, const unsigned char* p, const unsigned char* chunkEnd,
+                                         const unsigned char* stop, bool crLfAsAmp, unsigned char*& o) {
+    while (p < chunkEnd && stop - p >= static_cast<std::ptrdiff_t>(kBlockReach)) {
+        const std::size_t done = EncodeBlock<Blocks>(route, p, crLfAsAmp, o);
+        if (done == 0) break;
+        p += done;
+    }
+    return p;
+}
+
+using BlocksFunction = const unsigned char* (*)(const ByteRoute&, const unsigned char*, const unsigned char*,
+                                                const unsigned char*, bool, unsigned char*&);
+
+const unsigned char* EncodePlainBlocks(const ByteRoute& route, const unsigned char* p, const unsigned char* chunkEnd,
+                                       const unsigned char* stop, bool crLfAsAmp, unsigned char*& o) {
+    return EncodeBlocks<PlainBlocks>(route, p, chunkEnd, stop, crLfAsAmp, o);
+}
+
+#ifdef TESSALY_SHUFFLED_FORMS
+// Compiled for the processor each needs, with everything they call.
+__attribute__((target("ssse3"), flatten)) const unsigned char* EncodeShuffledBlocks(
+    const ByteRoute& route, const unsigned char* p, const unsigned char* chunkEnd, const unsigned char* stop,
+    bool crLfAsAmp, unsigned char*& o) {
+    return EncodeBlocks<ShuffledBlocks>(route, p, chunkEnd, stop, crLfAsAmp, o);
+}
+__attribute__((target("avx2"), flatten)) const unsigned char* EncodeAvx2Blocks(
+    const ByteRoute& route, const unsigned char* p, const unsigned char* chunkEnd, const unsigned char* stop,
+    bool crLfAsAmp, unsigned char*& o) {
+    return EncodeBlocks<Avx2Blocks>(route, p, chunkEnd, stop, crLfAsAmp, o);
+}
+
+// The fastest that the processor can run (chosen once).
+BlocksFunction ChooseBlocks(const ByteRoute& route) {
+    static const BlocksFunction chosen = !CanShuffleForms(route)              ? EncodePlainBlocks
+                                         : __builtin_cpu_supports("avx2") ? EncodeAvx2Blocks
+                                                                           : EncodeShuffledBlocks;
+    return chosen;
+}
+#else
+BlocksFunction ChooseBlocks(const ByteRoute&) { return EncodePlainBlocks; }
+#endif
 
 }  // namespace
 
@@ -532,17 +657,13 @@ std::size_t EncodeBytesAppend(std::string& out, std::string_view bytes, bool crL
     const auto* const stop = !final && p != end && cp932::IsLeadByte(end[-1]) ? end - 1 : end;
     std::u16string text, encoded;  // the slow route's scratch
     bool held = false;
-    const bool shuffled = CanShuffleForms(route);
+    const BlocksFunction encodeBlocks = ChooseBlocks(route);
     while (p < stop && !held) {
         const unsigned char* const chunkEnd = p + std::min<std::size_t>(stop - p, detail::kChunkUnits);
         auto* o = reinterpret_cast<unsigned char*>(
             output.Room(kMostPerByte * static_cast<std::size_t>(chunkEnd - p) + kScratch));
         while (p < chunkEnd && !held) {
-            if (route.printableIsItself && stop - p >= static_cast<std::ptrdiff_t>(kBlockReach)) {
-                const std::size_t done = EncodeBlock(route, p, crLfAsAmp, shuffled, o);
-                p += done;
-                if (done != 0) continue;
-            }
+            if (route.printableIsItself) p = encodeBlocks(route, p, chunkEnd, stop, crLfAsAmp, o);
             // Up to 16 characters one at a time: from a character a block
             // does not do, and near the end.
             for (int k = 0; k < 16 && p < chunkEnd; ++k) {
