@@ -295,8 +295,9 @@ inline unsigned char* PutByteForm(std::uint32_t form, unsigned char* out) {
 constexpr std::size_t kBlock = 64;
 // A block reads the byte after it: its last byte may start a pair.
 constexpr std::size_t kBlockReach = kBlock + 1;
-// A block writes up to 3 bytes for each of its bytes, and a 16-byte copy or
-// a 4-byte form may write past what it keeps.
+// A block writes up to 3 bytes for each of its bytes, and a 16-byte copy, a
+// 4-byte form or the whole forms of its last 16 bytes may write past what
+// it keeps.
 constexpr std::size_t kMostPerBlock = 3 * kBlock + 16;
 
 constexpr std::uint64_t kEvenBits = 0x5555555555555555ULL;
@@ -453,17 +454,12 @@ inline unsigned char* PutBlockForms(const ByteRoute& route, const unsigned char*
 // or "%" and its digits, picked by which of the four are printable.
 class FormShuffles {
 public:
-    static const FormShuffles& Get() {
-        static const FormShuffles shuffles;
-        return shuffles;
-    }
     const std::uint8_t* Shuffle(unsigned printable) const { return shuffle_[printable].data(); }
     unsigned Length(unsigned printable) const { return length_[printable]; }
 
-private:
     // The four bytes' lanes, as PutFormsShuffled lays them out: byte i at
     // 2i, its high digit at 2i + 1, its low digit at 8 + 2i, "%" at 9.
-    FormShuffles() {
+    constexpr FormShuffles() {
         for (unsigned printable = 0; printable < 16; ++printable) {
             auto& shuffle = shuffle_[printable];
             shuffle.fill(0x80);
@@ -481,9 +477,11 @@ private:
         }
     }
 
-    alignas(16) std::array<std::array<std::uint8_t, 16>, 16> shuffle_;
-    std::array<std::uint8_t, 16> length_;
+private:
+    alignas(16) std::array<std::array<std::uint8_t, 16>, 16> shuffle_{};
+    std::array<std::uint8_t, 16> length_{};
 };
+constexpr FormShuffles kFormShuffles;
 
 // Whether the processor has SSSE3 and the forms are the ones the shuffles
 // write (checked once).
@@ -492,47 +490,50 @@ bool CanShuffleForms(const ByteRoute& route) {
     return can;
 }
 
-// PutBlockForms with the shuffles; 16 bytes may be written past the end.
-__attribute__((target("ssse3"))) unsigned char* PutFormsShuffled(const ByteRoute& route, const unsigned char* p,
-                                                                 std::size_t n, std::uint64_t printable,
-                                                                 unsigned char* o) {
-    const FormShuffles& shuffles = FormShuffles::Get();
+// PutBlockForms with the shuffles. A part of 16 bytes that the block ends
+// in is written whole (the block has the bytes) and only the forms of its
+// first bytes kept, so up to 3 * 16 bytes after the end are scratch.
+__attribute__((target("ssse3"))) unsigned char* PutFormsShuffled(const unsigned char* p, std::size_t n,
+                                                                 std::uint64_t printable, unsigned char* o) {
     const __m128i digits = _mm_setr_epi8('0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B', 'C', 'D', 'E', 'F');
     const __m128i nibble = _mm_set1_epi8(0x0F);
     const __m128i percent = _mm_set1_epi8('%');
-    std::size_t i = 0;
-    for (; i + 16 <= n; i += 16) {
+    for (std::size_t i = 0; i < n; i += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
         const auto bits = static_cast<unsigned>(printable >> i & 0xFFFF);
+        unsigned char* const part = o;
         if (bits == 0xFFFF) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
             o += 16;
-            continue;
+        } else {
+            const __m128i high = _mm_shuffle_epi8(digits, _mm_and_si128(_mm_srli_epi16(v, 4), nibble));
+            const __m128i low = _mm_shuffle_epi8(digits, _mm_and_si128(v, nibble));
+            const __m128i bytesHigh0 = _mm_unpacklo_epi8(v, high);
+            const __m128i bytesHigh1 = _mm_unpackhi_epi8(v, high);
+            const __m128i lowPercent0 = _mm_unpacklo_epi8(low, percent);
+            const __m128i lowPercent1 = _mm_unpackhi_epi8(low, percent);
+            const __m128i groups[4] = {
+                _mm_unpacklo_epi64(bytesHigh0, lowPercent0), _mm_unpackhi_epi64(bytesHigh0, lowPercent0),
+                _mm_unpacklo_epi64(bytesHigh1, lowPercent1), _mm_unpackhi_epi64(bytesHigh1, lowPercent1)};
+            for (unsigned g = 0; g < 4; ++g) {
+                const unsigned which = bits >> (4 * g) & 15;
+                const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(kFormShuffles.Shuffle(which)));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_shuffle_epi8(groups[g], shuffle));
+                o += kFormShuffles.Length(which);
+            }
         }
-        const __m128i high = _mm_shuffle_epi8(digits, _mm_and_si128(_mm_srli_epi16(v, 4), nibble));
-        const __m128i low = _mm_shuffle_epi8(digits, _mm_and_si128(v, nibble));
-        const __m128i bytesHigh0 = _mm_unpacklo_epi8(v, high);
-        const __m128i bytesHigh1 = _mm_unpackhi_epi8(v, high);
-        const __m128i lowPercent0 = _mm_unpacklo_epi8(low, percent);
-        const __m128i lowPercent1 = _mm_unpackhi_epi8(low, percent);
-        const __m128i groups[4] = {_mm_unpacklo_epi64(bytesHigh0, lowPercent0), _mm_unpackhi_epi64(bytesHigh0, lowPercent0),
-                                   _mm_unpacklo_epi64(bytesHigh1, lowPercent1), _mm_unpackhi_epi64(bytesHigh1, lowPercent1)};
-        for (unsigned g = 0; g < 4; ++g) {
-            const unsigned which = bits >> (4 * g) & 15;
-            const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(shuffles.Shuffle(which)));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_shuffle_epi8(groups[g], shuffle));
-            o += shuffles.Length(which);
+        if (n - i < 16) {
+            // The forms of the first n - i bytes: one byte each when
+            // printable, else three.
+            const auto keep = static_cast<unsigned>(n - i);
+            const auto kept = static_cast<unsigned>(std::popcount(bits & ((1u << keep) - 1)));
+            o = part + kept + 3 * (keep - kept);
         }
     }
-    for (; i < n; ++i) o = PutByteForm(route.form[p[i]], o);
     return o;
 }
 #else
 bool CanShuffleForms(const ByteRoute&) { return false; }
-unsigned char* PutFormsShuffled(const ByteRoute& route, const unsigned char* p, std::size_t n,
-                                std::uint64_t printable, unsigned char* o) {
-    return PutBlockForms(route, p, n, printable, o);
-}
 #endif
 
 // How blocks are classified and written, by what the processor has.
@@ -543,19 +544,19 @@ struct PlainBlocks {
         return PutBlockForms(route, p, n, printable, o);
     }
 };
+#ifdef TESSALY_SHUFFLED_FORMS
 struct ShuffledBlocks {
     static BlockMasks Classify(const unsigned char* p) { return ClassifyBlock(p); }
-    static unsigned char* Put(const ByteRoute& route, const unsigned char* p, std::size_t n, std::uint64_t printable,
+    static unsigned char* Put(const ByteRoute&, const unsigned char* p, std::size_t n, std::uint64_t printable,
                               unsigned char* o) {
-        return PutFormsShuffled(route, p, n, printable, o);
+        return PutFormsShuffled(p, n, printable, o);
     }
 };
-#ifdef TESSALY_SHUFFLED_FORMS
 struct Avx2Blocks {
     __attribute__((target("avx2"))) static BlockMasks Classify(const unsigned char* p) { return ClassifyBlockAvx2(p); }
-    __attribute__((target("avx2"))) static unsigned char* Put(const ByteRoute& route, const unsigned char* p,
+    __attribute__((target("avx2"))) static unsigned char* Put(const ByteRoute&, const unsigned char* p,
                                                               std::size_t n, std::uint64_t printable, unsigned char* o) {
-        return PutFormsShuffled(route, p, n, printable, o);
+        return PutFormsShuffled(p, n, printable, o);
     }
 };
 #endif
