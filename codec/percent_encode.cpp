@@ -628,19 +628,48 @@ __attribute__((target("avx2"), flatten)) const unsigned char* EncodeAvx2Blocks(
     bool crLfAsAmp, unsigned char*& o) {
     return EncodeBlocks<Avx2Blocks>(route, p, chunkEnd, stop, crLfAsAmp, o);
 }
-
-// The fastest that the processor can run (chosen once).
-BlocksFunction ChooseBlocks(const ByteRoute& route) {
-    static const BlocksFunction chosen = !CanShuffleForms(route)              ? EncodePlainBlocks
-                                         : __builtin_cpu_supports("avx2") ? EncodeAvx2Blocks
-                                                                           : EncodeShuffledBlocks;
-    return chosen;
-}
-#else
-BlocksFunction ChooseBlocks(const ByteRoute&) { return EncodePlainBlocks; }
 #endif
 
+// The ways this processor can run, the fastest first (worked out once).
+struct BlocksWays {
+    std::array<BlocksFunction, 3> ways{};
+    int count = 0;
+
+    static const BlocksWays& Get(const ByteRoute& route) {
+        static const BlocksWays ways(route);
+        return ways;
+    }
+
+private:
+    explicit BlocksWays(const ByteRoute& route) {
+#ifdef TESSALY_SHUFFLED_FORMS
+        if (CanShuffleForms(route)) {
+            if (__builtin_cpu_supports("avx2")) ways[count++] = EncodeAvx2Blocks;
+            ways[count++] = EncodeShuffledBlocks;
+        }
+#else
+        (void)route;
+#endif
+        ways[count++] = EncodePlainBlocks;
+    }
+};
+
+int g_blocksWay = 0;  // which of BlocksWays EncodeBytesAppend takes
+
+BlocksFunction ChooseBlocks(const ByteRoute& route) {
+    const BlocksWays& ways = BlocksWays::Get(route);
+    return ways.ways[static_cast<std::size_t>(std::min(g_blocksWay, ways.count - 1))];
+}
+
 }  // namespace
+
+namespace detail {
+
+int EncodeBlockWays() { return BlocksWays::Get(ByteRoute::Get()).count; }
+
+void UseEncodeBlockWay(int way) { g_blocksWay = way; }
+
+}  // namespace detail
 
 std::size_t EncodeBytesAppend(std::string& out, std::string_view bytes, bool crLfAsAmp, bool final,
                               ByteLoss* loss) {
