@@ -233,7 +233,9 @@ private:
         // Start-up time: a byte that neither is a lead byte nor is taken
         // for one is a character on its own whatever follows it, so its row
         // is one look-up; only the rows of lead bytes are worked out pair by
-        // pair.
+        // pair. Bits of blockOk as rows: singleOk for the single rows (the
+        // same for every byte after), pairRows for the others.
+        std::array<std::uint64_t, 4> singleOk{}, pairRows{};
         for (unsigned b0 = 0; b0 < 256; ++b0) {
             const bool single = !cp932::IsLeadByte(static_cast<std::uint8_t>(b0)) && !MaybeLead(b0);
             for (unsigned b1 = 0; b1 < (single ? 1u : 256u); ++b1) {
@@ -246,12 +248,23 @@ private:
                 const bool itself = n == 2 ? bytes == (b0 << 8 | b1) : bytes == b0;
                 step[b0 << 8 | b1] = static_cast<std::uint8_t>(itself ? n : 0);
             }
-            if (single) std::fill_n(&step[b0 << 8] + 1, 255, step[b0 << 8]);
-            for (unsigned b1 = 0; b1 < 256; ++b1) {
-                const unsigned guess = MaybeLead(b0) && MaybeTrail(b1) ? 2 : 1;
-                const unsigned memory = b1 << 8 | b0;
-                blockOk[memory / 64] |= std::uint64_t{step[b0 << 8 | b1] == guess} << (memory % 64);
+            if (single) {
+                std::fill_n(&step[b0 << 8] + 1, 255, step[b0 << 8]);
+                singleOk[b0 / 64] |= std::uint64_t{step[b0 << 8] == 1} << (b0 % 64);  // MaybeLead is false
+            } else {
+                pairRows[b0 / 64] |= std::uint64_t{1} << (b0 % 64);
             }
+        }
+        for (unsigned word = 0; word < blockOk.size(); ++word) {
+            const unsigned b1 = word / 4, quarter = word % 4;
+            std::uint64_t bits = singleOk[quarter];
+            for (std::uint64_t rows = pairRows[quarter]; rows != 0; rows &= rows - 1) {
+                const auto k = static_cast<unsigned>(std::countr_zero(rows));
+                const unsigned b0 = 64 * quarter + k;
+                const unsigned guess = MaybeLead(b0) && MaybeTrail(b1) ? 2 : 1;
+                bits |= std::uint64_t{step[b0 << 8 | b1] == guess} << k;
+            }
+            blockOk[word] = bits;
         }
         for (unsigned b = 0x20; b < 0x7F; ++b) {
             printableIsItself = printableIsItself && step[b << 8] == 1 && form[b] == (b | 1u << 24);
