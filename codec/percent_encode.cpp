@@ -321,7 +321,7 @@ struct BlockMasks {
     std::uint64_t lead;       // could be a lead byte
     std::uint64_t trail;      // could trail a lead byte (byte i + 1 for bit i)
     std::uint64_t cr;
-    std::uint64_t known;      // KnownSingle, or KnownPair with byte i + 1
+    std::uint64_t known;      // KnownSingle, or KnownPair with byte i + 1 (or printable: not looked up)
 };
 
 
@@ -428,28 +428,45 @@ __attribute__((target("avx2"))) inline bool AllPrintableAvx2(const unsigned char
     return _mm256_movemask_epi8(all) == -1;
 }
 
+__attribute__((target("avx2"))) inline __m256i Splat32(unsigned char b) { return _mm256_set1_epi8(static_cast<char>(b)); }
+
+// All ones in the lanes where bytes - first (given), as unsigned, is at most span.
+__attribute__((target("avx2"))) inline __m256i UpTo32(__m256i fromFirst, unsigned char span) {
+    return _mm256_cmpeq_epi8(_mm256_subs_epu8(fromFirst, Splat32(span)), _mm256_setzero_si256());
+}
+
 __attribute__((target("avx2"))) inline BlockMasks ClassifyBlockAvx2(const unsigned char* p) {
+    static_assert(cp932::kFirstTrail == 0x40 && cp932::kFirstTrail + cp932::kTrailCount - 1 == 0xFC);
     BlockMasks m{0, 0, 0, 0, 0};
     for (unsigned part = 0; part < kBlock / 32; ++part) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * part));
         const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * part + 1));
-        m.printable |= Bits32(InRange32(v, 0x20, 0x7E), part);
-        m.lead |= Bits32(_mm256_or_si256(InRange32(v, 0x81, 0x9F), InRange32(v, 0xE0, 0xFC)), part);
-        const __m256i trail = InRange32(next, cp932::kFirstTrail, cp932::kFirstTrail + cp932::kTrailCount - 1);
+        const __m256i from81 = _mm256_sub_epi8(v, Splat32(0x81));
+        const __m256i fromE0 = _mm256_sub_epi8(v, Splat32(0xE0));
+        const __m256i next40 = _mm256_sub_epi8(next, Splat32(0x40));
+        m.printable |= Bits32(UpTo32(_mm256_sub_epi8(v, Splat32(0x20)), 0x7E - 0x20), part);
+        m.lead |= Bits32(_mm256_or_si256(UpTo32(from81, 0x9F - 0x81), UpTo32(fromE0, 0xFC - 0xE0)), part);
+        const __m256i trail = UpTo32(next40, 0xFC - 0x40);
         m.trail |= Bits32(trail, part);
         m.cr |= Bits32(Equal32(v, '\r'), part);
+        // KnownPair: AnyTrail is a trail byte but 0x7F; the ranges of
+        // trail bytes after 0x81 and 0x83 are AnyTrail up to a last byte.
         const __m256i anyTrail = _mm256_andnot_si256(Equal32(next, 0x7F), trail);
-        const __m256i low = InRange32(next, 0x40, 0x7E);
-        const __m256i fullRow = _mm256_or_si256(_mm256_or_si256(InRange32(v, 0x89, 0x97), InRange32(v, 0x99, 0x9F)),
-                                                InRange32(v, 0xE0, 0xE9));
+        const __m256i fullRow = _mm256_or_si256(
+            _mm256_andnot_si256(Equal32(v, 0x98), UpTo32(_mm256_sub_epi8(v, Splat32(0x89)), 0x9F - 0x89)),
+            UpTo32(fromE0, 0xE9 - 0xE0));
+        const __m256i upToAC = _mm256_cmpeq_epi8(_mm256_min_epu8(next40, Splat32(0xAC - 0x40)), next40);
+        const __m256i upTo96 = _mm256_cmpeq_epi8(_mm256_min_epu8(next40, Splat32(0x96 - 0x40)), next40);
         const __m256i pairs = _mm256_or_si256(
-            _mm256_or_si256(_mm256_and_si256(fullRow, anyTrail),
-                            _mm256_and_si256(Equal32(v, 0x82), InRange32(next, 0x9F, 0xF1))),
-            _mm256_or_si256(_mm256_and_si256(Equal32(v, 0x83), _mm256_or_si256(low, InRange32(next, 0x80, 0x96))),
-                            _mm256_and_si256(Equal32(v, 0x81), _mm256_or_si256(low, InRange32(next, 0x80, 0xAC)))));
-        const __m256i singles =
-            _mm256_or_si256(_mm256_or_si256(InRange32(v, 0x00, 0x1F), Equal32(v, 0x7F)), InRange32(v, 0xA1, 0xDF));
-        m.known |= Bits32(_mm256_or_si256(pairs, singles), part);
+            _mm256_and_si256(anyTrail,
+                             _mm256_or_si256(fullRow, _mm256_or_si256(_mm256_and_si256(Equal32(v, 0x81), upToAC),
+                                                                      _mm256_and_si256(Equal32(v, 0x83), upTo96)))),
+            _mm256_and_si256(Equal32(v, 0x82), UpTo32(_mm256_sub_epi8(next, Splat32(0x9F)), 0xF1 - 0x9F)));
+        // KnownSingle below 0x80 (with the printable bytes, which are
+        // not looked up anyway): every byte whose top bit is clear.
+        const __m256i halfWidth = UpTo32(_mm256_sub_epi8(v, Splat32(0xA1)), 0xDF - 0xA1);
+        m.known |= Bits32(_mm256_or_si256(pairs, halfWidth), part) |
+                   (~Bits32(v, part) & std::uint64_t{0xFFFFFFFF} << (32 * part));
     }
     return m;
 }
