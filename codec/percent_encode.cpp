@@ -397,9 +397,6 @@ inline BlockMasks ClassifyBlock(const unsigned char* p) {
 #endif
 
 #ifdef TESSALY_SHUFFLED_FORMS
-// ClassifyBlock 32 bytes at a time, for processors with AVX2 (chosen at run
-// time). The known characters' ranges as in KnownSingle and KnownPair, with
-// AnyTrail as "may trail, and not 0x7F".
 constexpr bool AnyTrailIsTrailButDel() {
     for (unsigned t = 0; t < 256; ++t) {
         if (AnyTrail(t) != (MaybeTrail(t) && t != 0x7F)) return false;
@@ -435,6 +432,9 @@ __attribute__((target("avx2"))) inline __m256i UpTo32(__m256i fromFirst, unsigne
     return _mm256_cmpeq_epi8(_mm256_subs_epu8(fromFirst, Splat32(span)), _mm256_setzero_si256());
 }
 
+// ClassifyBlock 32 bytes at a time, for processors with AVX2 (chosen at run
+// time), in fewer steps: ranges tested on differences shared between them,
+// and the known characters below 0x80 taken from the bytes' top bits.
 __attribute__((target("avx2"))) inline BlockMasks ClassifyBlockAvx2(const unsigned char* p) {
     static_assert(cp932::kFirstTrail == 0x40 && cp932::kFirstTrail + cp932::kTrailCount - 1 == 0xFC);
     BlockMasks m{0, 0, 0, 0, 0};
@@ -449,8 +449,8 @@ __attribute__((target("avx2"))) inline BlockMasks ClassifyBlockAvx2(const unsign
         const __m256i trail = UpTo32(next40, 0xFC - 0x40);
         m.trail |= Bits32(trail, part);
         m.cr |= Bits32(Equal32(v, '\r'), part);
-        // KnownPair: AnyTrail is a trail byte but 0x7F; the ranges of
-        // trail bytes after 0x81 and 0x83 are AnyTrail up to a last byte.
+        // KnownPair, with AnyTrail as "may trail, and not 0x7F"; after 0x81
+        // and 0x83 that up to a last trail byte.
         const __m256i anyTrail = _mm256_andnot_si256(Equal32(next, 0x7F), trail);
         const __m256i fullRow = _mm256_or_si256(
             _mm256_andnot_si256(Equal32(v, 0x98), UpTo32(_mm256_sub_epi8(v, Splat32(0x89)), 0x9F - 0x89)),
