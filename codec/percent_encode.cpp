@@ -585,8 +585,6 @@ __attribute__((target("ssse3"))) unsigned char* PutFormsShuffled(const unsigned 
     }
     return o;
 }
-#else
-bool CanShuffleForms(const ByteRoute&) { return false; }
 #endif
 
 // How blocks are classified and written, by what the processor has.
