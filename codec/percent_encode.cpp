@@ -615,20 +615,31 @@ struct Avx2Blocks {
 };
 #endif
 
-// Encodes the block at p, which starts a character and has its kBlockReach
-// bytes, as far as its characters write back their own bytes (and, with
-// crLfAsAmp, up to a CR); returns the bytes done, 0 when its first
-// character is not such.
+// Encodes the block at p, which has its kBlockReach bytes, as far as its
+// characters write back their own bytes (and, with crLfAsAmp, up to a CR);
+// returns whether it did all of them, and in n the bytes done (a character
+// starts there). carry is 1 when byte 0 is the trail byte of a pair that
+// the block before started, else 0, and is set so for the block after
+// this. With `last` (no block follows) a pair cut by the block's end is
+// left out.
+//
+// The blocks of a run start kBlock bytes apart, whatever the characters: so
+// where the next block starts does not wait for this one's classification,
+// and the processor works on both at once; only the carry passes from one
+// to the next.
 template <class Blocks>
-inline std::size_t EncodeBlock(const ByteRoute& route, const unsigned char* p, bool crLfAsAmp, unsigned char*& o) {
-    if (Blocks::Printable(p)) {
+inline bool EncodeBlock(const ByteRoute& route, const unsigned char* p, bool crLfAsAmp, bool last,
+                        std::uint64_t& carry, std::size_t& n, unsigned char*& o) {
+    if (Blocks::Printable(p)) {  // a carried trail byte among them is its own form too
         std::memcpy(o, p, kBlock);
         o += kBlock;
-        return kBlock;
+        carry = 0;
+        n = kBlock;
+        return true;
     }
     const BlockMasks m = Blocks::Classify(p);
-    const std::uint64_t pairs = PairStarts(m.lead, m.trail);
-    const std::uint64_t starts = ~(pairs << 1);
+    const std::uint64_t pairs = PairStarts(m.lead & ~carry, m.trail);
+    const std::uint64_t starts = ~(pairs << 1) & ~carry;
     // Every character that is not printable ASCII or known, checked in the
     // table; the checks do not depend on each other. (A start that is a
     // KnownPair lead byte starts a pair: it may lead and the byte after it
@@ -641,23 +652,35 @@ inline std::size_t EncodeBlock(const ByteRoute& route, const unsigned char* p, b
         bad |= (~route.blockOk[memory / 64] >> (memory % 64) & 1) << i;
     }
     // The first byte the block does not do: that of a character the table
-    // does not confirm, a CR for "&", a pair cut by the block's end.
-    const std::uint64_t stopBits = bad | (crLfAsAmp ? m.cr : 0) | (pairs & std::uint64_t{1} << (kBlock - 1));
-    const std::size_t n = stopBits == 0 ? kBlock : static_cast<std::size_t>(std::countr_zero(stopBits));
+    // does not confirm, a CR for "&", in the last block a pair cut by its end.
+    const std::uint64_t cut = last ? pairs & std::uint64_t{1} << (kBlock - 1) : 0;
+    const std::uint64_t stopBits = bad | (crLfAsAmp ? m.cr : 0) | cut;
+    if (stopBits == 0) {
+        o = Blocks::Put(route, p, kBlock, m.printable, o);
+        carry = pairs >> (kBlock - 1);
+        n = kBlock;
+        return true;
+    }
+    n = static_cast<std::size_t>(std::countr_zero(stopBits));
     o = Blocks::Put(route, p, n, m.printable, o);
-    return n;
+    return false;
 }
 
 // Encodes blocks from p, which starts a character, while they start before
 // chunkEnd and have their kBlockReach bytes before stop, up to a character
-// that starts a block and that it does not do; returns where it stopped.
+// that a block does not do; returns where it stopped (a character starts
+// there).
 template <class Blocks>
 inline const unsigned char* EncodeBlocks(const ByteRoute& route, const unsigned char* p, const unsigned char* chunkEnd,
                                          const unsigned char* stop, bool crLfAsAmp, unsigned char*& o) {
-    while (p < chunkEnd && stop - p >= static_cast<std::ptrdiff_t>(kBlockReach)) {
-        const std::size_t done = EncodeBlock<Blocks>(route, p, crLfAsAmp, o);
-        if (done == 0) break;
-        p += done;
+    const auto fits = [&](const unsigned char* at) {
+        return at < chunkEnd && stop - at >= static_cast<std::ptrdiff_t>(kBlockReach);
+    };
+    std::uint64_t carry = 0;
+    while (fits(p)) {
+        std::size_t n;
+        if (!EncodeBlock<Blocks>(route, p, crLfAsAmp, !fits(p + kBlock), carry, n, o)) return p + n;
+        p += kBlock;
     }
     return p;
 }
