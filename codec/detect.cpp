@@ -72,18 +72,23 @@ Cost CharacterCost(char16_t c) {
     return cost::kOther;
 }
 
+// Built on first use: a run that never chooses an encoding does not pay
+// for it at start-up.
 struct CostTable {
     Cost of[0x10000];
     CostTable() {
         for (unsigned c = 0; c < 0x10000; ++c) of[c] = CharacterCost(static_cast<char16_t>(c));
     }
+    static const CostTable& Get() {
+        static const CostTable table;
+        return table;
+    }
 };
 
-const CostTable kCosts;
-
 std::uint64_t Price(std::u16string_view text) {
+    const CostTable& costs = CostTable::Get();
     std::uint64_t sum = 0;
-    for (const char16_t c : text) sum += kCosts.of[c];
+    for (const char16_t c : text) sum += costs.of[c];
     return sum;
 }
 

@@ -62,4 +62,12 @@ std::size_t DecodeAsciiToBytesAppend(std::string& out, std::string_view ascii, b
 std::size_t EncodeBytesAppend(std::string& out, std::string_view bytes, bool crLfAsAmp, bool final,
                               ByteLoss* loss = nullptr);
 
+namespace detail {
+// For tests: how many ways EncodeBytesAppend has on this processor to take
+// bytes many at a time (the fastest first, by the instructions each needs),
+// and which it takes from now on (0, the fastest, unless told).
+int EncodeBlockWays();
+void UseEncodeBlockWay(int way);
+}  // namespace detail
+
 }  // namespace tessaly

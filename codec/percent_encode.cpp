@@ -10,6 +10,7 @@
 #include <emmintrin.h>
 #endif
 #if defined(__SSE2__) && defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
 #include <tmmintrin.h>
 #define TESSALY_SHUFFLED_FORMS 1
 #endif
@@ -172,6 +173,16 @@ constexpr bool KnownPair(unsigned lead, unsigned trail) {
            (lead == 0x81 && (InByteRange(trail, 0x40, 0x7E) || InByteRange(trail, 0x80, 0xAC)));
 }
 
+constexpr bool KnownPairsStartWithLeads() {
+    for (unsigned b0 = 0; b0 < 256; ++b0) {
+        for (unsigned b1 = 0; b1 < 256; ++b1) {
+            if (KnownPair(b0, b1) && !(MaybeLead(b0) && MaybeTrail(b1))) return false;
+        }
+    }
+    return true;
+}
+static_assert(KnownPairsStartWithLeads());
+
 // What the byte route needs, derived on first use from the code page tables,
 // the forms above and Encode itself, so that it cannot disagree with them.
 struct ByteRoute {
@@ -205,7 +216,6 @@ struct ByteRoute {
 private:
     ByteRoute() {
         static_assert(HighFormsMatchLowForms(), "a lead byte's form must not depend on its place");
-        const cp932::ExactTable& exact = cp932::ExactTable::Get();
         for (unsigned b = 0; b < 256; ++b) {
             const ByteForm& f = kLowByteForms[b];
             std::uint32_t packed = 0;
@@ -220,29 +230,50 @@ private:
             const std::uint32_t escape = '%' | std::uint32_t(kHex[b >> 4]) << 8 | std::uint32_t(kHex[b & 15]) << 16 | 3u << 24;
             hexForms = hexForms && form[b] == (IsPrintable(b) ? b | 1u << 24 : escape);
         }
+        // Start-up time: a byte that neither is a lead byte nor is taken
+        // for one is a character on its own whatever follows it, so its row
+        // is one look-up; only the rows of lead bytes are worked out pair by
+        // pair. Bits of blockOk as rows: singleOk for the single rows (the
+        // same for every byte after), pairRows for the others.
+        std::array<std::uint64_t, 4> singleOk{}, pairRows{};
         for (unsigned b0 = 0; b0 < 256; ++b0) {
-            for (unsigned b1 = 0; b1 < 256; ++b1) {
+            const bool single = !cp932::IsLeadByte(static_cast<std::uint8_t>(b0)) && !MaybeLead(b0);
+            for (unsigned b1 = 0; b1 < (single ? 1u : 256u); ++b1) {
                 const unsigned char two[2] = {static_cast<unsigned char>(b0), static_cast<unsigned char>(b1)};
                 char16_t c;
                 const auto n = static_cast<unsigned>(cp932::ConvertCharacter(two, two + 2, &c) - two);
-                const bool same = n == 2 ? exact.Pair(b0, b1) : exact.Single(b0);
-                // Exact also means UnitToBytes(c) is these bytes; the check
-                // keeps '?' (a unit the code page lacks) out as well.
+                // Whether the character writes back exactly its own bytes
+                // (which also keeps '?', a unit the code page lacks, out).
                 const std::uint16_t bytes = UnitToBytes(c);
                 const bool itself = n == 2 ? bytes == (b0 << 8 | b1) : bytes == b0;
-                step[b0 << 8 | b1] = static_cast<std::uint8_t>(same && itself ? n : 0);
-                const unsigned guess = MaybeLead(b0) && MaybeTrail(b1) ? 2 : 1;
-                const unsigned memory = b1 << 8 | b0;
-                blockOk[memory / 64] |= std::uint64_t{step[b0 << 8 | b1] == guess} << (memory % 64);
+                step[b0 << 8 | b1] = static_cast<std::uint8_t>(itself ? n : 0);
             }
+            if (single) {
+                std::fill_n(&step[b0 << 8] + 1, 255, step[b0 << 8]);
+                singleOk[b0 / 64] |= std::uint64_t{step[b0 << 8] == 1} << (b0 % 64);  // MaybeLead is false
+            } else {
+                pairRows[b0 / 64] |= std::uint64_t{1} << (b0 % 64);
+            }
+        }
+        for (unsigned word = 0; word < blockOk.size(); ++word) {
+            const unsigned b1 = word / 4, quarter = word % 4;
+            std::uint64_t bits = singleOk[quarter];
+            for (std::uint64_t rows = pairRows[quarter]; rows != 0; rows &= rows - 1) {
+                const auto k = static_cast<unsigned>(std::countr_zero(rows));
+                const unsigned b0 = 64 * quarter + k;
+                const unsigned guess = MaybeLead(b0) && MaybeTrail(b1) ? 2 : 1;
+                bits |= std::uint64_t{step[b0 << 8 | b1] == guess} << k;
+            }
+            blockOk[word] = bits;
         }
         for (unsigned b = 0x20; b < 0x7F; ++b) {
             printableIsItself = printableIsItself && step[b << 8] == 1 && form[b] == (b | 1u << 24);
         }
         for (unsigned b0 = 0; b0 < 256; ++b0) {
             knownHold = knownHold && (!KnownSingle(b0) || (!MaybeLead(b0) && step[b0 << 8] == 1));
+            if (!MaybeLead(b0)) continue;  // no KnownPair starts with it (checked below)
             for (unsigned b1 = 0; b1 < 256; ++b1) {
-                knownHold = knownHold && (!KnownPair(b0, b1) || (MaybeLead(b0) && MaybeTrail(b1) && step[b0 << 8 | b1] == 2));
+                knownHold = knownHold && (!KnownPair(b0, b1) || (MaybeTrail(b1) && step[b0 << 8 | b1] == 2));
             }
         }
         crLfSimple = step['\r' << 8 | '\n'] == 1 && step['\n' << 8] == 1;
@@ -277,8 +308,9 @@ inline unsigned char* PutByteForm(std::uint32_t form, unsigned char* out) {
 constexpr std::size_t kBlock = 64;
 // A block reads the byte after it: its last byte may start a pair.
 constexpr std::size_t kBlockReach = kBlock + 1;
-// A block writes up to 3 bytes for each of its bytes, and a 16-byte copy or
-// a 4-byte form may write past what it keeps.
+// A block writes up to 3 bytes for each of its bytes, and a 16-byte copy, a
+// 4-byte form or the whole forms of its last 16 bytes may write past what
+// it keeps.
 constexpr std::size_t kMostPerBlock = 3 * kBlock + 16;
 
 constexpr std::uint64_t kEvenBits = 0x5555555555555555ULL;
@@ -289,7 +321,7 @@ struct BlockMasks {
     std::uint64_t lead;       // could be a lead byte
     std::uint64_t trail;      // could trail a lead byte (byte i + 1 for bit i)
     std::uint64_t cr;
-    std::uint64_t known;      // KnownSingle, or KnownPair with byte i + 1
+    std::uint64_t known;      // KnownSingle, or KnownPair with byte i + 1 (or printable: not looked up)
 };
 
 
@@ -307,6 +339,16 @@ inline std::uint64_t Bits16(__m128i lanes, unsigned part) {
 
 inline __m128i Equal(__m128i bytes, unsigned char value) {
     return _mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(value)));
+}
+
+// Whether the block's bytes are all printable, tested before the rest of
+// the classification (the text of a log is mostly blocks of printable ASCII).
+inline bool AllPrintable(const unsigned char* p) {
+    __m128i all = _mm_set1_epi8(-1);
+    for (unsigned part = 0; part < kBlock / 16; ++part) {
+        all = _mm_and_si128(all, InRange(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * part)), 0x20, 0x7E));
+    }
+    return _mm_movemask_epi8(all) == 0xFFFF;
 }
 
 inline BlockMasks ClassifyBlock(const unsigned char* p) {
@@ -333,6 +375,13 @@ inline BlockMasks ClassifyBlock(const unsigned char* p) {
     return m;
 }
 #else
+inline bool AllPrintable(const unsigned char* p) {
+    for (unsigned i = 0; i < kBlock; ++i) {
+        if (!IsPrintable(p[i])) return false;
+    }
+    return true;
+}
+
 inline BlockMasks ClassifyBlock(const unsigned char* p) {
     BlockMasks m{0, 0, 0, 0, 0};
     for (unsigned i = 0; i < kBlock; ++i) {
@@ -342,6 +391,82 @@ inline BlockMasks ClassifyBlock(const unsigned char* p) {
         m.trail |= std::uint64_t{MaybeTrail(p[i + 1])} << i;
         m.cr |= std::uint64_t{b == '\r'} << i;
         m.known |= std::uint64_t{KnownSingle(b) || KnownPair(b, p[i + 1])} << i;
+    }
+    return m;
+}
+#endif
+
+#ifdef TESSALY_SHUFFLED_FORMS
+constexpr bool AnyTrailIsTrailButDel() {
+    for (unsigned t = 0; t < 256; ++t) {
+        if (AnyTrail(t) != (MaybeTrail(t) && t != 0x7F)) return false;
+    }
+    return true;
+}
+static_assert(AnyTrailIsTrailButDel());
+
+__attribute__((target("avx2"))) inline __m256i InRange32(__m256i bytes, unsigned char first, unsigned char last) {
+    const __m256i above = _mm256_subs_epu8(_mm256_sub_epi8(bytes, _mm256_set1_epi8(static_cast<char>(first))),
+                                           _mm256_set1_epi8(static_cast<char>(last - first)));
+    return _mm256_cmpeq_epi8(above, _mm256_setzero_si256());
+}
+
+__attribute__((target("avx2"))) inline __m256i Equal32(__m256i bytes, unsigned char value) {
+    return _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(value)));
+}
+
+__attribute__((target("avx2"))) inline std::uint64_t Bits32(__m256i lanes, unsigned part) {
+    return std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(lanes))} << (32 * part);
+}
+
+__attribute__((target("avx2"))) inline bool AllPrintableAvx2(const unsigned char* p) {
+    const __m256i all = _mm256_and_si256(InRange32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), 0x20, 0x7E),
+                                         InRange32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32)), 0x20, 0x7E));
+    return _mm256_movemask_epi8(all) == -1;
+}
+
+__attribute__((target("avx2"))) inline __m256i Splat32(unsigned char b) { return _mm256_set1_epi8(static_cast<char>(b)); }
+
+// All ones in the lanes where bytes - first (given), as unsigned, is at most span.
+__attribute__((target("avx2"))) inline __m256i UpTo32(__m256i fromFirst, unsigned char span) {
+    return _mm256_cmpeq_epi8(_mm256_subs_epu8(fromFirst, Splat32(span)), _mm256_setzero_si256());
+}
+
+// ClassifyBlock 32 bytes at a time, for processors with AVX2 (chosen at run
+// time), in fewer steps: ranges tested on differences shared between them,
+// and the known characters below 0x80 taken from the bytes' top bits.
+__attribute__((target("avx2"))) inline BlockMasks ClassifyBlockAvx2(const unsigned char* p) {
+    static_assert(cp932::kFirstTrail == 0x40 && cp932::kFirstTrail + cp932::kTrailCount - 1 == 0xFC);
+    BlockMasks m{0, 0, 0, 0, 0};
+    for (unsigned part = 0; part < kBlock / 32; ++part) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * part));
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * part + 1));
+        const __m256i from81 = _mm256_sub_epi8(v, Splat32(0x81));
+        const __m256i fromE0 = _mm256_sub_epi8(v, Splat32(0xE0));
+        const __m256i next40 = _mm256_sub_epi8(next, Splat32(0x40));
+        m.printable |= Bits32(UpTo32(_mm256_sub_epi8(v, Splat32(0x20)), 0x7E - 0x20), part);
+        m.lead |= Bits32(_mm256_or_si256(UpTo32(from81, 0x9F - 0x81), UpTo32(fromE0, 0xFC - 0xE0)), part);
+        const __m256i trail = UpTo32(next40, 0xFC - 0x40);
+        m.trail |= Bits32(trail, part);
+        m.cr |= Bits32(Equal32(v, '\r'), part);
+        // KnownPair, with AnyTrail as "may trail, and not 0x7F"; after 0x81
+        // and 0x83 that up to a last trail byte.
+        const __m256i anyTrail = _mm256_andnot_si256(Equal32(next, 0x7F), trail);
+        const __m256i fullRow = _mm256_or_si256(
+            _mm256_andnot_si256(Equal32(v, 0x98), UpTo32(_mm256_sub_epi8(v, Splat32(0x89)), 0x9F - 0x89)),
+            UpTo32(fromE0, 0xE9 - 0xE0));
+        const __m256i upToAC = _mm256_cmpeq_epi8(_mm256_min_epu8(next40, Splat32(0xAC - 0x40)), next40);
+        const __m256i upTo96 = _mm256_cmpeq_epi8(_mm256_min_epu8(next40, Splat32(0x96 - 0x40)), next40);
+        const __m256i pairs = _mm256_or_si256(
+            _mm256_and_si256(anyTrail,
+                             _mm256_or_si256(fullRow, _mm256_or_si256(_mm256_and_si256(Equal32(v, 0x81), upToAC),
+                                                                      _mm256_and_si256(Equal32(v, 0x83), upTo96)))),
+            _mm256_and_si256(Equal32(v, 0x82), UpTo32(_mm256_sub_epi8(next, Splat32(0x9F)), 0xF1 - 0x9F)));
+        // KnownSingle below 0x80 (with the printable bytes, which are
+        // not looked up anyway): every byte whose top bit is clear.
+        const __m256i halfWidth = UpTo32(_mm256_sub_epi8(v, Splat32(0xA1)), 0xDF - 0xA1);
+        m.known |= Bits32(_mm256_or_si256(pairs, halfWidth), part) |
+                   (~Bits32(v, part) & std::uint64_t{0xFFFFFFFF} << (32 * part));
     }
     return m;
 }
@@ -382,17 +507,12 @@ inline unsigned char* PutBlockForms(const ByteRoute& route, const unsigned char*
 // or "%" and its digits, picked by which of the four are printable.
 class FormShuffles {
 public:
-    static const FormShuffles& Get() {
-        static const FormShuffles shuffles;
-        return shuffles;
-    }
     const std::uint8_t* Shuffle(unsigned printable) const { return shuffle_[printable].data(); }
     unsigned Length(unsigned printable) const { return length_[printable]; }
 
-private:
     // The four bytes' lanes, as PutFormsShuffled lays them out: byte i at
     // 2i, its high digit at 2i + 1, its low digit at 8 + 2i, "%" at 9.
-    FormShuffles() {
+    constexpr FormShuffles() {
         for (unsigned printable = 0; printable < 16; ++printable) {
             auto& shuffle = shuffle_[printable];
             shuffle.fill(0x80);
@@ -410,9 +530,11 @@ private:
         }
     }
 
-    alignas(16) std::array<std::array<std::uint8_t, 16>, 16> shuffle_;
-    std::array<std::uint8_t, 16> length_;
+private:
+    alignas(16) std::array<std::array<std::uint8_t, 16>, 16> shuffle_{};
+    std::array<std::uint8_t, 16> length_{};
 };
+constexpr FormShuffles kFormShuffles;
 
 // Whether the processor has SSSE3 and the forms are the ones the shuffles
 // write (checked once).
@@ -421,63 +543,103 @@ bool CanShuffleForms(const ByteRoute& route) {
     return can;
 }
 
-// PutBlockForms with the shuffles; 16 bytes may be written past the end.
-__attribute__((target("ssse3"))) unsigned char* PutFormsShuffled(const ByteRoute& route, const unsigned char* p,
-                                                                 std::size_t n, std::uint64_t printable,
-                                                                 unsigned char* o) {
-    const FormShuffles& shuffles = FormShuffles::Get();
+// PutBlockForms with the shuffles. A part of 16 bytes that the block ends
+// in is written whole (the block has the bytes) and only the forms of its
+// first bytes kept, so up to 3 * 16 bytes after the end are scratch.
+__attribute__((target("ssse3"))) unsigned char* PutFormsShuffled(const unsigned char* p, std::size_t n,
+                                                                 std::uint64_t printable, unsigned char* o) {
     const __m128i digits = _mm_setr_epi8('0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B', 'C', 'D', 'E', 'F');
     const __m128i nibble = _mm_set1_epi8(0x0F);
     const __m128i percent = _mm_set1_epi8('%');
-    std::size_t i = 0;
-    for (; i + 16 <= n; i += 16) {
+    for (std::size_t i = 0; i < n; i += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
         const auto bits = static_cast<unsigned>(printable >> i & 0xFFFF);
+        unsigned char* const part = o;
         if (bits == 0xFFFF) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
             o += 16;
-            continue;
+        } else {
+            const __m128i high = _mm_shuffle_epi8(digits, _mm_and_si128(_mm_srli_epi16(v, 4), nibble));
+            const __m128i low = _mm_shuffle_epi8(digits, _mm_and_si128(v, nibble));
+            const __m128i bytesHigh0 = _mm_unpacklo_epi8(v, high);
+            const __m128i bytesHigh1 = _mm_unpackhi_epi8(v, high);
+            const __m128i lowPercent0 = _mm_unpacklo_epi8(low, percent);
+            const __m128i lowPercent1 = _mm_unpackhi_epi8(low, percent);
+            const __m128i groups[4] = {
+                _mm_unpacklo_epi64(bytesHigh0, lowPercent0), _mm_unpackhi_epi64(bytesHigh0, lowPercent0),
+                _mm_unpacklo_epi64(bytesHigh1, lowPercent1), _mm_unpackhi_epi64(bytesHigh1, lowPercent1)};
+            for (unsigned g = 0; g < 4; ++g) {
+                const unsigned which = bits >> (4 * g) & 15;
+                const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(kFormShuffles.Shuffle(which)));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_shuffle_epi8(groups[g], shuffle));
+                o += kFormShuffles.Length(which);
+            }
         }
-        const __m128i high = _mm_shuffle_epi8(digits, _mm_and_si128(_mm_srli_epi16(v, 4), nibble));
-        const __m128i low = _mm_shuffle_epi8(digits, _mm_and_si128(v, nibble));
-        const __m128i bytesHigh0 = _mm_unpacklo_epi8(v, high);
-        const __m128i bytesHigh1 = _mm_unpackhi_epi8(v, high);
-        const __m128i lowPercent0 = _mm_unpacklo_epi8(low, percent);
-        const __m128i lowPercent1 = _mm_unpackhi_epi8(low, percent);
-        const __m128i groups[4] = {_mm_unpacklo_epi64(bytesHigh0, lowPercent0), _mm_unpackhi_epi64(bytesHigh0, lowPercent0),
-                                   _mm_unpacklo_epi64(bytesHigh1, lowPercent1), _mm_unpackhi_epi64(bytesHigh1, lowPercent1)};
-        for (unsigned g = 0; g < 4; ++g) {
-            const unsigned which = bits >> (4 * g) & 15;
-            const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(shuffles.Shuffle(which)));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_shuffle_epi8(groups[g], shuffle));
-            o += shuffles.Length(which);
+        if (n - i < 16) {
+            // The forms of the first n - i bytes: one byte each when
+            // printable, else three.
+            const auto keep = static_cast<unsigned>(n - i);
+            const auto kept = static_cast<unsigned>(std::popcount(bits & ((1u << keep) - 1)));
+            o = part + kept + 3 * (keep - kept);
         }
     }
-    for (; i < n; ++i) o = PutByteForm(route.form[p[i]], o);
     return o;
-}
-#else
-bool CanShuffleForms(const ByteRoute&) { return false; }
-unsigned char* PutFormsShuffled(const ByteRoute& route, const unsigned char* p, std::size_t n,
-                                std::uint64_t printable, unsigned char* o) {
-    return PutBlockForms(route, p, n, printable, o);
 }
 #endif
 
-// Encodes the block at p, which starts a character and has its kBlockReach
-// bytes, as far as its characters write back their own bytes (and, with
-// crLfAsAmp, up to a CR); returns the bytes done, 0 when its first
-// character is not such.
-inline std::size_t EncodeBlock(const ByteRoute& route, const unsigned char* p, bool crLfAsAmp, bool shuffled,
-                               unsigned char*& o) {
-    const BlockMasks m = ClassifyBlock(p);
-    if (m.printable == ~std::uint64_t{0}) {
+// How blocks are classified and written, by what the processor has.
+struct PlainBlocks {
+    static bool Printable(const unsigned char* p) { return AllPrintable(p); }
+    static BlockMasks Classify(const unsigned char* p) { return ClassifyBlock(p); }
+    static unsigned char* Put(const ByteRoute& route, const unsigned char* p, std::size_t n, std::uint64_t printable,
+                              unsigned char* o) {
+        return PutBlockForms(route, p, n, printable, o);
+    }
+};
+#ifdef TESSALY_SHUFFLED_FORMS
+struct ShuffledBlocks {
+    static bool Printable(const unsigned char* p) { return AllPrintable(p); }
+    static BlockMasks Classify(const unsigned char* p) { return ClassifyBlock(p); }
+    static unsigned char* Put(const ByteRoute&, const unsigned char* p, std::size_t n, std::uint64_t printable,
+                              unsigned char* o) {
+        return PutFormsShuffled(p, n, printable, o);
+    }
+};
+struct Avx2Blocks {
+    __attribute__((target("avx2"))) static bool Printable(const unsigned char* p) { return AllPrintableAvx2(p); }
+    __attribute__((target("avx2"))) static BlockMasks Classify(const unsigned char* p) { return ClassifyBlockAvx2(p); }
+    __attribute__((target("avx2"))) static unsigned char* Put(const ByteRoute&, const unsigned char* p,
+                                                              std::size_t n, std::uint64_t printable, unsigned char* o) {
+        return PutFormsShuffled(p, n, printable, o);
+    }
+};
+#endif
+
+// Encodes the block at p, which has its kBlockReach bytes, as far as its
+// characters write back their own bytes (and, with crLfAsAmp, up to a CR);
+// returns whether it did all of them, and in n the bytes done (a character
+// starts there). carry is 1 when byte 0 is the trail byte of a pair that
+// the block before started, else 0, and is set so for the block after
+// this. With `last` (no block follows) a pair cut by the block's end is
+// left out.
+//
+// The blocks of a run start kBlock bytes apart, whatever the characters: so
+// where the next block starts does not wait for this one's classification,
+// and the processor works on both at once; only the carry passes from one
+// to the next.
+template <class Blocks>
+inline bool EncodeBlock(const ByteRoute& route, const unsigned char* p, bool crLfAsAmp, bool last,
+                        std::uint64_t& carry, std::size_t& n, unsigned char*& o) {
+    if (Blocks::Printable(p)) {  // a carried trail byte among them is its own form too
         std::memcpy(o, p, kBlock);
         o += kBlock;
-        return kBlock;
+        carry = 0;
+        n = kBlock;
+        return true;
     }
-    const std::uint64_t pairs = PairStarts(m.lead, m.trail);
-    const std::uint64_t starts = ~(pairs << 1);
+    const BlockMasks m = Blocks::Classify(p);
+    const std::uint64_t pairs = PairStarts(m.lead & ~carry, m.trail);
+    const std::uint64_t starts = ~(pairs << 1) & ~carry;
     // Every character that is not printable ASCII or known, checked in the
     // table; the checks do not depend on each other. (A start that is a
     // KnownPair lead byte starts a pair: it may lead and the byte after it
@@ -490,19 +652,105 @@ inline std::size_t EncodeBlock(const ByteRoute& route, const unsigned char* p, b
         bad |= (~route.blockOk[memory / 64] >> (memory % 64) & 1) << i;
     }
     // The first byte the block does not do: that of a character the table
-    // does not confirm, a CR for "&", a pair cut by the block's end.
-    const std::uint64_t stopBits = bad | (crLfAsAmp ? m.cr : 0) | (pairs & std::uint64_t{1} << (kBlock - 1));
-    const std::size_t n = stopBits == 0 ? kBlock : static_cast<std::size_t>(std::countr_zero(stopBits));
-    o = shuffled ? PutFormsShuffled(route, p, n, m.printable, o) : PutBlockForms(route, p, n, m.printable, o);
-    return n;
+    // does not confirm, a CR for "&", in the last block a pair cut by its end.
+    const std::uint64_t cut = last ? pairs & std::uint64_t{1} << (kBlock - 1) : 0;
+    const std::uint64_t stopBits = bad | (crLfAsAmp ? m.cr : 0) | cut;
+    if (stopBits == 0) {
+        o = Blocks::Put(route, p, kBlock, m.printable, o);
+        carry = pairs >> (kBlock - 1);
+        n = kBlock;
+        return true;
+    }
+    n = static_cast<std::size_t>(std::countr_zero(stopBits));
+    o = Blocks::Put(route, p, n, m.printable, o);
+    return false;
+}
+
+// Encodes blocks from p, which starts a character, while they start before
+// chunkEnd and have their kBlockReach bytes before stop, up to a character
+// that a block does not do; returns where it stopped (a character starts
+// there).
+template <class Blocks>
+inline const unsigned char* EncodeBlocks(const ByteRoute& route, const unsigned char* p, const unsigned char* chunkEnd,
+                                         const unsigned char* stop, bool crLfAsAmp, unsigned char*& o) {
+    const auto fits = [&](const unsigned char* at) {
+        return at < chunkEnd && stop - at >= static_cast<std::ptrdiff_t>(kBlockReach);
+    };
+    std::uint64_t carry = 0;
+    while (fits(p)) {
+        std::size_t n;
+        if (!EncodeBlock<Blocks>(route, p, crLfAsAmp, !fits(p + kBlock), carry, n, o)) return p + n;
+        p += kBlock;
+    }
+    return p;
+}
+
+using BlocksFunction = const unsigned char* (*)(const ByteRoute&, const unsigned char*, const unsigned char*,
+                                                const unsigned char*, bool, unsigned char*&);
+
+const unsigned char* EncodePlainBlocks(const ByteRoute& route, const unsigned char* p, const unsigned char* chunkEnd,
+                                       const unsigned char* stop, bool crLfAsAmp, unsigned char*& o) {
+    return EncodeBlocks<PlainBlocks>(route, p, chunkEnd, stop, crLfAsAmp, o);
+}
+
+#ifdef TESSALY_SHUFFLED_FORMS
+// Compiled for the processor each needs, with everything they call.
+__attribute__((target("ssse3"), flatten)) const unsigned char* EncodeShuffledBlocks(
+    const ByteRoute& route, const unsigned char* p, const unsigned char* chunkEnd, const unsigned char* stop,
+    bool crLfAsAmp, unsigned char*& o) {
+    return EncodeBlocks<ShuffledBlocks>(route, p, chunkEnd, stop, crLfAsAmp, o);
+}
+__attribute__((target("avx2"), flatten)) const unsigned char* EncodeAvx2Blocks(
+    const ByteRoute& route, const unsigned char* p, const unsigned char* chunkEnd, const unsigned char* stop,
+    bool crLfAsAmp, unsigned char*& o) {
+    return EncodeBlocks<Avx2Blocks>(route, p, chunkEnd, stop, crLfAsAmp, o);
+}
+#endif
+
+// The ways this processor can run, the fastest first (worked out once).
+struct BlocksWays {
+    std::array<BlocksFunction, 3> ways{};
+    int count = 0;
+
+    static const BlocksWays& Get(const ByteRoute& route) {
+        static const BlocksWays ways(route);
+        return ways;
+    }
+
+private:
+    explicit BlocksWays(const ByteRoute& route) {
+#ifdef TESSALY_SHUFFLED_FORMS
+        if (CanShuffleForms(route)) {
+            if (__builtin_cpu_supports("avx2")) ways[count++] = EncodeAvx2Blocks;
+            ways[count++] = EncodeShuffledBlocks;
+        }
+#else
+        (void)route;
+#endif
+        ways[count++] = EncodePlainBlocks;
+    }
+};
+
+int g_blocksWay = 0;  // which of BlocksWays EncodeBytesAppend takes
+
+BlocksFunction ChooseBlocks(const ByteRoute& route) {
+    const BlocksWays& ways = BlocksWays::Get(route);
+    return ways.ways[static_cast<std::size_t>(std::min(g_blocksWay, ways.count - 1))];
 }
 
 }  // namespace
 
+namespace detail {
+
+int EncodeBlockWays() { return BlocksWays::Get(ByteRoute::Get()).count; }
+
+void UseEncodeBlockWay(int way) { g_blocksWay = way; }
+
+}  // namespace detail
+
 std::size_t EncodeBytesAppend(std::string& out, std::string_view bytes, bool crLfAsAmp, bool final,
                               ByteLoss* loss) {
     const ByteRoute& route = ByteRoute::Get();
-    const cp932::ExactTable& exact = cp932::ExactTable::Get();
     // A character of n bytes gives at most 6 (a lone byte read as U+30FB is
     // "%81E"); a CR and the character after it, raw, at most 3 for 2.
     constexpr std::size_t kMostPerByte = 6;
@@ -516,17 +764,13 @@ std::size_t EncodeBytesAppend(std::string& out, std::string_view bytes, bool crL
     const auto* const stop = !final && p != end && cp932::IsLeadByte(end[-1]) ? end - 1 : end;
     std::u16string text, encoded;  // the slow route's scratch
     bool held = false;
-    const bool shuffled = CanShuffleForms(route);
+    const BlocksFunction encodeBlocks = ChooseBlocks(route);
     while (p < stop && !held) {
         const unsigned char* const chunkEnd = p + std::min<std::size_t>(stop - p, detail::kChunkUnits);
         auto* o = reinterpret_cast<unsigned char*>(
             output.Room(kMostPerByte * static_cast<std::size_t>(chunkEnd - p) + kScratch));
         while (p < chunkEnd && !held) {
-            if (route.printableIsItself && stop - p >= static_cast<std::ptrdiff_t>(kBlockReach)) {
-                const std::size_t done = EncodeBlock(route, p, crLfAsAmp, shuffled, o);
-                p += done;
-                if (done != 0) continue;
-            }
+            if (route.printableIsItself) p = encodeBlocks(route, p, chunkEnd, stop, crLfAsAmp, o);
             // Up to 16 characters one at a time: from a character a block
             // does not do, and near the end.
             for (int k = 0; k < 16 && p < chunkEnd; ++k) {
@@ -555,6 +799,7 @@ std::size_t EncodeBytesAppend(std::string& out, std::string_view bytes, bool crL
                     char16_t c;
                     p = cp932::ConvertCharacter(p, end, &c);
                     text.push_back(c);
+                    const cp932::ExactTable& exact = cp932::ExactTable::Get();
                     const bool same = p - from == 2 ? exact.Pair(from[0], from[1]) : exact.Single(from[0]);
                     if (loss != nullptr && !same) {
                         if (loss->count == 0) loss->first = static_cast<std::size_t>(from - begin);

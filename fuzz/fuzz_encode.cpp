@@ -125,6 +125,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(direct == tessaly::CodePageBridge::ToBytes(tessaly::Encode(tessaly::CodePageBridge::ToText(textLike), option)));
     const tessaly::ByteLoss wantTextLike = tessaly::FindByteLoss(textLike);
     FUZZ_CHECK(loss.count == wantTextLike.count && loss.first == wantTextLike.first);
+    // The slower ways of taking blocks, which other processors run, give
+    // the same.
+    for (int way = 1; way < tessaly::detail::EncodeBlockWays(); ++way) {
+        tessaly::detail::UseEncodeBlockWay(way);
+        std::string slower;
+        tessaly::ByteLoss slowerLoss;
+        const std::size_t used = tessaly::EncodeBytesAppend(slower, textLike, option, true, &slowerLoss);
+        tessaly::detail::UseEncodeBlockWay(0);
+        FUZZ_CHECK(used == textLike.size() && slower == direct);
+        FUZZ_CHECK(slowerLoss.count == loss.count && slowerLoss.first == loss.first);
+    }
     if (url.charset != tessaly::Charset::kEucJp) {
         std::string urlDirect;
         tessaly::ByteLoss urlLoss;
