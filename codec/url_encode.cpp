@@ -498,18 +498,10 @@ const unsigned char* EncodeBlocks(const Cp932Direct<Target>& direct, const Escap
         const std::uint64_t runs = copyRuns ? bits.printable : 0;
         unsigned pos = 0;
         bool stop = false;
-        // Lines of text mostly keep to one kind of character, so the
-        // branches on the kind are well predicted.
+        // Characters of every kind mix freely in Japanese text: no branch on
+        // the kind (a pair or a single byte) but the rare one on a long run.
         while (pos < 63) {
-            const Escaped* e;
-            if (bits.lead >> pos & 1) {
-                e = direct.Pair(cp932::kLeadRow[p[pos]], p[pos + 1]);
-                if (e->length == 0) {
-                    stop = true;
-                    break;
-                }
-                pos += 2;
-            } else if (runs >> pos & 1) {
+            if ((runs >> pos & 0xFF) == 0xFF) [[unlikely]] {
                 // After a whole character a byte under 0x80 is one: the
                 // run is text as it is.
                 const auto run = static_cast<unsigned>(std::countr_one(runs >> pos));
@@ -517,16 +509,15 @@ const unsigned char* EncodeBlocks(const Cp932Direct<Target>& direct, const Escap
                 o += run;
                 pos += run;
                 continue;
-            } else {
-                e = singles + p[pos];
-                if (e->length == 0) {
-                    stop = true;
-                    break;
-                }
-                pos += 1;
+            }
+            const Escaped* const e = direct.At(p + pos, singles);
+            if (e->length == 0) {
+                stop = true;
+                break;
             }
             std::memcpy(o, e, sizeof *e);
             o += e->length;
+            pos += 1 + static_cast<unsigned>(bits.lead >> pos & 1);
         }
         p += pos;
         if (stop) break;
