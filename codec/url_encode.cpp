@@ -451,6 +451,10 @@ private:
 // escaped.
 constexpr std::size_t kMostBytesPerCharacter = 27 + 16;  // and a store's scratch
 
+// The most a block of 64 bytes writes: nine bytes for each byte and a
+// store's scratch.
+constexpr std::size_t kBlockOutput = 9 * 64 + 16;
+
 #ifdef __SSE2__
 // Which of 64 bytes are code page 932 lead bytes (0x81-0x9F, 0xE0-0xFC) and
 // which printable ASCII (0x20-0x7E), a bit a byte.
@@ -478,11 +482,9 @@ inline BlockBits ScanBlock(const unsigned char* p) {
     return bits;
 }
 
-// Bytes a block may read past its start (its 64, and the 16-byte copies of
-// a run that ends at its end), and the most it writes: nine bytes for each
-// byte and a store's scratch.
+// Bytes a block may read past its start: its 64, and the 16-byte copies of
+// a run that ends at its end.
 constexpr std::ptrdiff_t kBlockRead = 64 + 16;
-constexpr std::size_t kBlockOutput = 9 * 64 + 16;
 
 // The characters of code page 932 text from a character boundary p through
 // the tables, 64 bytes at a time, the lead bytes found for a block at once
@@ -543,8 +545,9 @@ std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOp
     const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* const end = begin + bytes.size();
     // Mostly three bytes of output per byte of input at most (an escape);
-    // the room is checked a character at a time.
-    constexpr std::size_t kRoom = 3 * detail::kChunkUnits + 2 * kMostBytesPerCharacter;
+    // the room is checked a character at a time, or a block at a time with
+    // a block's most to spare.
+    constexpr std::size_t kRoom = 3 * detail::kChunkUnits + 2 * kMostBytesPerCharacter + kBlockOutput;
     detail::ChunkedOutput<char> output(out, 3 * bytes.size() + kRoom);
     // Invalid UTF-8 is counted as input where it reaches the output as
     // U+FFFD's bytes; elsewhere the U+FFFD is a character the encoding
