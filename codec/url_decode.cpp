@@ -664,6 +664,32 @@ inline const unsigned char* FindSpecial(const unsigned char* p, const unsigned c
     return p;
 }
 
+// Copies the bytes from p that FindSpecial passes over to o and moves both
+// past them; o takes up to 16 bytes of scratch after them.
+inline void CopyPlain(const unsigned char*& p, const unsigned char* end, bool amp, bool plus, unsigned char*& o) {
+#ifdef __SSE2__
+    const __m128i percent = _mm_set1_epi8('%');
+    const __m128i ampersand = _mm_set1_epi8(amp ? '&' : '%');
+    const __m128i plusSign = _mm_set1_epi8(plus ? '+' : '%');
+    for (; end - p >= 16; p += 16, o += 16) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), b);
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(b, percent), _mm_cmpeq_epi8(b, ampersand)),
+                                         _mm_cmpeq_epi8(b, plusSign));
+        if (const int mask = _mm_movemask_epi8(_mm_or_si128(hit, b))) {
+            const auto n = static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(mask)));
+            p += n;
+            o += n;
+            return;
+        }
+    }
+#endif
+    const unsigned char* const plain = FindSpecial(p, end, amp, plus);
+    std::memcpy(o, p, static_cast<std::size_t>(plain - p));
+    o += plain - p;
+    p = plain;
+}
+
 template <class Side, class Reader>
 std::size_t DecodeBytes(std::string& out, std::string_view bytes, const DecodeOptions& options, bool final,
                         BytesReport* report) {
@@ -682,10 +708,7 @@ std::size_t DecodeBytes(std::string& out, std::string_view bytes, const DecodeOp
         const unsigned char* const chunkEnd = p + std::min<std::size_t>(end - p, 4 * detail::kChunkUnits);
         auto* o = reinterpret_cast<unsigned char*>(output.Room(3 * static_cast<std::size_t>(chunkEnd - p) + 16));
         while (p < chunkEnd) {
-            const unsigned char* const plain = FindSpecial(p, chunkEnd, amp, plus);
-            std::memcpy(o, p, static_cast<std::size_t>(plain - p));
-            o += plain - p;
-            p = plain;
+            CopyPlain(p, chunkEnd, amp, plus, o);
             if (p == chunkEnd) break;
             const unsigned c = *p;
             if (c >= 0x80) {

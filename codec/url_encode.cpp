@@ -4,7 +4,12 @@
 // bytes a chunk at a time.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "codec/chunked_output.h"
 #include "codec/cp932.h"
@@ -386,13 +391,13 @@ public:
     // Singles gave; without a branch on whether it is a pair.
     const Escaped* At(const unsigned char* p, const Escaped* singles) const {
         const unsigned row = cp932::kLeadRow[p[0]];
-        const unsigned offset = std::min<unsigned>(p[1] - cp932::kFirstTrail, cp932::kTrailCount);
         const auto single = reinterpret_cast<std::uintptr_t>(singles + p[0]);
-        const auto pair = reinterpret_cast<std::uintptr_t>(pairs_.data()) +
-                          sizeof(Escaped) * ((row - 1u) * kRowSize + offset);
+        const auto pair = reinterpret_cast<std::uintptr_t>(Pair(row, p[1]));
         const std::uintptr_t isPair = 0 - std::uintptr_t{row != 0};
         return reinterpret_cast<const Escaped*>((single & ~isPair) | (pair & isPair));
     }
+    // The pair of a lead byte's row (kLeadRow) and a trail byte.
+    const Escaped* Pair(unsigned row, unsigned trail) const { return pairs_.data() + ((row - 1u) << 8 | trail); }
     // Every byte that is not a lead byte through the set's forms (ASCII as
     // the set writes it; with crLfAsAmp, a CR is left to the slow route).
     std::array<Escaped, 256> Singles(const std::array<std::uint32_t, 256>& forms, bool crLfAsAmp) const {
@@ -430,15 +435,14 @@ private:
             for (unsigned trail = cp932::kFirstTrail; trail < cp932::kFirstTrail + cp932::kTrailCount; ++trail) {
                 const char16_t c = cp932::PairToText(static_cast<std::uint8_t>(lead), static_cast<std::uint8_t>(trail));
                 if (c != 0 && exact.Pair(lead, trail)) {
-                    pairs_[(cp932::kLeadRow[lead] - 1u) * kRowSize + trail - cp932::kFirstTrail] =
-                        Escape(target.Bytes(c));
+                    pairs_[(cp932::kLeadRow[lead] - 1u) * kRowSize + trail] = Escape(target.Bytes(c));
                 }
             }
         }
     }
-    // A row a lead byte, and at its end an empty entry for the bytes that
-    // cannot trail.
-    static constexpr unsigned kRowSize = cp932::kTrailCount + 1;
+    // A row a lead byte, an entry every byte after it (empty for the bytes
+    // that cannot trail).
+    static constexpr unsigned kRowSize = 256;
     std::array<Escaped, cp932::kLeadByteCount * kRowSize> pairs_{};
     std::array<Escaped, 256> singles_{};  // from 0x80 up
 };
@@ -446,6 +450,84 @@ private:
 // The most output bytes one character gives: "&#128512;" with every byte
 // escaped.
 constexpr std::size_t kMostBytesPerCharacter = 27 + 16;  // and a store's scratch
+
+// The most a block of 64 bytes writes: nine bytes for each byte and a
+// store's scratch.
+constexpr std::size_t kBlockOutput = 9 * 64 + 16;
+
+#ifdef __SSE2__
+// Which of 64 bytes are code page 932 lead bytes (0x81-0x9F, 0xE0-0xFC) and
+// which printable ASCII (0x20-0x7E), a bit a byte.
+struct BlockBits {
+    std::uint64_t lead;
+    std::uint64_t printable;
+};
+
+inline __m128i InRange(__m128i bytes, unsigned char low, unsigned char high) {
+    const __m128i offset = _mm_sub_epi8(bytes, _mm_set1_epi8(static_cast<char>(low)));
+    return _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(static_cast<char>(high - low))), offset);
+}
+
+inline BlockBits ScanBlock(const unsigned char* p) {
+    BlockBits bits{0, 0};
+    for (unsigned k = 0; k < 4; ++k) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+        const __m128i lead = _mm_or_si128(InRange(v, 0x81, 0x9F), InRange(v, 0xE0, 0xFC));
+        const auto leadBits = static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(lead)));
+        const auto printBits =
+            static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(InRange(v, 0x20, 0x7E))));
+        bits.lead |= leadBits << (16 * k);
+        bits.printable |= printBits << (16 * k);
+    }
+    return bits;
+}
+
+// Bytes a block may read past its start: its 64, and the 16-byte copies of
+// a run that ends at its end.
+constexpr std::ptrdiff_t kBlockRead = 64 + 16;
+
+// The characters of code page 932 text from a character boundary p through
+// the tables, 64 bytes at a time, the lead bytes found for a block at once
+// so the step to the next character waits on no load; with copyRuns, runs
+// of printable ASCII copied as they are. Stops before a character the
+// tables do not hold, near the end of the text, or when out reaches limit.
+template <class Target>
+const unsigned char* EncodeBlocks(const Cp932Direct<Target>& direct, const Escaped* singles, bool copyRuns,
+                                  const unsigned char* p, const unsigned char* end, char*& out, const char* limit) {
+    char* o = out;
+    while (end - p >= kBlockRead && o + kBlockOutput <= limit) {
+        const BlockBits bits = ScanBlock(p);
+        const std::uint64_t runs = copyRuns ? bits.printable : 0;
+        unsigned pos = 0;
+        bool stop = false;
+        // Characters of every kind mix freely in Japanese text: no branch on
+        // the kind (a pair or a single byte) but the rare one on a long run.
+        while (pos < 63) {
+            if ((runs >> pos & 0xFF) == 0xFF) [[unlikely]] {
+                // After a whole character a byte under 0x80 is one: the
+                // run is text as it is.
+                const auto run = static_cast<unsigned>(std::countr_one(runs >> pos));
+                for (unsigned k = 0; k < run; k += 16) std::memcpy(o + k, p + pos + k, 16);
+                o += run;
+                pos += run;
+                continue;
+            }
+            const Escaped* const e = direct.At(p + pos, singles);
+            if (e->length == 0) {
+                stop = true;
+                break;
+            }
+            std::memcpy(o, e, sizeof *e);
+            o += e->length;
+            pos += 1 + static_cast<unsigned>(bits.lead >> pos & 1);
+        }
+        p += pos;
+        if (stop) break;
+    }
+    out = o;
+    return p;
+}
+#endif
 
 template <class Source, class Target>
 std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOptions& options, bool final,
@@ -463,8 +545,9 @@ std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOp
     const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* const end = begin + bytes.size();
     // Mostly three bytes of output per byte of input at most (an escape);
-    // the room is checked a character at a time.
-    constexpr std::size_t kRoom = 3 * detail::kChunkUnits + 2 * kMostBytesPerCharacter;
+    // the room is checked a character at a time, or a block at a time with
+    // a block's most to spare.
+    constexpr std::size_t kRoom = 3 * detail::kChunkUnits + 2 * kMostBytesPerCharacter + kBlockOutput;
     detail::ChunkedOutput<char> output(out, 3 * bytes.size() + kRoom);
     // Invalid UTF-8 is counted as input where it reaches the output as
     // U+FFFD's bytes; elsewhere the U+FFFD is a character the encoding
@@ -478,6 +561,10 @@ std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOp
         const char* const limit = o + kRoom - kMostBytesPerCharacter;
         while (p != end && o <= limit) {
             if constexpr (Source::kCp932) {
+#ifdef __SSE2__
+                p = EncodeBlocks(*direct, singles.data(), options.escape == EscapeSet::kPrintable, p, end, o,
+                                 limit + kMostBytesPerCharacter);
+#endif
                 // The common characters straight from the tables, without
                 // a branch on their length; the others one at a time below.
                 while (end - p >= 2 && o <= limit) {

@@ -146,8 +146,9 @@ Result TextRoute(const Case& c, const std::string& bytes) {
     return r;
 }
 
-// The byte route on the input cut into pieces at random.
-Result ByteRoute(const Case& c, const std::string& bytes, std::mt19937& rng) {
+// The byte route on the input cut into pieces at random (each below
+// maxPiece bytes).
+Result ByteRoute(const Case& c, const std::string& bytes, std::mt19937& rng, std::size_t maxPiece = 12) {
     Result r;
     std::string held;
     std::size_t base = 0;  // input offset of held[0]
@@ -157,7 +158,7 @@ Result ByteRoute(const Case& c, const std::string& bytes, std::mt19937& rng) {
         to.count += from.count;
     };
     for (std::size_t at = 0;;) {
-        const std::size_t next = std::min(bytes.size(), at + rng() % 12);
+        const std::size_t next = std::min(bytes.size(), at + rng() % maxPiece);
         held += bytes.substr(at, next - at);
         at = next;
         const bool final = at == bytes.size();
@@ -272,6 +273,55 @@ TEST(UrlBytes, ByteRoutesGiveTheTextRoutesResultAndLosses) {
                 EncodeUrlBytesAppend(before, input.substr(0, first), c.side, c.encode, false);
             }
             ASSERT_EQ(before, Write(Convert(c, text, false), c.side));
+        }
+    }
+}
+
+// Long text, in pieces long enough for the routes' block loops: kanji, kana
+// and half-width kana mixed with runs of printable ASCII of every length
+// (the runs copied wholesale), line ends, characters that do not come back
+// and escapes of every kind.
+TEST(UrlBytes, LongTextInLongPiecesGivesTheTextRoutesResult) {
+    std::mt19937 rng(932);
+    static const char* const kUnits[] = {
+        "\x93\xFA", "\x96\x7B", "\x82\xA0", "\x83\x65", "\x83\x5C", "\x81\x40", "\xB1", "\xDF", "\x87\x40",
+        "\xED\x40", "\xFA\x40", "\x81\x60", "\xE3\x83\x86", "\xEF\xBD\xB1", "\xC5\xEC", "\x8E\xB1", "\xF0\x9F\x98\x80",
+        "%E3%83%86", "%e6%97%a5", "%EF%BD%B1", "%C2%A9", "%A4%A2", "%8E%B1", "%8F%A2%AF", "%E3%81", "%ZZ", "%",
+        "%41", "%0D%0A", "%26", "%2B", "&", "+", "\r\n", "\r", "~", "\x7F", "\x80", "\xA0", "\xFD"};
+    static const char kAscii[] = "abcdefghijklmnopqrstuvwxyz0123456789 =?/.-_ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    for (int round = 0; round < 24; ++round) {
+        std::string input;
+        while (input.size() < 3000) {
+            if (rng() % 4 == 0) {
+                const std::size_t run = rng() % (round % 3 == 0 ? 100 : 12);
+                for (std::size_t k = 0; k < run; ++k) input += kAscii[rng() % (sizeof kAscii - 1)];
+            } else {
+                input += kUnits[rng() % std::size(kUnits)];
+            }
+        }
+        for (const TextBytes side : {TextBytes::kCp932, TextBytes::kUtf8}) {
+            for (const Charset charset : {Charset::kUtf8, Charset::kEucJp}) {
+                const bool amp = round % 2 != 0;
+                std::vector<Case> cases;
+                for (const EscapeSet set : {EscapeSet::kPrintable, EscapeSet::kComponent, EscapeSet::kForm}) {
+                    cases.push_back({false, side, {charset, set, amp}, {}});
+                }
+                cases.push_back({true, side, {}, {charset, false, round % 4 < 2, amp}});
+                for (const Case& c : cases) {
+                    SCOPED_TRACE(testing::Message() << (c.decode ? "decode" : "encode") << " side "
+                                                    << static_cast<int>(side) << " charset " << static_cast<int>(charset)
+                                                    << " set " << static_cast<int>(c.encode.escape) << " amp " << amp
+                                                    << " input " << Show(input));
+                    const Result want = TextRoute(c, input);
+                    for (const std::size_t maxPiece : {input.size() + 1, std::size_t{700}}) {
+                        const Result got = ByteRoute(c, input, rng, maxPiece);
+                        ASSERT_EQ(got.out, want.out);
+                        ASSERT_EQ(got.input, want.input);
+                        ASSERT_EQ(got.escapes, want.escapes);
+                        ASSERT_EQ(got.unwritable, want.unwritable);
+                    }
+                }
+            }
         }
     }
 }
