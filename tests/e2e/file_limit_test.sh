@@ -46,6 +46,7 @@ read -r DBUS_SESSION_BUS_ADDRESS <&4 || fail "no session bus"
 export DBUS_SESSION_BUS_ADDRESS
 trap 'kill "$bus_pid" 2>/dev/null || true; cleanup' EXIT
 "${as_user[@]}" dbus-send --session --dest=org.a11y.Bus --print-reply /org/a11y/bus org.a11y.Bus.GetAddress >/dev/null
+wait_x_ready "${as_user[@]}"
 
 (cd "$work" && ulimit -f 10 && QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 exec "${as_user[@]}" ./tessaly >"$work/app.log" 2>&1) &
 app_pid=$!

@@ -15,15 +15,47 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # A private X server on a free display, for this script and what it starts.
+# The display is chosen here, not by the server (-displayfd): servers that
+# choose at the same moment, for tests run side by side, can end up naming
+# one display. Ours is the one whose lock file names our server.
 start_x_server() {
-    exec 3< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null & echo "pid $!")
-    read -r _ xvfb_pid <&3
-    local display=""
-    read -r display <&3 || true
-    [[ -n "$display" ]] || fail "Xvfb did not start"
-    export DISPLAY=":$display"
     unset WAYLAND_DISPLAY QT_QPA_PLATFORM
     export LANG=C LC_ALL=C
+    local n=$((100 + RANDOM % 800))
+    for _ in 1 2 3 4 5; do
+        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp 2>>"$work/xvfb.log" &
+        xvfb_pid=$!
+        export DISPLAY=":$n"
+        for _ in $(seq 1 200); do
+            kill -0 "$xvfb_pid" 2>/dev/null || break
+            if [[ "$(tr -d ' \n' <"/tmp/.X$n-lock" 2>/dev/null)" == "$xvfb_pid" ]] &&
+                xdotool getmouselocation >/dev/null 2>&1; then
+                return 0
+            fi
+            sleep 0.05
+        done
+        kill "$xvfb_pid" 2>/dev/null || true
+        xvfb_pid=""
+        n=$((n + 1 + RANDOM % 50))
+    done
+    fail "Xvfb did not start: $(tail -n 5 "$work/xvfb.log")"
+}
+
+# Whether the X server takes a client (run through the command given after
+# the count, e.g. as another user) within count twentieths of a second.
+x_takes_clients() {
+    local count=$1
+    shift
+    for _ in $(seq 1 "$count"); do
+        "$@" xdotool getmouselocation >/dev/null 2>&1 && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+# The same, failing the test when it does not.
+wait_x_ready() {
+    x_takes_clients 200 "$@" || fail "the X server on $DISPLAY takes no client${*:+ as: $*}: $(tail -n 5 "$work/xvfb.log")"
 }
 
 focused_name() { xdotool getwindowfocus getwindowname 2>/dev/null || true; }
@@ -33,6 +65,9 @@ wait_focus() {
     local want=$1
     for _ in $(seq 1 600); do  # 30 s: a loaded machine (a sanitizer build, other tests) is slow
         [[ "$(focused_name)" == "$want" ]] && { sleep 0.2; return 0; }
+        if [[ -n "$app_pid" ]] && ! kill -0 "$app_pid" 2>/dev/null; then
+            fail "the program ended before window '$want' came up: $(tail -n 20 "$work/app.log" 2>/dev/null)"
+        fi
         sleep 0.05
     done
     fail "window '$want' never got the keyboard (focused: '$(focused_name)')"
