@@ -892,27 +892,34 @@ bool CountCp932RunsInvalid(const Runs& runs, std::uint64_t& invalid, std::uint64
     return true;
 }
 
-std::uint64_t CountUtf8RunsInvalid(const Runs& runs, std::uint64_t limit) {
+namespace {
+
+// The invalid bytes of every run, each counted on its own by count(bytes,
+// size, limit); stops past the limit.
+template <class Count>
+std::uint64_t CountRunsInvalid(const Runs& runs, std::uint64_t limit, Count count) {
     std::uint64_t invalid = 0;
     std::size_t start = 0;
     for (const std::size_t end : runs.ends) {
         if (invalid > limit) break;
-        invalid += CountUtf8Invalid(runs.bytes.data() + start, end - start, limit - invalid);
+        invalid += count(runs.bytes.data() + start, end - start, limit - invalid);
         start = end;
     }
     return invalid;
 }
 
+}  // namespace
+
+std::uint64_t CountUtf8RunsInvalid(const Runs& runs, std::uint64_t limit) {
+    return CountRunsInvalid(runs, limit, [](const auto* p, std::size_t n, std::uint64_t left) {
+        return CountUtf8Invalid(p, n, left);
+    });
+}
+
 std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit) {
-    std::uint64_t invalid = 0;
-    std::size_t start = 0;
-    for (const std::size_t end : runs.ends) {
-        if (invalid > limit) break;
-        invalid += eucjp::CountInvalid(
-            std::string_view(reinterpret_cast<const char*>(runs.bytes.data()) + start, end - start), limit - invalid);
-        start = end;
-    }
-    return invalid;
+    return CountRunsInvalid(runs, limit, [](const auto* p, std::size_t n, std::uint64_t left) {
+        return eucjp::CountInvalid(std::string_view(reinterpret_cast<const char*>(p), n), left);
+    });
 }
 
 std::size_t DecodeInCharset(std::u16string& out, std::u16string_view text, Charset charset,

@@ -313,8 +313,12 @@ int RowView::RowsPerPage() const {
 }
 
 RowView::Row RowView::MaxTopRow() {
-    const double room = std::max(rowHeight_, viewHeight_ - kMargin);
-    Row cur = rows_.RowOf(state_.Length());
+    return TopShowingAtBottom(rows_.RowOf(state_.Length()), std::max(rowHeight_, viewHeight_ - kMargin));
+}
+
+// The top row of a view of the given room whose last row is bottom.
+RowView::Row RowView::TopShowingAtBottom(Row bottom, double room) {
+    Row cur = bottom;
     double used = HeightOf(cur);
     Row previous;
     while (rows_.Previous(cur, previous)) {
@@ -384,16 +388,7 @@ void RowView::EnsureVisible(const Row& target) {
         r = next;
     }
     // Show the target at the bottom.
-    Row cur = target;
-    double used = HeightOf(target);
-    Row previous;
-    while (rows_.Previous(cur, previous)) {
-        const double h = HeightOf(previous);
-        if (used + h > room + 1e-6) break;
-        used += h;
-        cur = previous;
-    }
-    SetTop(cur.start);
+    SetTop(TopShowingAtBottom(target, room).start);
 }
 
 const std::vector<RowView::Slot>& RowView::Slots() {

@@ -82,6 +82,7 @@ public:
     Row TopRow();
     void SetTop(Pos pos);                      // clamped so the last page stays full
     Row MaxTopRow();                           // the top row that shows the last row at the bottom
+    Row TopShowingAtBottom(Row bottom, double room);
     Pos MaxTopNumber(const Row& top);          // its number (estimated when top is far from it)
     bool NearEnd(const Row& row) const;
     bool ScrollRows(Pos delta);                // walks delta rows from the top
