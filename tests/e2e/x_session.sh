@@ -23,12 +23,14 @@ start_x_server() {
     export LANG=C LC_ALL=C
     local n=$((100 + RANDOM % 800))
     for _ in 1 2 3 4 5; do
-        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp 2>>"$work/xvfb.log" &
+        # -noreset: a server that resets when its last client leaves
+        # refuses the clients that come during the reset.
+        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -noreset 2>>"$work/xvfb.log" &
         xvfb_pid=$!
         export DISPLAY=":$n"
         for _ in $(seq 1 200); do
             kill -0 "$xvfb_pid" 2>/dev/null || break
-            if [[ "$(tr -d ' \n' <"/tmp/.X$n-lock" 2>/dev/null)" == "$xvfb_pid" ]] &&
+            if [[ "$(tr -d ' \n' 2>/dev/null <"/tmp/.X$n-lock")" == "$xvfb_pid" ]] &&
                 xdotool getmouselocation >/dev/null 2>&1; then
                 return 0
             fi

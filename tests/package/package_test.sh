@@ -130,7 +130,7 @@ packaged_history() {
   "${unshare[@]}" true 2>/dev/null || { echo "skip: no mount namespace here (the history check needs one)"; return 0; }
   command -v Xvfb >/dev/null && command -v xdotool >/dev/null || { echo "skip: Xvfb or xdotool missing"; return 0; }
   local xvfb_pid display app_pid
-  exec 3< <(Xvfb -displayfd 1 -screen 0 800x600x24 -nolisten tcp 2>/dev/null & echo "pid $!")
+  exec 3< <(Xvfb -displayfd 1 -screen 0 800x600x24 -nolisten tcp -noreset 2>/dev/null & echo "pid $!")
   read -r _ xvfb_pid <&3
   read -r display <&3 || true
   [[ -n "$display" ]] || { fail "Xvfb did not start"; return; }
