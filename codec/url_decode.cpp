@@ -68,15 +68,16 @@ struct Utf8Run {
                 const unsigned b1 = HexByte(p[4], p[5]);
                 const unsigned b2 = HexByte(p[7], p[8]);
                 const unsigned c = (b0 & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F);
-                // Digits and continuation bytes both: (b & 0x1C0) == 0x80.
-                if ((b1 & 0x1C0) == 0x80 && (b2 & 0x1C0) == 0x80 && c >= 0x800 && (c & 0xF800) != 0xD800) {
+                // Digits and continuation bytes both: (b & ~0x3F) == 0x80,
+                // which a unit above 0xFF in place of a digit fails too.
+                if ((b1 & ~0x3Fu) == 0x80 && (b2 & ~0x3Fu) == 0x80 && c >= 0x800 && (c & 0xF800) != 0xD800) {
                     *o++ = static_cast<char16_t>(c);
                     p += 9;
                     continue;
                 }
             } else if (b0 >= 0xC2 && b0 <= 0xDF && end - p >= 6 && p[3] == u'%') {
                 const unsigned b1 = HexByte(p[4], p[5]);
-                if ((b1 & 0x1C0) == 0x80) {
+                if ((b1 & ~0x3Fu) == 0x80) {
                     *o++ = static_cast<char16_t>((b0 & 0x1F) << 6 | (b1 & 0x3F));
                     p += 6;
                     continue;

@@ -202,7 +202,9 @@ std::u16string RandomEscapes(std::mt19937& rng, std::size_t units) {
     static const std::u16string kPieces[] = {u"%E3%83%86", u"%e3%82%b9", u"%83e%83X", u"%82%A0", u"%A4%A2",
                                               u"%8E%B1", u"%8F%A2%AF", u"%F0%9F%98%80", u"%ED%A0%80", u"%C0%AF",
                                               u"%", u"%4", u"%G1", u"+", u"&", u"\n", u"\r\n", u"a=", u"%2B",
-                                              u"%20", u"%41", u"テ", u"%FF", u"%80"};
+                                              u"%20", u"%41", u"テ", u"%FF", u"%80",
+                                              // Units whose low byte is a digit, in a digit's place.
+                                              u"%E3%81%8試", u"%C3%Bあ", u"%あA"};
     std::u16string text;
     while (text.size() < units) text += kPieces[rng() % std::size(kPieces)];
     return text;
