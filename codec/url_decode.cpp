@@ -645,6 +645,46 @@ void DecodeCommon(const Reader& reader, const Side& side, const unsigned char*& 
     }
 }
 
+// DecodeCommon through the plain bytes between escapes too (ASCII but "%";
+// "&" and "+" read as themselves), up to stop and while 16 bytes are left
+// before end: in Japanese text escapes and plain bytes take turns about at
+// random, and leaving this loop for each would cost more than the bytes.
+// Plain bytes are copied up to 16 at a time, 16 written.
+template <class Reader, class Side>
+void DecodeMixed(const Reader& reader, const Side& side, const unsigned char*& p, const unsigned char* end,
+                 const unsigned char* stop, unsigned char*& o) {
+    if (end - p < 16) return;
+    const unsigned char* const last = std::min(stop, end - 16);
+    while (p < last) {
+        if (*p != '%') {
+#ifdef __SSE2__
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o), b);
+            const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(b, _mm_set1_epi8('%')), b)));
+            const auto n = static_cast<unsigned>(__builtin_ctz(mask | 0x10000u));
+#else
+            unsigned n = 0;
+            while (n < 16 && p[n] < 0x80 && p[n] != '%') o[n] = p[n], ++n;
+#endif
+            if (n == 0) return;  // a byte from 0x80 up
+            p += n;
+            o += n;
+            continue;
+        }
+        const unsigned b0 = HexByte(p[1], p[2]);
+        if (b0 < 0x80) {
+            *o++ = static_cast<unsigned char>(b0);
+            p += 3;
+            continue;
+        }
+        if (b0 > 0xFF) return;  // no escape
+        char16_t c;
+        const unsigned length = reader.Character(p, end, b0, c);
+        if (length == 0 || !side.PutWritable(c, o)) return;
+        p += length;
+    }
+}
+
 // The first byte at or after p that is not copied as it is: a "%", "&" or
 // "+" when their option is on, a byte from 0x80 up; or end.
 inline const unsigned char* FindSpecial(const unsigned char* p, const unsigned char* end, bool amp, bool plus) {
@@ -709,6 +749,7 @@ std::size_t DecodeBytes(std::string& out, std::string_view bytes, const DecodeOp
         const unsigned char* const chunkEnd = p + std::min<std::size_t>(end - p, 4 * detail::kChunkUnits);
         auto* o = reinterpret_cast<unsigned char*>(output.Room(3 * static_cast<std::size_t>(chunkEnd - p) + 16));
         while (p < chunkEnd) {
+            if (!amp && !plus) DecodeMixed(reader, side, p, end, chunkEnd, o);
             CopyPlain(p, chunkEnd, amp, plus, o);
             if (p == chunkEnd) break;
             const unsigned c = *p;
