@@ -35,6 +35,33 @@ inline unsigned HexByte(char16_t high, char16_t low) {
 
 inline bool IsHexDigit(char16_t c) { return HexByte(u'0', c) <= 0xFF; }
 
+// HexByte of the two bytes at p, with one look-up of both.
+class HexPairs {
+public:
+    static const HexPairs& Get() {
+        static const HexPairs pairs;
+        return pairs;
+    }
+    unsigned Of(const unsigned char* p) const {
+        std::uint16_t key;
+        std::memcpy(&key, p, sizeof key);
+        return bytes_[key];
+    }
+
+private:
+    HexPairs() {
+        for (unsigned high = 0; high < 256; ++high) {
+            for (unsigned low = 0; low < 256; ++low) {
+                const unsigned char pair[2] = {static_cast<unsigned char>(high), static_cast<unsigned char>(low)};
+                std::uint16_t key;
+                std::memcpy(&key, pair, sizeof key);
+                bytes_[key] = static_cast<std::uint16_t>(HexByte(pair[0], pair[1]));
+            }
+        }
+    }
+    std::array<std::uint16_t, 0x10000> bytes_;
+};
+
 // ---------------------------------------------------------------------------
 // Decoders of a run of escaped bytes
 
@@ -583,11 +610,12 @@ struct Utf8Side {
 // whose first byte b0 is from 0x80 up: the character and the length of its
 // escapes, or 0 for anything else.
 struct Utf8Bytes {
+    const HexPairs& hex = HexPairs::Get();
     static Utf8Step Read(const unsigned char* b, const unsigned char* end) { return ReadUtf8(b, end); }
-    static unsigned Character(const unsigned char* p, const unsigned char* end, unsigned b0, char16_t& c) {
+    unsigned Character(const unsigned char* p, const unsigned char* end, unsigned b0, char16_t& c) const {
         if ((b0 & 0xF0) == 0xE0 && end - p >= 9 && p[3] == '%' && p[6] == '%') {
-            const unsigned b1 = HexByte(p[4], p[5]);
-            const unsigned b2 = HexByte(p[7], p[8]);
+            const unsigned b1 = hex.Of(p + 4);
+            const unsigned b2 = hex.Of(p + 7);
             const unsigned u = (b0 & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F);
             // Digits and continuation bytes both: (b & 0x1C0) == 0x80.
             if ((b1 & 0x1C0) != 0x80 || (b2 & 0x1C0) != 0x80 || u < 0x800 || (u & 0xF800) == 0xD800) return 0;
@@ -595,7 +623,7 @@ struct Utf8Bytes {
             return 9;
         }
         if (b0 >= 0xC2 && b0 <= 0xDF && end - p >= 6 && p[3] == '%') {
-            const unsigned b1 = HexByte(p[4], p[5]);
+            const unsigned b1 = hex.Of(p + 4);
             if ((b1 & 0x1C0) != 0x80) return 0;
             c = static_cast<char16_t>((b0 & 0x1F) << 6 | (b1 & 0x3F));
             return 6;
@@ -605,10 +633,11 @@ struct Utf8Bytes {
 };
 
 struct EucJpBytes {
+    const HexPairs& hex = HexPairs::Get();
     const std::uint16_t* const pairs = eucjp::Jis0208Pairs();
     unsigned Character(const unsigned char* p, const unsigned char* end, unsigned b0, char16_t& c) const {
         if (end - p < 6 || p[3] != '%') return 0;
-        const unsigned b1 = HexByte(p[4], p[5]);
+        const unsigned b1 = hex.Of(p + 4);
         if (b0 - 0xA1 < 94 && b1 - 0xA1 < 94) {
             c = pairs[(b0 - 0xA1) * 94 + (b1 - 0xA1)];
             return c != 0 ? 6 : 0;
@@ -671,7 +700,7 @@ void DecodeMixed(const Reader& reader, const Side& side, const unsigned char*& p
             o += n;
             continue;
         }
-        const unsigned b0 = HexByte(p[1], p[2]);
+        const unsigned b0 = reader.hex.Of(p + 1);
         if (b0 < 0x80) {
             *o++ = static_cast<unsigned char>(b0);
             p += 3;
