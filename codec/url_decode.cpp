@@ -533,9 +533,32 @@ std::size_t DecodeCp932Plus(std::u16string& out, std::u16string_view text, bool 
 // Writers of the decoded text's bytes: the text's literal characters from
 // 0x80 up as the text route reads and writes them back, and decoded
 // characters.
+// The code-page bytes of every unit that code page 932 writes (as
+// UnitToBytes gives them), 0 for the others (and for U+0000, which is then
+// taken the longer way): one look-up for both.
+class WritableBytes {
+public:
+    static const WritableBytes& Get() {
+        static const WritableBytes table;
+        return table;
+    }
+    std::uint16_t Of(char16_t unit) const { return bytes_[unit]; }
+
+private:
+    WritableBytes() {
+        const detail::Cp932LossTable& lost = detail::Cp932LossTable::Get();
+        for (unsigned u = 0; u < 0x10000; ++u) {
+            const auto unit = static_cast<char16_t>(u);
+            bytes_[u] = lost.Lost(unit) ? 0 : cp932::UnitToBytes(unit);
+        }
+    }
+    std::array<std::uint16_t, 0x10000> bytes_{};
+};
+
 struct Cp932Side {
     const cp932::ExactTable& exact = cp932::ExactTable::Get();
     const detail::Cp932LossTable& table = detail::Cp932LossTable::Get();
+    const WritableBytes& writable = WritableBytes::Get();
 
     static unsigned char* PutUnit(char16_t unit, unsigned char* o) {
         const std::uint16_t bytes = cp932::UnitToBytes(unit);
@@ -564,8 +587,12 @@ struct Cp932Side {
     // A decoded character of the BMP that code page 932 writes; false
     // (nothing written) for any other.
     bool PutWritable(char16_t c, unsigned char*& o) const {
-        if (table.Lost(c)) return false;
-        o = PutUnit(c, o);
+        const std::uint16_t bytes = writable.Of(c);
+        if (bytes == 0) return false;
+        const bool two = cp932::IsDoubleByte(bytes);
+        o[0] = static_cast<unsigned char>(two ? bytes >> 8 : bytes);
+        o[1] = static_cast<unsigned char>(bytes);
+        o += 1 + two;
         return true;
     }
     // A decoded character (U+FFFD for invalid bytes); returns whether code
