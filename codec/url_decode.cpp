@@ -161,23 +161,6 @@ struct Utf8Run {
     }
 };
 
-// The U+FFFD Utf8Run::Decode writes for the whole of bytes (final), counted
-// without writing.
-std::uint64_t CountUtf8Invalid(const unsigned char* bytes, std::size_t n, std::uint64_t limit) {
-    std::uint64_t invalid = 0;
-    std::size_t i = 0;
-    while (i < n) {
-        if (bytes[i] < 0x80) {
-            ++i;
-            continue;
-        }
-        const Utf8Step step = ReadUtf8(bytes + i, bytes + n);
-        i += step.length;
-        if (!step.valid && ++invalid > limit) return invalid;
-    }
-    return invalid;
-}
-
 struct EucJpRun {
     // The first character of a run is decided by at most three bytes.
     static constexpr std::size_t kBatch = 4;
@@ -940,11 +923,19 @@ void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs) {
     using Unit = std::conditional_t<std::is_same_v<Char, char>, unsigned char, Char>;
     const auto* const t = reinterpret_cast<const Unit*>(text.data());
     const std::size_t n = text.size();
+    // The byte of the escape whose digits are at p.
+    const auto digits = [&hex = HexPairs::Get()](const Unit* p) {
+        if constexpr (std::is_same_v<Unit, unsigned char>) {
+            return hex.Of(p);
+        } else {
+            return HexByte(p[0], p[1]);
+        }
+    };
     std::size_t i = 0;
     for (;;) {
         i = FindPercent(t, i, n);
         if (n - i < 3) break;
-        unsigned b = HexByte(t[i + 1], t[i + 2]);
+        unsigned b = digits(t + i + 1);
         if (b > 0xFF) {
             ++i;
             continue;
@@ -955,7 +946,7 @@ void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs) {
             bytes[used++] = static_cast<unsigned char>(b);
             high |= b;
             i += 3;
-        } while (n - i >= 3 && t[i] == u'%' && (b = HexByte(t[i + 1], t[i + 2])) <= 0xFF);
+        } while (n - i >= 3 && t[i] == u'%' && (b = digits(t + i + 1)) <= 0xFF);
         if (high < 0x80) {  // ASCII reads alike in both
             used = start;
             continue;
@@ -990,34 +981,64 @@ bool CountCp932RunsInvalid(const Runs& runs, std::uint64_t& invalid, std::uint64
     return true;
 }
 
-namespace {
+// The counts below go through the bytes of all runs in one loop, each run
+// still read on its own: a sequence never reaches past the end of its run.
+// Short runs are the rule, and a call for each would cost more than it
+// counts.
 
-// The invalid bytes of every run, each counted on its own by count(bytes,
-// size, limit); stops past the limit.
-template <class Count>
-std::uint64_t CountRunsInvalid(const Runs& runs, std::uint64_t limit, Count count) {
+std::uint64_t CountUtf8RunsInvalid(const Runs& runs, std::uint64_t limit) {
+    const unsigned char* const bytes = runs.bytes.data();
     std::uint64_t invalid = 0;
-    std::size_t start = 0;
+    std::size_t i = 0;
     for (const std::size_t end : runs.ends) {
-        if (invalid > limit) break;
-        invalid += count(runs.bytes.data() + start, end - start, limit - invalid);
-        start = end;
+        while (i < end) {
+            const unsigned lead = bytes[i];
+            if (lead < 0x80) {
+                ++i;
+                continue;
+            }
+            // The common case first: a whole three-byte sequence.
+            if ((lead & 0xF0) == 0xE0 && end - i > 2) {
+                const unsigned b1 = bytes[i + 1];
+                const unsigned b2 = bytes[i + 2];
+                const unsigned c = (lead & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F);
+                if ((b1 & 0xC0) == 0x80 && (b2 & 0xC0) == 0x80 && c >= 0x800 && (c & 0xF800) != 0xD800) {
+                    i += 3;
+                    continue;
+                }
+            }
+            const Utf8Step step = ReadUtf8(bytes + i, bytes + end);
+            i += step.length;
+            if (!step.valid && ++invalid > limit) return invalid;
+        }
     }
     return invalid;
 }
 
-}  // namespace
-
-std::uint64_t CountUtf8RunsInvalid(const Runs& runs, std::uint64_t limit) {
-    return CountRunsInvalid(runs, limit, [](const auto* p, std::size_t n, std::uint64_t left) {
-        return CountUtf8Invalid(p, n, left);
-    });
-}
-
 std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit) {
-    return CountRunsInvalid(runs, limit, [](const auto* p, std::size_t n, std::uint64_t left) {
-        return eucjp::CountInvalid(std::string_view(reinterpret_cast<const char*>(p), n), left);
-    });
+    const unsigned char* const bytes = runs.bytes.data();
+    const std::uint16_t* const pairs = eucjp::Jis0208Pairs();
+    std::uint64_t invalid = 0;
+    std::size_t i = 0;
+    for (const std::size_t end : runs.ends) {
+        while (i < end) {
+            const unsigned lead = bytes[i];
+            if (lead < 0x80) {
+                ++i;
+                continue;
+            }
+            // The common case first: a JIS X 0208 pair.
+            if (end - i > 1 && lead - 0xA1 < 94 && bytes[i + 1] - 0xA1u < 94 &&
+                pairs[(lead - 0xA1) * 94 + (bytes[i + 1] - 0xA1)] != 0) {
+                i += 2;
+                continue;
+            }
+            const eucjp::Step step = eucjp::ReadCharacter(bytes + i, bytes + end);
+            i += step.length;
+            if (step.c == 0 && ++invalid > limit) return invalid;
+        }
+    }
+    return invalid;
 }
 
 std::size_t DecodeInCharset(std::u16string& out, std::u16string_view text, Charset charset,

@@ -117,6 +117,21 @@ struct Readings {
         // seldom the case for the others) needs the others only up to one
         // invalid byte; any other line needs code page 932's whole count.
         const bool cleanUtf8 = detail::CountUtf8RunsInvalid(runs, 0) == 0;
+        if (!cleanUtf8 && detail::CountEucJpRunsInvalid(runs, 0) == 0) {
+            // Read without invalid bytes in EUC-JP alone (the common case
+            // for a line that UTF-8 does not read), unless code page 932
+            // reads it so too: then EUC-JP has the fewest, and the others'
+            // counts are not needed.
+            Invalid sjis;
+            CountShiftJisLine(line, endsText, sjis, 0);
+            if (sjis.count != 0) {
+                count[kSjis] = kMore;
+                count[kUtf8] = kMore;
+                count[kEucJp] = 0;
+                chosen = Charset::kEucJp;
+                return true;
+            }
+        }
         Invalid sjis;
         CountShiftJisLine(line, endsText, sjis, cleanUtf8 ? 0 : kMore);
         count[kSjis] = sjis.count;
