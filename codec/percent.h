@@ -27,6 +27,11 @@ std::size_t EncodeAppend(std::u16string& out, std::u16string_view text, bool crL
                          bool final);
 std::size_t DecodeAppend(std::u16string& out, std::u16string_view text, bool crLfAsAmp,
                          bool final);
+// The same, also counting into loss the decoded bytes that code page 932
+// does not read back as themselves, as DecodeAsciiToBytesAppend below does
+// (offsets are indices in text).
+std::size_t DecodeAppend(std::u16string& out, std::u16string_view text, bool crLfAsAmp,
+                         bool final, ByteLoss& loss);
 
 // DecodeAppend on the text whose units are the bytes, each byte the unit of
 // its value (ISO 8859-1). Code page 932 reads its bytes below 0x80 as those

@@ -205,14 +205,17 @@ template <class Char>
 struct LossCounter {
     ByteLoss& loss;
     const Char* begin;
+    const BytePairTable& table = BytePairTable::Get();
 
     void Add(std::uint64_t n, const Char* at) {
         if (loss.count == 0) loss.first = static_cast<std::size_t>(at - begin);
         loss.count += n;
     }
-    // The piece of bytes b1 b2, b1 from the escape at escape.
-    void Pair(const BytePairTable& pairs, unsigned b1, unsigned b2, const Char* escape) {
-        if (const unsigned bits = pairs.Loss(b1, b2)) [[unlikely]] {
+    // The piece of bytes b1 b2, b1 from the escape at escape (whichever
+    // table the decoder writes it from).
+    template <class Pairs>
+    void Pair(const Pairs&, unsigned b1, unsigned b2, const Char* escape) {
+        if (const unsigned bits = table.Loss(b1, b2)) [[unlikely]] {
             Add(bits & 3, escape + 3 * (bits >> 2));
         }
     }
@@ -768,6 +771,12 @@ std::basic_string_view<unsigned char> AsUnsigned(std::string_view bytes) {
 std::size_t DecodeAppend(std::u16string& out, std::u16string_view text, bool crLfAsAmp,
                          bool final) {
     return DecodeAppendImpl<PairTable, char16_t>(out, text, crLfAsAmp, final);
+}
+
+std::size_t DecodeAppend(std::u16string& out, std::u16string_view text, bool crLfAsAmp, bool final,
+                         ByteLoss& loss) {
+    return DecodeAppendImpl<PairTable, char16_t>(out, text, crLfAsAmp, final,
+                                                 LossCounter<char16_t>{loss, text.data()});
 }
 
 std::size_t DecodeLatin1Append(std::u16string& out, std::string_view bytes, bool crLfAsAmp,

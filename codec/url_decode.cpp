@@ -498,12 +498,10 @@ std::size_t DecodeCp932Plus(std::u16string& out, std::u16string_view text, bool 
         }
         next += take;
         const bool last = next == text.size() && final;
-        const std::size_t used = DecodeAppend(out, block, crLfAsAmp, last);
-        if (invalid != nullptr) {
-            detail::Invalid here;
-            detail::CountCp932Invalid(block, crLfAsAmp, last, here);
-            invalid->Add(here, pos);
-        }
+        ByteLoss loss;
+        const std::size_t used = invalid != nullptr ? DecodeAppend(out, block, crLfAsAmp, last, loss)
+                                                    : DecodeAppend(out, block, crLfAsAmp, last);
+        if (loss.count != 0) invalid->Add(loss.count, pos + loss.first);
         block.erase(0, used);
         pos += used;
         if (next == text.size()) return pos;
@@ -1046,8 +1044,10 @@ std::size_t DecodeInCharset(std::u16string& out, std::u16string_view text, Chars
     switch (charset) {
         case Charset::kShiftJis: {
             if (options.plusAsSpace) return DecodeCp932Plus(out, text, options.crLfAsAmp, final, invalid);
-            const std::size_t used = DecodeAppend(out, text, options.crLfAsAmp, final);
-            if (invalid != nullptr) CountCp932Invalid(text, options.crLfAsAmp, final, *invalid);
+            if (invalid == nullptr) return DecodeAppend(out, text, options.crLfAsAmp, final);
+            ByteLoss loss;  // counted as the text is decoded
+            const std::size_t used = DecodeAppend(out, text, options.crLfAsAmp, final, loss);
+            invalid->Add(loss.count, loss.first);
             return used;
         }
         case Charset::kUtf8:
