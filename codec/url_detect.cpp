@@ -84,8 +84,13 @@ struct Readings {
     // the count stops once it passes limit (or goes on).
     template <class View>
     void CountShiftJisLine(View line, bool endsText, Invalid& invalid, std::uint64_t limit) const {
-        // A line that ends with its LF: from its runs, where they tell.
-        if (!endsText && detail::CountCp932RunsInvalid(runs, invalid.count, limit)) return;
+        // From its runs, where they tell: for a line that ends with its LF,
+        // or one that ends the text with no "%" among its last three units,
+        // where no rule of the text's end applies ("%hh" and what is left of
+        // an escape are copied there).
+        const std::size_t last = std::min<std::size_t>(line.size(), 3);
+        const bool endRules = endsText && line.substr(line.size() - last).find('%') != View::npos;
+        if (!endRules && detail::CountCp932RunsInvalid(runs, invalid.count, limit)) return;
         invalid.count = 0;
         if (endsText) {
             CountCp932(line, true, invalid, limit);
