@@ -970,9 +970,9 @@ bool CountCp932RunsInvalid(const Runs& runs, std::uint64_t& invalid, std::uint64
         const std::size_t end = runs.ends[r];
         const std::uint16_t partner = runs.partners[r];
         if (partner == Runs::kOtherPartner) return false;
-        if (invalid > limit) break;
+        if (invalid > limit) break;  // checked a run at a time: past the limit, any count will do
         std::size_t k = start;
-        for (; k + 1 < end && invalid <= limit; k += 2) invalid += pieces.Of(bytes[k], bytes[k + 1]) & 3;
+        for (; k + 1 < end; k += 2) invalid += pieces.Of(bytes[k], bytes[k + 1]) & 3;
         if (k < end) invalid += pieces.Of(bytes[k], partner) & 3;
         start = end;
     }
@@ -1025,9 +1025,13 @@ std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit) {
                 ++i;
                 continue;
             }
-            // The common case first: a JIS X 0208 pair.
+            // The common cases first: a JIS X 0208 pair, a half-width katakana.
             if (end - i > 1 && lead - 0xA1 < 94 && bytes[i + 1] - 0xA1u < 94 &&
                 pairs[(lead - 0xA1) * 94 + (bytes[i + 1] - 0xA1)] != 0) {
+                i += 2;
+                continue;
+            }
+            if (lead == 0x8E && end - i > 1 && bytes[i + 1] - 0xA1u <= 0xDF - 0xA1) {
                 i += 2;
                 continue;
             }

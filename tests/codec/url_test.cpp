@@ -14,6 +14,7 @@
 #include "codec/fidelity.h"
 #include "codec/percent.h"
 #include "codec/url.h"
+#include "codec/url_internal.h"
 #include "codec/utf8.h"
 
 namespace tessaly {
@@ -510,6 +511,40 @@ TEST(Url, DetectionChoosesEachLinesReading) {
         DecodeReport report;
         ASSERT_EQ(DecodeUrl(text, d, &report), want);
         ASSERT_EQ(report.linesIn, lines);
+    }
+}
+
+// The counts detection takes from a line's runs, against the line decoded
+// in each encoding: runs of pieces of UTF-8 and EUC-JP sequences, whole,
+// cut and stray, between plain units; below and past a limit.
+TEST(Url, CountsFromRunsAreTheDecodersCounts) {
+    static const std::vector<std::vector<unsigned>> kPieces = {
+        {0xE3, 0x81, 0x82}, {0xEF, 0xBD, 0xB1}, {0xC3, 0xA9}, {0xF0, 0x9F, 0x98, 0x80}, {0xE0, 0x80}, {0xED, 0xA0},
+        {0xA4, 0xA2}, {0xB0, 0xA1}, {0x8E, 0xB1}, {0x8E, 0xE0}, {0x8F, 0xB0, 0xA1}, {0xA9, 0xA1}, {0x41}, {0x80},
+        {0xFF}, {0xE3}, {0x8E}};
+    static const char16_t kHex[] = u"0123456789ABCDEF";
+    std::mt19937 rng(18);
+    detail::Runs runs;
+    for (int round = 0; round < 3000; ++round) {
+        std::u16string line;
+        for (unsigned n = rng() % 30; n > 0; --n) {
+            if (rng() % 5 == 0) line += u'x';
+            for (const unsigned b : kPieces[rng() % kPieces.size()]) line += {u'%', kHex[b >> 4], kHex[b & 15]};
+        }
+        detail::GatherRuns(line, runs);
+        for (const Charset charset : {Charset::kUtf8, Charset::kEucJp}) {
+            DecodeOptions options;
+            options.charset = charset;
+            DecodeReport report;
+            DecodeUrl(line, options, &report);
+            const auto count = [&](std::uint64_t limit) {
+                return charset == Charset::kUtf8 ? detail::CountUtf8RunsInvalid(runs, limit)
+                                                 : detail::CountEucJpRunsInvalid(runs, limit);
+            };
+            ASSERT_EQ(count(~std::uint64_t{0}), report.invalid) << static_cast<int>(charset) << round;
+            const std::uint64_t limit = rng() % 4;
+            ASSERT_EQ(count(limit) > limit, report.invalid > limit);
+        }
     }
 }
 
