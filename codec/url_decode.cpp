@@ -222,6 +222,36 @@ struct Specials {
     bool operator()(char16_t c) const { return c < 128 && is[c]; }
 };
 
+// What Run::Fast decodes, and the plain units between (all but "%", with
+// "&" and "+" plain), while 16 units are left before end and fewer than
+// outLimit - o units are written; o takes 8 units of scratch after that. In
+// Japanese text escapes and plain units take turns about at random, and
+// leaving the loop of escapes for each plain unit would cost more than the
+// unit.
+template <class Run>
+void DecodeMixed(Run& run, const char16_t*& p, const char16_t* end, char16_t*& o, const char16_t* outLimit) {
+    while (end - p >= 16 && o < outLimit) {
+        if (*p != u'%') {
+#ifdef __SSE2__
+            const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o), units);
+            const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, _mm_set1_epi16(u'%'))));
+            const auto n = static_cast<unsigned>(__builtin_ctz(mask | 0x10000u)) / 2;
+#else
+            unsigned n = 0;
+            while (n < 8 && p[n] != u'%') o[n] = p[n], ++n;
+#endif
+            p += n;
+            o += n;
+            continue;
+        }
+        // Run::Fast writes a unit for three units of text at most.
+        const char16_t* const before = p;
+        run.Fast(p, p + std::min<std::ptrdiff_t>(end - p, 3 * (outLimit - o)), o);
+        if (p == before) return;
+    }
+}
+
 // Decodes text with runs of escapes through Run. Output is at most one unit
 // per unit of text, or two for "&" as CR LF.
 template <class Run>
@@ -248,7 +278,13 @@ std::size_t DecodeRuns(std::u16string& out, std::u16string_view text, const Deco
         limit = o + more;
     };
     unsigned char bytes[kRunBytes];
+    const bool mixed = !options.crLfAsAmp && !options.plusAsSpace;
     while (p != end) {
+        if (mixed) {
+            ensure(detail::kChunkUnits + 8);
+            DecodeMixed(run, p, end, o, o + detail::kChunkUnits);
+            if (p == end) break;
+        }
         // Plain units, a chunk at a time.
         const char16_t* const stop = p + std::min<std::size_t>(end - p, detail::kChunkUnits);
         ensure(static_cast<std::size_t>(stop - p) + 2);
