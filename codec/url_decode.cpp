@@ -995,14 +995,14 @@ void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs) {
 void GatherRuns(std::u16string_view text, Runs& runs) { GatherRunsIn(text, runs); }
 void GatherRuns(std::string_view ascii, Runs& runs) { GatherRunsIn(ascii, runs); }
 
-bool CountCp932RunsInvalid(const Runs& runs, std::uint64_t& invalid, std::uint64_t limit) {
+bool CountCp932RunsInvalid(const Runs& runs, std::uint64_t& invalid, std::uint64_t limit, std::size_t first) {
     // The decoder pairs a run's escapes from its start, the last of an odd
     // count with the unit after the run; a pair of ASCII bytes reads back.
     const PieceTable& pieces = PieceTable::Get();
     const unsigned char* const bytes = runs.bytes.data();
     invalid = 0;
     std::size_t start = 0;
-    for (std::size_t r = 0; r < runs.ends.size(); ++r) {
+    for (std::size_t r = 0; r < std::min(first, runs.ends.size()); ++r) {
         const std::size_t end = runs.ends[r];
         const std::uint16_t partner = runs.partners[r];
         if (partner == Runs::kOtherPartner) return false;

@@ -93,6 +93,8 @@ struct Readings {
         if (!endRules && detail::CountCp932RunsInvalid(runs, invalid.count, limit)) return;
         invalid.count = 0;
         if (endsText) {
+            if (endRules && CountEndOfText(line, invalid, limit)) return;
+            invalid.count = 0;
             CountCp932(line, true, invalid, limit);
             return;
         }
@@ -103,6 +105,32 @@ struct Readings {
         Invalid tailInvalid;
         CountCp932(View(tail), true, tailInvalid, limit);
         invalid.Add(tailInvalid, used);
+    }
+
+    // The same count for a line that ends the text where a rule of the
+    // text's end applies: the runs up to a unit near the end that is neither
+    // "%" nor a hexadecimal digit (which ends whatever piece of the
+    // decoder's holds it, and is in no run), and the rest walked. False when
+    // the runs do not tell.
+    template <class View>
+    bool CountEndOfText(View line, Invalid& invalid, std::uint64_t limit) const {
+        constexpr std::size_t kLookBack = 64;
+        std::size_t at = line.size();
+        const auto inEscape = [](char16_t c) {
+            return c == u'%' || (c >= u'0' && c <= u'9') || ((c | 0x20) >= u'a' && (c | 0x20) <= u'f');
+        };
+        while (at > 0 && line.size() - at < kLookBack && inEscape(static_cast<char16_t>(line[at - 1]))) --at;
+        if (at == 0 || line.size() - at >= kLookBack) return false;
+        const View rest = line.substr(at);
+        detail::Runs restRuns;
+        detail::GatherRuns(rest, restRuns);
+        if (!detail::CountCp932RunsInvalid(runs, invalid.count, limit, runs.ends.size() - restRuns.ends.size())) {
+            return false;
+        }
+        Invalid restInvalid;
+        CountCp932(rest, true, restInvalid, limit);
+        invalid.count += restInvalid.count;
+        return true;
     }
 
     // Counts each encoding's invalid bytes in line, as far as the choice

@@ -96,8 +96,10 @@ void GatherRuns(std::string_view ascii, Runs& runs);
 // The invalid bytes code page 932's decoder counts in a line that ends
 // with its LF, from the runs GatherRuns gathered (runs of ASCII bytes alone
 // count none); false when a run's partner is kOtherPartner, which needs the
-// count over the text. The count may stop once it passes limit.
-bool CountCp932RunsInvalid(const Runs& runs, std::uint64_t& invalid, std::uint64_t limit);
+// count over the text. The count may stop once it passes limit. With first,
+// only the first runs are counted.
+bool CountCp932RunsInvalid(const Runs& runs, std::uint64_t& invalid, std::uint64_t limit,
+                           std::size_t first = ~std::size_t{0});
 
 // The invalid bytes DecodeInCharset (final) counts in UTF-8, from the runs
 // GatherRuns gathered; the count stops once it passes limit.
