@@ -1071,6 +1071,14 @@ std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit) {
                 i += 2;
                 continue;
             }
+            if (lead != 0x8E && lead != 0x8F) {
+                // No character: a byte that starts none, or a row byte
+                // without a pair (the next byte taken too from 0x80 up).
+                const bool taken = lead - 0xA1 < 94 && end - i > 1 && bytes[i + 1] >= 0x80;
+                i += 1 + unsigned{taken};
+                if (++invalid > limit) return invalid;
+                continue;
+            }
             const eucjp::Step step = eucjp::ReadCharacter(bytes + i, bytes + end);
             i += step.length;
             if (step.c == 0 && ++invalid > limit) return invalid;
