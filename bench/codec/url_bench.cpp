@@ -35,12 +35,17 @@ struct Sample {
             encoded[k] = tessaly::EncodeUrl(text, Encoding(static_cast<Charset>(k), EscapeSet::kPrintable));
             form[k] = tessaly::EncodeUrl(text, Encoding(static_cast<Charset>(k), EscapeSet::kForm));
         }
+        // Each line's break stays as it is, as in a log, so that detection
+        // sees lines.
         unsigned k = 0;
         for (std::size_t pos = 0; pos < text.size();) {
             std::size_t end = text.find(u'\n', pos);
             end = end == std::u16string::npos ? text.size() : end + 1;
-            mixed += tessaly::EncodeUrl(std::u16string_view(text).substr(pos, end - pos),
+            std::size_t body = end;
+            while (body > pos && (text[body - 1] == u'\n' || text[body - 1] == u'\r')) --body;
+            mixed += tessaly::EncodeUrl(std::u16string_view(text).substr(pos, body - pos),
                                         Encoding(static_cast<Charset>(k++ % 3), EscapeSet::kPrintable));
+            mixed.append(text, body, end - body);
             pos = end;
         }
         for (unsigned c = 0; c < 3; ++c) {
