@@ -6,6 +6,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <optional>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -374,7 +375,7 @@ struct EucJpTarget {
 // writes back its own bytes and that the target writes as bytes from 0x80
 // up (escaped in every set), written with one 16-byte store; length 0 for
 // any other character.
-struct Escaped {
+struct alignas(16) Escaped {
     char text[15];
     std::uint8_t length;
 };
@@ -447,6 +448,33 @@ private:
     std::array<Escaped, 256> singles_{};  // from 0x80 up
 };
 
+// For each byte, where the escapes of the characters that start with it
+// are: a lead byte's row of pairs, indexed by the byte after it, or (mask 0)
+// the byte's own entry of the singles.
+class LeadRows {
+public:
+    template <class Target>
+    LeadRows(const Cp932Direct<Target>& direct, const Escaped* singles) {
+        for (unsigned b = 0; b < 256; ++b) {
+            const unsigned row = cp932::kLeadRow[b];
+            rows_[b] = row != 0 ? Row{direct.Pair(row, 0), 0xFF} : Row{singles + b, 0};
+        }
+    }
+    // The character at p (two bytes readable there).
+    const Escaped* At(const unsigned char* p) const {
+        const Row& row = rows_[p[0]];
+        return row.first + (p[1] & row.mask);
+    }
+    bool IsLead(unsigned b) const { return rows_[b].mask != 0; }
+
+private:
+    struct Row {
+        const Escaped* first;
+        std::size_t mask;
+    };
+    std::array<Row, 256> rows_;
+};
+
 // The most output bytes one character gives: "&#128512;" with every byte
 // escaped.
 constexpr std::size_t kMostBytesPerCharacter = 27 + 16;  // and a store's scratch
@@ -486,43 +514,59 @@ inline BlockBits ScanBlock(const unsigned char* p) {
 // a run that ends at its end.
 constexpr std::ptrdiff_t kBlockRead = 64 + 16;
 
+constexpr std::uint64_t kEvenBits = 0x5555555555555555ULL;
+
+// Where pairs start in a block that starts a character: in a run of lead
+// bytes, the first and every second one after it (a lead byte takes the
+// byte after it, whatever that is). Adding a run's first bit clears the run.
+inline std::uint64_t PairStarts(std::uint64_t lead) {
+    const std::uint64_t runStarts = lead & ~(lead << 1);
+    const std::uint64_t evenRuns = lead & ~(lead + (runStarts & kEvenBits));
+    return (evenRuns & kEvenBits) | (lead & ~evenRuns & ~kEvenBits);
+}
+
 // The characters of code page 932 text from a character boundary p through
-// the tables, 64 bytes at a time, the lead bytes found for a block at once
-// so the step to the next character waits on no load; with copyRuns, runs
-// of printable ASCII copied as they are. Stops before a character the
-// tables do not hold, near the end of the text, or when out reaches limit.
-template <class Target>
-const unsigned char* EncodeBlocks(const Cp932Direct<Target>& direct, const Escaped* singles, bool copyRuns,
-                                  const unsigned char* p, const unsigned char* end, char*& out, const char* limit) {
+// the tables, 64 bytes at a time: where the characters of a block start is
+// worked out from its lead bytes at once, so no character waits on the one
+// before it; with copyRuns, runs of printable ASCII copied as they are.
+// Stops before a character the tables do not hold, near the end of the
+// text, or when out reaches limit.
+inline const unsigned char* EncodeBlocks(const LeadRows& rows, bool copyRuns, const unsigned char* p,
+                                  const unsigned char* end, char*& out, const char* limit) {
+    constexpr std::uint64_t kFirst63 = ~std::uint64_t{0} >> 1;
     char* o = out;
     while (end - p >= kBlockRead && o + kBlockOutput <= limit) {
         const BlockBits bits = ScanBlock(p);
-        const std::uint64_t runs = copyRuns ? bits.printable : 0;
-        unsigned pos = 0;
-        bool stop = false;
-        // Characters of every kind mix freely in Japanese text: no branch on
-        // the kind (a pair or a single byte) but the rare one on a long run.
-        while (pos < 63) {
-            if ((runs >> pos & 0xFF) == 0xFF) [[unlikely]] {
-                // After a whole character a byte under 0x80 is one: the
-                // run is text as it is.
-                const auto run = static_cast<unsigned>(std::countr_one(runs >> pos));
-                for (unsigned k = 0; k < run; k += 16) std::memcpy(o + k, p + pos + k, 16);
+        const std::uint64_t starts = ~(PairStarts(bits.lead) << 1);
+        // The characters that start before byte 63 (a pair there ends past
+        // the block); the next block starts after the last of them.
+        std::uint64_t todo = starts & kFirst63;
+        const unsigned blockEnd = (starts >> 63 & 1) != 0 ? 63 : 64;
+        // Runs of at least 8 printable bytes, at their first byte (printable
+        // bytes are each a character).
+        const std::uint64_t printable = copyRuns ? bits.printable & kFirst63 : 0;
+        std::uint64_t longRuns = printable & printable >> 1;
+        longRuns &= longRuns >> 2;
+        longRuns &= longRuns >> 4;
+        while (todo != 0) {
+            const auto i = static_cast<unsigned>(std::countr_zero(todo));
+            if ((longRuns >> i & 1) != 0) [[unlikely]] {
+                const auto run = static_cast<unsigned>(std::countr_one(printable >> i));
+                for (unsigned k = 0; k < run; k += 16) std::memcpy(o + k, p + i + k, 16);
                 o += run;
-                pos += run;
+                todo &= ~std::uint64_t{0} << (i + run);  // i + run < 64
                 continue;
             }
-            const Escaped* const e = direct.At(p + pos, singles);
+            const Escaped* const e = rows.At(p + i);
             if (e->length == 0) {
-                stop = true;
-                break;
+                out = o;
+                return p + i;
             }
             std::memcpy(o, e, sizeof *e);
             o += e->length;
-            pos += 1 + static_cast<unsigned>(bits.lead >> pos & 1);
+            todo &= todo - 1;
         }
-        p += pos;
-        if (stop) break;
+        p += blockEnd;
     }
     out = o;
     return p;
@@ -536,11 +580,12 @@ std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOp
     const Target target;
     const std::array<std::uint32_t, 256>& forms = kByteForms[static_cast<unsigned>(options.escape)];
     const bool amp = options.crLfAsAmp;
-    [[maybe_unused]] const Cp932Direct<Target>* direct = nullptr;
     [[maybe_unused]] std::array<Escaped, 256> singles;
+    [[maybe_unused]] std::optional<LeadRows> rows;
     if constexpr (Source::kCp932) {
-        direct = &Cp932Direct<Target>::Get();
-        singles = direct->Singles(forms, amp);
+        const Cp932Direct<Target>& direct = Cp932Direct<Target>::Get();
+        singles = direct.Singles(forms, amp);
+        rows.emplace(direct, singles.data());
     }
     const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* const end = begin + bytes.size();
@@ -562,17 +607,17 @@ std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOp
         while (p != end && o <= limit) {
             if constexpr (Source::kCp932) {
 #ifdef __SSE2__
-                p = EncodeBlocks(*direct, singles.data(), options.escape == EscapeSet::kPrintable, p, end, o,
+                p = EncodeBlocks(*rows, options.escape == EscapeSet::kPrintable, p, end, o,
                                  limit + kMostBytesPerCharacter);
 #endif
                 // The common characters straight from the tables, without
                 // a branch on their length; the others one at a time below.
                 while (end - p >= 2 && o <= limit) {
-                    const Escaped* const e = direct->At(p, singles.data());
+                    const Escaped* const e = rows->At(p);
                     if (e->length == 0) break;
                     std::memcpy(o, e, sizeof *e);
                     o += e->length;
-                    p += 1 + cp932::IsLeadByte(p[0]);
+                    p += 1 + rows->IsLead(p[0]);
                 }
                 if (p == end || o > limit) break;
             }

@@ -17,6 +17,7 @@
 #include "bench/codec/sample_text.h"
 #include "codec/codepage.h"
 #include "codec/percent.h"
+#include "codec/url.h"
 
 namespace {
 
@@ -60,7 +61,31 @@ void BM_DecodeAsciiToBytes(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kTextBytes);
 }
 
+// The byte route into UTF-8 or EUC-JP escapes, range(0) the encoding and
+// range(1) the escape set (0 with the code page 932 set: the row above).
+void BM_EncodeUrlBytes(benchmark::State& state) {
+    const std::string_view bytes = GetSample().bytes;
+    tessaly::EncodeOptions options;
+    options.charset = static_cast<tessaly::Charset>(state.range(0));
+    options.escape = static_cast<tessaly::EscapeSet>(state.range(1));
+    std::string encoded;
+    for (auto _ : state) {
+        for (std::size_t at = 0; at < bytes.size(); at += kPiece) {
+            encoded.clear();
+            tessaly::BytesReport report;
+            tessaly::EncodeUrlBytesAppend(encoded, bytes.substr(at, kPiece), tessaly::TextBytes::kCp932, options,
+                                          true, &report);
+            benchmark::DoNotOptimize(encoded.data());
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kTextBytes);
+}
+
 BENCHMARK(BM_EncodeBytes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EncodeUrlBytes)
+    ->ArgNames({"charset", "set"})
+    ->ArgsProduct({{0, 1, 2}, {0, 1, 2}})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeAsciiToBytes)->Unit(benchmark::kMillisecond);
 
 // One corpus at a time is kept: the one the running benchmark asks for.
