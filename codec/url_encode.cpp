@@ -6,10 +6,14 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <optional>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
+#endif
+#if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
 #endif
 
 #include "codec/chunked_output.h"
@@ -231,53 +235,6 @@ std::size_t EncodeUnits(std::u16string& out, std::u16string_view text, const Enc
     return static_cast<std::size_t>(p - begin);
 }
 
-// EUC-JP: each chunk's bytes first, then their forms.
-std::size_t EncodeEucJp(std::u16string& out, std::u16string_view text, const EncodeOptions& options, bool final,
-                        Lost& lost) {
-    const std::array<Form, 256>& forms = kSetForms[static_cast<unsigned>(options.escape)];
-    const bool amp = options.crLfAsAmp;
-    detail::ChunkedOutput<char16_t> output(out, 6 * text.size() + kScratchUnits);
-    const char16_t* const begin = text.data();
-    const char16_t* p = begin;
-    const char16_t* const end = p + text.size();
-    std::string bytes;
-    while (p != end) {
-        const char16_t* chunkEnd = p + std::min<std::size_t>(end - p, detail::kChunkUnits);
-        // CR LF in one chunk (a CR before another CR ends the chunk alone).
-        if (amp && chunkEnd != end && chunkEnd[-1] == u'\r' && *chunkEnd == u'\n') ++chunkEnd;
-        bool waitForLf = false;
-        if (amp && chunkEnd == end && !final && chunkEnd[-1] == u'\r') {
-            --chunkEnd;
-            waitForLf = true;
-        }
-        bytes.clear();
-        const eucjp::Write w = eucjp::AppendBytes(bytes, std::u16string_view(p, static_cast<std::size_t>(chunkEnd - p)),
-                                                  final && chunkEnd == end);
-        if (w.lost != 0) {
-            if (lost.count == 0) lost.first = static_cast<std::size_t>(p - begin) + w.firstLost;
-            lost.count += w.lost;
-        }
-        char16_t* o = output.Room(3 * bytes.size() + kScratchUnits);
-        const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
-        const auto* const bEnd = b + bytes.size();
-        while (b != bEnd) {
-            if (amp && *b == '\r' && b + 1 != bEnd && b[1] == '\n') {
-                *o++ = u'&';
-                b += 2;
-                continue;
-            }
-            o = Put(forms[*b++], o);
-        }
-        output.Commit(o);
-        p += w.consumed;
-        // A high surrogate that ends a chunk goes into the next one; one
-        // that ends the text waits for more.
-        if (waitForLf || (chunkEnd == end && p != chunkEnd)) break;
-    }
-    output.Finish();
-    return static_cast<std::size_t>(p - begin);
-}
-
 // ---------------------------------------------------------------------------
 // From the bytes of the text to the bytes of the encoded text
 
@@ -381,6 +338,33 @@ struct alignas(16) Escaped {
 };
 static_assert(sizeof(Escaped) == 16);
 
+// The escapes of bytes packed as Pack packs them, when every one is from
+// 0x80 up (escaped in every set); else empty.
+inline Escaped EscapeHighBytes(std::uint32_t packed) {
+    Escaped e{};
+    const unsigned count = packed >> 24;
+    for (unsigned k = 0; k < count; ++k) {
+        const unsigned b = packed >> (8 * k) & 0xFF;
+        if (b < 0x80) return Escaped{};
+        char* const o = e.text + 3 * k;
+        PutBytes(kByteForms[3][b], o);
+    }
+    e.length = static_cast<std::uint8_t>(3 * count);
+    return e;
+}
+
+// Every byte below 0x80 through the set's forms, for the tables' ASCII
+// (with crLfAsAmp, a CR is left to the slow route).
+inline std::array<Escaped, 0x80> AsciiEscapes(const std::array<std::uint32_t, 256>& forms, bool crLfAsAmp) {
+    std::array<Escaped, 0x80> ascii{};
+    for (unsigned b = 0; b < 0x80; ++b) {
+        PutBytes(forms[b], ascii[b].text);
+        ascii[b].length = static_cast<std::uint8_t>(forms[b] >> 24);
+    }
+    if (crLfAsAmp) ascii['\r'] = Escaped{};
+    return ascii;
+}
+
 template <class Target>
 class Cp932Direct {
 public:
@@ -403,40 +387,25 @@ public:
     // the set writes it; with crLfAsAmp, a CR is left to the slow route).
     std::array<Escaped, 256> Singles(const std::array<std::uint32_t, 256>& forms, bool crLfAsAmp) const {
         std::array<Escaped, 256> singles = singles_;
-        for (unsigned b = 0; b < 0x80; ++b) {
-            PutBytes(forms[b], singles[b].text);
-            singles[b].length = static_cast<std::uint8_t>(forms[b] >> 24);
-        }
-        if (crLfAsAmp) singles['\r'] = Escaped{};
+        const std::array<Escaped, 0x80> ascii = AsciiEscapes(forms, crLfAsAmp);
+        std::copy(ascii.begin(), ascii.end(), singles.begin());
         return singles;
     }
 
 private:
-    static Escaped Escape(std::uint32_t packed) {
-        Escaped e{};
-        const unsigned count = packed >> 24;
-        for (unsigned k = 0; k < count; ++k) {
-            const unsigned b = packed >> (8 * k) & 0xFF;
-            if (b < 0x80) return Escaped{};
-            char* const o = e.text + 3 * k;
-            PutBytes(kByteForms[3][b], o);
-        }
-        e.length = static_cast<std::uint8_t>(3 * count);
-        return e;
-    }
     Cp932Direct() {
         const cp932::ExactTable& exact = cp932::ExactTable::Get();
         const Target target;
         for (unsigned lead = 0x80; lead < 0x100; ++lead) {
             if (!cp932::IsLeadByte(static_cast<std::uint8_t>(lead))) {
                 const char16_t c = cp932::SingleByteToText(static_cast<std::uint8_t>(lead));
-                if (exact.Single(lead)) singles_[lead] = Escape(target.Bytes(c));
+                if (exact.Single(lead)) singles_[lead] = EscapeHighBytes(target.Bytes(c));
                 continue;
             }
             for (unsigned trail = cp932::kFirstTrail; trail < cp932::kFirstTrail + cp932::kTrailCount; ++trail) {
                 const char16_t c = cp932::PairToText(static_cast<std::uint8_t>(lead), static_cast<std::uint8_t>(trail));
                 if (c != 0 && exact.Pair(lead, trail)) {
-                    pairs_[(cp932::kLeadRow[lead] - 1u) * kRowSize + trail] = Escape(target.Bytes(c));
+                    pairs_[(cp932::kLeadRow[lead] - 1u) * kRowSize + trail] = EscapeHighBytes(target.Bytes(c));
                 }
             }
         }
@@ -474,6 +443,184 @@ private:
     };
     std::array<Row, 256> rows_;
 };
+
+// ---------------------------------------------------------------------------
+// The text route into UTF-8 and EUC-JP escapes: the common units through a
+// table of their escapes, the others one at a time.
+
+// The escapes of the target's bytes of every UTF-16 unit from 0x80 up that
+// the target writes as bytes from 0x80 up; empty for the others
+// (surrogates, units it cannot hold or writes as ASCII).
+template <class Target>
+class UnitEscapes {
+public:
+    static const Escaped* Get() {
+        static const UnitEscapes table;
+        return table.units_.get();
+    }
+
+private:
+    UnitEscapes() : units_(new Escaped[0x10000]()) {
+        const Target target;
+        for (char32_t c = 0x80; c < 0x10000; ++c) {
+            if ((c & 0xF800) != 0xD800) units_[c] = EscapeHighBytes(target.Bytes(c));
+        }
+    }
+    std::unique_ptr<Escaped[]> units_;
+};
+
+// Units a run writes into bytes before they are widened into units.
+constexpr std::size_t kRunUnits = 64;
+
+using WidenFunction = char16_t* (*)(const char*, std::size_t, char16_t*);
+
+// Writes n bytes as units, each its byte; may write up to 15 units past
+// them.
+[[maybe_unused]] char16_t* WidenPlain(const char* bytes, std::size_t n, char16_t* o) {
+    for (std::size_t k = 0; k < n; ++k) o[k] = static_cast<unsigned char>(bytes[k]);
+    return o + n;
+}
+
+#if defined(__SSE2__)
+char16_t* WidenSse2(const char* bytes, std::size_t n, char16_t* o) {
+    const __m128i zero = _mm_setzero_si128();
+    for (std::size_t k = 0; k < n; k += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + k), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + k + 8), _mm_unpackhi_epi8(v, zero));
+    }
+    return o + n;
+}
+#endif
+
+#if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
+__attribute__((target("avx2"))) char16_t* WidenAvx2(const char* bytes, std::size_t n, char16_t* o) {
+    for (std::size_t k = 0; k < n; k += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + k), _mm256_cvtepu8_epi16(v));
+    }
+    return o + n;
+}
+#endif
+
+// The fastest widening this processor has (worked out once).
+WidenFunction ChooseWiden() {
+#if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
+    static const WidenFunction widen = __builtin_cpu_supports("avx2") ? WidenAvx2 : WidenSse2;
+    return widen;
+#elif defined(__SSE2__)
+    return WidenSse2;
+#else
+    return WidenPlain;
+#endif
+}
+
+// Units from p up to end through the tables while they hold them, their
+// escapes at o; returns where it stopped.
+inline const char16_t* EncodeTableUnits(const Escaped* units, const Escaped* ascii, WidenFunction widen,
+                                        const char16_t* p, const char16_t* end, char16_t*& o) {
+    alignas(16) char bytes[kRunUnits * sizeof(Escaped) + 16];
+    while (p != end) {
+        const auto n = static_cast<std::size_t>(std::min<std::ptrdiff_t>(end - p, kRunUnits));
+        char* b = bytes;
+        std::size_t k = 0;
+        for (; k < n; ++k) {
+            const unsigned c = p[k];
+            const Escaped* const e = c < 0x80 ? ascii + c : units + c;
+            if (e->length == 0) break;
+            std::memcpy(b, e, sizeof *e);
+            b += e->length;
+        }
+        o = widen(bytes, static_cast<std::size_t>(b - bytes), o);
+        p += k;
+        if (k != n) break;
+    }
+    return p;
+}
+
+// Units past what the slow route writes that the widening may write.
+constexpr std::size_t kWidenScratch = 16;
+
+// One character that the table does not hold, through EUC-JP's encoder:
+// its bytes, or "&#N;" for one it cannot hold. Returns the input position
+// after it, or nullptr when it must wait for more text.
+const char16_t* PutEucJpCharacter(const std::array<Form, 256>& forms, const char16_t* p,
+                                  const char16_t* end, bool final, std::string& bytes, char16_t*& o, Lost& lost,
+                                  const char16_t* begin) {
+    std::size_t units = 1;
+    if (cp932::IsHighSurrogate(*p) && p + 1 != end && cp932::IsLowSurrogate(p[1])) units = 2;
+    bytes.clear();
+    const eucjp::Write w =
+        eucjp::AppendBytes(bytes, std::u16string_view(p, units), final || p + units != end);
+    if (w.consumed == 0) return nullptr;
+    if (w.lost != 0) lost.Add(static_cast<std::size_t>(p - begin));
+    for (const char b : bytes) o = Put(forms[static_cast<unsigned char>(b)], o);
+    return p + w.consumed;
+}
+
+// EncodeUnits for UTF-8 and EUC-JP: runs of the units the table holds at
+// once, the others one at a time.
+template <class Target>
+std::size_t EncodeTextThroughTable(std::u16string& out, std::u16string_view text, const EncodeOptions& options,
+                                   bool final, Lost& lost) {
+    const std::array<Form, 256>& unitForms = kSetForms[static_cast<unsigned>(options.escape)];
+    const std::array<std::uint32_t, 256>& forms = kByteForms[static_cast<unsigned>(options.escape)];
+    const std::array<Escaped, 0x80> ascii = AsciiEscapes(forms, options.crLfAsAmp);
+    const Escaped* const units = UnitEscapes<Target>::Get();
+    const WidenFunction widen = ChooseWiden();
+    const bool amp = options.crLfAsAmp;
+    // What one unit writes at most: a UTF-8 lone surrogate's U+FFFD; in
+    // EUC-JP, a character of the table, the slow route asking for more.
+    constexpr std::size_t kMostPerUnit = Target::kUtf8 ? 9 : 6;
+    // A character of the slow route at most (a lone surrogate "&#55296;",
+    // each byte escaped), and the scratch of the stores.
+    constexpr std::size_t kScratch = 3 * 10 + kWidenScratch + kScratchUnits;
+    detail::ChunkedOutput<char16_t> output(out, kMostPerUnit * text.size() + kScratch);
+    const char16_t* const begin = text.data();
+    const char16_t* p = begin;
+    const char16_t* const end = p + text.size();
+    std::string bytes;
+    bool held = false;
+    while (p != end && !held) {
+        const char16_t* const chunkEnd = p + std::min<std::size_t>(end - p, detail::kChunkUnits);
+        char16_t* o = output.Room(kMostPerUnit * static_cast<std::size_t>(chunkEnd - p) + kScratch);
+        while (p < chunkEnd) {
+            p = EncodeTableUnits(units, ascii.data(), widen, p, chunkEnd, o);
+            if (p == chunkEnd) break;
+            if (amp && *p == u'\r') {
+                if (p + 1 == end && !final) {  // an LF may follow
+                    held = true;
+                    break;
+                }
+                if (p + 1 != end && p[1] == u'\n') {
+                    *o++ = u'&';
+                    p += 2;
+                    continue;
+                }
+            }
+            const char16_t* next;
+            if constexpr (Target::kUtf8) {
+                next = Utf8Units::Put<true>(unitForms, p, end, final, o, lost, begin);
+            } else {
+                next = PutEucJpCharacter(unitForms, p, end, final, bytes, o, lost, begin);
+                // "&#N;" may take more than the chunk's room gave its units:
+                // room again for the rest.
+                if (next != nullptr) {
+                    output.Commit(o);
+                    o = output.Room(kMostPerUnit * static_cast<std::size_t>(chunkEnd - next) + kScratch);
+                }
+            }
+            if (next == nullptr) {
+                held = true;
+                break;
+            }
+            p = next;
+        }
+        output.Commit(o);
+    }
+    output.Finish();
+    return static_cast<std::size_t>(p - begin);
+}
 
 // The most output bytes one character gives: "&#128512;" with every byte
 // escaped.
@@ -690,9 +837,9 @@ std::size_t EncodeUrlAppend(std::u16string& out, std::u16string_view text, const
         used = report != nullptr ? EncodeUnits<Cp932Units, true>(out, text, options, final, lost)
                                  : EncodeUnits<Cp932Units, false>(out, text, options, final, lost);
     } else if (options.charset == Charset::kUtf8) {
-        used = EncodeUnits<Utf8Units, true>(out, text, options, final, lost);
+        used = EncodeTextThroughTable<Utf8Target>(out, text, options, final, lost);
     } else {
-        used = EncodeEucJp(out, text, options, final, lost);
+        used = EncodeTextThroughTable<EucJpTarget>(out, text, options, final, lost);
     }
     if (report != nullptr && lost.count != 0) {
         if (report->lost == 0) report->firstLost = lost.first;
