@@ -146,4 +146,12 @@ struct MojibakeLines {
 };
 MojibakeLines FindMojibakeLines(std::u16string_view text, const DecodeOptions& options);
 
+namespace detail {
+// For tests: how many ways EncodeUrlAppend has on this processor to write
+// UTF-8 and EUC-JP escapes as units (the fastest first, by the instructions
+// each needs), and which it takes from now on (0, the fastest, unless told).
+int EncodeUrlWidenWays();
+void UseEncodeUrlWidenWay(int way);
+}  // namespace detail
+
 }  // namespace tessaly

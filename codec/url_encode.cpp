@@ -476,7 +476,7 @@ using WidenFunction = char16_t* (*)(const char*, std::size_t, char16_t*);
 
 // Writes n bytes as units, each its byte; may write up to 15 units past
 // them.
-[[maybe_unused]] char16_t* WidenPlain(const char* bytes, std::size_t n, char16_t* o) {
+char16_t* WidenPlain(const char* bytes, std::size_t n, char16_t* o) {
     for (std::size_t k = 0; k < n; ++k) o[k] = static_cast<unsigned char>(bytes[k]);
     return o + n;
 }
@@ -503,16 +503,33 @@ __attribute__((target("avx2"))) char16_t* WidenAvx2(const char* bytes, std::size
 }
 #endif
 
-// The fastest widening this processor has (worked out once).
-WidenFunction ChooseWiden() {
+// The ways this processor can widen, the fastest first (worked out once).
+struct WidenWays {
+    std::array<WidenFunction, 3> ways{};
+    int count = 0;
+
+    static const WidenWays& Get() {
+        static const WidenWays ways;
+        return ways;
+    }
+
+private:
+    WidenWays() {
 #if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
-    static const WidenFunction widen = __builtin_cpu_supports("avx2") ? WidenAvx2 : WidenSse2;
-    return widen;
-#elif defined(__SSE2__)
-    return WidenSse2;
-#else
-    return WidenPlain;
+        if (__builtin_cpu_supports("avx2")) ways[count++] = WidenAvx2;
 #endif
+#if defined(__SSE2__)
+        ways[count++] = WidenSse2;
+#endif
+        ways[count++] = WidenPlain;
+    }
+};
+
+int g_widenWay = 0;  // which of WidenWays EncodeUrlAppend takes
+
+WidenFunction ChooseWiden() {
+    const WidenWays& ways = WidenWays::Get();
+    return ways.ways[static_cast<std::size_t>(std::min(g_widenWay, ways.count - 1))];
 }
 
 // Units from p up to end through the tables while they hold them, their
@@ -922,6 +939,14 @@ std::size_t EncodeUrlFromBytesAppend(std::string& out, std::string_view bytes, c
     }
     return static_cast<std::size_t>(p - begin);
 }
+
+namespace detail {
+
+int EncodeUrlWidenWays() { return WidenWays::Get().count; }
+
+void UseEncodeUrlWidenWay(int way) { g_widenWay = way; }
+
+}  // namespace detail
 
 std::u16string EncodeUrl(std::u16string_view text, const EncodeOptions& options, EncodeReport* report) {
     std::u16string out;

@@ -374,6 +374,32 @@ TEST(Url, EucJpEncodingThroughTheSets) {
     EXPECT_EQ(report.firstLost, 3u);
 }
 
+// The slower ways of writing UTF-8 and EUC-JP escapes that other
+// processors take (the tests above take the fastest this one has), on
+// texts long enough for several runs of the table.
+TEST(Url, EncodingInEveryWayOfThisProcessor) {
+    std::mt19937 rng(41);
+    for (int way = 1; way < detail::EncodeUrlWidenWays(); ++way) {
+        SCOPED_TRACE(way);
+        detail::UseEncodeUrlWidenWay(way);
+        for (int round = 0; round < 100; ++round) {
+            const std::u16string text = RandomText(rng, rng() % 300);
+            std::uint64_t lost = 0;
+            const std::vector<unsigned> utf8 = ReferenceUtf8Encode(text, lost);
+            std::string bytes;
+            eucjp::AppendBytes(bytes, text);
+            std::vector<unsigned> eucJp;
+            for (const char b : bytes) eucJp.push_back(static_cast<unsigned char>(b));
+            for (const EscapeSet set : kSets) {
+                const bool amp = round % 2 != 0;
+                ASSERT_EQ(EncodeUrl(text, {Charset::kUtf8, set, amp}), ReferenceEscape(utf8, set, amp));
+                ASSERT_EQ(EncodeUrl(text, {Charset::kEucJp, set, amp}), ReferenceEscape(eucJp, set, amp));
+            }
+        }
+    }
+    detail::UseEncodeUrlWidenWay(0);
+}
+
 // ---------------------------------------------------------------------------
 // Escape sets and "+" for code page 932
 
