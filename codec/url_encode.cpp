@@ -1,7 +1,7 @@
 // EncodeUrl: the text's bytes in the chosen encoding, each byte the escape
 // set keeps as itself, every other one as "%XX". One pass from UTF-16 units
-// to the escaped text for code page 932 and UTF-8; EUC-JP goes through its
-// bytes a chunk at a time.
+// to the escaped text; for UTF-8 and EUC-JP, the common units through a
+// table of their escapes.
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -160,8 +160,6 @@ struct Cp932Units {
 };
 
 struct Utf8Units {
-    static constexpr std::size_t kMostPerUnit = 9;
-
     template <bool kReport>
     static const char16_t* Put(const std::array<Form, 256>& forms, const char16_t* p, const char16_t* end,
                                bool final, char16_t*& o, Lost& lost, const char16_t* begin) {
@@ -365,6 +363,15 @@ inline std::array<Escaped, 0x80> AsciiEscapes(const std::array<std::uint32_t, 25
     return ascii;
 }
 
+// Which table of single bytes a set and crLfAsAmp take.
+constexpr unsigned kSingleTables = 3 * 2;
+constexpr unsigned SingleTable(EscapeSet set, bool crLfAsAmp) { return 2 * static_cast<unsigned>(set) + crLfAsAmp; }
+
+// Lead bytes (0x81-0x9F, 0xE0-0xFC) without their top bit are 0x01-0x1F
+// and 0x60-0x7C: the rows of the single bytes sit between them.
+constexpr unsigned kFirstSingleRow = 0x20;
+static_assert(kFirstSingleRow + kSingleTables <= 0x60);
+
 template <class Target>
 class Cp932Direct {
 public:
@@ -372,49 +379,41 @@ public:
         static const Cp932Direct table;
         return table;
     }
-    // The character at p (two bytes readable there), singles the table
-    // Singles gave; without a branch on whether it is a pair.
-    const Escaped* At(const unsigned char* p, const Escaped* singles) const {
-        const unsigned row = cp932::kLeadRow[p[0]];
-        const auto single = reinterpret_cast<std::uintptr_t>(singles + p[0]);
-        const auto pair = reinterpret_cast<std::uintptr_t>(Pair(row, p[1]));
-        const std::uintptr_t isPair = 0 - std::uintptr_t{row != 0};
-        return reinterpret_cast<const Escaped*>((single & ~isPair) | (pair & isPair));
-    }
-    // The pair of a lead byte's row (kLeadRow) and a trail byte.
-    const Escaped* Pair(unsigned row, unsigned trail) const { return pairs_.data() + ((row - 1u) << 8 | trail); }
-    // Every byte that is not a lead byte through the set's forms (ASCII as
-    // the set writes it; with crLfAsAmp, a CR is left to the slow route).
-    std::array<Escaped, 256> Singles(const std::array<std::uint32_t, 256>& forms, bool crLfAsAmp) const {
-        std::array<Escaped, 256> singles = singles_;
-        const std::array<Escaped, 0x80> ascii = AsciiEscapes(forms, crLfAsAmp);
-        std::copy(ascii.begin(), ascii.end(), singles.begin());
-        return singles;
-    }
+    // A row of 256 entries for each lead byte without its top bit, the
+    // pairs it starts indexed by their trail byte; and from row
+    // kFirstSingleRow, one for each SingleTable, every byte that is not a
+    // lead byte on its own (ASCII as the set writes it; with crLfAsAmp, a
+    // CR left to the slow route).
+    const Escaped* Entries() const { return entries_.get(); }
 
 private:
-    Cp932Direct() {
+    Cp932Direct() : entries_(new Escaped[kRows * 256]()) {
         const cp932::ExactTable& exact = cp932::ExactTable::Get();
         const Target target;
+        std::array<Escaped, 256> singles{};
         for (unsigned lead = 0x80; lead < 0x100; ++lead) {
             if (!cp932::IsLeadByte(static_cast<std::uint8_t>(lead))) {
                 const char16_t c = cp932::SingleByteToText(static_cast<std::uint8_t>(lead));
-                if (exact.Single(lead)) singles_[lead] = EscapeHighBytes(target.Bytes(c));
+                if (exact.Single(lead)) singles[lead] = EscapeHighBytes(target.Bytes(c));
                 continue;
             }
+            Escaped* const row = entries_.get() + (lead & 0x7F) * 256;
             for (unsigned trail = cp932::kFirstTrail; trail < cp932::kFirstTrail + cp932::kTrailCount; ++trail) {
                 const char16_t c = cp932::PairToText(static_cast<std::uint8_t>(lead), static_cast<std::uint8_t>(trail));
-                if (c != 0 && exact.Pair(lead, trail)) {
-                    pairs_[(cp932::kLeadRow[lead] - 1u) * kRowSize + trail] = EscapeHighBytes(target.Bytes(c));
-                }
+                if (c != 0 && exact.Pair(lead, trail)) row[trail] = EscapeHighBytes(target.Bytes(c));
+            }
+        }
+        for (const EscapeSet set : {EscapeSet::kPrintable, EscapeSet::kComponent, EscapeSet::kForm}) {
+            for (const bool amp : {false, true}) {
+                const std::array<Escaped, 0x80> ascii = AsciiEscapes(kByteForms[static_cast<unsigned>(set)], amp);
+                std::copy(ascii.begin(), ascii.end(), singles.begin());
+                std::copy(singles.begin(), singles.end(),
+                          entries_.get() + (kFirstSingleRow + SingleTable(set, amp)) * 256);
             }
         }
     }
-    // A row a lead byte, an entry every byte after it (empty for the bytes
-    // that cannot trail).
-    static constexpr unsigned kRowSize = 256;
-    std::array<Escaped, cp932::kLeadByteCount * kRowSize> pairs_{};
-    std::array<Escaped, 256> singles_{};  // from 0x80 up
+    static constexpr unsigned kRows = 0x80;
+    std::unique_ptr<Escaped[]> entries_;
 };
 
 // For each byte, where the escapes of the characters that start with it
@@ -422,11 +421,11 @@ private:
 // the byte's own entry of the singles.
 class LeadRows {
 public:
-    template <class Target>
-    LeadRows(const Cp932Direct<Target>& direct, const Escaped* singles) {
+    LeadRows(const Escaped* entries, unsigned singleTable) {
         for (unsigned b = 0; b < 256; ++b) {
-            const unsigned row = cp932::kLeadRow[b];
-            rows_[b] = row != 0 ? Row{direct.Pair(row, 0), 0xFF} : Row{singles + b, 0};
+            rows_[b] = cp932::IsLeadByte(static_cast<std::uint8_t>(b))
+                           ? Row{entries + (b & 0x7F) * 256, 0xFF}
+                           : Row{entries + (kFirstSingleRow + singleTable) * 256 + b, 0};
         }
     }
     // The character at p (two bytes readable there).
@@ -695,12 +694,32 @@ inline std::uint64_t PairStarts(std::uint64_t lead) {
 // before it; with copyRuns, runs of printable ASCII copied as they are.
 // Stops before a character the tables do not hold, near the end of the
 // text, or when out reaches limit.
-inline const unsigned char* EncodeBlocks(const LeadRows& rows, bool copyRuns, const unsigned char* p,
-                                  const unsigned char* end, char*& out, const char* limit) {
+// The index in Cp932Direct's entries of the character each byte of a block
+// would start: for a lead byte, its row and the byte after it; for any
+// other, its own in the single bytes' row.
+inline void BlockIndices(const unsigned char* p, unsigned singleTable, std::uint16_t* indices) {
+    const __m128i singleRow = _mm_set1_epi8(static_cast<char>(kFirstSingleRow + singleTable));
+    const __m128i low7 = _mm_set1_epi8(0x7F);
+    for (unsigned k = 0; k < 4; ++k) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k + 1));
+        const __m128i lead = _mm_or_si128(InRange(v, 0x81, 0x9F), InRange(v, 0xE0, 0xFC));
+        const __m128i row = _mm_or_si128(_mm_and_si128(lead, _mm_and_si128(v, low7)), _mm_andnot_si128(lead, singleRow));
+        const __m128i column = _mm_or_si128(_mm_and_si128(lead, next), _mm_andnot_si128(lead, v));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(indices + 16 * k), _mm_unpacklo_epi8(column, row));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(indices + 16 * k + 8), _mm_unpackhi_epi8(column, row));
+    }
+}
+
+inline const unsigned char* EncodeBlocks(const Escaped* entries, unsigned singleTable, bool copyRuns,
+                                         const unsigned char* p, const unsigned char* end, char*& out,
+                                         const char* limit) {
     constexpr std::uint64_t kFirst63 = ~std::uint64_t{0} >> 1;
+    alignas(16) std::uint16_t indices[64];
     char* o = out;
     while (end - p >= kBlockRead && o + kBlockOutput <= limit) {
         const BlockBits bits = ScanBlock(p);
+        BlockIndices(p, singleTable, indices);
         const std::uint64_t starts = ~(PairStarts(bits.lead) << 1);
         // The characters that start before byte 63 (a pair there ends past
         // the block); the next block starts after the last of them.
@@ -721,7 +740,7 @@ inline const unsigned char* EncodeBlocks(const LeadRows& rows, bool copyRuns, co
                 todo &= ~std::uint64_t{0} << (i + run);  // i + run < 64
                 continue;
             }
-            const Escaped* const e = rows.At(p + i);
+            const Escaped* const e = entries + indices[i];
             if (e->length == 0) {
                 out = o;
                 return p + i;
@@ -744,12 +763,12 @@ std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOp
     const Target target;
     const std::array<std::uint32_t, 256>& forms = kByteForms[static_cast<unsigned>(options.escape)];
     const bool amp = options.crLfAsAmp;
-    [[maybe_unused]] std::array<Escaped, 256> singles;
+    [[maybe_unused]] const Escaped* entries = nullptr;
+    [[maybe_unused]] const unsigned singleTable = SingleTable(options.escape, amp);
     [[maybe_unused]] std::optional<LeadRows> rows;
     if constexpr (Source::kCp932) {
-        const Cp932Direct<Target>& direct = Cp932Direct<Target>::Get();
-        singles = direct.Singles(forms, amp);
-        rows.emplace(direct, singles.data());
+        entries = Cp932Direct<Target>::Get().Entries();
+        rows.emplace(entries, singleTable);
     }
     const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* const end = begin + bytes.size();
@@ -771,7 +790,7 @@ std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOp
         while (p != end && o <= limit) {
             if constexpr (Source::kCp932) {
 #ifdef __SSE2__
-                p = EncodeBlocks(*rows, options.escape == EscapeSet::kPrintable, p, end, o,
+                p = EncodeBlocks(entries, singleTable, options.escape == EscapeSet::kPrintable, p, end, o,
                                  limit + kMostBytesPerCharacter);
 #endif
                 // The common characters straight from the tables, without
