@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -694,10 +695,12 @@ inline std::uint64_t PairStarts(std::uint64_t lead) {
 // before it; with copyRuns, runs of printable ASCII copied as they are.
 // Stops before a character the tables do not hold, near the end of the
 // text, or when out reaches limit.
-// The index in Cp932Direct's entries of the character each byte of a block
-// would start: for a lead byte, its row and the byte after it; for any
-// other, its own in the single bytes' row.
+// Twice the index in Cp932Direct's entries of the character each byte of a
+// block would start (so that it fits an address's scale of 8): for a lead
+// byte, its row and the byte after it; for any other, its own in the
+// single bytes' row.
 inline void BlockIndices(const unsigned char* p, unsigned singleTable, std::uint16_t* indices) {
+    static_assert(sizeof(Escaped) == 16);
     const __m128i singleRow = _mm_set1_epi8(static_cast<char>(kFirstSingleRow + singleTable));
     const __m128i low7 = _mm_set1_epi8(0x7F);
     for (unsigned k = 0; k < 4; ++k) {
@@ -706,9 +709,40 @@ inline void BlockIndices(const unsigned char* p, unsigned singleTable, std::uint
         const __m128i lead = _mm_or_si128(InRange(v, 0x81, 0x9F), InRange(v, 0xE0, 0xFC));
         const __m128i row = _mm_or_si128(_mm_and_si128(lead, _mm_and_si128(v, low7)), _mm_andnot_si128(lead, singleRow));
         const __m128i column = _mm_or_si128(_mm_and_si128(lead, next), _mm_andnot_si128(lead, v));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(indices + 16 * k), _mm_unpacklo_epi8(column, row));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(indices + 16 * k + 8), _mm_unpackhi_epi8(column, row));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(indices + 16 * k), _mm_slli_epi16(_mm_unpacklo_epi8(column, row), 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(indices + 16 * k + 8),
+                         _mm_slli_epi16(_mm_unpackhi_epi8(column, row), 1));
     }
+}
+
+// The characters of a block's todo bits (a character starting at each)
+// through the table; returns the bit of one it does not hold, else 64.
+template <bool kRuns>
+inline unsigned PutBlockCharacters(const char* entries, const std::uint16_t* indices, std::uint64_t todo,
+                                   std::uint64_t printable, std::uint64_t longRuns, const unsigned char* p,
+                                   char*& out) {
+    char* o = out;
+    while (todo != 0) {
+        const auto i = static_cast<unsigned>(std::countr_zero(todo));
+        if (kRuns && (longRuns >> i & 1) != 0) [[unlikely]] {
+            const auto run = static_cast<unsigned>(std::countr_one(printable >> i));
+            for (unsigned k = 0; k < run; k += 16) std::memcpy(o + k, p + i + k, 16);
+            o += run;
+            todo &= ~std::uint64_t{0} << (i + run);  // i + run < 64
+            continue;
+        }
+        const char* const e = entries + std::size_t{indices[i]} * 8;
+        const auto length = static_cast<unsigned char>(e[offsetof(Escaped, length)]);
+        if (length == 0) {
+            out = o;
+            return i;
+        }
+        std::memcpy(o, e, sizeof(Escaped));
+        o += length;
+        todo &= todo - 1;
+    }
+    out = o;
+    return 64;
 }
 
 inline const unsigned char* EncodeBlocks(const Escaped* entries, unsigned singleTable, bool copyRuns,
@@ -723,7 +757,7 @@ inline const unsigned char* EncodeBlocks(const Escaped* entries, unsigned single
         const std::uint64_t starts = ~(PairStarts(bits.lead) << 1);
         // The characters that start before byte 63 (a pair there ends past
         // the block); the next block starts after the last of them.
-        std::uint64_t todo = starts & kFirst63;
+        const std::uint64_t todo = starts & kFirst63;
         const unsigned blockEnd = (starts >> 63 & 1) != 0 ? 63 : 64;
         // Runs of at least 8 printable bytes, at their first byte (printable
         // bytes are each a character).
@@ -731,23 +765,13 @@ inline const unsigned char* EncodeBlocks(const Escaped* entries, unsigned single
         std::uint64_t longRuns = printable & printable >> 1;
         longRuns &= longRuns >> 2;
         longRuns &= longRuns >> 4;
-        while (todo != 0) {
-            const auto i = static_cast<unsigned>(std::countr_zero(todo));
-            if ((longRuns >> i & 1) != 0) [[unlikely]] {
-                const auto run = static_cast<unsigned>(std::countr_one(printable >> i));
-                for (unsigned k = 0; k < run; k += 16) std::memcpy(o + k, p + i + k, 16);
-                o += run;
-                todo &= ~std::uint64_t{0} << (i + run);  // i + run < 64
-                continue;
-            }
-            const Escaped* const e = entries + indices[i];
-            if (e->length == 0) {
-                out = o;
-                return p + i;
-            }
-            std::memcpy(o, e, sizeof *e);
-            o += e->length;
-            todo &= todo - 1;
+        const char* const table = reinterpret_cast<const char*>(entries);
+        const unsigned stop = longRuns != 0
+                                  ? PutBlockCharacters<true>(table, indices, todo, printable, longRuns, p, o)
+                                  : PutBlockCharacters<false>(table, indices, todo, printable, longRuns, p, o);
+        if (stop != 64) {
+            out = o;
+            return p + stop;
         }
         p += blockEnd;
     }
