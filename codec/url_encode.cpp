@@ -503,34 +503,8 @@ __attribute__((target("avx2"))) char16_t* WidenAvx2(const char* bytes, std::size
 }
 #endif
 
-// The ways this processor can widen, the fastest first (worked out once).
-struct WidenWays {
-    std::array<WidenFunction, 3> ways{};
-    int count = 0;
-
-    static const WidenWays& Get() {
-        static const WidenWays ways;
-        return ways;
-    }
-
-private:
-    WidenWays() {
-#if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
-        if (__builtin_cpu_supports("avx2")) ways[count++] = WidenAvx2;
-#endif
-#if defined(__SSE2__)
-        ways[count++] = WidenSse2;
-#endif
-        ways[count++] = WidenPlain;
-    }
-};
-
-int g_widenWay = 0;  // which of WidenWays EncodeUrlAppend takes
-
-WidenFunction ChooseWiden() {
-    const WidenWays& ways = WidenWays::Get();
-    return ways.ways[static_cast<std::size_t>(std::min(g_widenWay, ways.count - 1))];
-}
+// The widening the way chosen takes (below).
+WidenFunction ChosenWiden();
 
 // Units from p up to end through the tables while they hold them, their
 // escapes at o; returns where it stopped.
@@ -584,7 +558,7 @@ std::size_t EncodeTextThroughTable(std::u16string& out, std::u16string_view text
     const std::array<std::uint32_t, 256>& forms = kByteForms[static_cast<unsigned>(options.escape)];
     const std::array<Escaped, 0x80> ascii = AsciiEscapes(forms, options.crLfAsAmp);
     const Escaped* const units = UnitEscapes<Target>::Get();
-    const WidenFunction widen = ChooseWiden();
+    const WidenFunction widen = ChosenWiden();
     const bool amp = options.crLfAsAmp;
     // What one unit writes at most: a UTF-8 lone surrogate's U+FFFD; in
     // EUC-JP, a character of the table, the slow route asking for more.
@@ -647,7 +621,10 @@ constexpr std::size_t kMostBytesPerCharacter = 27 + 16;  // and a store's scratc
 // store's scratch.
 constexpr std::size_t kBlockOutput = 9 * 64 + 16;
 
-#ifdef __SSE2__
+// Bytes a block may read past its start: its 64, and the 16-byte copies of
+// a run that ends at its end.
+constexpr std::ptrdiff_t kBlockRead = 64 + 16;
+
 // Which of 64 bytes are code page 932 lead bytes (0x81-0x9F, 0xE0-0xFC) and
 // which printable ASCII (0x20-0x7E), a bit a byte.
 struct BlockBits {
@@ -655,28 +632,74 @@ struct BlockBits {
     std::uint64_t printable;
 };
 
+// The rows of Cp932Direct's entries of the characters that bytes would
+// start, a lead byte's own or else the single bytes' row; and as the column
+// the byte after a lead byte, else the byte itself.
+constexpr unsigned char kLeadRowBits = 0x7F;
+
+#ifdef __SSE2__
 inline __m128i InRange(__m128i bytes, unsigned char low, unsigned char high) {
     const __m128i offset = _mm_sub_epi8(bytes, _mm_set1_epi8(static_cast<char>(low)));
     return _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(static_cast<char>(high - low))), offset);
 }
 
-inline BlockBits ScanBlock(const unsigned char* p) {
+// The block's bits, and twice the index in Cp932Direct's entries of the
+// character each of its bytes would start (so that it fits an address's
+// scale of 8).
+inline BlockBits ScanBlock(const unsigned char* p, unsigned singleTable, std::uint16_t* indices) {
+    static_assert(sizeof(Escaped) == 16);
+    const __m128i singleRow = _mm_set1_epi8(static_cast<char>(kFirstSingleRow + singleTable));
+    const __m128i rowBits = _mm_set1_epi8(kLeadRowBits);
     BlockBits bits{0, 0};
     for (unsigned k = 0; k < 4; ++k) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k + 1));
         const __m128i lead = _mm_or_si128(InRange(v, 0x81, 0x9F), InRange(v, 0xE0, 0xFC));
-        const auto leadBits = static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(lead)));
-        const auto printBits =
-            static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(InRange(v, 0x20, 0x7E))));
-        bits.lead |= leadBits << (16 * k);
-        bits.printable |= printBits << (16 * k);
+        bits.lead |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(lead))} << (16 * k);
+        bits.printable |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(InRange(v, 0x20, 0x7E)))} << (16 * k);
+        const __m128i row = _mm_or_si128(_mm_and_si128(lead, _mm_and_si128(v, rowBits)), _mm_andnot_si128(lead, singleRow));
+        const __m128i column = _mm_or_si128(_mm_and_si128(lead, next), _mm_andnot_si128(lead, v));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(indices + 16 * k), _mm_slli_epi16(_mm_unpacklo_epi8(column, row), 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(indices + 16 * k + 8),
+                         _mm_slli_epi16(_mm_unpackhi_epi8(column, row), 1));
     }
     return bits;
 }
+#endif
 
-// Bytes a block may read past its start: its 64, and the 16-byte copies of
-// a run that ends at its end.
-constexpr std::ptrdiff_t kBlockRead = 64 + 16;
+#if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
+__attribute__((target("avx2"))) inline __m256i InRange32(__m256i bytes, unsigned char low, unsigned char high) {
+    const __m256i offset = _mm256_sub_epi8(bytes, _mm256_set1_epi8(static_cast<char>(low)));
+    return _mm256_cmpeq_epi8(_mm256_min_epu8(offset, _mm256_set1_epi8(static_cast<char>(high - low))), offset);
+}
+
+// ScanBlock 32 bytes at a time.
+__attribute__((target("avx2"))) inline BlockBits ScanBlockAvx2(const unsigned char* p, unsigned singleTable,
+                                                               std::uint16_t* indices) {
+    const __m256i singleRow = _mm256_set1_epi8(static_cast<char>(kFirstSingleRow + singleTable));
+    const __m256i rowBits = _mm256_set1_epi8(kLeadRowBits);
+    BlockBits bits{0, 0};
+    for (unsigned k = 0; k < 2; ++k) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * k));
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * k + 1));
+        const __m256i lead = _mm256_or_si256(InRange32(v, 0x81, 0x9F), InRange32(v, 0xE0, 0xFC));
+        bits.lead |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(lead))} << (32 * k);
+        bits.printable |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(InRange32(v, 0x20, 0x7E)))}
+                          << (32 * k);
+        const __m256i row =
+            _mm256_blendv_epi8(singleRow, _mm256_and_si256(v, rowBits), lead);
+        const __m256i column = _mm256_blendv_epi8(v, next, lead);
+        // The unpacks work within each half: bytes 0-7 and 16-23, then 8-15
+        // and 24-31.
+        const __m256i low = _mm256_slli_epi16(_mm256_unpacklo_epi8(column, row), 1);
+        const __m256i high = _mm256_slli_epi16(_mm256_unpackhi_epi8(column, row), 1);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(indices + 32 * k), _mm256_permute2x128_si256(low, high, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(indices + 32 * k + 16),
+                            _mm256_permute2x128_si256(low, high, 0x31));
+    }
+    return bits;
+}
+#endif
 
 constexpr std::uint64_t kEvenBits = 0x5555555555555555ULL;
 
@@ -687,32 +710,6 @@ inline std::uint64_t PairStarts(std::uint64_t lead) {
     const std::uint64_t runStarts = lead & ~(lead << 1);
     const std::uint64_t evenRuns = lead & ~(lead + (runStarts & kEvenBits));
     return (evenRuns & kEvenBits) | (lead & ~evenRuns & ~kEvenBits);
-}
-
-// The characters of code page 932 text from a character boundary p through
-// the tables, 64 bytes at a time: where the characters of a block start is
-// worked out from its lead bytes at once, so no character waits on the one
-// before it; with copyRuns, runs of printable ASCII copied as they are.
-// Stops before a character the tables do not hold, near the end of the
-// text, or when out reaches limit.
-// Twice the index in Cp932Direct's entries of the character each byte of a
-// block would start (so that it fits an address's scale of 8): for a lead
-// byte, its row and the byte after it; for any other, its own in the
-// single bytes' row.
-inline void BlockIndices(const unsigned char* p, unsigned singleTable, std::uint16_t* indices) {
-    static_assert(sizeof(Escaped) == 16);
-    const __m128i singleRow = _mm_set1_epi8(static_cast<char>(kFirstSingleRow + singleTable));
-    const __m128i low7 = _mm_set1_epi8(0x7F);
-    for (unsigned k = 0; k < 4; ++k) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k + 1));
-        const __m128i lead = _mm_or_si128(InRange(v, 0x81, 0x9F), InRange(v, 0xE0, 0xFC));
-        const __m128i row = _mm_or_si128(_mm_and_si128(lead, _mm_and_si128(v, low7)), _mm_andnot_si128(lead, singleRow));
-        const __m128i column = _mm_or_si128(_mm_and_si128(lead, next), _mm_andnot_si128(lead, v));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(indices + 16 * k), _mm_slli_epi16(_mm_unpacklo_epi8(column, row), 1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(indices + 16 * k + 8),
-                         _mm_slli_epi16(_mm_unpackhi_epi8(column, row), 1));
-    }
 }
 
 // The characters of a block's todo bits (a character starting at each)
@@ -745,15 +742,22 @@ inline unsigned PutBlockCharacters(const char* entries, const std::uint16_t* ind
     return 64;
 }
 
+// The characters of code page 932 text from a character boundary p through
+// the tables, 64 bytes at a time: where the characters of a block start,
+// and where in the table each is, is worked out for the block at once, so no
+// character waits on the one before it; with copyRuns, runs of printable
+// ASCII copied as they are. Stops before a character the tables do not
+// hold, near the end of the text, or when out reaches limit.
+template <class Scan>
 inline const unsigned char* EncodeBlocks(const Escaped* entries, unsigned singleTable, bool copyRuns,
                                          const unsigned char* p, const unsigned char* end, char*& out,
                                          const char* limit) {
     constexpr std::uint64_t kFirst63 = ~std::uint64_t{0} >> 1;
-    alignas(16) std::uint16_t indices[64];
+    alignas(32) std::uint16_t indices[64];
+    const char* const table = reinterpret_cast<const char*>(entries);
     char* o = out;
     while (end - p >= kBlockRead && o + kBlockOutput <= limit) {
-        const BlockBits bits = ScanBlock(p);
-        BlockIndices(p, singleTable, indices);
+        const BlockBits bits = Scan::Block(p, singleTable, indices);
         const std::uint64_t starts = ~(PairStarts(bits.lead) << 1);
         // The characters that start before byte 63 (a pair there ends past
         // the block); the next block starts after the last of them.
@@ -765,7 +769,6 @@ inline const unsigned char* EncodeBlocks(const Escaped* entries, unsigned single
         std::uint64_t longRuns = printable & printable >> 1;
         longRuns &= longRuns >> 2;
         longRuns &= longRuns >> 4;
-        const char* const table = reinterpret_cast<const char*>(entries);
         const unsigned stop = longRuns != 0
                                   ? PutBlockCharacters<true>(table, indices, todo, printable, longRuns, p, o)
                                   : PutBlockCharacters<false>(table, indices, todo, printable, longRuns, p, o);
@@ -778,7 +781,79 @@ inline const unsigned char* EncodeBlocks(const Escaped* entries, unsigned single
     out = o;
     return p;
 }
+
+using BlocksFunction = const unsigned char* (*)(const Escaped*, unsigned, bool, const unsigned char*,
+                                                const unsigned char*, char*&, const char*);
+
+#ifdef __SSE2__
+struct Sse2Scan {
+    static BlockBits Block(const unsigned char* p, unsigned singleTable, std::uint16_t* indices) {
+        return ScanBlock(p, singleTable, indices);
+    }
+};
+const unsigned char* EncodeBlocksSse2(const Escaped* entries, unsigned singleTable, bool copyRuns,
+                                      const unsigned char* p, const unsigned char* end, char*& out,
+                                      const char* limit) {
+    return EncodeBlocks<Sse2Scan>(entries, singleTable, copyRuns, p, end, out, limit);
+}
 #endif
+
+#if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
+struct Avx2Scan {
+    __attribute__((target("avx2"))) static BlockBits Block(const unsigned char* p, unsigned singleTable,
+                                                           std::uint16_t* indices) {
+        return ScanBlockAvx2(p, singleTable, indices);
+    }
+};
+// Compiled for processors with AVX2, with everything it calls.
+__attribute__((target("avx2"), flatten)) const unsigned char* EncodeBlocksAvx2(
+    const Escaped* entries, unsigned singleTable, bool copyRuns, const unsigned char* p, const unsigned char* end,
+    char*& out, const char* limit) {
+    return EncodeBlocks<Avx2Scan>(entries, singleTable, copyRuns, p, end, out, limit);
+}
+#endif
+
+// Without vectors: no blocks, every character one at a time.
+const unsigned char* EncodeNoBlocks(const Escaped*, unsigned, bool, const unsigned char* p, const unsigned char*,
+                                    char*&, const char*) {
+    return p;
+}
+
+// The ways this processor can take, the fastest first (worked out once):
+// to widen bytes into units, and to take code page 932 bytes in blocks.
+struct Way {
+    WidenFunction widen;
+    BlocksFunction blocks;
+};
+struct Ways {
+    std::array<Way, 3> ways{};
+    int count = 0;
+
+    static const Ways& Get() {
+        static const Ways ways;
+        return ways;
+    }
+
+private:
+    Ways() {
+#if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
+        if (__builtin_cpu_supports("avx2")) ways[count++] = {WidenAvx2, EncodeBlocksAvx2};
+#endif
+#if defined(__SSE2__)
+        ways[count++] = {WidenSse2, EncodeBlocksSse2};
+#endif
+        ways[count++] = {WidenPlain, EncodeNoBlocks};
+    }
+};
+
+int g_way = 0;  // which of Ways EncodeUrlAppend and EncodeUrlBytesAppend take
+
+const Way& ChooseWay() {
+    const Ways& ways = Ways::Get();
+    return ways.ways[static_cast<std::size_t>(std::min(g_way, ways.count - 1))];
+}
+
+WidenFunction ChosenWiden() { return ChooseWay().widen; }
 
 template <class Source, class Target>
 std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOptions& options, bool final,
@@ -790,6 +865,7 @@ std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOp
     [[maybe_unused]] const Escaped* entries = nullptr;
     [[maybe_unused]] const unsigned singleTable = SingleTable(options.escape, amp);
     [[maybe_unused]] std::optional<LeadRows> rows;
+    [[maybe_unused]] const BlocksFunction blocks = ChooseWay().blocks;
     if constexpr (Source::kCp932) {
         entries = Cp932Direct<Target>::Get().Entries();
         rows.emplace(entries, singleTable);
@@ -813,10 +889,8 @@ std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOp
         const char* const limit = o + kRoom - kMostBytesPerCharacter;
         while (p != end && o <= limit) {
             if constexpr (Source::kCp932) {
-#ifdef __SSE2__
-                p = EncodeBlocks(entries, singleTable, options.escape == EscapeSet::kPrintable, p, end, o,
-                                 limit + kMostBytesPerCharacter);
-#endif
+                p = blocks(entries, singleTable, options.escape == EscapeSet::kPrintable, p, end, o,
+                           limit + kMostBytesPerCharacter);
                 // The common characters straight from the tables, without
                 // a branch on their length; the others one at a time below.
                 while (end - p >= 2 && o <= limit) {
@@ -985,9 +1059,9 @@ std::size_t EncodeUrlFromBytesAppend(std::string& out, std::string_view bytes, c
 
 namespace detail {
 
-int EncodeUrlWidenWays() { return WidenWays::Get().count; }
+int EncodeUrlWays() { return Ways::Get().count; }
 
-void UseEncodeUrlWidenWay(int way) { g_widenWay = way; }
+void UseEncodeUrlWay(int way) { g_way = way; }
 
 }  // namespace detail
 
