@@ -891,6 +891,9 @@ std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOp
             if constexpr (Source::kCp932) {
                 p = blocks(entries, singleTable, options.escape == EscapeSet::kPrintable, p, end, o,
                            limit + kMostBytesPerCharacter);
+                // Out of room for a block: more room rather than the rest
+                // of this one a character at a time.
+                if (end - p >= kBlockRead && o + kBlockOutput > limit + kMostBytesPerCharacter) break;
                 // The common characters straight from the tables, without
                 // a branch on their length; the others one at a time below.
                 while (end - p >= 2 && o <= limit) {
