@@ -632,12 +632,12 @@ struct BlockBits {
     std::uint64_t printable;
 };
 
+#ifdef __SSE2__
 // The rows of Cp932Direct's entries of the characters that bytes would
 // start, a lead byte's own or else the single bytes' row; and as the column
 // the byte after a lead byte, else the byte itself.
 constexpr unsigned char kLeadRowBits = 0x7F;
 
-#ifdef __SSE2__
 inline __m128i InRange(__m128i bytes, unsigned char low, unsigned char high) {
     const __m128i offset = _mm_sub_epi8(bytes, _mm_set1_epi8(static_cast<char>(low)));
     return _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(static_cast<char>(high - low))), offset);
@@ -701,6 +701,7 @@ __attribute__((target("avx2"))) inline BlockBits ScanBlockAvx2(const unsigned ch
 }
 #endif
 
+#ifdef __SSE2__
 constexpr std::uint64_t kEvenBits = 0x5555555555555555ULL;
 
 // Where pairs start in a block that starts a character: in a run of lead
@@ -781,6 +782,8 @@ inline const unsigned char* EncodeBlocks(const Escaped* entries, unsigned single
     out = o;
     return p;
 }
+
+#endif
 
 using BlocksFunction = const unsigned char* (*)(const Escaped*, unsigned, bool, const unsigned char*,
                                                 const unsigned char*, char*&, const char*);
