@@ -327,10 +327,12 @@ struct EucJpTarget {
     }
 };
 
-// The escapes of the target's bytes of each code page 932 character that
-// writes back its own bytes and that the target writes as bytes from 0x80
-// up (escaped in every set), written with one 16-byte store; length 0 for
-// any other character.
+// What a character of the tables below writes: the escapes of its bytes in
+// the target (or an ASCII byte as the set writes it), put down with one
+// 16-byte store; length 0 for a character the tables leave to the slow
+// route. Code page 932 characters are in them when they write back their
+// own bytes; in any case, only when the target writes them as bytes from
+// 0x80 up (escaped in every set) or as ASCII.
 struct alignas(16) Escaped {
     char text[15];
     std::uint8_t length;
@@ -560,11 +562,12 @@ std::size_t EncodeTextThroughTable(std::u16string& out, std::u16string_view text
     const Escaped* const units = UnitEscapes<Target>::Get();
     const WidenFunction widen = ChosenWiden();
     const bool amp = options.crLfAsAmp;
-    // What one unit writes at most: a UTF-8 lone surrogate's U+FFFD; in
-    // EUC-JP, a character of the table, the slow route asking for more.
+    // What one unit writes at most: in UTF-8, a lone surrogate's U+FFFD; in
+    // EUC-JP, a character of the table (after "&#N;", which may write more,
+    // the room is asked for again).
     constexpr std::size_t kMostPerUnit = Target::kUtf8 ? 9 : 6;
-    // A character of the slow route at most (a lone surrogate "&#55296;",
-    // each byte escaped), and the scratch of the stores.
+    // The most "&#N;" writes ("&#1114111;", each byte escaped), and the
+    // scratch of the stores.
     constexpr std::size_t kScratch = 3 * 10 + kWidenScratch + kScratchUnits;
     detail::ChunkedOutput<char16_t> output(out, kMostPerUnit * text.size() + kScratch);
     const char16_t* const begin = text.data();
@@ -633,9 +636,7 @@ struct BlockBits {
 };
 
 #ifdef __SSE2__
-// The rows of Cp932Direct's entries of the characters that bytes would
-// start, a lead byte's own or else the single bytes' row; and as the column
-// the byte after a lead byte, else the byte itself.
+// A lead byte's row in Cp932Direct's entries: the byte without its top bit.
 constexpr unsigned char kLeadRowBits = 0x7F;
 
 inline __m128i InRange(__m128i bytes, unsigned char low, unsigned char high) {
@@ -656,10 +657,13 @@ inline BlockBits ScanBlock(const unsigned char* p, unsigned singleTable, std::ui
         const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k + 1));
         const __m128i lead = _mm_or_si128(InRange(v, 0x81, 0x9F), InRange(v, 0xE0, 0xFC));
         bits.lead |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(lead))} << (16 * k);
-        bits.printable |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(InRange(v, 0x20, 0x7E)))} << (16 * k);
-        const __m128i row = _mm_or_si128(_mm_and_si128(lead, _mm_and_si128(v, rowBits)), _mm_andnot_si128(lead, singleRow));
+        const __m128i printable = InRange(v, 0x20, 0x7E);
+        bits.printable |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(printable))} << (16 * k);
+        const __m128i row =
+            _mm_or_si128(_mm_and_si128(lead, _mm_and_si128(v, rowBits)), _mm_andnot_si128(lead, singleRow));
         const __m128i column = _mm_or_si128(_mm_and_si128(lead, next), _mm_andnot_si128(lead, v));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(indices + 16 * k), _mm_slli_epi16(_mm_unpacklo_epi8(column, row), 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(indices + 16 * k),
+                         _mm_slli_epi16(_mm_unpacklo_epi8(column, row), 1));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(indices + 16 * k + 8),
                          _mm_slli_epi16(_mm_unpackhi_epi8(column, row), 1));
     }
@@ -686,8 +690,7 @@ __attribute__((target("avx2"))) inline BlockBits ScanBlockAvx2(const unsigned ch
         bits.lead |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(lead))} << (32 * k);
         bits.printable |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(InRange32(v, 0x20, 0x7E)))}
                           << (32 * k);
-        const __m256i row =
-            _mm256_blendv_epi8(singleRow, _mm256_and_si256(v, rowBits), lead);
+        const __m256i row = _mm256_blendv_epi8(singleRow, _mm256_and_si256(v, rowBits), lead);
         const __m256i column = _mm256_blendv_epi8(v, next, lead);
         // The unpacks work within each half: bytes 0-7 and 16-23, then 8-15
         // and 24-31.
@@ -782,7 +785,6 @@ inline const unsigned char* EncodeBlocks(const Escaped* entries, unsigned single
     out = o;
     return p;
 }
-
 #endif
 
 using BlocksFunction = const unsigned char* (*)(const Escaped*, unsigned, bool, const unsigned char*,
