@@ -1,9 +1,10 @@
 // Throughput of the byte routes tessaly-cli takes on the same 16 MiB text as
-// tessaly_codec_bench: code page 932 bytes to encoded bytes, and the encoded
-// (ASCII) bytes back to code page 932 bytes, each with no text in between,
-// in 1 MiB pieces into a reused buffer as the CLI runs them. Reported as
-// bytes/second of the original text. A program of its own, so that the rows
-// of tessaly_codec_bench keep their code layout and timings.
+// tessaly_codec_bench: code page 932 bytes to encoded bytes (escapes of
+// their own bytes, and of their UTF-8 or EUC-JP bytes in each escape set),
+// and the encoded (ASCII) bytes back to code page 932 bytes, each with no
+// text in between, in 1 MiB pieces into a reused buffer as the CLI runs
+// them. Reported as bytes/second of the original text. A program of its own,
+// so that the rows of tessaly_codec_bench keep their code layout and timings.
 //
 // Then the same two routes on every corpus of sample_text.h (EncodeBytes/NAME,
 // DecodeAsciiToBytes/NAME), in bytes/second of what each reads: the corpus
@@ -61,8 +62,9 @@ void BM_DecodeAsciiToBytes(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kTextBytes);
 }
 
-// The byte route into UTF-8 or EUC-JP escapes, range(0) the encoding and
-// range(1) the escape set (0 with the code page 932 set: the row above).
+// The byte route into escapes of range(0)'s encoding (0, code page 932
+// itself, in the printable set is the route of the row above) in the
+// escape set range(1), with the report tessaly-cli asks for.
 void BM_EncodeUrlBytes(benchmark::State& state) {
     const std::string_view bytes = GetSample().bytes;
     tessaly::EncodeOptions options;
