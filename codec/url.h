@@ -146,4 +146,13 @@ struct MojibakeLines {
 };
 MojibakeLines FindMojibakeLines(std::u16string_view text, const DecodeOptions& options);
 
+namespace detail {
+// For tests: how many ways EncodeUrlAppend and EncodeUrlBytesAppend have on
+// this processor to write UTF-8 and EUC-JP escapes many at a time (the
+// fastest first, by the instructions each needs), and which they take from
+// now on (0, the fastest, unless told).
+int EncodeUrlWays();
+void UseEncodeUrlWay(int way);
+}  // namespace detail
+
 }  // namespace tessaly

@@ -1,14 +1,20 @@
 // EncodeUrl: the text's bytes in the chosen encoding, each byte the escape
 // set keeps as itself, every other one as "%XX". One pass from UTF-16 units
-// to the escaped text for code page 932 and UTF-8; EUC-JP goes through its
-// bytes a chunk at a time.
+// to the escaped text; for UTF-8 and EUC-JP, the common units through a
+// table of their escapes.
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstddef>
 #include <cstring>
+#include <memory>
+#include <optional>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
+#endif
+#if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
 #endif
 
 #include "codec/chunked_output.h"
@@ -155,8 +161,6 @@ struct Cp932Units {
 };
 
 struct Utf8Units {
-    static constexpr std::size_t kMostPerUnit = 9;
-
     template <bool kReport>
     static const char16_t* Put(const std::array<Form, 256>& forms, const char16_t* p, const char16_t* end,
                                bool final, char16_t*& o, Lost& lost, const char16_t* begin) {
@@ -225,53 +229,6 @@ std::size_t EncodeUnits(std::u16string& out, std::u16string_view text, const Enc
             p = next;
         }
         output.Commit(o);
-    }
-    output.Finish();
-    return static_cast<std::size_t>(p - begin);
-}
-
-// EUC-JP: each chunk's bytes first, then their forms.
-std::size_t EncodeEucJp(std::u16string& out, std::u16string_view text, const EncodeOptions& options, bool final,
-                        Lost& lost) {
-    const std::array<Form, 256>& forms = kSetForms[static_cast<unsigned>(options.escape)];
-    const bool amp = options.crLfAsAmp;
-    detail::ChunkedOutput<char16_t> output(out, 6 * text.size() + kScratchUnits);
-    const char16_t* const begin = text.data();
-    const char16_t* p = begin;
-    const char16_t* const end = p + text.size();
-    std::string bytes;
-    while (p != end) {
-        const char16_t* chunkEnd = p + std::min<std::size_t>(end - p, detail::kChunkUnits);
-        // CR LF in one chunk (a CR before another CR ends the chunk alone).
-        if (amp && chunkEnd != end && chunkEnd[-1] == u'\r' && *chunkEnd == u'\n') ++chunkEnd;
-        bool waitForLf = false;
-        if (amp && chunkEnd == end && !final && chunkEnd[-1] == u'\r') {
-            --chunkEnd;
-            waitForLf = true;
-        }
-        bytes.clear();
-        const eucjp::Write w = eucjp::AppendBytes(bytes, std::u16string_view(p, static_cast<std::size_t>(chunkEnd - p)),
-                                                  final && chunkEnd == end);
-        if (w.lost != 0) {
-            if (lost.count == 0) lost.first = static_cast<std::size_t>(p - begin) + w.firstLost;
-            lost.count += w.lost;
-        }
-        char16_t* o = output.Room(3 * bytes.size() + kScratchUnits);
-        const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
-        const auto* const bEnd = b + bytes.size();
-        while (b != bEnd) {
-            if (amp && *b == '\r' && b + 1 != bEnd && b[1] == '\n') {
-                *o++ = u'&';
-                b += 2;
-                continue;
-            }
-            o = Put(forms[*b++], o);
-        }
-        output.Commit(o);
-        p += w.consumed;
-        // A high surrogate that ends a chunk goes into the next one; one
-        // that ends the text waits for more.
-        if (waitForLf || (chunkEnd == end && p != chunkEnd)) break;
     }
     output.Finish();
     return static_cast<std::size_t>(p - begin);
@@ -370,15 +327,53 @@ struct EucJpTarget {
     }
 };
 
-// The escapes of the target's bytes of each code page 932 character that
-// writes back its own bytes and that the target writes as bytes from 0x80
-// up (escaped in every set), written with one 16-byte store; length 0 for
-// any other character.
-struct Escaped {
+// What a character of the tables below writes: the escapes of its bytes in
+// the target (or an ASCII byte as the set writes it), put down with one
+// 16-byte store; length 0 for a character the tables leave to the slow
+// route. Code page 932 characters are in them when they write back their
+// own bytes; in any case, only when the target writes them as bytes from
+// 0x80 up (escaped in every set) or as ASCII.
+struct alignas(16) Escaped {
     char text[15];
     std::uint8_t length;
 };
 static_assert(sizeof(Escaped) == 16);
+
+// The escapes of bytes packed as Pack packs them, when every one is from
+// 0x80 up (escaped in every set); else empty.
+inline Escaped EscapeHighBytes(std::uint32_t packed) {
+    Escaped e{};
+    const unsigned count = packed >> 24;
+    for (unsigned k = 0; k < count; ++k) {
+        const unsigned b = packed >> (8 * k) & 0xFF;
+        if (b < 0x80) return Escaped{};
+        char* const o = e.text + 3 * k;
+        PutBytes(kByteForms[3][b], o);
+    }
+    e.length = static_cast<std::uint8_t>(3 * count);
+    return e;
+}
+
+// Every byte below 0x80 through the set's forms, for the tables' ASCII
+// (with crLfAsAmp, a CR is left to the slow route).
+inline std::array<Escaped, 0x80> AsciiEscapes(const std::array<std::uint32_t, 256>& forms, bool crLfAsAmp) {
+    std::array<Escaped, 0x80> ascii{};
+    for (unsigned b = 0; b < 0x80; ++b) {
+        PutBytes(forms[b], ascii[b].text);
+        ascii[b].length = static_cast<std::uint8_t>(forms[b] >> 24);
+    }
+    if (crLfAsAmp) ascii['\r'] = Escaped{};
+    return ascii;
+}
+
+// Which table of single bytes a set and crLfAsAmp take.
+constexpr unsigned kSingleTables = 3 * 2;
+constexpr unsigned SingleTable(EscapeSet set, bool crLfAsAmp) { return 2 * static_cast<unsigned>(set) + crLfAsAmp; }
+
+// Lead bytes (0x81-0x9F, 0xE0-0xFC) without their top bit are 0x01-0x1F
+// and 0x60-0x7C: the rows of the single bytes sit between them.
+constexpr unsigned kFirstSingleRow = 0x20;
+static_assert(kFirstSingleRow + kSingleTables <= 0x60);
 
 template <class Target>
 class Cp932Direct {
@@ -387,65 +382,239 @@ public:
         static const Cp932Direct table;
         return table;
     }
-    // The character at p (two bytes readable there), singles the table
-    // Singles gave; without a branch on whether it is a pair.
-    const Escaped* At(const unsigned char* p, const Escaped* singles) const {
-        const unsigned row = cp932::kLeadRow[p[0]];
-        const auto single = reinterpret_cast<std::uintptr_t>(singles + p[0]);
-        const auto pair = reinterpret_cast<std::uintptr_t>(Pair(row, p[1]));
-        const std::uintptr_t isPair = 0 - std::uintptr_t{row != 0};
-        return reinterpret_cast<const Escaped*>((single & ~isPair) | (pair & isPair));
-    }
-    // The pair of a lead byte's row (kLeadRow) and a trail byte.
-    const Escaped* Pair(unsigned row, unsigned trail) const { return pairs_.data() + ((row - 1u) << 8 | trail); }
-    // Every byte that is not a lead byte through the set's forms (ASCII as
-    // the set writes it; with crLfAsAmp, a CR is left to the slow route).
-    std::array<Escaped, 256> Singles(const std::array<std::uint32_t, 256>& forms, bool crLfAsAmp) const {
-        std::array<Escaped, 256> singles = singles_;
-        for (unsigned b = 0; b < 0x80; ++b) {
-            PutBytes(forms[b], singles[b].text);
-            singles[b].length = static_cast<std::uint8_t>(forms[b] >> 24);
-        }
-        if (crLfAsAmp) singles['\r'] = Escaped{};
-        return singles;
-    }
+    // A row of 256 entries for each lead byte without its top bit, the
+    // pairs it starts indexed by their trail byte; and from row
+    // kFirstSingleRow, one for each SingleTable, every byte that is not a
+    // lead byte on its own (ASCII as the set writes it; with crLfAsAmp, a
+    // CR left to the slow route).
+    const Escaped* Entries() const { return entries_.get(); }
 
 private:
-    static Escaped Escape(std::uint32_t packed) {
-        Escaped e{};
-        const unsigned count = packed >> 24;
-        for (unsigned k = 0; k < count; ++k) {
-            const unsigned b = packed >> (8 * k) & 0xFF;
-            if (b < 0x80) return Escaped{};
-            char* const o = e.text + 3 * k;
-            PutBytes(kByteForms[3][b], o);
-        }
-        e.length = static_cast<std::uint8_t>(3 * count);
-        return e;
-    }
-    Cp932Direct() {
+    Cp932Direct() : entries_(new Escaped[kRows * 256]()) {
         const cp932::ExactTable& exact = cp932::ExactTable::Get();
         const Target target;
+        std::array<Escaped, 256> singles{};
         for (unsigned lead = 0x80; lead < 0x100; ++lead) {
             if (!cp932::IsLeadByte(static_cast<std::uint8_t>(lead))) {
                 const char16_t c = cp932::SingleByteToText(static_cast<std::uint8_t>(lead));
-                if (exact.Single(lead)) singles_[lead] = Escape(target.Bytes(c));
+                if (exact.Single(lead)) singles[lead] = EscapeHighBytes(target.Bytes(c));
                 continue;
             }
+            Escaped* const row = entries_.get() + (lead & 0x7F) * 256;
             for (unsigned trail = cp932::kFirstTrail; trail < cp932::kFirstTrail + cp932::kTrailCount; ++trail) {
                 const char16_t c = cp932::PairToText(static_cast<std::uint8_t>(lead), static_cast<std::uint8_t>(trail));
-                if (c != 0 && exact.Pair(lead, trail)) {
-                    pairs_[(cp932::kLeadRow[lead] - 1u) * kRowSize + trail] = Escape(target.Bytes(c));
-                }
+                if (c != 0 && exact.Pair(lead, trail)) row[trail] = EscapeHighBytes(target.Bytes(c));
+            }
+        }
+        for (const EscapeSet set : {EscapeSet::kPrintable, EscapeSet::kComponent, EscapeSet::kForm}) {
+            for (const bool amp : {false, true}) {
+                const std::array<Escaped, 0x80> ascii = AsciiEscapes(kByteForms[static_cast<unsigned>(set)], amp);
+                std::copy(ascii.begin(), ascii.end(), singles.begin());
+                std::copy(singles.begin(), singles.end(),
+                          entries_.get() + (kFirstSingleRow + SingleTable(set, amp)) * 256);
             }
         }
     }
-    // A row a lead byte, an entry every byte after it (empty for the bytes
-    // that cannot trail).
-    static constexpr unsigned kRowSize = 256;
-    std::array<Escaped, cp932::kLeadByteCount * kRowSize> pairs_{};
-    std::array<Escaped, 256> singles_{};  // from 0x80 up
+    static constexpr unsigned kRows = 0x80;
+    std::unique_ptr<Escaped[]> entries_;
 };
+
+// For each byte, where the escapes of the characters that start with it
+// are: a lead byte's row of pairs, indexed by the byte after it, or (mask 0)
+// the byte's own entry of the singles.
+class LeadRows {
+public:
+    LeadRows(const Escaped* entries, unsigned singleTable) {
+        for (unsigned b = 0; b < 256; ++b) {
+            rows_[b] = cp932::IsLeadByte(static_cast<std::uint8_t>(b))
+                           ? Row{entries + (b & 0x7F) * 256, 0xFF}
+                           : Row{entries + (kFirstSingleRow + singleTable) * 256 + b, 0};
+        }
+    }
+    // The character at p (two bytes readable there).
+    const Escaped* At(const unsigned char* p) const {
+        const Row& row = rows_[p[0]];
+        return row.first + (p[1] & row.mask);
+    }
+    bool IsLead(unsigned b) const { return rows_[b].mask != 0; }
+
+private:
+    struct Row {
+        const Escaped* first;
+        std::size_t mask;
+    };
+    std::array<Row, 256> rows_;
+};
+
+// ---------------------------------------------------------------------------
+// The text route into UTF-8 and EUC-JP escapes: the common units through a
+// table of their escapes, the others one at a time.
+
+// The escapes of the target's bytes of every UTF-16 unit from 0x80 up that
+// the target writes as bytes from 0x80 up; empty for the others
+// (surrogates, units it cannot hold or writes as ASCII).
+template <class Target>
+class UnitEscapes {
+public:
+    static const Escaped* Get() {
+        static const UnitEscapes table;
+        return table.units_.get();
+    }
+
+private:
+    UnitEscapes() : units_(new Escaped[0x10000]()) {
+        const Target target;
+        for (char32_t c = 0x80; c < 0x10000; ++c) {
+            if ((c & 0xF800) != 0xD800) units_[c] = EscapeHighBytes(target.Bytes(c));
+        }
+    }
+    std::unique_ptr<Escaped[]> units_;
+};
+
+// Units a run writes into bytes before they are widened into units.
+constexpr std::size_t kRunUnits = 64;
+
+using WidenFunction = char16_t* (*)(const char*, std::size_t, char16_t*);
+
+// Writes n bytes as units, each its byte; may write up to 15 units past
+// them.
+char16_t* WidenPlain(const char* bytes, std::size_t n, char16_t* o) {
+    for (std::size_t k = 0; k < n; ++k) o[k] = static_cast<unsigned char>(bytes[k]);
+    return o + n;
+}
+
+#if defined(__SSE2__)
+char16_t* WidenSse2(const char* bytes, std::size_t n, char16_t* o) {
+    const __m128i zero = _mm_setzero_si128();
+    for (std::size_t k = 0; k < n; k += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + k), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + k + 8), _mm_unpackhi_epi8(v, zero));
+    }
+    return o + n;
+}
+#endif
+
+#if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
+__attribute__((target("avx2"))) char16_t* WidenAvx2(const char* bytes, std::size_t n, char16_t* o) {
+    for (std::size_t k = 0; k < n; k += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + k), _mm256_cvtepu8_epi16(v));
+    }
+    return o + n;
+}
+#endif
+
+// The widening the way chosen takes (below).
+WidenFunction ChosenWiden();
+
+// Units from p up to end through the tables while they hold them, their
+// escapes at o; returns where it stopped.
+inline const char16_t* EncodeTableUnits(const Escaped* units, const Escaped* ascii, WidenFunction widen,
+                                        const char16_t* p, const char16_t* end, char16_t*& o) {
+    alignas(16) char bytes[kRunUnits * sizeof(Escaped) + 16];
+    while (p != end) {
+        const auto n = static_cast<std::size_t>(std::min<std::ptrdiff_t>(end - p, kRunUnits));
+        char* b = bytes;
+        std::size_t k = 0;
+        for (; k < n; ++k) {
+            const unsigned c = p[k];
+            const Escaped* const e = c < 0x80 ? ascii + c : units + c;
+            if (e->length == 0) break;
+            std::memcpy(b, e, sizeof *e);
+            b += e->length;
+        }
+        o = widen(bytes, static_cast<std::size_t>(b - bytes), o);
+        p += k;
+        if (k != n) break;
+    }
+    return p;
+}
+
+// Units past what the slow route writes that the widening may write.
+constexpr std::size_t kWidenScratch = 16;
+
+// One character that the table does not hold, through EUC-JP's encoder:
+// its bytes, or "&#N;" for one it cannot hold. Returns the input position
+// after it, or nullptr when it must wait for more text.
+const char16_t* PutEucJpCharacter(const std::array<Form, 256>& forms, const char16_t* p,
+                                  const char16_t* end, bool final, std::string& bytes, char16_t*& o, Lost& lost,
+                                  const char16_t* begin) {
+    std::size_t units = 1;
+    if (cp932::IsHighSurrogate(*p) && p + 1 != end && cp932::IsLowSurrogate(p[1])) units = 2;
+    bytes.clear();
+    const eucjp::Write w =
+        eucjp::AppendBytes(bytes, std::u16string_view(p, units), final || p + units != end);
+    if (w.consumed == 0) return nullptr;
+    if (w.lost != 0) lost.Add(static_cast<std::size_t>(p - begin));
+    for (const char b : bytes) o = Put(forms[static_cast<unsigned char>(b)], o);
+    return p + w.consumed;
+}
+
+// EncodeUnits for UTF-8 and EUC-JP: runs of the units the table holds at
+// once, the others one at a time.
+template <class Target>
+std::size_t EncodeTextThroughTable(std::u16string& out, std::u16string_view text, const EncodeOptions& options,
+                                   bool final, Lost& lost) {
+    const std::array<Form, 256>& unitForms = kSetForms[static_cast<unsigned>(options.escape)];
+    const std::array<std::uint32_t, 256>& forms = kByteForms[static_cast<unsigned>(options.escape)];
+    const std::array<Escaped, 0x80> ascii = AsciiEscapes(forms, options.crLfAsAmp);
+    const Escaped* const units = UnitEscapes<Target>::Get();
+    const WidenFunction widen = ChosenWiden();
+    const bool amp = options.crLfAsAmp;
+    // What one unit writes at most: in UTF-8, a lone surrogate's U+FFFD; in
+    // EUC-JP, a character of the table (after "&#N;", which may write more,
+    // the room is asked for again).
+    constexpr std::size_t kMostPerUnit = Target::kUtf8 ? 9 : 6;
+    // The most "&#N;" writes ("&#1114111;", each byte escaped), and the
+    // scratch of the stores.
+    constexpr std::size_t kScratch = 3 * 10 + kWidenScratch + kScratchUnits;
+    detail::ChunkedOutput<char16_t> output(out, kMostPerUnit * text.size() + kScratch);
+    const char16_t* const begin = text.data();
+    const char16_t* p = begin;
+    const char16_t* const end = p + text.size();
+    std::string bytes;
+    bool held = false;
+    while (p != end && !held) {
+        const char16_t* const chunkEnd = p + std::min<std::size_t>(end - p, detail::kChunkUnits);
+        char16_t* o = output.Room(kMostPerUnit * static_cast<std::size_t>(chunkEnd - p) + kScratch);
+        while (p < chunkEnd) {
+            p = EncodeTableUnits(units, ascii.data(), widen, p, chunkEnd, o);
+            if (p == chunkEnd) break;
+            if (amp && *p == u'\r') {
+                if (p + 1 == end && !final) {  // an LF may follow
+                    held = true;
+                    break;
+                }
+                if (p + 1 != end && p[1] == u'\n') {
+                    *o++ = u'&';
+                    p += 2;
+                    continue;
+                }
+            }
+            const char16_t* next;
+            if constexpr (Target::kUtf8) {
+                next = Utf8Units::Put<true>(unitForms, p, end, final, o, lost, begin);
+            } else {
+                next = PutEucJpCharacter(unitForms, p, end, final, bytes, o, lost, begin);
+                // "&#N;" may take more than the chunk's room gave its units:
+                // room again for the rest.
+                if (next != nullptr) {
+                    output.Commit(o);
+                    o = output.Room(kMostPerUnit * static_cast<std::size_t>(chunkEnd - next) + kScratch);
+                }
+            }
+            if (next == nullptr) {
+                held = true;
+                break;
+            }
+            p = next;
+        }
+        output.Commit(o);
+    }
+    output.Finish();
+    return static_cast<std::size_t>(p - begin);
+}
 
 // The most output bytes one character gives: "&#128512;" with every byte
 // escaped.
@@ -455,7 +624,10 @@ constexpr std::size_t kMostBytesPerCharacter = 27 + 16;  // and a store's scratc
 // store's scratch.
 constexpr std::size_t kBlockOutput = 9 * 64 + 16;
 
-#ifdef __SSE2__
+// Bytes a block may read past its start: its 64, and the 16-byte copies of
+// a run that ends at its end.
+constexpr std::ptrdiff_t kBlockRead = 64 + 16;
+
 // Which of 64 bytes are code page 932 lead bytes (0x81-0x9F, 0xE0-0xFC) and
 // which printable ASCII (0x20-0x7E), a bit a byte.
 struct BlockBits {
@@ -463,71 +635,230 @@ struct BlockBits {
     std::uint64_t printable;
 };
 
+#ifdef __SSE2__
+// A lead byte's row in Cp932Direct's entries: the byte without its top bit.
+constexpr unsigned char kLeadRowBits = 0x7F;
+
 inline __m128i InRange(__m128i bytes, unsigned char low, unsigned char high) {
     const __m128i offset = _mm_sub_epi8(bytes, _mm_set1_epi8(static_cast<char>(low)));
     return _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(static_cast<char>(high - low))), offset);
 }
 
-inline BlockBits ScanBlock(const unsigned char* p) {
+// The block's bits, and twice the index in Cp932Direct's entries of the
+// character each of its bytes would start (so that it fits an address's
+// scale of 8).
+inline BlockBits ScanBlock(const unsigned char* p, unsigned singleTable, std::uint16_t* indices) {
+    static_assert(sizeof(Escaped) == 16);
+    const __m128i singleRow = _mm_set1_epi8(static_cast<char>(kFirstSingleRow + singleTable));
+    const __m128i rowBits = _mm_set1_epi8(kLeadRowBits);
     BlockBits bits{0, 0};
     for (unsigned k = 0; k < 4; ++k) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k + 1));
         const __m128i lead = _mm_or_si128(InRange(v, 0x81, 0x9F), InRange(v, 0xE0, 0xFC));
-        const auto leadBits = static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(lead)));
-        const auto printBits =
-            static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(InRange(v, 0x20, 0x7E))));
-        bits.lead |= leadBits << (16 * k);
-        bits.printable |= printBits << (16 * k);
+        bits.lead |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(lead))} << (16 * k);
+        const __m128i printable = InRange(v, 0x20, 0x7E);
+        bits.printable |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(printable))} << (16 * k);
+        const __m128i row =
+            _mm_or_si128(_mm_and_si128(lead, _mm_and_si128(v, rowBits)), _mm_andnot_si128(lead, singleRow));
+        const __m128i column = _mm_or_si128(_mm_and_si128(lead, next), _mm_andnot_si128(lead, v));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(indices + 16 * k),
+                         _mm_slli_epi16(_mm_unpacklo_epi8(column, row), 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(indices + 16 * k + 8),
+                         _mm_slli_epi16(_mm_unpackhi_epi8(column, row), 1));
     }
     return bits;
 }
+#endif
 
-// Bytes a block may read past its start: its 64, and the 16-byte copies of
-// a run that ends at its end.
-constexpr std::ptrdiff_t kBlockRead = 64 + 16;
+#if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
+__attribute__((target("avx2"))) inline __m256i InRange32(__m256i bytes, unsigned char low, unsigned char high) {
+    const __m256i offset = _mm256_sub_epi8(bytes, _mm256_set1_epi8(static_cast<char>(low)));
+    return _mm256_cmpeq_epi8(_mm256_min_epu8(offset, _mm256_set1_epi8(static_cast<char>(high - low))), offset);
+}
+
+// ScanBlock 32 bytes at a time.
+__attribute__((target("avx2"))) inline BlockBits ScanBlockAvx2(const unsigned char* p, unsigned singleTable,
+                                                               std::uint16_t* indices) {
+    const __m256i singleRow = _mm256_set1_epi8(static_cast<char>(kFirstSingleRow + singleTable));
+    const __m256i rowBits = _mm256_set1_epi8(kLeadRowBits);
+    BlockBits bits{0, 0};
+    for (unsigned k = 0; k < 2; ++k) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * k));
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * k + 1));
+        const __m256i lead = _mm256_or_si256(InRange32(v, 0x81, 0x9F), InRange32(v, 0xE0, 0xFC));
+        bits.lead |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(lead))} << (32 * k);
+        bits.printable |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(InRange32(v, 0x20, 0x7E)))}
+                          << (32 * k);
+        const __m256i row = _mm256_blendv_epi8(singleRow, _mm256_and_si256(v, rowBits), lead);
+        const __m256i column = _mm256_blendv_epi8(v, next, lead);
+        // The unpacks work within each half: bytes 0-7 and 16-23, then 8-15
+        // and 24-31.
+        const __m256i low = _mm256_slli_epi16(_mm256_unpacklo_epi8(column, row), 1);
+        const __m256i high = _mm256_slli_epi16(_mm256_unpackhi_epi8(column, row), 1);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(indices + 32 * k), _mm256_permute2x128_si256(low, high, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(indices + 32 * k + 16),
+                            _mm256_permute2x128_si256(low, high, 0x31));
+    }
+    return bits;
+}
+#endif
+
+#ifdef __SSE2__
+constexpr std::uint64_t kEvenBits = 0x5555555555555555ULL;
+
+// Where pairs start in a block that starts a character: in a run of lead
+// bytes, the first and every second one after it (a lead byte takes the
+// byte after it, whatever that is). Adding a run's first bit clears the run.
+inline std::uint64_t PairStarts(std::uint64_t lead) {
+    const std::uint64_t runStarts = lead & ~(lead << 1);
+    const std::uint64_t evenRuns = lead & ~(lead + (runStarts & kEvenBits));
+    return (evenRuns & kEvenBits) | (lead & ~evenRuns & ~kEvenBits);
+}
+
+// The characters of a block's todo bits (a character starting at each)
+// through the table; returns the bit of one it does not hold, else 64.
+template <bool kRuns>
+inline unsigned PutBlockCharacters(const char* entries, const std::uint16_t* indices, std::uint64_t todo,
+                                   std::uint64_t printable, std::uint64_t longRuns, const unsigned char* p,
+                                   char*& out) {
+    char* o = out;
+    while (todo != 0) {
+        const auto i = static_cast<unsigned>(std::countr_zero(todo));
+        if (kRuns && (longRuns >> i & 1) != 0) [[unlikely]] {
+            const auto run = static_cast<unsigned>(std::countr_one(printable >> i));
+            for (unsigned k = 0; k < run; k += 16) std::memcpy(o + k, p + i + k, 16);
+            o += run;
+            todo &= ~std::uint64_t{0} << (i + run);  // i + run < 64
+            continue;
+        }
+        const char* const e = entries + std::size_t{indices[i]} * 8;
+        const auto length = static_cast<unsigned char>(e[offsetof(Escaped, length)]);
+        if (length == 0) {
+            out = o;
+            return i;
+        }
+        std::memcpy(o, e, sizeof(Escaped));
+        o += length;
+        todo &= todo - 1;
+    }
+    out = o;
+    return 64;
+}
 
 // The characters of code page 932 text from a character boundary p through
-// the tables, 64 bytes at a time, the lead bytes found for a block at once
-// so the step to the next character waits on no load; with copyRuns, runs
-// of printable ASCII copied as they are. Stops before a character the
-// tables do not hold, near the end of the text, or when out reaches limit.
-template <class Target>
-const unsigned char* EncodeBlocks(const Cp932Direct<Target>& direct, const Escaped* singles, bool copyRuns,
-                                  const unsigned char* p, const unsigned char* end, char*& out, const char* limit) {
+// the tables, 64 bytes at a time: where the characters of a block start,
+// and where in the table each is, is worked out for the block at once, so no
+// character waits on the one before it; with copyRuns, runs of printable
+// ASCII copied as they are. Stops before a character the tables do not
+// hold, near the end of the text, or when out reaches limit.
+template <class Scan>
+inline const unsigned char* EncodeBlocks(const Escaped* entries, unsigned singleTable, bool copyRuns,
+                                         const unsigned char* p, const unsigned char* end, char*& out,
+                                         const char* limit) {
+    constexpr std::uint64_t kFirst63 = ~std::uint64_t{0} >> 1;
+    alignas(32) std::uint16_t indices[64];
+    const char* const table = reinterpret_cast<const char*>(entries);
     char* o = out;
     while (end - p >= kBlockRead && o + kBlockOutput <= limit) {
-        const BlockBits bits = ScanBlock(p);
-        const std::uint64_t runs = copyRuns ? bits.printable : 0;
-        unsigned pos = 0;
-        bool stop = false;
-        // Characters of every kind mix freely in Japanese text: no branch on
-        // the kind (a pair or a single byte) but the rare one on a long run.
-        while (pos < 63) {
-            if ((runs >> pos & 0xFF) == 0xFF) [[unlikely]] {
-                // After a whole character a byte under 0x80 is one: the
-                // run is text as it is.
-                const auto run = static_cast<unsigned>(std::countr_one(runs >> pos));
-                for (unsigned k = 0; k < run; k += 16) std::memcpy(o + k, p + pos + k, 16);
-                o += run;
-                pos += run;
-                continue;
-            }
-            const Escaped* const e = direct.At(p + pos, singles);
-            if (e->length == 0) {
-                stop = true;
-                break;
-            }
-            std::memcpy(o, e, sizeof *e);
-            o += e->length;
-            pos += 1 + static_cast<unsigned>(bits.lead >> pos & 1);
+        const BlockBits bits = Scan::Block(p, singleTable, indices);
+        const std::uint64_t starts = ~(PairStarts(bits.lead) << 1);
+        // The characters that start before byte 63 (a pair there ends past
+        // the block); the next block starts after the last of them.
+        const std::uint64_t todo = starts & kFirst63;
+        const unsigned blockEnd = (starts >> 63 & 1) != 0 ? 63 : 64;
+        // Runs of at least 8 printable bytes, at their first byte (printable
+        // bytes are each a character).
+        const std::uint64_t printable = copyRuns ? bits.printable & kFirst63 : 0;
+        std::uint64_t longRuns = printable & printable >> 1;
+        longRuns &= longRuns >> 2;
+        longRuns &= longRuns >> 4;
+        const unsigned stop = longRuns != 0
+                                  ? PutBlockCharacters<true>(table, indices, todo, printable, longRuns, p, o)
+                                  : PutBlockCharacters<false>(table, indices, todo, printable, longRuns, p, o);
+        if (stop != 64) {
+            out = o;
+            return p + stop;
         }
-        p += pos;
-        if (stop) break;
+        p += blockEnd;
     }
     out = o;
     return p;
 }
 #endif
+
+using BlocksFunction = const unsigned char* (*)(const Escaped*, unsigned, bool, const unsigned char*,
+                                                const unsigned char*, char*&, const char*);
+
+#ifdef __SSE2__
+struct Sse2Scan {
+    static BlockBits Block(const unsigned char* p, unsigned singleTable, std::uint16_t* indices) {
+        return ScanBlock(p, singleTable, indices);
+    }
+};
+const unsigned char* EncodeBlocksSse2(const Escaped* entries, unsigned singleTable, bool copyRuns,
+                                      const unsigned char* p, const unsigned char* end, char*& out,
+                                      const char* limit) {
+    return EncodeBlocks<Sse2Scan>(entries, singleTable, copyRuns, p, end, out, limit);
+}
+#endif
+
+#if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
+struct Avx2Scan {
+    __attribute__((target("avx2"))) static BlockBits Block(const unsigned char* p, unsigned singleTable,
+                                                           std::uint16_t* indices) {
+        return ScanBlockAvx2(p, singleTable, indices);
+    }
+};
+// Compiled for processors with AVX2, with everything it calls.
+__attribute__((target("avx2"), flatten)) const unsigned char* EncodeBlocksAvx2(
+    const Escaped* entries, unsigned singleTable, bool copyRuns, const unsigned char* p, const unsigned char* end,
+    char*& out, const char* limit) {
+    return EncodeBlocks<Avx2Scan>(entries, singleTable, copyRuns, p, end, out, limit);
+}
+#endif
+
+// Without vectors: no blocks, every character one at a time.
+const unsigned char* EncodeNoBlocks(const Escaped*, unsigned, bool, const unsigned char* p, const unsigned char*,
+                                    char*&, const char*) {
+    return p;
+}
+
+// The ways this processor can take, the fastest first (worked out once):
+// to widen bytes into units, and to take code page 932 bytes in blocks.
+struct Way {
+    WidenFunction widen;
+    BlocksFunction blocks;
+};
+struct Ways {
+    std::array<Way, 3> ways{};
+    int count = 0;
+
+    static const Ways& Get() {
+        static const Ways ways;
+        return ways;
+    }
+
+private:
+    Ways() {
+#if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
+        if (__builtin_cpu_supports("avx2")) ways[count++] = {WidenAvx2, EncodeBlocksAvx2};
+#endif
+#if defined(__SSE2__)
+        ways[count++] = {WidenSse2, EncodeBlocksSse2};
+#endif
+        ways[count++] = {WidenPlain, EncodeNoBlocks};
+    }
+};
+
+int g_way = 0;  // which of Ways EncodeUrlAppend and EncodeUrlBytesAppend take
+
+const Way& ChooseWay() {
+    const Ways& ways = Ways::Get();
+    return ways.ways[static_cast<std::size_t>(std::min(g_way, ways.count - 1))];
+}
+
+WidenFunction ChosenWiden() { return ChooseWay().widen; }
 
 template <class Source, class Target>
 std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOptions& options, bool final,
@@ -536,11 +867,13 @@ std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOp
     const Target target;
     const std::array<std::uint32_t, 256>& forms = kByteForms[static_cast<unsigned>(options.escape)];
     const bool amp = options.crLfAsAmp;
-    [[maybe_unused]] const Cp932Direct<Target>* direct = nullptr;
-    [[maybe_unused]] std::array<Escaped, 256> singles;
+    [[maybe_unused]] const Escaped* entries = nullptr;
+    [[maybe_unused]] const unsigned singleTable = SingleTable(options.escape, amp);
+    [[maybe_unused]] std::optional<LeadRows> rows;
+    [[maybe_unused]] const BlocksFunction blocks = ChooseWay().blocks;
     if constexpr (Source::kCp932) {
-        direct = &Cp932Direct<Target>::Get();
-        singles = direct->Singles(forms, amp);
+        entries = Cp932Direct<Target>::Get().Entries();
+        rows.emplace(entries, singleTable);
     }
     const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* const end = begin + bytes.size();
@@ -561,18 +894,19 @@ std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOp
         const char* const limit = o + kRoom - kMostBytesPerCharacter;
         while (p != end && o <= limit) {
             if constexpr (Source::kCp932) {
-#ifdef __SSE2__
-                p = EncodeBlocks(*direct, singles.data(), options.escape == EscapeSet::kPrintable, p, end, o,
-                                 limit + kMostBytesPerCharacter);
-#endif
+                p = blocks(entries, singleTable, options.escape == EscapeSet::kPrintable, p, end, o,
+                           limit + kMostBytesPerCharacter);
+                // Out of room for a block: more room rather than the rest
+                // of this one a character at a time.
+                if (end - p >= kBlockRead && o + kBlockOutput > limit + kMostBytesPerCharacter) break;
                 // The common characters straight from the tables, without
                 // a branch on their length; the others one at a time below.
                 while (end - p >= 2 && o <= limit) {
-                    const Escaped* const e = direct->At(p, singles.data());
+                    const Escaped* const e = rows->At(p);
                     if (e->length == 0) break;
                     std::memcpy(o, e, sizeof *e);
                     o += e->length;
-                    p += 1 + cp932::IsLeadByte(p[0]);
+                    p += 1 + rows->IsLead(p[0]);
                 }
                 if (p == end || o > limit) break;
             }
@@ -645,9 +979,9 @@ std::size_t EncodeUrlAppend(std::u16string& out, std::u16string_view text, const
         used = report != nullptr ? EncodeUnits<Cp932Units, true>(out, text, options, final, lost)
                                  : EncodeUnits<Cp932Units, false>(out, text, options, final, lost);
     } else if (options.charset == Charset::kUtf8) {
-        used = EncodeUnits<Utf8Units, true>(out, text, options, final, lost);
+        used = EncodeTextThroughTable<Utf8Target>(out, text, options, final, lost);
     } else {
-        used = EncodeEucJp(out, text, options, final, lost);
+        used = EncodeTextThroughTable<EucJpTarget>(out, text, options, final, lost);
     }
     if (report != nullptr && lost.count != 0) {
         if (report->lost == 0) report->firstLost = lost.first;
@@ -730,6 +1064,14 @@ std::size_t EncodeUrlFromBytesAppend(std::string& out, std::string_view bytes, c
     }
     return static_cast<std::size_t>(p - begin);
 }
+
+namespace detail {
+
+int EncodeUrlWays() { return Ways::Get().count; }
+
+void UseEncodeUrlWay(int way) { g_way = way; }
+
+}  // namespace detail
 
 std::u16string EncodeUrl(std::u16string_view text, const EncodeOptions& options, EncodeReport* report) {
     std::u16string out;

@@ -136,6 +136,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(used == textLike.size() && slower == direct);
         FUZZ_CHECK(slowerLoss.count == loss.count && slowerLoss.first == loss.first);
     }
+    // UTF-8 and EUC-JP escapes in the slower ways that other processors
+    // take: what the fastest gives, by the byte route and by the text route.
+    if (url.charset != tessaly::Charset::kShiftJis) {
+        const std::u16string textLikeText = tessaly::CodePageBridge::ToText(textLike);
+        std::string fastest;
+        tessaly::EncodeUrlBytesAppend(fastest, textLike, tessaly::TextBytes::kCp932, url, true);
+        const std::u16string fastestText = tessaly::EncodeUrl(textLikeText, url);
+        for (int way = 1; way < tessaly::detail::EncodeUrlWays(); ++way) {
+            tessaly::detail::UseEncodeUrlWay(way);
+            std::string slower;
+            tessaly::EncodeUrlBytesAppend(slower, textLike, tessaly::TextBytes::kCp932, url, true);
+            const std::u16string slowerText = tessaly::EncodeUrl(textLikeText, url);
+            tessaly::detail::UseEncodeUrlWay(0);
+            FUZZ_CHECK(slower == fastest && slowerText == fastestText);
+        }
+    }
     if (url.charset != tessaly::Charset::kEucJp) {
         std::string urlDirect;
         tessaly::ByteLoss urlLoss;

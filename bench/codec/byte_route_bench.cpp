@@ -1,9 +1,10 @@
 // Throughput of the byte routes tessaly-cli takes on the same 16 MiB text as
-// tessaly_codec_bench: code page 932 bytes to encoded bytes, and the encoded
-// (ASCII) bytes back to code page 932 bytes, each with no text in between,
-// in 1 MiB pieces into a reused buffer as the CLI runs them. Reported as
-// bytes/second of the original text. A program of its own, so that the rows
-// of tessaly_codec_bench keep their code layout and timings.
+// tessaly_codec_bench: code page 932 bytes to encoded bytes (escapes of
+// their own bytes, and of their UTF-8 or EUC-JP bytes in each escape set),
+// and the encoded (ASCII) bytes back to code page 932 bytes, each with no
+// text in between, in 1 MiB pieces into a reused buffer as the CLI runs
+// them. Reported as bytes/second of the original text. A program of its own,
+// so that the rows of tessaly_codec_bench keep their code layout and timings.
 //
 // Then the same two routes on every corpus of sample_text.h (EncodeBytes/NAME,
 // DecodeAsciiToBytes/NAME), in bytes/second of what each reads: the corpus
@@ -17,6 +18,7 @@
 #include "bench/codec/sample_text.h"
 #include "codec/codepage.h"
 #include "codec/percent.h"
+#include "codec/url.h"
 
 namespace {
 
@@ -60,7 +62,32 @@ void BM_DecodeAsciiToBytes(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kTextBytes);
 }
 
+// The byte route into escapes of range(0)'s encoding (0, code page 932
+// itself, in the printable set is the route of the row above) in the
+// escape set range(1), with the report tessaly-cli asks for.
+void BM_EncodeUrlBytes(benchmark::State& state) {
+    const std::string_view bytes = GetSample().bytes;
+    tessaly::EncodeOptions options;
+    options.charset = static_cast<tessaly::Charset>(state.range(0));
+    options.escape = static_cast<tessaly::EscapeSet>(state.range(1));
+    std::string encoded;
+    for (auto _ : state) {
+        for (std::size_t at = 0; at < bytes.size(); at += kPiece) {
+            encoded.clear();
+            tessaly::BytesReport report;
+            tessaly::EncodeUrlBytesAppend(encoded, bytes.substr(at, kPiece), tessaly::TextBytes::kCp932, options,
+                                          true, &report);
+            benchmark::DoNotOptimize(encoded.data());
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kTextBytes);
+}
+
 BENCHMARK(BM_EncodeBytes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EncodeUrlBytes)
+    ->ArgNames({"charset", "set"})
+    ->ArgsProduct({{0, 1, 2}, {0, 1, 2}})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeAsciiToBytes)->Unit(benchmark::kMillisecond);
 
 // One corpus at a time is kept: the one the running benchmark asks for.

@@ -375,6 +375,41 @@ TEST(Url, EucJpEncodingThroughTheSets) {
     EXPECT_EQ(report.firstLost, 3u);
 }
 
+// The slower ways of writing UTF-8 and EUC-JP escapes that other
+// processors take (the tests above take the fastest this one has), on
+// texts long enough for several runs and blocks: the text route against the
+// reference escapes, the byte route against the text route.
+TEST(Url, EncodingInEveryWayOfThisProcessor) {
+    std::mt19937 rng(41);
+    for (int way = 1; way < detail::EncodeUrlWays(); ++way) {
+        SCOPED_TRACE(way);
+        detail::UseEncodeUrlWay(way);
+        for (int round = 0; round < 100; ++round) {
+            const std::u16string text = RandomText(rng, rng() % 400);
+            std::uint64_t lost = 0;
+            const std::vector<unsigned> utf8 = ReferenceUtf8Encode(text, lost);
+            std::string bytes;
+            eucjp::AppendBytes(bytes, text);
+            std::vector<unsigned> eucJp;
+            for (const char b : bytes) eucJp.push_back(static_cast<unsigned char>(b));
+            const std::string cp932 = CodePageBridge::ToBytes(text);
+            const std::u16string cp932Text = CodePageBridge::ToText(cp932);
+            for (const Charset charset : {Charset::kUtf8, Charset::kEucJp}) {
+                for (const EscapeSet set : kSets) {
+                    const EncodeOptions options{charset, set, round % 2 != 0};
+                    ASSERT_EQ(EncodeUrl(text, options),
+                              ReferenceEscape(charset == Charset::kUtf8 ? utf8 : eucJp, set, options.crLfAsAmp));
+                    const std::u16string want = EncodeUrl(cp932Text, options);
+                    std::string got;
+                    EncodeUrlBytesAppend(got, cp932, TextBytes::kCp932, options, true);
+                    ASSERT_EQ(std::u16string(got.begin(), got.end()), want);
+                }
+            }
+        }
+    }
+    detail::UseEncodeUrlWay(0);
+}
+
 // ---------------------------------------------------------------------------
 // Escape sets and "+" for code page 932
 
