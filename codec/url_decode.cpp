@@ -903,6 +903,134 @@ std::size_t DecodeBytesTo(std::string& out, std::string_view bytes, const Decode
                                              : DecodeBytes<Side, EucJpBytes>(out, bytes, options, final, report);
 }
 
+// Readers of the characters of a run's bytes for DecodeCleanRuns: Take
+// writes the character at bytes[i] (end the run's end) through side and
+// returns its length, or 0 for bytes that form none.
+struct Utf8Taker {
+    template <class Side>
+    static unsigned Take(const Side& side, const unsigned char* b, const unsigned char* end, unsigned char*& o,
+                         std::uint64_t& unwritable) {
+        const unsigned lead = b[0];
+        // The common case first: a whole three-byte sequence.
+        if ((lead & 0xF0) == 0xE0 && end - b > 2) {
+            const unsigned b1 = b[1];
+            const unsigned b2 = b[2];
+            const unsigned c = (lead & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F);
+            if ((b1 & 0xC0) == 0x80 && (b2 & 0xC0) == 0x80 && c >= 0x800 && (c & 0xF800) != 0xD800) {
+                if (!side.PutWritable(static_cast<char16_t>(c), o)) unwritable += side.Put(c, o);
+                return 3;
+            }
+        }
+        const Utf8Step step = ReadUtf8(b, end);
+        if (!step.valid) return 0;
+        unwritable += side.Put(step.c, o);
+        return step.length;
+    }
+};
+
+struct EucJpTaker {
+    template <class Side>
+    static unsigned Take(const Side& side, const unsigned char* b, const unsigned char* end, unsigned char*& o,
+                         std::uint64_t& unwritable) {
+        const unsigned lead = b[0];
+        char16_t c = 0;
+        unsigned length = 2;
+        if (end - b > 1 && lead - 0xA1 < 94 && b[1] - 0xA1u < 94) {
+            c = eucjp::Jis0208Pairs()[(lead - 0xA1) * 94 + (b[1] - 0xA1)];
+        } else if (lead == 0x8E && end - b > 1 && b[1] - 0xA1u <= 0xDF - 0xA1) {
+            c = static_cast<char16_t>(0xFF61 - 0xA1 + b[1]);
+        }
+        if (c == 0) {
+            const eucjp::Step step = eucjp::ReadCharacter(b, end);
+            if (step.c == 0) return 0;
+            c = step.c;
+            length = step.length;
+        }
+        if (!side.PutWritable(c, o)) unwritable += side.Put(c, o);
+        return length;
+    }
+};
+
+// DecodeCleanRunsToBytes through Side, reading runs with Taker.
+template <class Side, class Taker>
+bool DecodeCleanRuns(std::string& out, std::string_view ascii, const detail::Runs& runs,
+                     const DecodeOptions& options, std::uint64_t& unwritable) {
+    const Side side;
+    const unsigned char* const bytes = runs.bytes.data();
+    {
+        // Bytes of another encoding seldom get far: the first bytes tried
+        // before anything is written.
+        unsigned char scratch[32];
+        std::uint64_t none = 0;
+        const std::size_t firstEnd = runs.ends.empty() ? 0 : runs.ends[0];
+        for (std::size_t i = 0; i < std::min<std::size_t>(firstEnd, 8);) {
+            unsigned char* s = scratch;
+            if (bytes[i] < 0x80) {
+                ++i;
+                continue;
+            }
+            const unsigned length = Taker::Take(side, bytes + i, bytes + firstEnd, s, none);
+            if (length == 0) return false;
+            i += length;
+        }
+    }
+    const bool amp = options.crLfAsAmp;
+    const bool plus = options.plusAsSpace;
+    const std::size_t mark = out.size();
+    // Two bytes a byte at most ("&" as CR LF), and CopyPlain's scratch.
+    out.resize(mark + 2 * ascii.size() + 16);
+    auto* o = reinterpret_cast<unsigned char*>(out.data() + mark);
+    const auto* const t = reinterpret_cast<const unsigned char*>(ascii.data());
+    const HexPairs& hex = HexPairs::Get();
+    std::uint64_t lost = 0;
+    std::size_t at = 0;    // in the text
+    std::size_t byte = 0;  // in the runs' bytes
+    for (std::size_t r = 0; r <= runs.ends.size(); ++r) {
+        // The text up to the run: plain bytes, and escapes below 0x80 (any
+        // other escape is in a run).
+        const bool last = r == runs.ends.size();
+        const unsigned char* p = t + at;
+        const unsigned char* const stop = t + (last ? ascii.size() : runs.starts[r]);
+        while (p != stop) {
+            CopyPlain(p, stop, amp, plus, o);
+            if (p == stop) break;
+            const unsigned c = *p;
+            if (c == '&') {
+                *o++ = '\r';
+                *o++ = '\n';
+                ++p;
+            } else if (c == '+') {
+                *o++ = ' ';
+                ++p;
+            } else if (unsigned b; stop - p >= 3 && (b = hex.Of(p + 1)) <= 0xFF) {
+                *o++ = static_cast<unsigned char>(b);
+                p += 3;
+            } else {
+                *o++ = *p++;
+            }
+        }
+        if (last) break;
+        // The run, each character in its bytes.
+        const std::size_t end = runs.ends[r];
+        at = runs.starts[r] + 3 * (end - byte);
+        while (byte < end) {
+            if (bytes[byte] < 0x80) {
+                *o++ = bytes[byte++];
+                continue;
+            }
+            const unsigned length = Taker::Take(side, bytes + byte, bytes + end, o, lost);
+            if (length == 0) {
+                out.resize(mark);
+                return false;
+            }
+            byte += length;
+        }
+    }
+    out.resize(static_cast<std::size_t>(reinterpret_cast<char*>(o) - out.data()));
+    unwritable = lost;
+    return true;
+}
+
 }  // namespace
 
 std::size_t DecodeUrlBytesAppend(std::string& out, std::string_view bytes, TextBytes side,
@@ -950,6 +1078,7 @@ std::size_t FindLineFeed(std::u16string_view text) {
 template <class Char>
 void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs) {
     runs.ends.clear();
+    runs.starts.clear();
     runs.partners.clear();
     if (runs.bytes.size() < text.size() / 3) runs.bytes.resize(text.size() / 3);  // the most there can be
     unsigned char* const bytes = runs.bytes.data();
@@ -986,6 +1115,7 @@ void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs) {
             continue;
         }
         runs.ends.push_back(used);
+        runs.starts.push_back(i - 3 * (used - start));
         std::uint16_t partner = Runs::kNoPartner;
         if ((used - start) % 2 != 0) partner = i < n && t[i] < 0x80 ? t[i] : Runs::kOtherPartner;
         runs.partners.push_back(partner);
@@ -1085,6 +1215,16 @@ std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit) {
         }
     }
     return invalid;
+}
+
+bool DecodeCleanRunsToBytes(std::string& out, std::string_view ascii, const Runs& runs, Charset charset,
+                            TextBytes side, const DecodeOptions& options, std::uint64_t& unwritable) {
+    if (charset == Charset::kUtf8) {
+        return side == TextBytes::kCp932 ? DecodeCleanRuns<Cp932Side, Utf8Taker>(out, ascii, runs, options, unwritable)
+                                         : DecodeCleanRuns<Utf8Side, Utf8Taker>(out, ascii, runs, options, unwritable);
+    }
+    return side == TextBytes::kCp932 ? DecodeCleanRuns<Cp932Side, EucJpTaker>(out, ascii, runs, options, unwritable)
+                                     : DecodeCleanRuns<Utf8Side, EucJpTaker>(out, ascii, runs, options, unwritable);
 }
 
 std::size_t DecodeInCharset(std::u16string& out, std::u16string_view text, Charset charset,

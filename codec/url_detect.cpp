@@ -352,6 +352,42 @@ Charset ChooseAscii(Readings& readings, std::string_view line, const DecodeOptio
     return readings.Choose(options.charset);
 }
 
+// The common lines, decoded from their runs as they are judged: a line
+// that UTF-8 reads without invalid bytes and the others do not (which is
+// what Count makes of it), or one that EUC-JP alone so reads. True when
+// the line is one of them, decoded into out as DecodeAsciiLine does (at
+// base) and its encoding in chosen; else out is as it was.
+bool DecodeCleanAscii(std::string& out, Readings& readings, std::string_view line, TextBytes side,
+                      const DecodeOptions& options, bool endsText, BytesReport& found, std::size_t base,
+                      Charset& chosen) {
+    const std::size_t mark = out.size();
+    std::uint64_t unwritable = 0;
+    if (detail::DecodeCleanRunsToBytes(out, line, readings.runs, Charset::kUtf8, side, options, unwritable)) {
+        Invalid sjis;
+        readings.CountShiftJisLine(line, endsText, sjis, 0);
+        if (sjis.count == 0 || detail::CountEucJpRunsInvalid(readings.runs, 0) == 0) {
+            out.resize(mark);
+            return false;
+        }
+        chosen = Charset::kUtf8;
+    } else if (detail::DecodeCleanRunsToBytes(out, line, readings.runs, Charset::kEucJp, side, options,
+                                              unwritable)) {
+        Invalid sjis;
+        readings.CountShiftJisLine(line, endsText, sjis, 0);
+        if (sjis.count == 0) {
+            out.resize(mark);
+            return false;
+        }
+        chosen = Charset::kEucJp;
+    } else {
+        return false;
+    }
+    // A character code page 932 cannot write is where what decides it
+    // starts: the line, as DecodeAsciiLine has it.
+    if (unwritable != 0) detail::AddLoss(found.unwritable, unwritable, base);
+    return true;
+}
+
 }  // namespace
 
 std::size_t DecodeUrlDetectingAsciiAppend(std::string& out, std::string_view ascii, TextBytes side,
@@ -392,8 +428,11 @@ std::size_t DecodeUrlDetectingAsciiAppend(std::string& out, std::string_view asc
             pos = batchEnd;
             continue;
         }
-        const Charset charset = ChooseAscii(readings, line, options, endsText);
-        DecodeAsciiLine(out, line, charset, side, options, endsText, true, found, pos);
+        Charset charset;
+        if (!DecodeCleanAscii(out, readings, line, side, options, endsText, found, pos, charset)) {
+            charset = ChooseAscii(readings, line, options, endsText);
+            DecodeAsciiLine(out, line, charset, side, options, endsText, true, found, pos);
+        }
         ++found.linesIn[static_cast<std::size_t>(charset)];
         pos = end;
     }

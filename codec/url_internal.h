@@ -79,6 +79,8 @@ std::size_t FindLineFeed(std::u16string_view text);
 struct Runs {
     std::vector<unsigned char> bytes;
     std::vector<std::size_t> ends;
+    // Where each run starts in the text (its first "%").
+    std::vector<std::size_t> starts;
     // The unit after each run, which code page 932's decoder pairs with a
     // run's last escape when the run has an odd count: kNoPartner for an
     // even count, the unit itself when it is below 0x80, else kOtherPartner
@@ -108,5 +110,13 @@ std::uint64_t CountUtf8RunsInvalid(const Runs& runs, std::uint64_t limit);
 // The invalid bytes DecodeInCharset (final) counts in EUC-JP, from the runs
 // GatherRuns gathered; the count stops once it passes limit.
 std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit);
+
+// Decodes the ASCII bytes of a line in UTF-8 or EUC-JP (charset) from its
+// runs as GatherRuns gathered them, appending side's bytes as
+// DecodeUrlBytesAppend (final) does, while no decoded byte is invalid:
+// false at the first invalid byte, with out as it was. unwritable gets the
+// characters side cannot write.
+bool DecodeCleanRunsToBytes(std::string& out, std::string_view ascii, const Runs& runs, Charset charset,
+                            TextBytes side, const DecodeOptions& options, std::uint64_t& unwritable);
 
 }  // namespace tessaly::detail
