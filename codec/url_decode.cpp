@@ -952,17 +952,39 @@ struct EucJpTaker {
 };
 
 // DecodeCleanRunsToBytes through Side, reading runs with Taker.
+// CopyPlain up to stop, which is often near: the bytes from p in one step
+// when 16 of them are there to read before end.
+inline void CopyPlainBefore(const unsigned char*& p, const unsigned char* stop, const unsigned char* end, bool amp,
+                            bool plus, unsigned char*& o) {
+#ifdef __SSE2__
+    if (end - p >= 16) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), b);
+        const __m128i hit =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(b, _mm_set1_epi8('%')), _mm_cmpeq_epi8(b, _mm_set1_epi8(amp ? '&' : '%'))),
+                         _mm_cmpeq_epi8(b, _mm_set1_epi8(plus ? '+' : '%')));
+        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(hit, b)));
+        auto n = static_cast<std::size_t>(__builtin_ctz(mask | 0x10000u));
+        n = std::min(n, static_cast<std::size_t>(stop - p));
+        p += n;
+        o += n;
+        if (n < 16) return;
+    }
+#endif
+    CopyPlain(p, stop, amp, plus, o);
+}
+
 template <class Side, class Taker>
 bool DecodeCleanRuns(std::string& out, std::string_view ascii, const detail::Runs& runs,
                      const DecodeOptions& options, std::uint64_t& unwritable) {
-    const Side side;
+    static const Side side;
     const unsigned char* const bytes = runs.bytes.data();
     {
         // Bytes of another encoding seldom get far: the first bytes tried
         // before anything is written.
         unsigned char scratch[32];
         std::uint64_t none = 0;
-        const std::size_t firstEnd = runs.ends.empty() ? 0 : runs.ends[0];
+        const std::size_t firstEnd = runs.count == 0 ? 0 : runs.ends[0];
         for (std::size_t i = 0; i < std::min<std::size_t>(firstEnd, 8);) {
             unsigned char* s = scratch;
             if (bytes[i] < 0x80) {
@@ -981,18 +1003,19 @@ bool DecodeCleanRuns(std::string& out, std::string_view ascii, const detail::Run
     out.resize(mark + 2 * ascii.size() + 16);
     auto* o = reinterpret_cast<unsigned char*>(out.data() + mark);
     const auto* const t = reinterpret_cast<const unsigned char*>(ascii.data());
+    const unsigned char* const tEnd = t + ascii.size();
     const HexPairs& hex = HexPairs::Get();
     std::uint64_t lost = 0;
     std::size_t at = 0;    // in the text
     std::size_t byte = 0;  // in the runs' bytes
-    for (std::size_t r = 0; r <= runs.ends.size(); ++r) {
+    for (std::size_t r = 0; r <= runs.count; ++r) {
         // The text up to the run: plain bytes, and escapes below 0x80 (any
         // other escape is in a run).
-        const bool last = r == runs.ends.size();
+        const bool last = r == runs.count;
         const unsigned char* p = t + at;
         const unsigned char* const stop = t + (last ? ascii.size() : runs.starts[r]);
         while (p != stop) {
-            CopyPlain(p, stop, amp, plus, o);
+            CopyPlainBefore(p, stop, tEnd, amp, plus, o);
             if (p == stop) break;
             const unsigned c = *p;
             if (c == '&') {
@@ -1077,11 +1100,18 @@ std::size_t FindLineFeed(std::u16string_view text) {
 
 template <class Char>
 void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs) {
-    runs.ends.clear();
-    runs.starts.clear();
-    runs.partners.clear();
-    if (runs.bytes.size() < text.size() / 3) runs.bytes.resize(text.size() / 3);  // the most there can be
+    // The most there can be: a byte for three units, a run for four.
+    if (runs.bytes.size() < text.size() / 3) runs.bytes.resize(text.size() / 3);
+    if (runs.ends.size() < text.size() / 4 + 1) {
+        runs.ends.resize(text.size() / 4 + 1);
+        runs.starts.resize(text.size() / 4 + 1);
+        runs.partners.resize(text.size() / 4 + 1);
+    }
     unsigned char* const bytes = runs.bytes.data();
+    std::size_t* const ends = runs.ends.data();
+    std::size_t* const starts = runs.starts.data();
+    std::uint16_t* const partners = runs.partners.data();
+    std::size_t count = 0;
     std::size_t used = 0;
     using Unit = std::conditional_t<std::is_same_v<Char, char>, unsigned char, Char>;
     const auto* const t = reinterpret_cast<const Unit*>(text.data());
@@ -1114,12 +1144,13 @@ void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs) {
             used = start;
             continue;
         }
-        runs.ends.push_back(used);
-        runs.starts.push_back(i - 3 * (used - start));
+        ends[count] = used;
+        starts[count] = i - 3 * (used - start);
         std::uint16_t partner = Runs::kNoPartner;
         if ((used - start) % 2 != 0) partner = i < n && t[i] < 0x80 ? t[i] : Runs::kOtherPartner;
-        runs.partners.push_back(partner);
+        partners[count++] = partner;
     }
+    runs.count = count;
 }
 
 void GatherRuns(std::u16string_view text, Runs& runs) { GatherRunsIn(text, runs); }
@@ -1132,7 +1163,7 @@ bool CountCp932RunsInvalid(const Runs& runs, std::uint64_t& invalid, std::uint64
     const unsigned char* const bytes = runs.bytes.data();
     invalid = 0;
     std::size_t start = 0;
-    for (std::size_t r = 0; r < std::min(first, runs.ends.size()); ++r) {
+    for (std::size_t r = 0; r < std::min(first, runs.count); ++r) {
         const std::size_t end = runs.ends[r];
         const std::uint16_t partner = runs.partners[r];
         if (partner == Runs::kOtherPartner) return false;
@@ -1154,7 +1185,8 @@ std::uint64_t CountUtf8RunsInvalid(const Runs& runs, std::uint64_t limit) {
     const unsigned char* const bytes = runs.bytes.data();
     std::uint64_t invalid = 0;
     std::size_t i = 0;
-    for (const std::size_t end : runs.ends) {
+    for (std::size_t r = 0; r < runs.count; ++r) {
+        const std::size_t end = runs.ends[r];
         while (i < end) {
             const unsigned lead = bytes[i];
             if (lead < 0x80) {
@@ -1184,7 +1216,8 @@ std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit) {
     const std::uint16_t* const pairs = eucjp::Jis0208Pairs();
     std::uint64_t invalid = 0;
     std::size_t i = 0;
-    for (const std::size_t end : runs.ends) {
+    for (std::size_t r = 0; r < runs.count; ++r) {
+        const std::size_t end = runs.ends[r];
         while (i < end) {
             const unsigned lead = bytes[i];
             if (lead < 0x80) {

@@ -124,7 +124,7 @@ struct Readings {
         const View rest = line.substr(at);
         detail::Runs restRuns;
         detail::GatherRuns(rest, restRuns);
-        if (!detail::CountCp932RunsInvalid(runs, invalid.count, limit, runs.ends.size() - restRuns.ends.size())) {
+        if (!detail::CountCp932RunsInvalid(runs, invalid.count, limit, runs.count - restRuns.count)) {
             return false;
         }
         Invalid restInvalid;
@@ -238,7 +238,7 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
         const std::u16string_view line = text.substr(pos, end - pos);
         Invalid invalid;
         detail::GatherRuns(line, readings.runs);
-        if (readings.runs.ends.empty()) {  // no byte from 0x80 up
+        if (readings.runs.count == 0) {  // no byte from 0x80 up
             // Lines that read alike: as many as follow, in one go.
             std::size_t batchEnd = end;
             while (!endsText && batchEnd < text.size()) {
@@ -412,7 +412,7 @@ std::size_t DecodeUrlDetectingAsciiAppend(std::string& out, std::string_view asc
         const std::size_t end = endsText ? ascii.size() : lineEnd;
         const std::string_view line = ascii.substr(pos, end - pos);
         detail::GatherRuns(line, readings.runs);
-        if (readings.runs.ends.empty()) {  // no byte from 0x80 up
+        if (readings.runs.count == 0) {  // no byte from 0x80 up
             // Lines that read alike: as many as follow, in one go.
             std::size_t batchEnd = end;
             while (!endsText && batchEnd < ascii.size()) {

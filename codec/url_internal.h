@@ -74,9 +74,10 @@ bool HasHighEscape(std::string_view ascii);
 std::size_t FindLineFeed(std::u16string_view text);
 
 // The runs of escapes of a text that hold a byte from 0x80 up: their bytes
-// one after another (bytes may be longer), and where each run ends among
-// them. Kept from call to call for its buffers.
+// one after another, and where each run ends among them; count runs (the
+// vectors may be longer). Kept from call to call for its buffers.
 struct Runs {
+    std::size_t count = 0;
     std::vector<unsigned char> bytes;
     std::vector<std::size_t> ends;
     // Where each run starts in the text (its first "%").
