@@ -907,8 +907,8 @@ std::size_t DecodeBytesTo(std::string& out, std::string_view bytes, const Decode
 // writes the character at bytes[i] (end the run's end) through side and
 // returns its length, or 0 for bytes that form none.
 struct Utf8Taker {
-    template <class Side>
-    static unsigned Take(const Side& side, const unsigned char* b, const unsigned char* end, unsigned char*& o,
+    template <class Side, class Out>
+    static unsigned Take(const Side& side, const unsigned char* b, const unsigned char* end, Out*& o,
                          std::uint64_t& unwritable) {
         const unsigned lead = b[0];
         // The common case first: a whole three-byte sequence.
@@ -929,8 +929,8 @@ struct Utf8Taker {
 };
 
 struct EucJpTaker {
-    template <class Side>
-    static unsigned Take(const Side& side, const unsigned char* b, const unsigned char* end, unsigned char*& o,
+    template <class Side, class Out>
+    static unsigned Take(const Side& side, const unsigned char* b, const unsigned char* end, Out*& o,
                          std::uint64_t& unwritable) {
         const unsigned lead = b[0];
         char16_t c = 0;
@@ -950,6 +950,46 @@ struct EucJpTaker {
         return length;
     }
 };
+
+// The writer of decoded text for DecodeCleanRuns: every character as it is.
+struct TextSide {
+    static bool PutWritable(char16_t c, char16_t*& o) {
+        *o++ = c;
+        return true;
+    }
+    static bool Put(char32_t c, char16_t*& o) {
+        if (c < 0x10000) {
+            *o++ = static_cast<char16_t>(c);
+        } else {
+            c -= 0x10000;
+            *o++ = static_cast<char16_t>(0xD800 + (c >> 10));
+            *o++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        }
+        return false;
+    }
+};
+
+// The same for text: the units from p up to the first "%" ("&", "+" when
+// their option is on) or stop, 8 at a time, 8 written.
+inline void CopyPlainBefore(const char16_t*& p, const char16_t* stop, const char16_t*, bool amp, bool plus,
+                            char16_t*& o) {
+#ifdef __SSE2__
+    const __m128i percent = _mm_set1_epi16(u'%');
+    const __m128i ampersand = _mm_set1_epi16(amp ? u'&' : u'%');
+    const __m128i plusSign = _mm_set1_epi16(plus ? u'+' : u'%');
+    while (stop - p >= 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), units);
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, percent), _mm_cmpeq_epi16(units, ampersand)),
+                                         _mm_cmpeq_epi16(units, plusSign));
+        const auto n = static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(_mm_movemask_epi8(hit)) | 0x10000u)) / 2;
+        p += n;
+        o += n;
+        if (n < 8) return;
+    }
+#endif
+    while (p != stop && *p != u'%' && !(amp && *p == u'&') && !(plus && *p == u'+')) *o++ = *p++;
+}
 
 // DecodeCleanRunsToBytes through Side, reading runs with Taker.
 // CopyPlain up to stop, which is often near: the bytes from p in one step
@@ -974,19 +1014,22 @@ inline void CopyPlainBefore(const unsigned char*& p, const unsigned char* stop, 
     CopyPlain(p, stop, amp, plus, o);
 }
 
-template <class Side, class Taker>
-bool DecodeCleanRuns(std::string& out, std::string_view ascii, const detail::Runs& runs,
+// Char is the text's unit, char for ASCII bytes (and side's bytes out), or
+// char16_t for text (and text out).
+template <class Side, class Taker, class Char>
+bool DecodeCleanRuns(std::basic_string<Char>& out, std::basic_string_view<Char> ascii, const detail::Runs& runs,
                      const DecodeOptions& options, std::uint64_t& unwritable) {
+    using Unit = std::conditional_t<std::is_same_v<Char, char>, unsigned char, Char>;
     static const Side side;
     const unsigned char* const bytes = runs.bytes.data();
     {
         // Bytes of another encoding seldom get far: the first bytes tried
         // before anything is written.
-        unsigned char scratch[32];
+        Unit scratch[32];
         std::uint64_t none = 0;
         const std::size_t firstEnd = runs.count == 0 ? 0 : runs.ends[0];
         for (std::size_t i = 0; i < std::min<std::size_t>(firstEnd, 8);) {
-            unsigned char* s = scratch;
+            Unit* s = scratch;
             if (bytes[i] < 0x80) {
                 ++i;
                 continue;
@@ -1001,10 +1044,18 @@ bool DecodeCleanRuns(std::string& out, std::string_view ascii, const detail::Run
     const std::size_t mark = out.size();
     // Two bytes a byte at most ("&" as CR LF), and CopyPlain's scratch.
     out.resize(mark + 2 * ascii.size() + 16);
-    auto* o = reinterpret_cast<unsigned char*>(out.data() + mark);
-    const auto* const t = reinterpret_cast<const unsigned char*>(ascii.data());
-    const unsigned char* const tEnd = t + ascii.size();
+    auto* o = reinterpret_cast<Unit*>(out.data() + mark);
+    const auto* const t = reinterpret_cast<const Unit*>(ascii.data());
+    const Unit* const tEnd = t + ascii.size();
     const HexPairs& hex = HexPairs::Get();
+    // The byte of the escape whose digits are at p (above 0xFF for none).
+    const auto digits = [&hex](const Unit* p) {
+        if constexpr (std::is_same_v<Unit, unsigned char>) {
+            return hex.Of(p);
+        } else {
+            return HexByte(p[0], p[1]);
+        }
+    };
     std::uint64_t lost = 0;
     std::size_t at = 0;    // in the text
     std::size_t byte = 0;  // in the runs' bytes
@@ -1012,8 +1063,8 @@ bool DecodeCleanRuns(std::string& out, std::string_view ascii, const detail::Run
         // The text up to the run: plain bytes, and escapes below 0x80 (any
         // other escape is in a run).
         const bool last = r == runs.count;
-        const unsigned char* p = t + at;
-        const unsigned char* const stop = t + (last ? ascii.size() : runs.starts[r]);
+        const Unit* p = t + at;
+        const Unit* const stop = t + (last ? ascii.size() : runs.starts[r]);
         while (p != stop) {
             CopyPlainBefore(p, stop, tEnd, amp, plus, o);
             if (p == stop) break;
@@ -1025,8 +1076,8 @@ bool DecodeCleanRuns(std::string& out, std::string_view ascii, const detail::Run
             } else if (c == '+') {
                 *o++ = ' ';
                 ++p;
-            } else if (unsigned b; stop - p >= 3 && (b = hex.Of(p + 1)) <= 0xFF) {
-                *o++ = static_cast<unsigned char>(b);
+            } else if (unsigned b; stop - p >= 3 && (b = digits(p + 1)) <= 0xFF) {
+                *o++ = static_cast<Unit>(b);
                 p += 3;
             } else {
                 *o++ = *p++;
@@ -1049,7 +1100,7 @@ bool DecodeCleanRuns(std::string& out, std::string_view ascii, const detail::Run
             byte += length;
         }
     }
-    out.resize(static_cast<std::size_t>(reinterpret_cast<char*>(o) - out.data()));
+    out.resize(static_cast<std::size_t>(reinterpret_cast<Char*>(o) - out.data()));
     unwritable = lost;
     return true;
 }
@@ -1253,11 +1304,21 @@ std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit) {
 bool DecodeCleanRunsToBytes(std::string& out, std::string_view ascii, const Runs& runs, Charset charset,
                             TextBytes side, const DecodeOptions& options, std::uint64_t& unwritable) {
     if (charset == Charset::kUtf8) {
-        return side == TextBytes::kCp932 ? DecodeCleanRuns<Cp932Side, Utf8Taker>(out, ascii, runs, options, unwritable)
-                                         : DecodeCleanRuns<Utf8Side, Utf8Taker>(out, ascii, runs, options, unwritable);
+        return side == TextBytes::kCp932
+                   ? DecodeCleanRuns<Cp932Side, Utf8Taker, char>(out, ascii, runs, options, unwritable)
+                   : DecodeCleanRuns<Utf8Side, Utf8Taker, char>(out, ascii, runs, options, unwritable);
     }
-    return side == TextBytes::kCp932 ? DecodeCleanRuns<Cp932Side, EucJpTaker>(out, ascii, runs, options, unwritable)
-                                     : DecodeCleanRuns<Utf8Side, EucJpTaker>(out, ascii, runs, options, unwritable);
+    return side == TextBytes::kCp932
+               ? DecodeCleanRuns<Cp932Side, EucJpTaker, char>(out, ascii, runs, options, unwritable)
+               : DecodeCleanRuns<Utf8Side, EucJpTaker, char>(out, ascii, runs, options, unwritable);
+}
+
+bool DecodeCleanRunsToText(std::u16string& out, std::u16string_view text, const Runs& runs, Charset charset,
+                           const DecodeOptions& options) {
+    std::uint64_t none = 0;
+    return charset == Charset::kUtf8
+               ? DecodeCleanRuns<TextSide, Utf8Taker, char16_t>(out, text, runs, options, none)
+               : DecodeCleanRuns<TextSide, EucJpTaker, char16_t>(out, text, runs, options, none);
 }
 
 std::size_t DecodeInCharset(std::u16string& out, std::u16string_view text, Charset charset,

@@ -207,6 +207,37 @@ std::size_t LineEnd(std::u16string_view text, std::size_t from) {
     return lf == std::u16string_view::npos ? lf : from + lf + 1;
 }
 
+// The common lines, decoded from their runs as they are judged: a line
+// that UTF-8 reads without invalid bytes and the others do not (which is
+// what Readings::Count makes of it), or one that EUC-JP alone so reads.
+// True when the line is one of them, decoded into out as DecodeLine does
+// and its encoding in chosen; else out is as it was. Takes the runs of line
+// as GatherRuns left them.
+template <class View, class Decode>
+bool DecodeClean(Readings& readings, View line, bool endsText, Charset& chosen, Decode decode) {
+    const auto readsSjis = [&] {
+        Invalid sjis;
+        readings.CountShiftJisLine(line, endsText, sjis, 0);
+        return sjis.count == 0;
+    };
+    if (decode(Charset::kUtf8)) {
+        chosen = Charset::kUtf8;
+        return !readsSjis() && detail::CountEucJpRunsInvalid(readings.runs, 0) != 0;
+    }
+    chosen = Charset::kEucJp;
+    return decode(Charset::kEucJp) && !readsSjis();
+}
+
+bool DecodeCleanText(std::u16string& out, Readings& readings, std::u16string_view line, bool endsText,
+                     const DecodeOptions& options, Charset& chosen) {
+    const std::size_t mark = out.size();
+    const bool clean = DecodeClean(readings, line, endsText, chosen, [&](Charset charset) {
+        return detail::DecodeCleanRunsToText(out, line, readings.runs, charset, options);
+    });
+    if (!clean) out.resize(mark);
+    return clean;
+}
+
 std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const DecodeOptions& options, bool final,
                             DecodeReport* report) {
     Readings readings;
@@ -255,6 +286,11 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
             continue;
         }
         Charset charset;
+        if (DecodeCleanText(out, readings, line, endsText, options, charset)) {
+            if (report != nullptr) ++report->linesIn[static_cast<std::size_t>(charset)];
+            pos = end;
+            continue;
+        }
         if (readings.Count(line, endsText, charset)) {
             // A reading without invalid bytes needs no count again.
             const bool clean = readings.count[static_cast<std::size_t>(charset)] == 0;
@@ -352,34 +388,18 @@ Charset ChooseAscii(Readings& readings, std::string_view line, const DecodeOptio
     return readings.Choose(options.charset);
 }
 
-// The common lines, decoded from their runs as they are judged: a line
-// that UTF-8 reads without invalid bytes and the others do not (which is
-// what Count makes of it), or one that EUC-JP alone so reads. True when
-// the line is one of them, decoded into out as DecodeAsciiLine does (at
-// base) and its encoding in chosen; else out is as it was.
+// DecodeCleanText for ASCII bytes, decoded into side's bytes as
+// DecodeAsciiLine does (at base).
 bool DecodeCleanAscii(std::string& out, Readings& readings, std::string_view line, TextBytes side,
                       const DecodeOptions& options, bool endsText, BytesReport& found, std::size_t base,
                       Charset& chosen) {
     const std::size_t mark = out.size();
     std::uint64_t unwritable = 0;
-    if (detail::DecodeCleanRunsToBytes(out, line, readings.runs, Charset::kUtf8, side, options, unwritable)) {
-        Invalid sjis;
-        readings.CountShiftJisLine(line, endsText, sjis, 0);
-        if (sjis.count == 0 || detail::CountEucJpRunsInvalid(readings.runs, 0) == 0) {
-            out.resize(mark);
-            return false;
-        }
-        chosen = Charset::kUtf8;
-    } else if (detail::DecodeCleanRunsToBytes(out, line, readings.runs, Charset::kEucJp, side, options,
-                                              unwritable)) {
-        Invalid sjis;
-        readings.CountShiftJisLine(line, endsText, sjis, 0);
-        if (sjis.count == 0) {
-            out.resize(mark);
-            return false;
-        }
-        chosen = Charset::kEucJp;
-    } else {
+    const bool clean = DecodeClean(readings, line, endsText, chosen, [&](Charset charset) {
+        return detail::DecodeCleanRunsToBytes(out, line, readings.runs, charset, side, options, unwritable);
+    });
+    if (!clean) {
+        out.resize(mark);
         return false;
     }
     // A character code page 932 cannot write is where what decides it
