@@ -207,14 +207,17 @@ std::size_t LineEnd(std::u16string_view text, std::size_t from) {
     return lf == std::u16string_view::npos ? lf : from + lf + 1;
 }
 
-// The common lines, decoded from their runs as they are judged: a line
-// that UTF-8 reads without invalid bytes and the others do not (which is
-// what Readings::Count makes of it), or one that EUC-JP alone so reads.
-// True when the line is one of them, decoded into out as DecodeLine does
-// and its encoding in chosen; else out is as it was. Takes the runs of line
-// as GatherRuns left them.
-template <class View, class Decode>
-bool DecodeClean(Readings& readings, View line, bool endsText, Charset& chosen, Decode decode) {
+// The common lines, decoded as they are judged (what Readings::Count makes
+// of them): a line that UTF-8 reads without invalid bytes and the others
+// do not, one that EUC-JP alone so reads (both from their runs), or else
+// one that code page 932 reads with fewer invalid bytes than the others
+// (its reading counts them). True when the line is one of them, decoded
+// by decode (from runs, false at an invalid byte) or decodeSjis (returns
+// the count), and its encoding in chosen; else the caller cuts what they
+// wrote. Takes the runs of line as GatherRuns left them.
+template <class View, class Decode, class DecodeSjis>
+bool DecodeClean(Readings& readings, View line, bool endsText, Charset& chosen, Decode decode,
+                 DecodeSjis decodeSjis) {
     const auto readsSjis = [&] {
         Invalid sjis;
         readings.CountShiftJisLine(line, endsText, sjis, 0);
@@ -224,17 +227,32 @@ bool DecodeClean(Readings& readings, View line, bool endsText, Charset& chosen, 
         chosen = Charset::kUtf8;
         return !readsSjis() && detail::CountEucJpRunsInvalid(readings.runs, 0) != 0;
     }
-    chosen = Charset::kEucJp;
-    return decode(Charset::kEucJp) && !readsSjis();
+    if (decode(Charset::kEucJp)) {
+        chosen = Charset::kEucJp;
+        return !readsSjis();
+    }
+    chosen = Charset::kShiftJis;
+    const std::uint64_t sjis = decodeSjis();
+    return sjis == 0 || (detail::CountUtf8RunsInvalid(readings.runs, sjis) > sjis &&
+                         detail::CountEucJpRunsInvalid(readings.runs, sjis) > sjis);
 }
 
+// DecodeClean for text, decoded into out as DecodeLine does; invalid gets
+// the reading's invalid bytes.
 bool DecodeCleanText(std::u16string& out, Readings& readings, std::u16string_view line, bool endsText,
-                     const DecodeOptions& options, Charset& chosen) {
+                     const DecodeOptions& options, Charset& chosen, Invalid& invalid) {
     const std::size_t mark = out.size();
-    const bool clean = DecodeClean(readings, line, endsText, chosen, [&](Charset charset) {
-        return detail::DecodeCleanRunsToText(out, line, readings.runs, charset, options);
-    });
-    if (!clean) out.resize(mark);
+    const bool clean = DecodeClean(
+        readings, line, endsText, chosen,
+        [&](Charset charset) { return detail::DecodeCleanRunsToText(out, line, readings.runs, charset, options); },
+        [&] {
+            DecodeLine(out, line, Charset::kShiftJis, options, endsText, &invalid);
+            return invalid.count;
+        });
+    if (!clean) {
+        out.resize(mark);
+        invalid = Invalid{};
+    }
     return clean;
 }
 
@@ -286,7 +304,8 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
             continue;
         }
         Charset charset;
-        if (DecodeCleanText(out, readings, line, endsText, options, charset)) {
+        if (DecodeCleanText(out, readings, line, endsText, options, charset, invalid)) {
+            Note(report, invalid, pos);
             if (report != nullptr) ++report->linesIn[static_cast<std::size_t>(charset)];
             pos = end;
             continue;
@@ -395,12 +414,23 @@ bool DecodeCleanAscii(std::string& out, Readings& readings, std::string_view lin
                       Charset& chosen) {
     const std::size_t mark = out.size();
     std::uint64_t unwritable = 0;
-    const bool clean = DecodeClean(readings, line, endsText, chosen, [&](Charset charset) {
-        return detail::DecodeCleanRunsToBytes(out, line, readings.runs, charset, side, options, unwritable);
-    });
+    BytesReport sjis;
+    const bool clean = DecodeClean(
+        readings, line, endsText, chosen,
+        [&](Charset charset) {
+            return detail::DecodeCleanRunsToBytes(out, line, readings.runs, charset, side, options, unwritable);
+        },
+        [&] {
+            DecodeAsciiLine(out, line, Charset::kShiftJis, side, options, endsText, true, sjis, base);
+            return sjis.escapes.count;
+        });
     if (!clean) {
         out.resize(mark);
         return false;
+    }
+    if (chosen == Charset::kShiftJis) {
+        detail::AddLosses(found, sjis);
+        return true;
     }
     // A character code page 932 cannot write is where what decides it
     // starts: the line, as DecodeAsciiLine has it.
