@@ -1042,8 +1042,9 @@ bool DecodeCleanRuns(std::basic_string<Char>& out, std::basic_string_view<Char> 
     const bool amp = options.crLfAsAmp;
     const bool plus = options.plusAsSpace;
     const std::size_t mark = out.size();
-    // Two bytes a byte at most ("&" as CR LF), and CopyPlain's scratch.
-    out.resize(mark + 2 * ascii.size() + 16);
+    // A unit a unit at most, or two for "&" as CR LF, and CopyPlain's
+    // scratch.
+    out.resize(mark + (amp ? 2 : 1) * ascii.size() + 16);
     auto* o = reinterpret_cast<Unit*>(out.data() + mark);
     const auto* const t = reinterpret_cast<const Unit*>(ascii.data());
     const Unit* const tEnd = t + ascii.size();

@@ -17,6 +17,7 @@
 
 #include "codec/codepage.h"
 #include "codec/detect.h"
+#include "codec/large_pages.h"
 #include "codec/percent.h"
 #include "codec/utf8.h"
 #include "codec/url.h"
@@ -259,7 +260,9 @@ bool DecodeCleanText(std::u16string& out, Readings& readings, std::u16string_vie
 std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const DecodeOptions& options, bool final,
                             DecodeReport* report) {
     Readings readings;
-    out.reserve(out.size() + (options.crLfAsAmp ? 2 : 1) * text.size());  // the most it writes
+    const std::size_t most = (options.crLfAsAmp ? 2 : 1) * text.size();  // the most it writes
+    out.reserve(out.size() + most);
+    AskForLargePages(out.data() + out.size(), most * sizeof(char16_t));
     std::size_t pos = 0;
     while (pos < text.size()) {
         const std::size_t lineEnd = LineEnd(text, pos);
