@@ -994,7 +994,8 @@ inline void CopyPlainBefore(const char16_t*& p, const char16_t* stop, const char
 // DecodeCleanRunsToBytes through Side, reading runs with Taker.
 // CopyPlain up to stop, which is often near: the bytes from p in one step
 // when 16 of them are there to read before end.
-inline void CopyPlainBefore(const unsigned char*& p, const unsigned char* stop, const unsigned char* end, bool amp,
+inline void CopyPlainBefore(const unsigned char*& p, const unsigned char* stop,
+                            [[maybe_unused]] const unsigned char* end, bool amp,
                             bool plus, unsigned char*& o) {
 #ifdef __SSE2__
     if (end - p >= 16) {
@@ -1048,9 +1049,8 @@ bool DecodeCleanRuns(std::basic_string<Char>& out, std::basic_string_view<Char> 
     auto* o = reinterpret_cast<Unit*>(out.data() + mark);
     const auto* const t = reinterpret_cast<const Unit*>(ascii.data());
     const Unit* const tEnd = t + ascii.size();
-    const HexPairs& hex = HexPairs::Get();
     // The byte of the escape whose digits are at p (above 0xFF for none).
-    const auto digits = [&hex](const Unit* p) {
+    const auto digits = [&hex = HexPairs::Get()](const Unit* p) {
         if constexpr (std::is_same_v<Unit, unsigned char>) {
             return hex.Of(p);
         } else {
