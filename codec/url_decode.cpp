@@ -903,6 +903,209 @@ std::size_t DecodeBytesTo(std::string& out, std::string_view bytes, const Decode
                                              : DecodeBytes<Side, EucJpBytes>(out, bytes, options, final, report);
 }
 
+// Readers of the characters of a run's bytes for DecodeCleanRuns: Take
+// writes the character at bytes[i] (end the run's end) through side and
+// returns its length, or 0 for bytes that form none.
+struct Utf8Taker {
+    template <class Side, class Out>
+    static unsigned Take(const Side& side, const unsigned char* b, const unsigned char* end, Out*& o,
+                         std::uint64_t& unwritable) {
+        const unsigned lead = b[0];
+        // The common case first: a whole three-byte sequence.
+        if ((lead & 0xF0) == 0xE0 && end - b > 2) {
+            const unsigned b1 = b[1];
+            const unsigned b2 = b[2];
+            const unsigned c = (lead & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F);
+            if ((b1 & 0xC0) == 0x80 && (b2 & 0xC0) == 0x80 && c >= 0x800 && (c & 0xF800) != 0xD800) {
+                if (!side.PutWritable(static_cast<char16_t>(c), o)) unwritable += side.Put(c, o);
+                return 3;
+            }
+        }
+        const Utf8Step step = ReadUtf8(b, end);
+        if (!step.valid) return 0;
+        unwritable += side.Put(step.c, o);
+        return step.length;
+    }
+};
+
+struct EucJpTaker {
+    template <class Side, class Out>
+    static unsigned Take(const Side& side, const unsigned char* b, const unsigned char* end, Out*& o,
+                         std::uint64_t& unwritable) {
+        const unsigned lead = b[0];
+        char16_t c = 0;
+        unsigned length = 2;
+        if (end - b > 1 && lead - 0xA1 < 94 && b[1] - 0xA1u < 94) {
+            c = eucjp::Jis0208Pairs()[(lead - 0xA1) * 94 + (b[1] - 0xA1)];
+        } else if (lead == 0x8E && end - b > 1 && b[1] - 0xA1u <= 0xDF - 0xA1) {
+            c = static_cast<char16_t>(0xFF61 - 0xA1 + b[1]);
+        }
+        if (c == 0) {
+            const eucjp::Step step = eucjp::ReadCharacter(b, end);
+            if (step.c == 0) return 0;
+            c = step.c;
+            length = step.length;
+        }
+        if (!side.PutWritable(c, o)) unwritable += side.Put(c, o);
+        return length;
+    }
+};
+
+// The writer of decoded text for DecodeCleanRuns: every character as it is.
+struct TextSide {
+    static bool PutWritable(char16_t c, char16_t*& o) {
+        *o++ = c;
+        return true;
+    }
+    static bool Put(char32_t c, char16_t*& o) {
+        if (c < 0x10000) {
+            *o++ = static_cast<char16_t>(c);
+        } else {
+            c -= 0x10000;
+            *o++ = static_cast<char16_t>(0xD800 + (c >> 10));
+            *o++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        }
+        return false;
+    }
+};
+
+// The same for text: the units from p up to the first "%" ("&", "+" when
+// their option is on) or stop, 8 at a time, 8 written.
+inline void CopyPlainBefore(const char16_t*& p, const char16_t* stop, const char16_t*, bool amp, bool plus,
+                            char16_t*& o) {
+#ifdef __SSE2__
+    const __m128i percent = _mm_set1_epi16(u'%');
+    const __m128i ampersand = _mm_set1_epi16(amp ? u'&' : u'%');
+    const __m128i plusSign = _mm_set1_epi16(plus ? u'+' : u'%');
+    while (stop - p >= 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), units);
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, percent), _mm_cmpeq_epi16(units, ampersand)),
+                                         _mm_cmpeq_epi16(units, plusSign));
+        const auto n = static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(_mm_movemask_epi8(hit)) | 0x10000u)) / 2;
+        p += n;
+        o += n;
+        if (n < 8) return;
+    }
+#endif
+    while (p != stop && *p != u'%' && !(amp && *p == u'&') && !(plus && *p == u'+')) *o++ = *p++;
+}
+
+// DecodeCleanRunsToBytes through Side, reading runs with Taker.
+// CopyPlain up to stop, which is often near: the bytes from p in one step
+// when 16 of them are there to read before end.
+inline void CopyPlainBefore(const unsigned char*& p, const unsigned char* stop,
+                            [[maybe_unused]] const unsigned char* end, bool amp,
+                            bool plus, unsigned char*& o) {
+#ifdef __SSE2__
+    if (end - p >= 16) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), b);
+        const __m128i hit =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(b, _mm_set1_epi8('%')), _mm_cmpeq_epi8(b, _mm_set1_epi8(amp ? '&' : '%'))),
+                         _mm_cmpeq_epi8(b, _mm_set1_epi8(plus ? '+' : '%')));
+        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(hit, b)));
+        auto n = static_cast<std::size_t>(__builtin_ctz(mask | 0x10000u));
+        n = std::min(n, static_cast<std::size_t>(stop - p));
+        p += n;
+        o += n;
+        if (n < 16) return;
+    }
+#endif
+    CopyPlain(p, stop, amp, plus, o);
+}
+
+// Char is the text's unit, char for ASCII bytes (and side's bytes out), or
+// char16_t for text (and text out).
+template <class Side, class Taker, class Char>
+bool DecodeCleanRuns(std::basic_string<Char>& out, std::basic_string_view<Char> ascii, const detail::Runs& runs,
+                     const DecodeOptions& options, std::uint64_t& unwritable) {
+    using Unit = std::conditional_t<std::is_same_v<Char, char>, unsigned char, Char>;
+    static const Side side;
+    const unsigned char* const bytes = runs.bytes.data();
+    {
+        // Bytes of another encoding seldom get far: the first bytes tried
+        // before anything is written.
+        Unit scratch[32];
+        std::uint64_t none = 0;
+        const std::size_t firstEnd = runs.count == 0 ? 0 : runs.ends[0];
+        for (std::size_t i = 0; i < std::min<std::size_t>(firstEnd, 8);) {
+            Unit* s = scratch;
+            if (bytes[i] < 0x80) {
+                ++i;
+                continue;
+            }
+            const unsigned length = Taker::Take(side, bytes + i, bytes + firstEnd, s, none);
+            if (length == 0) return false;
+            i += length;
+        }
+    }
+    const bool amp = options.crLfAsAmp;
+    const bool plus = options.plusAsSpace;
+    const std::size_t mark = out.size();
+    // A unit a unit at most, or two for "&" as CR LF, and CopyPlain's
+    // scratch.
+    out.resize(mark + (amp ? 2 : 1) * ascii.size() + 16);
+    auto* o = reinterpret_cast<Unit*>(out.data() + mark);
+    const auto* const t = reinterpret_cast<const Unit*>(ascii.data());
+    const Unit* const tEnd = t + ascii.size();
+    // The byte of the escape whose digits are at p (above 0xFF for none).
+    const auto digits = [&hex = HexPairs::Get()](const Unit* p) {
+        if constexpr (std::is_same_v<Unit, unsigned char>) {
+            return hex.Of(p);
+        } else {
+            return HexByte(p[0], p[1]);
+        }
+    };
+    std::uint64_t lost = 0;
+    std::size_t at = 0;    // in the text
+    std::size_t byte = 0;  // in the runs' bytes
+    for (std::size_t r = 0; r <= runs.count; ++r) {
+        // The text up to the run: plain bytes, and escapes below 0x80 (any
+        // other escape is in a run).
+        const bool last = r == runs.count;
+        const Unit* p = t + at;
+        const Unit* const stop = t + (last ? ascii.size() : runs.starts[r]);
+        while (p != stop) {
+            CopyPlainBefore(p, stop, tEnd, amp, plus, o);
+            if (p == stop) break;
+            const unsigned c = *p;
+            if (c == '&') {
+                *o++ = '\r';
+                *o++ = '\n';
+                ++p;
+            } else if (c == '+') {
+                *o++ = ' ';
+                ++p;
+            } else if (unsigned b; stop - p >= 3 && (b = digits(p + 1)) <= 0xFF) {
+                *o++ = static_cast<Unit>(b);
+                p += 3;
+            } else {
+                *o++ = *p++;
+            }
+        }
+        if (last) break;
+        // The run, each character in its bytes.
+        const std::size_t end = runs.ends[r];
+        at = runs.starts[r] + 3 * (end - byte);
+        while (byte < end) {
+            if (bytes[byte] < 0x80) {
+                *o++ = bytes[byte++];
+                continue;
+            }
+            const unsigned length = Taker::Take(side, bytes + byte, bytes + end, o, lost);
+            if (length == 0) {
+                out.resize(mark);
+                return false;
+            }
+            byte += length;
+        }
+    }
+    out.resize(static_cast<std::size_t>(reinterpret_cast<Char*>(o) - out.data()));
+    unwritable = lost;
+    return true;
+}
+
 }  // namespace
 
 std::size_t DecodeUrlBytesAppend(std::string& out, std::string_view bytes, TextBytes side,
@@ -949,10 +1152,18 @@ std::size_t FindLineFeed(std::u16string_view text) {
 
 template <class Char>
 void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs) {
-    runs.ends.clear();
-    runs.partners.clear();
-    if (runs.bytes.size() < text.size() / 3) runs.bytes.resize(text.size() / 3);  // the most there can be
+    // The most there can be: a byte for three units, a run for four.
+    if (runs.bytes.size() < text.size() / 3) runs.bytes.resize(text.size() / 3);
+    if (runs.ends.size() < text.size() / 4 + 1) {
+        runs.ends.resize(text.size() / 4 + 1);
+        runs.starts.resize(text.size() / 4 + 1);
+        runs.partners.resize(text.size() / 4 + 1);
+    }
     unsigned char* const bytes = runs.bytes.data();
+    std::size_t* const ends = runs.ends.data();
+    std::size_t* const starts = runs.starts.data();
+    std::uint16_t* const partners = runs.partners.data();
+    std::size_t count = 0;
     std::size_t used = 0;
     using Unit = std::conditional_t<std::is_same_v<Char, char>, unsigned char, Char>;
     const auto* const t = reinterpret_cast<const Unit*>(text.data());
@@ -985,11 +1196,13 @@ void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs) {
             used = start;
             continue;
         }
-        runs.ends.push_back(used);
+        ends[count] = used;
+        starts[count] = i - 3 * (used - start);
         std::uint16_t partner = Runs::kNoPartner;
         if ((used - start) % 2 != 0) partner = i < n && t[i] < 0x80 ? t[i] : Runs::kOtherPartner;
-        runs.partners.push_back(partner);
+        partners[count++] = partner;
     }
+    runs.count = count;
 }
 
 void GatherRuns(std::u16string_view text, Runs& runs) { GatherRunsIn(text, runs); }
@@ -1002,7 +1215,7 @@ bool CountCp932RunsInvalid(const Runs& runs, std::uint64_t& invalid, std::uint64
     const unsigned char* const bytes = runs.bytes.data();
     invalid = 0;
     std::size_t start = 0;
-    for (std::size_t r = 0; r < std::min(first, runs.ends.size()); ++r) {
+    for (std::size_t r = 0; r < std::min(first, runs.count); ++r) {
         const std::size_t end = runs.ends[r];
         const std::uint16_t partner = runs.partners[r];
         if (partner == Runs::kOtherPartner) return false;
@@ -1024,7 +1237,8 @@ std::uint64_t CountUtf8RunsInvalid(const Runs& runs, std::uint64_t limit) {
     const unsigned char* const bytes = runs.bytes.data();
     std::uint64_t invalid = 0;
     std::size_t i = 0;
-    for (const std::size_t end : runs.ends) {
+    for (std::size_t r = 0; r < runs.count; ++r) {
+        const std::size_t end = runs.ends[r];
         while (i < end) {
             const unsigned lead = bytes[i];
             if (lead < 0x80) {
@@ -1054,7 +1268,8 @@ std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit) {
     const std::uint16_t* const pairs = eucjp::Jis0208Pairs();
     std::uint64_t invalid = 0;
     std::size_t i = 0;
-    for (const std::size_t end : runs.ends) {
+    for (std::size_t r = 0; r < runs.count; ++r) {
+        const std::size_t end = runs.ends[r];
         while (i < end) {
             const unsigned lead = bytes[i];
             if (lead < 0x80) {
@@ -1085,6 +1300,26 @@ std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit) {
         }
     }
     return invalid;
+}
+
+bool DecodeCleanRunsToBytes(std::string& out, std::string_view ascii, const Runs& runs, Charset charset,
+                            TextBytes side, const DecodeOptions& options, std::uint64_t& unwritable) {
+    if (charset == Charset::kUtf8) {
+        return side == TextBytes::kCp932
+                   ? DecodeCleanRuns<Cp932Side, Utf8Taker, char>(out, ascii, runs, options, unwritable)
+                   : DecodeCleanRuns<Utf8Side, Utf8Taker, char>(out, ascii, runs, options, unwritable);
+    }
+    return side == TextBytes::kCp932
+               ? DecodeCleanRuns<Cp932Side, EucJpTaker, char>(out, ascii, runs, options, unwritable)
+               : DecodeCleanRuns<Utf8Side, EucJpTaker, char>(out, ascii, runs, options, unwritable);
+}
+
+bool DecodeCleanRunsToText(std::u16string& out, std::u16string_view text, const Runs& runs, Charset charset,
+                           const DecodeOptions& options) {
+    std::uint64_t none = 0;
+    return charset == Charset::kUtf8
+               ? DecodeCleanRuns<TextSide, Utf8Taker, char16_t>(out, text, runs, options, none)
+               : DecodeCleanRuns<TextSide, EucJpTaker, char16_t>(out, text, runs, options, none);
 }
 
 std::size_t DecodeInCharset(std::u16string& out, std::u16string_view text, Charset charset,

@@ -17,6 +17,7 @@
 
 #include "codec/codepage.h"
 #include "codec/detect.h"
+#include "codec/large_pages.h"
 #include "codec/percent.h"
 #include "codec/utf8.h"
 #include "codec/url.h"
@@ -124,7 +125,7 @@ struct Readings {
         const View rest = line.substr(at);
         detail::Runs restRuns;
         detail::GatherRuns(rest, restRuns);
-        if (!detail::CountCp932RunsInvalid(runs, invalid.count, limit, runs.ends.size() - restRuns.ends.size())) {
+        if (!detail::CountCp932RunsInvalid(runs, invalid.count, limit, runs.count - restRuns.count)) {
             return false;
         }
         Invalid restInvalid;
@@ -207,10 +208,61 @@ std::size_t LineEnd(std::u16string_view text, std::size_t from) {
     return lf == std::u16string_view::npos ? lf : from + lf + 1;
 }
 
+// The common lines, decoded as they are judged (what Readings::Count makes
+// of them): a line that UTF-8 reads without invalid bytes and the others
+// do not, one that EUC-JP alone so reads (both from their runs), or else
+// one that code page 932 reads with fewer invalid bytes than the others
+// (its reading counts them). True when the line is one of them, decoded
+// by decode (from runs, false at an invalid byte) or decodeSjis (returns
+// the count), and its encoding in chosen; else the caller cuts what they
+// wrote. Takes the runs of line as GatherRuns left them.
+template <class View, class Decode, class DecodeSjis>
+bool DecodeClean(Readings& readings, View line, bool endsText, Charset& chosen, Decode decode,
+                 DecodeSjis decodeSjis) {
+    const auto readsSjis = [&] {
+        Invalid sjis;
+        readings.CountShiftJisLine(line, endsText, sjis, 0);
+        return sjis.count == 0;
+    };
+    if (decode(Charset::kUtf8)) {
+        chosen = Charset::kUtf8;
+        return !readsSjis() && detail::CountEucJpRunsInvalid(readings.runs, 0) != 0;
+    }
+    if (decode(Charset::kEucJp)) {
+        chosen = Charset::kEucJp;
+        return !readsSjis();
+    }
+    chosen = Charset::kShiftJis;
+    const std::uint64_t sjis = decodeSjis();
+    return sjis == 0 || (detail::CountUtf8RunsInvalid(readings.runs, sjis) > sjis &&
+                         detail::CountEucJpRunsInvalid(readings.runs, sjis) > sjis);
+}
+
+// DecodeClean for text, decoded into out as DecodeLine does; invalid gets
+// the reading's invalid bytes.
+bool DecodeCleanText(std::u16string& out, Readings& readings, std::u16string_view line, bool endsText,
+                     const DecodeOptions& options, Charset& chosen, Invalid& invalid) {
+    const std::size_t mark = out.size();
+    const bool clean = DecodeClean(
+        readings, line, endsText, chosen,
+        [&](Charset charset) { return detail::DecodeCleanRunsToText(out, line, readings.runs, charset, options); },
+        [&] {
+            DecodeLine(out, line, Charset::kShiftJis, options, endsText, &invalid);
+            return invalid.count;
+        });
+    if (!clean) {
+        out.resize(mark);
+        invalid = Invalid{};
+    }
+    return clean;
+}
+
 std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const DecodeOptions& options, bool final,
                             DecodeReport* report) {
     Readings readings;
-    out.reserve(out.size() + (options.crLfAsAmp ? 2 : 1) * text.size());  // the most it writes
+    const std::size_t most = (options.crLfAsAmp ? 2 : 1) * text.size();  // the most it writes
+    out.reserve(out.size() + most);
+    AskForLargePages(out.data() + out.size(), most * sizeof(char16_t));
     std::size_t pos = 0;
     while (pos < text.size()) {
         const std::size_t lineEnd = LineEnd(text, pos);
@@ -238,7 +290,7 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
         const std::u16string_view line = text.substr(pos, end - pos);
         Invalid invalid;
         detail::GatherRuns(line, readings.runs);
-        if (readings.runs.ends.empty()) {  // no byte from 0x80 up
+        if (readings.runs.count == 0) {  // no byte from 0x80 up
             // Lines that read alike: as many as follow, in one go.
             std::size_t batchEnd = end;
             while (!endsText && batchEnd < text.size()) {
@@ -255,6 +307,12 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
             continue;
         }
         Charset charset;
+        if (DecodeCleanText(out, readings, line, endsText, options, charset, invalid)) {
+            Note(report, invalid, pos);
+            if (report != nullptr) ++report->linesIn[static_cast<std::size_t>(charset)];
+            pos = end;
+            continue;
+        }
         if (readings.Count(line, endsText, charset)) {
             // A reading without invalid bytes needs no count again.
             const bool clean = readings.count[static_cast<std::size_t>(charset)] == 0;
@@ -352,6 +410,37 @@ Charset ChooseAscii(Readings& readings, std::string_view line, const DecodeOptio
     return readings.Choose(options.charset);
 }
 
+// DecodeCleanText for ASCII bytes, decoded into side's bytes as
+// DecodeAsciiLine does (at base).
+bool DecodeCleanAscii(std::string& out, Readings& readings, std::string_view line, TextBytes side,
+                      const DecodeOptions& options, bool endsText, BytesReport& found, std::size_t base,
+                      Charset& chosen) {
+    const std::size_t mark = out.size();
+    std::uint64_t unwritable = 0;
+    BytesReport sjis;
+    const bool clean = DecodeClean(
+        readings, line, endsText, chosen,
+        [&](Charset charset) {
+            return detail::DecodeCleanRunsToBytes(out, line, readings.runs, charset, side, options, unwritable);
+        },
+        [&] {
+            DecodeAsciiLine(out, line, Charset::kShiftJis, side, options, endsText, true, sjis, base);
+            return sjis.escapes.count;
+        });
+    if (!clean) {
+        out.resize(mark);
+        return false;
+    }
+    if (chosen == Charset::kShiftJis) {
+        detail::AddLosses(found, sjis);
+        return true;
+    }
+    // A character code page 932 cannot write is where what decides it
+    // starts: the line, as DecodeAsciiLine has it.
+    if (unwritable != 0) detail::AddLoss(found.unwritable, unwritable, base);
+    return true;
+}
+
 }  // namespace
 
 std::size_t DecodeUrlDetectingAsciiAppend(std::string& out, std::string_view ascii, TextBytes side,
@@ -376,7 +465,7 @@ std::size_t DecodeUrlDetectingAsciiAppend(std::string& out, std::string_view asc
         const std::size_t end = endsText ? ascii.size() : lineEnd;
         const std::string_view line = ascii.substr(pos, end - pos);
         detail::GatherRuns(line, readings.runs);
-        if (readings.runs.ends.empty()) {  // no byte from 0x80 up
+        if (readings.runs.count == 0) {  // no byte from 0x80 up
             // Lines that read alike: as many as follow, in one go.
             std::size_t batchEnd = end;
             while (!endsText && batchEnd < ascii.size()) {
@@ -392,8 +481,11 @@ std::size_t DecodeUrlDetectingAsciiAppend(std::string& out, std::string_view asc
             pos = batchEnd;
             continue;
         }
-        const Charset charset = ChooseAscii(readings, line, options, endsText);
-        DecodeAsciiLine(out, line, charset, side, options, endsText, true, found, pos);
+        Charset charset;
+        if (!DecodeCleanAscii(out, readings, line, side, options, endsText, found, pos, charset)) {
+            charset = ChooseAscii(readings, line, options, endsText);
+            DecodeAsciiLine(out, line, charset, side, options, endsText, true, found, pos);
+        }
         ++found.linesIn[static_cast<std::size_t>(charset)];
         pos = end;
     }

@@ -74,11 +74,14 @@ bool HasHighEscape(std::string_view ascii);
 std::size_t FindLineFeed(std::u16string_view text);
 
 // The runs of escapes of a text that hold a byte from 0x80 up: their bytes
-// one after another (bytes may be longer), and where each run ends among
-// them. Kept from call to call for its buffers.
+// one after another, and where each run ends among them; count runs (the
+// vectors may be longer). Kept from call to call for its buffers.
 struct Runs {
+    std::size_t count = 0;
     std::vector<unsigned char> bytes;
     std::vector<std::size_t> ends;
+    // Where each run starts in the text (its first "%").
+    std::vector<std::size_t> starts;
     // The unit after each run, which code page 932's decoder pairs with a
     // run's last escape when the run has an odd count: kNoPartner for an
     // even count, the unit itself when it is below 0x80, else kOtherPartner
@@ -108,5 +111,16 @@ std::uint64_t CountUtf8RunsInvalid(const Runs& runs, std::uint64_t limit);
 // The invalid bytes DecodeInCharset (final) counts in EUC-JP, from the runs
 // GatherRuns gathered; the count stops once it passes limit.
 std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit);
+
+// Decodes the ASCII bytes of a line in UTF-8 or EUC-JP (charset) from its
+// runs as GatherRuns gathered them, appending side's bytes as
+// DecodeUrlBytesAppend (final) does, while no decoded byte is invalid:
+// false at the first invalid byte, with out as it was. unwritable gets the
+// characters side cannot write.
+bool DecodeCleanRunsToBytes(std::string& out, std::string_view ascii, const Runs& runs, Charset charset,
+                            TextBytes side, const DecodeOptions& options, std::uint64_t& unwritable);
+// The same for text, as DecodeInCharset (final) decodes it.
+bool DecodeCleanRunsToText(std::u16string& out, std::u16string_view text, const Runs& runs, Charset charset,
+                           const DecodeOptions& options);
 
 }  // namespace tessaly::detail
