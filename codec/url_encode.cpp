@@ -908,16 +908,17 @@ struct EucJpSetup {
 // bytes (0-3), their high digits (4-7), their low digits (8-11) and
 // "%8E" (12-14): by the group's bits of kept or skipped (the low nibble of
 // the index) and of katakana or skipped (its high nibble), a shuffle of the
-// group in both halves of a 32-byte register (each half shuffles its own)
-// and the length it keeps.
+// group in both halves of a 32-byte register (each half shuffles its own);
+// the shuffle's last byte, past the most the forms take, is the length they
+// take.
 struct GroupForms {
-    alignas(32) std::array<std::array<std::uint8_t, 32>, 256> shuffle{};
-    std::array<std::uint8_t, 256> length{};
+    static constexpr unsigned kLength = 31;
+    alignas(32) std::array<std::uint8_t, 256 * 32> shuffle{};
 
     constexpr GroupForms() {
         for (unsigned index = 0; index < 256; ++index) {
-            std::array<std::uint8_t, 32>& s = shuffle[index];
-            s.fill(0x80);
+            std::uint8_t* const s = shuffle.data() + 32 * index;
+            for (unsigned i = 0; i < 32; ++i) s[i] = 0x80;
             unsigned n = 0;
             for (unsigned k = 0; k < 4; ++k) {
                 const bool a = (index >> k & 1) != 0, b = (index >> (4 + k) & 1) != 0;
@@ -933,7 +934,7 @@ struct GroupForms {
                 s[n++] = static_cast<std::uint8_t>(4 + k);
                 s[n++] = static_cast<std::uint8_t>(8 + k);
             }
-            length[index] = static_cast<std::uint8_t>(n);
+            s[kLength] = static_cast<std::uint8_t>(n);  // n <= 24
         }
     }
 };
@@ -968,8 +969,8 @@ EucJpPairs::EucJpPairs() {
 // Byte lanes all ones where the bits of bits are set, bit i for lane i.
 __attribute__((target("avx2"))) inline __m256i BitsToLanes(std::uint32_t bits) {
     const __m256i spread = _mm256_shuffle_epi8(_mm256_set1_epi32(static_cast<int>(bits)),
-                                               _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2,
-                                                                2, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3));
+                                               _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2,
+                                                                2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3));
     const __m256i bit = _mm256_set1_epi64x(static_cast<long long>(0x8040201008040201ULL));
     return _mm256_cmpeq_epi8(_mm256_and_si256(spread, bit), bit);
 }
@@ -997,55 +998,67 @@ __attribute__((target("avx2"))) inline __m256i KnownEucJpPairs(__m256i v, __m256
                         AtMost32(_mm256_sub_epi8(v, Splat32(0xE0)), 0xE9 - 0xE0));
     const __m256i upToAC = AtMost32(next40, 0xAC - 0x40);
     const __m256i upTo96 = AtMost32(next40, 0x96 - 0x40);
-    const __m256i row82 =
-        _mm256_and_si256(_mm256_cmpeq_epi8(v, Splat32(0x82)), AtMost32(_mm256_sub_epi8(next, Splat32(0x9F)), 0xF1 - 0x9F));
+    const __m256i row82 = _mm256_and_si256(_mm256_cmpeq_epi8(v, Splat32(0x82)),
+                                           AtMost32(_mm256_sub_epi8(next, Splat32(0x9F)), 0xF1 - 0x9F));
     return _mm256_or_si256(
-        _mm256_and_si256(anyTrail, _mm256_or_si256(fullRow, _mm256_or_si256(
-                                                                _mm256_and_si256(_mm256_cmpeq_epi8(v, Splat32(0x81)), upToAC),
-                                                                _mm256_and_si256(_mm256_cmpeq_epi8(v, Splat32(0x83)), upTo96)))),
+        _mm256_and_si256(
+            anyTrail,
+            _mm256_or_si256(fullRow, _mm256_or_si256(_mm256_and_si256(_mm256_cmpeq_epi8(v, Splat32(0x81)), upToAC),
+                                                     _mm256_and_si256(_mm256_cmpeq_epi8(v, Splat32(0x83)), upTo96)))),
         row82);
 }
 
 // EncodeBlocks into EUC-JP by the arithmetic, for processors with AVX2: a
 // block up to its first character that does not qualify, the rest of it
 // through the table.
-__attribute__((target("avx2"), flatten)) const unsigned char* EncodeEucJpBlocksAvx2(
-    const BlockTables& tables, const unsigned char* p, const unsigned char* end, char*& out, const char* limit) {
+__attribute__((target("avx2"), flatten)) const unsigned char* EncodeEucJpBlocksAvx2(const BlockTables& tables,
+                                                                                    const unsigned char* p,
+                                                                                    const unsigned char* end,
+                                                                                    char*& out, const char* limit) {
     const EucJpSetup& setup = *tables.eucJp;
     constexpr std::uint64_t kFirst63 = ~std::uint64_t{0} >> 1;
     alignas(32) std::uint16_t indices[64];
-    const __m256i keepByLow = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(setup.keepByLow.data())));
-    const __m256i highBit = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(setup.highBit.data())));
-    const __m256i digits = _mm256_setr_epi8('0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B', 'C', 'D', 'E', 'F',
-                                            '0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B', 'C', 'D', 'E', 'F');
+    const __m256i keepByLow =
+        _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(setup.keepByLow.data())));
+    const __m256i highBit =
+        _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(setup.highBit.data())));
+    const __m256i digits =
+        _mm256_setr_epi8('0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B', 'C', 'D', 'E', 'F', '0', '1', '2',
+                         '3', '4', '5', '6', '7', '8', '9', 'A', 'B', 'C', 'D', 'E', 'F');
     const __m256i nibble = Splat32(0x0F);
     const __m256i from = Splat32(setup.from), to = Splat32(setup.to);
     const __m256i katakana = _mm256_set1_epi32('%' | '8' << 8 | 'E' << 16);
     const std::uint64_t* const pairs = setup.pairs;
     char* o = out;
     while (end - p >= kBlockRead && o + kBlockOutput <= limit) {
-        __m256i v[2], next[2];
+        __m256i v[2], next[2], kanaLanes[2], keepLanes[2];
         std::uint64_t lead = 0, ascii = 0, kana = 0, keep = 0, cr = 0, known = 0;
         for (unsigned k = 0; k < 2; ++k) {
             v[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * k));
             next[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * k + 1));
-            const auto bits = [k](__m256i lanes) { return LaneBits(lanes) << (32 * k); };
-            lead |= bits(_mm256_or_si256(AtMost32(_mm256_sub_epi8(v[k], Splat32(0x81)), 0x9F - 0x81),
-                                         AtMost32(_mm256_sub_epi8(v[k], Splat32(0xE0)), 0xFC - 0xE0)));
-            ascii |= bits(v[k]);
-            kana |= bits(AtMost32(_mm256_sub_epi8(v[k], Splat32(0xA1)), 0xDF - 0xA1));
-            const __m256i keepBits = _mm256_and_si256(_mm256_shuffle_epi8(keepByLow, _mm256_and_si256(v[k], nibble)),
-                _mm256_shuffle_epi8(highBit, _mm256_and_si256(_mm256_srli_epi16(v[k], 4), nibble)));
-            keep |= bits(_mm256_cmpeq_epi8(_mm256_min_epu8(keepBits, Splat32(1)), Splat32(1)));
-            if (setup.amp) cr |= bits(_mm256_cmpeq_epi8(v[k], Splat32('\r')));
-            known |= bits(KnownEucJpPairs(v[k], next[k]));
+            lead |= (LaneBits(_mm256_or_si256(AtMost32(_mm256_sub_epi8(v[k], Splat32(0x81)), 0x9F - 0x81),
+                                              AtMost32(_mm256_sub_epi8(v[k], Splat32(0xE0)), 0xFC - 0xE0)))
+                     << (32 * k));
+            ascii |= (LaneBits(v[k]) << (32 * k));
+            kanaLanes[k] = AtMost32(_mm256_sub_epi8(v[k], Splat32(0xA1)), 0xDF - 0xA1);
+            kana |= (LaneBits(kanaLanes[k]) << (32 * k));
+            const __m256i keepBits =
+                _mm256_and_si256(_mm256_shuffle_epi8(keepByLow, _mm256_and_si256(v[k], nibble)),
+                                 _mm256_shuffle_epi8(highBit, _mm256_and_si256(_mm256_srli_epi16(v[k], 4), nibble)));
+            keepLanes[k] = _mm256_cmpeq_epi8(_mm256_min_epu8(keepBits, Splat32(1)), Splat32(1));
+            keep |= (LaneBits(keepLanes[k]) << (32 * k));
+            if (setup.amp) cr |= (LaneBits(_mm256_cmpeq_epi8(v[k], Splat32('\r'))) << (32 * k));
+            known |= (LaneBits(KnownEucJpPairs(v[k], next[k])) << (32 * k));
         }
         ascii = ~ascii;
         const std::uint64_t leadStarts = PairStarts(lead);
         const std::uint64_t trail = leadStarts << 1;
         const std::uint64_t starts = ~trail;
-        const std::uint64_t todo = starts & kFirst63;
-        const unsigned blockEnd = (starts >> 63 & 1) != 0 ? 63 : 64;
+        // The characters of the block but a pair that starts at its last
+        // byte; the next block starts after them.
+        const bool cut = (leadStarts >> 63 & 1) != 0;
+        const std::uint64_t todo = cut ? starts & kFirst63 : starts;
+        const unsigned blockEnd = cut ? 63 : 64;
         // Characters that qualify without a look: ASCII (but a CR for "&"),
         // half-width katakana, known pairs; the others looked up.
         const std::uint64_t qualify = (ascii & ~cr) | kana | (leadStarts & known);
@@ -1058,16 +1071,28 @@ __attribute__((target("avx2"), flatten)) const unsigned char* EncodeEucJpBlocksA
         }
         const unsigned stop = bad != 0 ? static_cast<unsigned>(std::countr_zero(bad)) : blockEnd;
         const std::uint64_t skip = stop == 64 ? 0 : ~std::uint64_t{0} << stop;
-        const std::uint64_t keptOrSkipped = (keep & starts) | skip;
-        const std::uint64_t kanaOrSkipped = (kana & starts) | skip;
         __m256i c[2];
+        // For each group of four bytes, 32 times the index of its forms.
+        alignas(32) std::uint32_t forms[16];
         for (unsigned k = 0; k < 2; ++k) {
             const __m256i leadLanes = BitsToLanes(static_cast<std::uint32_t>(leadStarts >> (32 * k)));
             const __m256i trailLanes = BitsToLanes(static_cast<std::uint32_t>(trail >> (32 * k)));
+            const __m256i skipLanes =
+                skip != 0 ? BitsToLanes(static_cast<std::uint32_t>(skip >> (32 * k))) : _mm256_setzero_si256();
+            const __m256i keptOrSkipped = _mm256_or_si256(_mm256_andnot_si256(trailLanes, keepLanes[k]), skipLanes);
+            const __m256i kanaOrSkipped = _mm256_or_si256(_mm256_andnot_si256(trailLanes, kanaLanes[k]), skipLanes);
+            const __m256i code = _mm256_or_si256(_mm256_and_si256(keptOrSkipped, Splat32(1)),
+                                                 _mm256_and_si256(kanaOrSkipped, Splat32(16)));
+            const __m256i byPairs = _mm256_maddubs_epi16(code, _mm256_set1_epi16(0x0201));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(forms + 8 * k),
+                               _mm256_madd_epi16(byPairs, _mm256_set1_epi32(128 << 16 | 32)));
             // EucJpFirst and EucJpSecond.
             const __m256i first = _mm256_add_epi8(
-                _mm256_add_epi8(_mm256_add_epi8(v[k], v[k]),
-                                _mm256_sub_epi8(Splat32(0xA0), _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_max_epu8(v[k], Splat32(0xE0)), v[k]), Splat32(0x80)))),
+                _mm256_add_epi8(
+                    _mm256_add_epi8(v[k], v[k]),
+                    _mm256_sub_epi8(Splat32(0xA0),
+                                    _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_max_epu8(v[k], Splat32(0xE0)), v[k]),
+                                                     Splat32(0x80)))),
                 AtMost32(next[k], 0x9E));
             const __m256i below9F = AtMost32(v[k], 0x9E);
             const __m256i below80 = _mm256_cmpgt_epi8(v[k], Splat32(0xFF));
@@ -1078,7 +1103,7 @@ __attribute__((target("avx2"), flatten)) const unsigned char* EncodeEucJpBlocksA
             bytes = _mm256_blendv_epi8(bytes, first, leadLanes);
             c[k] = _mm256_blendv_epi8(bytes, to, _mm256_andnot_si256(trailLanes, _mm256_cmpeq_epi8(v[k], from)));
         }
-        if (keptOrSkipped == ~std::uint64_t{0} && skip == 0) {  // all of it kept
+        if ((keep & starts) == ~std::uint64_t{0}) {  // all of it kept
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), c[0]);
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 32), c[1]);
             o += 64;
@@ -1092,19 +1117,18 @@ __attribute__((target("avx2"), flatten)) const unsigned char* EncodeEucJpBlocksA
                 const __m256i lowKatakana1 = _mm256_unpackhi_epi32(low, katakana);
                 // Groups of bytes 0-3, 4-7, 8-11, 12-15 in the low halves,
                 // 16-19 and so on in the high halves.
-                const __m256i groups[4] = {_mm256_unpacklo_epi64(bytesHigh0, lowKatakana0),
-                                           _mm256_unpackhi_epi64(bytesHigh0, lowKatakana0),
-                                           _mm256_unpacklo_epi64(bytesHigh1, lowKatakana1),
-                                           _mm256_unpackhi_epi64(bytesHigh1, lowKatakana1)};
+                const __m256i groups[4] = {
+                    _mm256_unpacklo_epi64(bytesHigh0, lowKatakana0), _mm256_unpackhi_epi64(bytesHigh0, lowKatakana0),
+                    _mm256_unpacklo_epi64(bytesHigh1, lowKatakana1), _mm256_unpackhi_epi64(bytesHigh1, lowKatakana1)};
                 for (unsigned half = 0; half < 2; ++half) {
                     for (unsigned g = 0; g < 4; ++g) {
-                        const unsigned at = 32 * k + 16 * half + 4 * g;
-                        const unsigned index = static_cast<unsigned>((keptOrSkipped >> at & 15) | (kanaOrSkipped >> at & 15) << 4);
+                        const std::uint8_t* const shuffle = kGroupForms.shuffle.data() + forms[8 * k + 4 * half + g];
                         const __m256i group = half == 0 ? _mm256_permute2x128_si256(groups[g], groups[g], 0x00)
                                                         : _mm256_permute2x128_si256(groups[g], groups[g], 0x11);
-                        const __m256i shuffle = _mm256_load_si256(reinterpret_cast<const __m256i*>(kGroupForms.shuffle[index].data()));
-                        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), _mm256_shuffle_epi8(group, shuffle));
-                        o += kGroupForms.length[index];
+                        _mm256_storeu_si256(
+                            reinterpret_cast<__m256i*>(o),
+                            _mm256_shuffle_epi8(group, _mm256_load_si256(reinterpret_cast<const __m256i*>(shuffle))));
+                        o += shuffle[GroupForms::kLength];
                     }
                 }
             }

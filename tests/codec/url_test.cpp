@@ -416,12 +416,15 @@ TEST(Url, EncodingInEveryWayOfThisProcessor) {
 // byte route in each way of this processor: what the text route gives.
 TEST(Url, EveryCodePage932CharacterByTheByteRouteInEveryWay) {
     std::mt19937 rng(932);
-    const std::u16string common[] = {u"東", u"駅", u"テ", u"ス", u"の", u"ｱ", u"ﾟ", u"a", u" ", u"~", u"\r\n", u"亜", u"＋"};
+    const std::u16string common[] = {u"東", u"駅", u"テ", u"ス", u"の", u"ｱ", u"ﾟ",
+                                     u"a", u" ", u"~", u"\r\n", u"亜", u"＋"};
     std::string bytes;
     for (unsigned lead = 0; lead < 256; ++lead) {
         for (unsigned trail = 0; trail < 256; ++trail) {
             if (trail != 0 && !cp932::IsLeadByte(static_cast<std::uint8_t>(lead))) break;
-            for (unsigned n = rng() % 24; n > 0; --n) bytes += CodePageBridge::ToBytes(common[rng() % std::size(common)]);
+            for (unsigned n = rng() % 24; n > 0; --n) {
+                bytes += CodePageBridge::ToBytes(common[rng() % std::size(common)]);
+            }
             bytes += static_cast<char>(lead);
             if (cp932::IsLeadByte(static_cast<std::uint8_t>(lead))) bytes += static_cast<char>(trail);
         }
