@@ -1010,11 +1010,12 @@ __attribute__((target("avx2"))) inline __m256i KnownEucJpPairs(__m256i v, __m256
 
 // EncodeBlocks into EUC-JP by the arithmetic, for processors with AVX2: a
 // block up to its first character that does not qualify, the rest of it
-// through the table.
-__attribute__((target("avx2"), flatten)) const unsigned char* EncodeEucJpBlocksAvx2(const BlockTables& tables,
-                                                                                    const unsigned char* p,
-                                                                                    const unsigned char* end,
-                                                                                    char*& out, const char* limit) {
+// through the table. kSubstitute for a set that keeps a byte as another.
+template <bool kSubstitute>
+__attribute__((target("avx2"))) inline const unsigned char* EucJpBlocksAvx2(const BlockTables& tables,
+                                                                            const unsigned char* p,
+                                                                            const unsigned char* end, char*& out,
+                                                                            const char* limit) {
     const EucJpSetup& setup = *tables.eucJp;
     constexpr std::uint64_t kFirst63 = ~std::uint64_t{0} >> 1;
     alignas(32) std::uint16_t indices[64];
@@ -1074,9 +1075,13 @@ __attribute__((target("avx2"), flatten)) const unsigned char* EncodeEucJpBlocksA
         __m256i c[2];
         // For each group of four bytes, 32 times the index of its forms.
         alignas(32) std::uint32_t forms[16];
+        __m256i previousLead = _mm256_setzero_si256();
         for (unsigned k = 0; k < 2; ++k) {
             const __m256i leadLanes = BitsToLanes(static_cast<std::uint32_t>(leadStarts >> (32 * k)));
-            const __m256i trailLanes = BitsToLanes(static_cast<std::uint32_t>(trail >> (32 * k)));
+            // The lead lanes a byte on, the last of the half before first.
+            const __m256i trailLanes =
+                _mm256_alignr_epi8(leadLanes, _mm256_permute2x128_si256(leadLanes, previousLead, 0x03), 15);
+            previousLead = leadLanes;
             const __m256i skipLanes =
                 skip != 0 ? BitsToLanes(static_cast<std::uint32_t>(skip >> (32 * k))) : _mm256_setzero_si256();
             const __m256i keptOrSkipped = _mm256_or_si256(_mm256_andnot_si256(trailLanes, keepLanes[k]), skipLanes);
@@ -1101,7 +1106,10 @@ __attribute__((target("avx2"), flatten)) const unsigned char* EncodeEucJpBlocksA
                                                                      _mm256_and_si256(below80, Splat32(0x01)))));
             __m256i bytes = _mm256_blendv_epi8(v[k], second, trailLanes);
             bytes = _mm256_blendv_epi8(bytes, first, leadLanes);
-            c[k] = _mm256_blendv_epi8(bytes, to, _mm256_andnot_si256(trailLanes, _mm256_cmpeq_epi8(v[k], from)));
+            if constexpr (kSubstitute) {
+                bytes = _mm256_blendv_epi8(bytes, to, _mm256_andnot_si256(trailLanes, _mm256_cmpeq_epi8(v[k], from)));
+            }
+            c[k] = bytes;
         }
         if ((keep & starts) == ~std::uint64_t{0}) {  // all of it kept
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), c[0]);
@@ -1147,6 +1155,14 @@ __attribute__((target("avx2"), flatten)) const unsigned char* EncodeEucJpBlocksA
     }
     out = o;
     return p;
+}
+
+__attribute__((target("avx2"), flatten)) const unsigned char* EncodeEucJpBlocksAvx2(const BlockTables& tables,
+                                                                                    const unsigned char* p,
+                                                                                    const unsigned char* end,
+                                                                                    char*& out, const char* limit) {
+    return tables.eucJp->from != tables.eucJp->to ? EucJpBlocksAvx2<true>(tables, p, end, out, limit)
+                                                  : EucJpBlocksAvx2<false>(tables, p, end, out, limit);
 }
 #endif
 
