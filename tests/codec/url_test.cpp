@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "codec/codepage.h"
+#include "codec/cp932.h"
 #include "codec/detect.h"
 #include "codec/eucjp.h"
 #include "codec/fidelity.h"
@@ -408,6 +409,43 @@ TEST(Url, EncodingInEveryWayOfThisProcessor) {
         }
     }
     detail::UseEncodeUrlWay(0);
+}
+
+// Every code page 932 character (each lead byte with every byte after it,
+// each byte alone), among common characters enough for whole blocks, by the
+// byte route in each way of this processor: what the text route gives.
+TEST(Url, EveryCodePage932CharacterByTheByteRouteInEveryWay) {
+    std::mt19937 rng(932);
+    const std::u16string common[] = {u"東", u"駅", u"テ", u"ス", u"の", u"ｱ", u"ﾟ",
+                                     u"a", u" ", u"~", u"\r\n", u"亜", u"＋"};
+    std::string bytes;
+    for (unsigned lead = 0; lead < 256; ++lead) {
+        for (unsigned trail = 0; trail < 256; ++trail) {
+            if (trail != 0 && !cp932::IsLeadByte(static_cast<std::uint8_t>(lead))) break;
+            for (unsigned n = rng() % 24; n > 0; --n) {
+                bytes += CodePageBridge::ToBytes(common[rng() % std::size(common)]);
+            }
+            bytes += static_cast<char>(lead);
+            if (cp932::IsLeadByte(static_cast<std::uint8_t>(lead))) bytes += static_cast<char>(trail);
+        }
+    }
+    const std::u16string text = CodePageBridge::ToText(bytes);
+    for (const Charset charset : {Charset::kUtf8, Charset::kEucJp}) {
+        for (const EscapeSet set : kSets) {
+            for (const bool amp : {false, true}) {
+                const EncodeOptions options{charset, set, amp};
+                const std::u16string want = EncodeUrl(text, options);
+                for (int way = 0; way < detail::EncodeUrlWays(); ++way) {
+                    SCOPED_TRACE(way);
+                    detail::UseEncodeUrlWay(way);
+                    std::string got;
+                    EncodeUrlBytesAppend(got, bytes, TextBytes::kCp932, options, true);
+                    detail::UseEncodeUrlWay(0);
+                    ASSERT_TRUE(std::u16string(got.begin(), got.end()) == want);
+                }
+            }
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------
