@@ -822,7 +822,10 @@ std::size_t DecodeBytes(std::string& out, std::string_view bytes, const DecodeOp
         const unsigned char* const chunkEnd = p + std::min<std::size_t>(end - p, 4 * detail::kChunkUnits);
         auto* o = reinterpret_cast<unsigned char*>(output.Room(3 * static_cast<std::size_t>(chunkEnd - p) + 16));
         while (p < chunkEnd) {
-            if (!amp && !plus) DecodeMixed(reader, side, p, end, chunkEnd, o);
+            if (!amp && !plus) {
+                DecodeMixed(reader, side, p, end, chunkEnd, o);
+                if (p >= chunkEnd) break;  // its last step may go past the chunk
+            }
             CopyPlain(p, chunkEnd, amp, plus, o);
             if (p == chunkEnd) break;
             const unsigned c = *p;

@@ -326,5 +326,23 @@ TEST(UrlBytes, LongTextInLongPiecesGivesTheTextRoutesResult) {
     }
 }
 
+// Decoding reads its input in chunks of some KiB: escapes up to a chunk's
+// end at every alignment, then plain ASCII to the input's end, which no
+// step may read past.
+TEST(UrlBytes, DecodingAcrossAChunksEndIntoAPlainTail) {
+    std::mt19937 rng(8192);
+    for (std::size_t shift = 0; shift < 18; ++shift) {
+        std::string input(shift, 'a');
+        while (input.size() < 8150) input += rng() % 3 ? "%E3%83%86" : "ab";
+        input += std::string(200, 'z');
+        for (const Charset charset : {Charset::kUtf8, Charset::kEucJp}) {
+            const Case c{true, TextBytes::kCp932, {}, {charset, false, false, false}};
+            std::string out;
+            ASSERT_EQ(DecodeUrlBytesAppend(out, input, c.side, c.decodeOptions, true), input.size());
+            ASSERT_EQ(out, TextRoute(c, input).out) << shift;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace tessaly
