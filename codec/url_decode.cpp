@@ -65,6 +65,16 @@ private:
 // ---------------------------------------------------------------------------
 // Decoders of a run of escaped bytes
 
+// A whole three-byte UTF-8 sequence at b (at least three bytes there): its
+// character, or 0 when the bytes are anything else.
+inline char16_t ThreeByteUtf8(const unsigned char* b) {
+    const unsigned lead = b[0], b1 = b[1], b2 = b[2];
+    const unsigned c = (lead & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F);
+    const bool whole = (lead & 0xF0) == 0xE0 && (b1 & 0xC0) == 0x80 && (b2 & 0xC0) == 0x80 && c >= 0x800 &&
+                       (c & 0xF800) != 0xD800;
+    return whole ? static_cast<char16_t>(c) : char16_t{0};
+}
+
 struct RunRead {
     std::size_t consumed = 0;
     char16_t* out = nullptr;
@@ -125,12 +135,9 @@ struct Utf8Run {
                 continue;
             }
             // The common case first: a whole three-byte sequence.
-            if ((lead & 0xF0) == 0xE0 && i + 2 < n) {
-                const unsigned b1 = bytes[i + 1];
-                const unsigned b2 = bytes[i + 2];
-                const unsigned c = (lead & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F);
-                if ((b1 & 0xC0) == 0x80 && (b2 & 0xC0) == 0x80 && c >= 0x800 && (c & 0xF800) != 0xD800) {
-                    *o++ = static_cast<char16_t>(c);
+            if (i + 2 < n) {
+                if (const char16_t c = ThreeByteUtf8(bytes + i)) {
+                    *o++ = c;
                     i += 3;
                     continue;
                 }
@@ -913,14 +920,10 @@ struct Utf8Taker {
     template <class Side, class Out>
     static unsigned Take(const Side& side, const unsigned char* b, const unsigned char* end, Out*& o,
                          std::uint64_t& unwritable) {
-        const unsigned lead = b[0];
         // The common case first: a whole three-byte sequence.
-        if ((lead & 0xF0) == 0xE0 && end - b > 2) {
-            const unsigned b1 = b[1];
-            const unsigned b2 = b[2];
-            const unsigned c = (lead & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F);
-            if ((b1 & 0xC0) == 0x80 && (b2 & 0xC0) == 0x80 && c >= 0x800 && (c & 0xF800) != 0xD800) {
-                if (!side.PutWritable(static_cast<char16_t>(c), o)) unwritable += side.Put(c, o);
+        if (end - b > 2) {
+            if (const char16_t c = ThreeByteUtf8(b)) {
+                if (!side.PutWritable(c, o)) unwritable += side.Put(c, o);
                 return 3;
             }
         }
@@ -1249,14 +1252,9 @@ std::uint64_t CountUtf8RunsInvalid(const Runs& runs, std::uint64_t limit) {
                 continue;
             }
             // The common case first: a whole three-byte sequence.
-            if ((lead & 0xF0) == 0xE0 && end - i > 2) {
-                const unsigned b1 = bytes[i + 1];
-                const unsigned b2 = bytes[i + 2];
-                const unsigned c = (lead & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F);
-                if ((b1 & 0xC0) == 0x80 && (b2 & 0xC0) == 0x80 && c >= 0x800 && (c & 0xF800) != 0xD800) {
-                    i += 3;
-                    continue;
-                }
+            if (end - i > 2 && ThreeByteUtf8(bytes + i) != 0) {
+                i += 3;
+                continue;
             }
             const Utf8Step step = ReadUtf8(bytes + i, bytes + end);
             i += step.length;
