@@ -47,6 +47,16 @@ public:
         std::memcpy(&key, p, sizeof key);
         return bytes_[key];
     }
+    // The same for the digits at p in bytes or in UTF-16 units, where
+    // HexByte keeps a unit's high bits.
+    template <class Unit>
+    unsigned At(const Unit* p) const {
+        if constexpr (std::is_same_v<Unit, unsigned char>) {
+            return Of(p);
+        } else {
+            return HexByte(p[0], p[1]);
+        }
+    }
 
 private:
     HexPairs() {
@@ -1055,14 +1065,7 @@ bool DecodeCleanRuns(std::basic_string<Char>& out, std::basic_string_view<Char> 
     auto* o = reinterpret_cast<Unit*>(out.data() + mark);
     const auto* const t = reinterpret_cast<const Unit*>(ascii.data());
     const Unit* const tEnd = t + ascii.size();
-    // The byte of the escape whose digits are at p (above 0xFF for none).
-    const auto digits = [&hex = HexPairs::Get()](const Unit* p) {
-        if constexpr (std::is_same_v<Unit, unsigned char>) {
-            return hex.Of(p);
-        } else {
-            return HexByte(p[0], p[1]);
-        }
-    };
+    const HexPairs& hex = HexPairs::Get();
     std::uint64_t lost = 0;
     std::size_t at = 0;    // in the text
     std::size_t byte = 0;  // in the runs' bytes
@@ -1083,7 +1086,7 @@ bool DecodeCleanRuns(std::basic_string<Char>& out, std::basic_string_view<Char> 
             } else if (c == '+') {
                 *o++ = ' ';
                 ++p;
-            } else if (unsigned b; stop - p >= 3 && (b = digits(p + 1)) <= 0xFF) {
+            } else if (unsigned b; stop - p >= 3 && (b = hex.At(p + 1)) <= 0xFF) {
                 *o++ = static_cast<Unit>(b);
                 p += 3;
             } else {
@@ -1174,19 +1177,12 @@ void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs) {
     using Unit = std::conditional_t<std::is_same_v<Char, char>, unsigned char, Char>;
     const auto* const t = reinterpret_cast<const Unit*>(text.data());
     const std::size_t n = text.size();
-    // The byte of the escape whose digits are at p.
-    const auto digits = [&hex = HexPairs::Get()](const Unit* p) {
-        if constexpr (std::is_same_v<Unit, unsigned char>) {
-            return hex.Of(p);
-        } else {
-            return HexByte(p[0], p[1]);
-        }
-    };
+    const HexPairs& hex = HexPairs::Get();
     std::size_t i = 0;
     for (;;) {
         i = FindPercent(t, i, n);
         if (n - i < 3) break;
-        unsigned b = digits(t + i + 1);
+        unsigned b = hex.At(t + i + 1);
         if (b > 0xFF) {
             ++i;
             continue;
@@ -1197,7 +1193,7 @@ void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs) {
             bytes[used++] = static_cast<unsigned char>(b);
             high |= b;
             i += 3;
-        } while (n - i >= 3 && t[i] == u'%' && (b = digits(t + i + 1)) <= 0xFF);
+        } while (n - i >= 3 && t[i] == u'%' && (b = hex.At(t + i + 1)) <= 0xFF);
         if (high < 0x80) {  // ASCII reads alike in both
             used = start;
             continue;
