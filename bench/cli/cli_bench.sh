@@ -146,6 +146,10 @@ add_url "decode --plus" "$size_form" "'$cli' decode --plus '$work/text.form.enc'
 add_url "decode utf-8 --plus" "$size_u8form" "'$cli' decode --charset utf-8 --plus '$work/text.u8form.enc'"
 add_url "decode mixed log, Shift_JIS" "$size_mixed" "'$cli' decode '$work/mixed.enc'"
 add_url "decode mixed log, --detect" "$size_mixed" "'$cli' decode --detect '$work/mixed.enc'"
+add_url "decode mixed log, utf-8" "$size_mixed" "'$cli' decode --charset utf-8 '$work/mixed.enc'"
+add_url "decode mixed log, --detect utf-8" "$size_mixed" "'$cli' decode --detect --charset utf-8 '$work/mixed.enc'"
+add_url "decode mixed log, euc-jp" "$size_mixed" "'$cli' decode --charset euc-jp '$work/mixed.enc'"
+add_url "decode mixed log, --detect euc-jp" "$size_mixed" "'$cli' decode --detect --charset euc-jp '$work/mixed.enc'"
 py_q='import sys, urllib.parse; sys.stdout.write(urllib.parse.quote(open(sys.argv[1], encoding="cp932", newline="").read(), safe=bytes(range(32, 127)), encoding=sys.argv[2]))'
 py_u='import sys, urllib.parse; sys.stdout.buffer.write(urllib.parse.unquote(open(sys.argv[1]).read(), encoding=sys.argv[2]).encode("cp932", "replace"))'
 add_url "python quote utf-8" "$size_text" "python3 -c '$py_q' '$work/text.sjis' utf-8"
@@ -162,14 +166,17 @@ for row in "${rows[@]}"; do
     "$(echo "$s / $iconv_s" | bc -l)" "$(echo "${mem[$name]} / 1024" | bc -l)"
 done
 echo
-printf '%-30s %9s %12s\n' "URL route (16 MiB of text)" seconds "/Shift_JIS"
+echo "(each row over the same route in Shift_JIS; a --detect row over its fixed encoding)"
+printf '%-32s %9s %12s\n' "URL route (16 MiB of text)" seconds "/base"
 for name in "${url_rows[@]}"; do
   case $name in
     encode*|"python quote"*) base=${secs["encode (Shift_JIS)"]} ;;
     "decode mixed log, --detect") base=${secs["decode mixed log, Shift_JIS"]} ;;
+    "decode mixed log, --detect "*) base=${secs["decode mixed log, ${name##* }"]} ;;
+    "decode mixed log, "*) base=${secs["decode mixed log, Shift_JIS"]} ;;
     *) base=${secs["decode (Shift_JIS)"]} ;;
   esac
-  printf '%-30s %9.3f %12.2f\n' "$name" "${secs[$name]}" "$(echo "${secs[$name]} / $base" | bc -l)"
+  printf '%-32s %9.3f %12.2f\n' "$name" "${secs[$name]}" "$(echo "${secs[$name]} / $base" | bc -l)"
 done
 printf 'utf-8: encode %.1fx, decode %.1fx faster than python; euc-jp: encode %.1fx, decode %.1fx\n' \
   "$(echo "${secs["python quote utf-8"]} / ${secs["encode --charset utf-8"]}" | bc -l)" \
