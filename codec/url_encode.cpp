@@ -109,6 +109,17 @@ char16_t* Put(const Form& form, char16_t* out) {
 
 constexpr std::size_t kScratchUnits = 8;
 
+// What "&" for CR LF makes of the unit or byte at p: a CR LF is written as
+// one "&" (kAmp); a CR that ends text that more may follow waits for the
+// next piece (kWait); anything else is a character like any other.
+enum class CrLf { kOther, kAmp, kWait };
+template <class Unit>
+inline CrLf CrLfAt(const Unit* p, const Unit* end, bool final) {
+    if (*p != '\r') return CrLf::kOther;
+    if (p + 1 == end) return final ? CrLf::kOther : CrLf::kWait;
+    return p[1] == '\n' ? CrLf::kAmp : CrLf::kOther;
+}
+
 using detail::Cp932LossTable;
 
 // Where a loss was, as EncodeReport counts them.
@@ -210,12 +221,13 @@ std::size_t EncodeUnits(std::u16string& out, std::u16string_view text, const Enc
         const char16_t* const chunkEnd = p + std::min<std::size_t>(end - p, detail::kChunkUnits);
         char16_t* o = output.Room(Units::kMostPerUnit * static_cast<std::size_t>(chunkEnd - p) + kScratchUnits);
         while (p < chunkEnd) {
-            if (amp && *p == u'\r') {
-                if (p + 1 == end && !final) {  // an LF may follow
+            if (amp) {
+                const CrLf crLf = CrLfAt(p, end, final);
+                if (crLf == CrLf::kWait) {
                     held = true;
                     break;
                 }
-                if (p + 1 != end && p[1] == u'\n') {
+                if (crLf == CrLf::kAmp) {
                     *o++ = u'&';
                     p += 2;
                     continue;
@@ -581,12 +593,13 @@ std::size_t EncodeTextThroughTable(std::u16string& out, std::u16string_view text
         while (p < chunkEnd) {
             p = EncodeTableUnits(units, ascii.data(), widen, p, chunkEnd, o);
             if (p == chunkEnd) break;
-            if (amp && *p == u'\r') {
-                if (p + 1 == end && !final) {  // an LF may follow
+            if (amp) {
+                const CrLf crLf = CrLfAt(p, end, final);
+                if (crLf == CrLf::kWait) {
                     held = true;
                     break;
                 }
-                if (p + 1 != end && p[1] == u'\n') {
+                if (crLf == CrLf::kAmp) {
                     *o++ = u'&';
                     p += 2;
                     continue;
@@ -1276,12 +1289,13 @@ std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOp
             }
             const unsigned b0 = *p;
             if (b0 < 0x80) {
-                if (amp && b0 == '\r') {
-                    if (p + 1 == end && !final) {  // an LF may follow
+                if (amp) {
+                    const CrLf crLf = CrLfAt(p, end, final);
+                    if (crLf == CrLf::kWait) {
                         held = true;
                         break;
                     }
-                    if (p + 1 != end && p[1] == '\n') {
+                    if (crLf == CrLf::kAmp) {
                         *o++ = '&';
                         p += 2;
                         continue;
