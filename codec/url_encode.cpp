@@ -483,68 +483,70 @@ private:
     std::unique_ptr<Escaped[]> units_;
 };
 
-// Units a run writes into bytes before they are widened into units.
-constexpr std::size_t kRunUnits = 64;
+// Units from p up to end through the tables while they hold them, their
+// escapes at o, each entry widened into units as it is stored (16 units
+// whatever its length); returns where it stopped.
+using TableUnitsFunction = const char16_t* (*)(const Escaped* units, const Escaped* ascii, const char16_t* p,
+                                               const char16_t* end, char16_t*& o);
 
-using WidenFunction = char16_t* (*)(const char*, std::size_t, char16_t*);
+template <class Store>
+inline const char16_t* EncodeTableUnits(const Escaped* units, const Escaped* ascii, const char16_t* p,
+                                        const char16_t* end, char16_t*& out) {
+    char16_t* o = out;
+    for (; p != end; ++p) {
+        const unsigned c = *p;
+        const Escaped* const e = c < 0x80 ? ascii + c : units + c;
+        const unsigned length = e->length;
+        if (length == 0) break;
+        Store::Widen(e->text, o);
+        o += length;
+    }
+    out = o;
+    return p;
+}
 
-// Writes n bytes as units, each its byte; may write up to 15 units past
-// them.
-char16_t* WidenPlain(const char* bytes, std::size_t n, char16_t* o) {
-    for (std::size_t k = 0; k < n; ++k) o[k] = static_cast<unsigned char>(bytes[k]);
-    return o + n;
+struct PlainStore {
+    static void Widen(const char* bytes, char16_t* o) {
+        for (std::size_t k = 0; k < sizeof(Escaped); ++k) o[k] = static_cast<unsigned char>(bytes[k]);
+    }
+};
+const char16_t* EncodeTableUnitsPlain(const Escaped* units, const Escaped* ascii, const char16_t* p,
+                                      const char16_t* end, char16_t*& o) {
+    return EncodeTableUnits<PlainStore>(units, ascii, p, end, o);
 }
 
 #if defined(__SSE2__)
-char16_t* WidenSse2(const char* bytes, std::size_t n, char16_t* o) {
-    const __m128i zero = _mm_setzero_si128();
-    for (std::size_t k = 0; k < n; k += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + k), _mm_unpacklo_epi8(v, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + k + 8), _mm_unpackhi_epi8(v, zero));
+struct Sse2Store {
+    static void Widen(const char* bytes, char16_t* o) {
+        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(v, _mm_setzero_si128()));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 8), _mm_unpackhi_epi8(v, _mm_setzero_si128()));
     }
-    return o + n;
+};
+const char16_t* EncodeTableUnitsSse2(const Escaped* units, const Escaped* ascii, const char16_t* p,
+                                     const char16_t* end, char16_t*& o) {
+    return EncodeTableUnits<Sse2Store>(units, ascii, p, end, o);
 }
 #endif
 
 #if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
-__attribute__((target("avx2"))) char16_t* WidenAvx2(const char* bytes, std::size_t n, char16_t* o) {
-    for (std::size_t k = 0; k < n; k += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + k), _mm256_cvtepu8_epi16(v));
+struct Avx2Store {
+    __attribute__((target("avx2"))) static void Widen(const char* bytes, char16_t* o) {
+        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), _mm256_cvtepu8_epi16(v));
     }
-    return o + n;
+};
+__attribute__((target("avx2"), flatten)) const char16_t* EncodeTableUnitsAvx2(
+    const Escaped* units, const Escaped* ascii, const char16_t* p, const char16_t* end, char16_t*& o) {
+    return EncodeTableUnits<Avx2Store>(units, ascii, p, end, o);
 }
 #endif
 
-// The widening the way chosen takes (below).
-WidenFunction ChosenWiden();
-
-// Units from p up to end through the tables while they hold them, their
-// escapes at o; returns where it stopped.
-inline const char16_t* EncodeTableUnits(const Escaped* units, const Escaped* ascii, WidenFunction widen,
-                                        const char16_t* p, const char16_t* end, char16_t*& o) {
-    alignas(16) char bytes[kRunUnits * sizeof(Escaped) + 16];
-    while (p != end) {
-        const auto n = static_cast<std::size_t>(std::min<std::ptrdiff_t>(end - p, kRunUnits));
-        char* b = bytes;
-        std::size_t k = 0;
-        for (; k < n; ++k) {
-            const unsigned c = p[k];
-            const Escaped* const e = c < 0x80 ? ascii + c : units + c;
-            if (e->length == 0) break;
-            std::memcpy(b, e, sizeof *e);
-            b += e->length;
-        }
-        o = widen(bytes, static_cast<std::size_t>(b - bytes), o);
-        p += k;
-        if (k != n) break;
-    }
-    return p;
-}
+// The table loop the way chosen takes (below).
+TableUnitsFunction ChosenTableUnits();
 
 // Units past what the slow route writes that the widening may write.
-constexpr std::size_t kWidenScratch = 16;
+constexpr std::size_t kWidenScratch = sizeof(Escaped);
 
 // One character that the table does not hold, through EUC-JP's encoder:
 // its bytes, or "&#N;" for one it cannot hold. Returns the input position
@@ -572,7 +574,7 @@ std::size_t EncodeTextThroughTable(std::u16string& out, std::u16string_view text
     const std::array<std::uint32_t, 256>& forms = kByteForms[static_cast<unsigned>(options.escape)];
     const std::array<Escaped, 0x80> ascii = AsciiEscapes(forms, options.crLfAsAmp);
     const Escaped* const units = UnitEscapes<Target>::Get();
-    const WidenFunction widen = ChosenWiden();
+    const TableUnitsFunction tableUnits = ChosenTableUnits();
     const bool amp = options.crLfAsAmp;
     // What one unit writes at most: in UTF-8, a lone surrogate's U+FFFD; in
     // EUC-JP, a character of the table (after "&#N;", which may write more,
@@ -591,7 +593,7 @@ std::size_t EncodeTextThroughTable(std::u16string& out, std::u16string_view text
         const char16_t* const chunkEnd = p + std::min<std::size_t>(end - p, detail::kChunkUnits);
         char16_t* o = output.Room(kMostPerUnit * static_cast<std::size_t>(chunkEnd - p) + kScratch);
         while (p < chunkEnd) {
-            p = EncodeTableUnits(units, ascii.data(), widen, p, chunkEnd, o);
+            p = tableUnits(units, ascii.data(), p, chunkEnd, o);
             if (p == chunkEnd) break;
             if (amp) {
                 const CrLf crLf = CrLfAt(p, end, final);
@@ -1186,11 +1188,12 @@ const unsigned char* EncodeNoBlocks(const BlockTables&, const unsigned char* p, 
 }
 
 // The ways this processor can take, the fastest first (worked out once):
-// to widen bytes into units, and to take code page 932 bytes in blocks.
+// to put table entries down as units, and to take code page 932 bytes in
+// blocks.
 // With AVX2, one way takes EUC-JP by arithmetic (where its check against
 // the table, made on first use, allows) and one through the table alone.
 struct Way {
-    WidenFunction widen;
+    TableUnitsFunction tableUnits;
     BlocksFunction blocks;
     BlocksFunction eucJpBlocks;  // into EUC-JP by arithmetic, or none
 };
@@ -1207,14 +1210,14 @@ private:
     Ways() {
 #if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
         if (__builtin_cpu_supports("avx2")) {
-            ways[count++] = {WidenAvx2, EncodeBlocksAvx2, EncodeEucJpBlocksAvx2};
-            ways[count++] = {WidenAvx2, EncodeBlocksAvx2, nullptr};
+            ways[count++] = {EncodeTableUnitsAvx2, EncodeBlocksAvx2, EncodeEucJpBlocksAvx2};
+            ways[count++] = {EncodeTableUnitsAvx2, EncodeBlocksAvx2, nullptr};
         }
 #endif
 #if defined(__SSE2__)
-        ways[count++] = {WidenSse2, EncodeBlocksSse2, nullptr};
+        ways[count++] = {EncodeTableUnitsSse2, EncodeBlocksSse2, nullptr};
 #endif
-        ways[count++] = {WidenPlain, EncodeNoBlocks, nullptr};
+        ways[count++] = {EncodeTableUnitsPlain, EncodeNoBlocks, nullptr};
     }
 };
 
@@ -1225,7 +1228,7 @@ const Way& ChooseWay() {
     return ways.ways[static_cast<std::size_t>(std::min(g_way, ways.count - 1))];
 }
 
-WidenFunction ChosenWiden() { return ChooseWay().widen; }
+TableUnitsFunction ChosenTableUnits() { return ChooseWay().tableUnits; }
 
 template <class Source, class Target>
 std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOptions& options, bool final,
