@@ -944,6 +944,9 @@ struct Utf8Taker {
     }
 };
 
+// The JIS X 0208 pairs, looked up once rather than for each character.
+const std::uint16_t* const kEucJpPairs = eucjp::Jis0208Pairs();
+
 struct EucJpTaker {
     template <class Side, class Out>
     static unsigned Take(const Side& side, const unsigned char* b, const unsigned char* end, Out*& o,
@@ -952,7 +955,7 @@ struct EucJpTaker {
         char16_t c = 0;
         unsigned length = 2;
         if (end - b > 1 && lead - 0xA1 < 94 && b[1] - 0xA1u < 94) {
-            c = eucjp::Jis0208Pairs()[(lead - 0xA1) * 94 + (b[1] - 0xA1)];
+            c = kEucJpPairs[(lead - 0xA1) * 94 + (b[1] - 0xA1)];
         } else if (lead == 0x8E && end - b > 1 && b[1] - 0xA1u <= 0xDF - 0xA1) {
             c = static_cast<char16_t>(0xFF61 - 0xA1 + b[1]);
         }
@@ -1031,6 +1034,28 @@ inline void CopyPlainBefore(const unsigned char*& p, const unsigned char* stop,
     CopyPlain(p, stop, amp, plus, o);
 }
 
+// Whether the first bytes of the first run read through Taker. Bytes of
+// another encoding seldom get far, so they are tried before the rest of the
+// runs is gathered and anything is written.
+template <class Taker>
+bool FirstBytesRead(const detail::Runs& runs) {
+    const unsigned char* const bytes = runs.bytes.data();
+    char16_t scratch[32];
+    std::uint64_t none = 0;
+    const std::size_t firstEnd = runs.count == 0 ? 0 : runs.ends[0];
+    for (std::size_t i = 0; i < std::min<std::size_t>(firstEnd, 8);) {
+        char16_t* s = scratch;
+        if (bytes[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        const unsigned length = Taker::Take(TextSide{}, bytes + i, bytes + firstEnd, s, none);
+        if (length == 0) return false;
+        i += length;
+    }
+    return true;
+}
+
 // Char is the text's unit, char for ASCII bytes (and side's bytes out), or
 // char16_t for text (and text out).
 template <class Side, class Taker, class Char>
@@ -1039,23 +1064,6 @@ bool DecodeCleanRuns(std::basic_string<Char>& out, std::basic_string_view<Char> 
     using Unit = std::conditional_t<std::is_same_v<Char, char>, unsigned char, Char>;
     static const Side side;
     const unsigned char* const bytes = runs.bytes.data();
-    {
-        // Bytes of another encoding seldom get far: the first bytes tried
-        // before anything is written.
-        Unit scratch[32];
-        std::uint64_t none = 0;
-        const std::size_t firstEnd = runs.count == 0 ? 0 : runs.ends[0];
-        for (std::size_t i = 0; i < std::min<std::size_t>(firstEnd, 8);) {
-            Unit* s = scratch;
-            if (bytes[i] < 0x80) {
-                ++i;
-                continue;
-            }
-            const unsigned length = Taker::Take(side, bytes + i, bytes + firstEnd, s, none);
-            if (length == 0) return false;
-            i += length;
-        }
-    }
     const bool amp = options.crLfAsAmp;
     const bool plus = options.plusAsSpace;
     const std::size_t mark = out.size();
@@ -1159,26 +1167,34 @@ std::size_t FindLineFeed(std::u16string_view text) {
     return at == text.size() ? std::u16string_view::npos : at;
 }
 
+enum class Gather { kAll, kFirst, kRest };
+
 template <class Char>
-void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs) {
-    // The most there can be: a byte for three units, a run for four.
-    if (runs.bytes.size() < text.size() / 3) runs.bytes.resize(text.size() / 3);
-    if (runs.ends.size() < text.size() / 4 + 1) {
-        runs.ends.resize(text.size() / 4 + 1);
-        runs.starts.resize(text.size() / 4 + 1);
-        runs.partners.resize(text.size() / 4 + 1);
+void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs, Gather gather) {
+    std::size_t count = 0;
+    std::size_t used = 0;
+    std::size_t i = 0;
+    if (gather == Gather::kRest) {
+        if (runs.resume == Runs::kAll) return;
+        count = runs.count;
+        used = count == 0 ? 0 : runs.ends[count - 1];
+        i = runs.resume;
+    } else if (runs.bytes.size() < text.size() / 3 || runs.ends.size() < text.size() / 4 + 1) {
+        // The most there can be: a byte for three units, a run for four.
+        runs.bytes.resize(std::max(runs.bytes.size(), text.size() / 3));
+        runs.ends.resize(std::max(runs.ends.size(), text.size() / 4 + 1));
+        runs.starts.resize(runs.ends.size());
+        runs.partners.resize(runs.ends.size());
     }
     unsigned char* const bytes = runs.bytes.data();
     std::size_t* const ends = runs.ends.data();
     std::size_t* const starts = runs.starts.data();
     std::uint16_t* const partners = runs.partners.data();
-    std::size_t count = 0;
-    std::size_t used = 0;
     using Unit = std::conditional_t<std::is_same_v<Char, char>, unsigned char, Char>;
     const auto* const t = reinterpret_cast<const Unit*>(text.data());
     const std::size_t n = text.size();
     const HexPairs& hex = HexPairs::Get();
-    std::size_t i = 0;
+    runs.resume = Runs::kAll;
     for (;;) {
         i = FindPercent(t, i, n);
         if (n - i < 3) break;
@@ -1203,12 +1219,24 @@ void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs) {
         std::uint16_t partner = Runs::kNoPartner;
         if ((used - start) % 2 != 0) partner = i < n && t[i] < 0x80 ? t[i] : Runs::kOtherPartner;
         partners[count++] = partner;
+        if (gather == Gather::kFirst) {
+            runs.resume = i;
+            break;
+        }
     }
     runs.count = count;
 }
 
-void GatherRuns(std::u16string_view text, Runs& runs) { GatherRunsIn(text, runs); }
-void GatherRuns(std::string_view ascii, Runs& runs) { GatherRunsIn(ascii, runs); }
+void GatherRuns(std::u16string_view text, Runs& runs) { GatherRunsIn(text, runs, Gather::kAll); }
+void GatherRuns(std::string_view ascii, Runs& runs) { GatherRunsIn(ascii, runs, Gather::kAll); }
+void GatherFirstRun(std::u16string_view text, Runs& runs) { GatherRunsIn(text, runs, Gather::kFirst); }
+void GatherFirstRun(std::string_view ascii, Runs& runs) { GatherRunsIn(ascii, runs, Gather::kFirst); }
+void GatherRestOfRuns(std::u16string_view text, Runs& runs) { GatherRunsIn(text, runs, Gather::kRest); }
+void GatherRestOfRuns(std::string_view ascii, Runs& runs) { GatherRunsIn(ascii, runs, Gather::kRest); }
+
+bool FirstRunMayRead(const Runs& runs, Charset charset) {
+    return charset == Charset::kUtf8 ? FirstBytesRead<Utf8Taker>(runs) : FirstBytesRead<EucJpTaker>(runs);
+}
 
 bool CountCp932RunsInvalid(const Runs& runs, std::uint64_t& invalid, std::uint64_t limit, std::size_t first) {
     // The decoder pairs a run's escapes from its start, the last of an odd

@@ -215,7 +215,9 @@ std::size_t LineEnd(std::u16string_view text, std::size_t from) {
 // (its reading counts them). True when the line is one of them, decoded
 // by decode (from runs, false at an invalid byte) or decodeSjis (returns
 // the count), and its encoding in chosen; else the caller cuts what they
-// wrote. Takes the runs of line as GatherRuns left them.
+// wrote. Takes the runs of line as GatherFirstRun left them, and gathers
+// the rest where it needs them: a line whose first bytes neither UTF-8 nor
+// EUC-JP reads and that code page 932 reads cleanly is decided without them.
 template <class View, class Decode, class DecodeSjis>
 bool DecodeClean(Readings& readings, View line, bool endsText, Charset& chosen, Decode decode,
                  DecodeSjis decodeSjis) {
@@ -224,18 +226,27 @@ bool DecodeClean(Readings& readings, View line, bool endsText, Charset& chosen, 
         readings.CountShiftJisLine(line, endsText, sjis, 0);
         return sjis.count == 0;
     };
-    if (decode(Charset::kUtf8)) {
+    // Each decode needs every run, and fails on the first bytes that do
+    // not read.
+    const auto decodes = [&](Charset charset) {
+        if (!detail::FirstRunMayRead(readings.runs, charset)) return false;
+        detail::GatherRestOfRuns(line, readings.runs);
+        return decode(charset);
+    };
+    if (decodes(Charset::kUtf8)) {
         chosen = Charset::kUtf8;
         return !readsSjis() && detail::CountEucJpRunsInvalid(readings.runs, 0) != 0;
     }
-    if (decode(Charset::kEucJp)) {
+    if (decodes(Charset::kEucJp)) {
         chosen = Charset::kEucJp;
         return !readsSjis();
     }
     chosen = Charset::kShiftJis;
     const std::uint64_t sjis = decodeSjis();
-    return sjis == 0 || (detail::CountUtf8RunsInvalid(readings.runs, sjis) > sjis &&
-                         detail::CountEucJpRunsInvalid(readings.runs, sjis) > sjis);
+    if (sjis == 0) return true;
+    detail::GatherRestOfRuns(line, readings.runs);
+    return detail::CountUtf8RunsInvalid(readings.runs, sjis) > sjis &&
+           detail::CountEucJpRunsInvalid(readings.runs, sjis) > sjis;
 }
 
 // DecodeClean for text, decoded into out as DecodeLine does; invalid gets
@@ -289,7 +300,7 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
         const std::size_t end = endsText ? text.size() : lineEnd;
         const std::u16string_view line = text.substr(pos, end - pos);
         Invalid invalid;
-        detail::GatherRuns(line, readings.runs);
+        detail::GatherFirstRun(line, readings.runs);
         if (readings.runs.count == 0) {  // no byte from 0x80 up
             // Lines that read alike: as many as follow, in one go.
             std::size_t batchEnd = end;
@@ -313,6 +324,7 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
             pos = end;
             continue;
         }
+        detail::GatherRestOfRuns(line, readings.runs);
         if (readings.Count(line, endsText, charset)) {
             // A reading without invalid bytes needs no count again.
             const bool clean = readings.count[static_cast<std::size_t>(charset)] == 0;
@@ -464,7 +476,7 @@ std::size_t DecodeUrlDetectingAsciiAppend(std::string& out, std::string_view asc
         const bool endsText = lineEnd == std::string_view::npos;
         const std::size_t end = endsText ? ascii.size() : lineEnd;
         const std::string_view line = ascii.substr(pos, end - pos);
-        detail::GatherRuns(line, readings.runs);
+        detail::GatherFirstRun(line, readings.runs);
         if (readings.runs.count == 0) {  // no byte from 0x80 up
             // Lines that read alike: as many as follow, in one go.
             std::size_t batchEnd = end;
@@ -483,6 +495,7 @@ std::size_t DecodeUrlDetectingAsciiAppend(std::string& out, std::string_view asc
         }
         Charset charset;
         if (!DecodeCleanAscii(out, readings, line, side, options, endsText, found, pos, charset)) {
+            detail::GatherRestOfRuns(line, readings.runs);
             charset = ChooseAscii(readings, line, options, endsText);
             DecodeAsciiLine(out, line, charset, side, options, endsText, true, found, pos);
         }

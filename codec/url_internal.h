@@ -89,12 +89,27 @@ struct Runs {
     std::vector<std::uint16_t> partners;
     static constexpr std::uint16_t kNoPartner = 0x100;
     static constexpr std::uint16_t kOtherPartner = 0x101;
+    // Where in the text GatherFirstRun stopped, or kAll once every run is
+    // in.
+    std::size_t resume = kAll;
+    static constexpr std::size_t kAll = ~std::size_t{0};
 };
 
 // Gathers the runs of text into runs. The text between runs reads the same
 // in UTF-8 and EUC-JP, so only the runs tell them apart.
 void GatherRuns(std::u16string_view text, Runs& runs);
 void GatherRuns(std::string_view ascii, Runs& runs);
+// The same up to the end of the first run (count is 0 only when the text has
+// none), and the rest of the runs of the same text after it (nothing when
+// they are all in).
+void GatherFirstRun(std::u16string_view text, Runs& runs);
+void GatherFirstRun(std::string_view ascii, Runs& runs);
+void GatherRestOfRuns(std::u16string_view text, Runs& runs);
+void GatherRestOfRuns(std::string_view ascii, Runs& runs);
+
+// Whether the first bytes of the first run read in charset (UTF-8 or
+// EUC-JP); when they do not, decoding the runs in it fails.
+bool FirstRunMayRead(const Runs& runs, Charset charset);
 
 // The invalid bytes code page 932's decoder counts in a line that ends
 // with its LF, from the runs GatherRuns gathered (runs of ASCII bytes alone
