@@ -298,8 +298,10 @@ std::size_t DecodeRuns(std::u16string& out, std::u16string_view text, const Deco
     const bool mixed = !options.crLfAsAmp && !options.plusAsSpace;
     while (p != end) {
         if (mixed) {
-            ensure(detail::kChunkUnits + 8);
-            DecodeMixed(run, p, end, o, o + detail::kChunkUnits);
+            // A unit written for a unit read at most.
+            const std::size_t most = std::min<std::size_t>(detail::kChunkUnits, end - p);
+            ensure(most + 8);
+            DecodeMixed(run, p, end, o, o + most);
             if (p == end) break;
         }
         // Plain units, a chunk at a time.
@@ -970,7 +972,7 @@ struct EucJpTaker {
     }
 };
 
-// The writer of decoded text for DecodeCleanRuns: every character as it is.
+// The writer of decoded text: every character as it is.
 struct TextSide {
     static bool PutWritable(char16_t c, char16_t*& o) {
         *o++ = c;
@@ -987,28 +989,6 @@ struct TextSide {
         return false;
     }
 };
-
-// The same for text: the units from p up to the first "%" ("&", "+" when
-// their option is on) or stop, 8 at a time, 8 written.
-inline void CopyPlainBefore(const char16_t*& p, const char16_t* stop, const char16_t*, bool amp, bool plus,
-                            char16_t*& o) {
-#ifdef __SSE2__
-    const __m128i percent = _mm_set1_epi16(u'%');
-    const __m128i ampersand = _mm_set1_epi16(amp ? u'&' : u'%');
-    const __m128i plusSign = _mm_set1_epi16(plus ? u'+' : u'%');
-    while (stop - p >= 8) {
-        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), units);
-        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, percent), _mm_cmpeq_epi16(units, ampersand)),
-                                         _mm_cmpeq_epi16(units, plusSign));
-        const auto n = static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(_mm_movemask_epi8(hit)) | 0x10000u)) / 2;
-        p += n;
-        o += n;
-        if (n < 8) return;
-    }
-#endif
-    while (p != stop && *p != u'%' && !(amp && *p == u'&') && !(plus && *p == u'+')) *o++ = *p++;
-}
 
 // DecodeCleanRunsToBytes through Side, reading runs with Taker.
 // CopyPlain up to stop, which is often near: the bytes from p in one step
@@ -1056,8 +1036,7 @@ bool FirstBytesRead(const detail::Runs& runs) {
     return true;
 }
 
-// Char is the text's unit, char for ASCII bytes (and side's bytes out), or
-// char16_t for text (and text out).
+// Char is the text's unit: char for ASCII bytes (and side's bytes out).
 template <class Side, class Taker, class Char>
 bool DecodeCleanRuns(std::basic_string<Char>& out, std::basic_string_view<Char> ascii, const detail::Runs& runs,
                      const DecodeOptions& options, std::uint64_t& unwritable) {
@@ -1337,14 +1316,6 @@ bool DecodeCleanRunsToBytes(std::string& out, std::string_view ascii, const Runs
     return side == TextBytes::kCp932
                ? DecodeCleanRuns<Cp932Side, EucJpTaker, char>(out, ascii, runs, options, unwritable)
                : DecodeCleanRuns<Utf8Side, EucJpTaker, char>(out, ascii, runs, options, unwritable);
-}
-
-bool DecodeCleanRunsToText(std::u16string& out, std::u16string_view text, const Runs& runs, Charset charset,
-                           const DecodeOptions& options) {
-    std::uint64_t none = 0;
-    return charset == Charset::kUtf8
-               ? DecodeCleanRuns<TextSide, Utf8Taker, char16_t>(out, text, runs, options, none)
-               : DecodeCleanRuns<TextSide, EucJpTaker, char16_t>(out, text, runs, options, none);
 }
 
 std::size_t DecodeInCharset(std::u16string& out, std::u16string_view text, Charset charset,

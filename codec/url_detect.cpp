@@ -210,43 +210,52 @@ std::size_t LineEnd(std::u16string_view text, std::size_t from) {
 
 // The common lines, decoded as they are judged (what Readings::Count makes
 // of them): a line that UTF-8 reads without invalid bytes and the others
-// do not, one that EUC-JP alone so reads (both from their runs), or else
-// one that code page 932 reads with fewer invalid bytes than the others
-// (its reading counts them). True when the line is one of them, decoded
-// by decode (from runs, false at an invalid byte) or decodeSjis (returns
-// the count), and its encoding in chosen; else the caller cuts what they
-// wrote. Takes the runs of line as GatherFirstRun left them, and gathers
-// the rest where it needs them: a line whose first bytes neither UTF-8 nor
-// EUC-JP reads and that code page 932 reads cleanly is decided without them.
+// do not, one that EUC-JP alone so reads, or else one that code page 932
+// reads with fewer invalid bytes than the others (its reading counts them).
+// True when the line is one of them, decoded by decode (false at an invalid
+// byte) or decodeSjis (returns the count), and its encoding in chosen; else
+// the caller cuts what they wrote, and every run of the line is gathered.
+// Takes the runs of line as GatherFirstRun left them, and gathers the rest
+// only where the runs so far do not decide: most lines are decided on their
+// first run (decode gathers the rest if it decodes from them).
 template <class View, class Decode, class DecodeSjis>
 bool DecodeClean(Readings& readings, View line, bool endsText, Charset& chosen, Decode decode,
                  DecodeSjis decodeSjis) {
+    detail::Runs& runs = readings.runs;
     const auto readsSjis = [&] {
+        // In a line that ends with its LF each run counts on its own, so
+        // an invalid byte in the runs so far decides.
+        std::uint64_t some = 0;
+        if (!endsText && detail::CountCp932RunsInvalid(runs, some, 0) && some != 0) return false;
+        detail::GatherRestOfRuns(line, runs);
         Invalid sjis;
         readings.CountShiftJisLine(line, endsText, sjis, 0);
         return sjis.count == 0;
     };
-    // Each decode needs every run, and fails on the first bytes that do
-    // not read.
-    const auto decodes = [&](Charset charset) {
-        if (!detail::FirstRunMayRead(readings.runs, charset)) return false;
-        detail::GatherRestOfRuns(line, readings.runs);
-        return decode(charset);
+    const auto readsEucJp = [&] {
+        if (detail::CountEucJpRunsInvalid(runs, 0) != 0) return false;
+        detail::GatherRestOfRuns(line, runs);
+        return detail::CountEucJpRunsInvalid(runs, 0) == 0;
     };
+    // A decode fails on the first bytes that do not read.
+    const auto decodes = [&](Charset charset) { return detail::FirstRunMayRead(runs, charset) && decode(charset); };
     if (decodes(Charset::kUtf8)) {
         chosen = Charset::kUtf8;
-        return !readsSjis() && detail::CountEucJpRunsInvalid(readings.runs, 0) != 0;
+        if (!readsSjis() && !readsEucJp()) return true;
+        detail::GatherRestOfRuns(line, runs);
+        return false;
     }
     if (decodes(Charset::kEucJp)) {
         chosen = Charset::kEucJp;
-        return !readsSjis();
+        if (!readsSjis()) return true;
+        detail::GatherRestOfRuns(line, runs);
+        return false;
     }
     chosen = Charset::kShiftJis;
     const std::uint64_t sjis = decodeSjis();
     if (sjis == 0) return true;
-    detail::GatherRestOfRuns(line, readings.runs);
-    return detail::CountUtf8RunsInvalid(readings.runs, sjis) > sjis &&
-           detail::CountEucJpRunsInvalid(readings.runs, sjis) > sjis;
+    detail::GatherRestOfRuns(line, runs);
+    return detail::CountUtf8RunsInvalid(runs, sjis) > sjis && detail::CountEucJpRunsInvalid(runs, sjis) > sjis;
 }
 
 // DecodeClean for text, decoded into out as DecodeLine does; invalid gets
@@ -256,7 +265,14 @@ bool DecodeCleanText(std::u16string& out, Readings& readings, std::u16string_vie
     const std::size_t mark = out.size();
     const bool clean = DecodeClean(
         readings, line, endsText, chosen,
-        [&](Charset charset) { return detail::DecodeCleanRunsToText(out, line, readings.runs, charset, options); },
+        [&](Charset charset) {
+            // Straight from the text, where no run needs gathering.
+            Invalid bad;
+            DecodeLine(out, line, charset, options, endsText, &bad);
+            if (bad.count == 0) return true;
+            out.resize(mark);
+            return false;
+        },
         [&] {
             DecodeLine(out, line, Charset::kShiftJis, options, endsText, &invalid);
             return invalid.count;
@@ -324,7 +340,6 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
             pos = end;
             continue;
         }
-        detail::GatherRestOfRuns(line, readings.runs);
         if (readings.Count(line, endsText, charset)) {
             // A reading without invalid bytes needs no count again.
             const bool clean = readings.count[static_cast<std::size_t>(charset)] == 0;
@@ -433,6 +448,7 @@ bool DecodeCleanAscii(std::string& out, Readings& readings, std::string_view lin
     const bool clean = DecodeClean(
         readings, line, endsText, chosen,
         [&](Charset charset) {
+            detail::GatherRestOfRuns(line, readings.runs);
             return detail::DecodeCleanRunsToBytes(out, line, readings.runs, charset, side, options, unwritable);
         },
         [&] {
@@ -495,7 +511,6 @@ std::size_t DecodeUrlDetectingAsciiAppend(std::string& out, std::string_view asc
         }
         Charset charset;
         if (!DecodeCleanAscii(out, readings, line, side, options, endsText, found, pos, charset)) {
-            detail::GatherRestOfRuns(line, readings.runs);
             charset = ChooseAscii(readings, line, options, endsText);
             DecodeAsciiLine(out, line, charset, side, options, endsText, true, found, pos);
         }

@@ -134,8 +134,5 @@ std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit);
 // characters side cannot write.
 bool DecodeCleanRunsToBytes(std::string& out, std::string_view ascii, const Runs& runs, Charset charset,
                             TextBytes side, const DecodeOptions& options, std::uint64_t& unwritable);
-// The same for text, as DecodeInCharset (final) decodes it.
-bool DecodeCleanRunsToText(std::u16string& out, std::u16string_view text, const Runs& runs, Charset charset,
-                           const DecodeOptions& options);
 
 }  // namespace tessaly::detail
