@@ -925,7 +925,7 @@ std::size_t DecodeBytesTo(std::string& out, std::string_view bytes, const Decode
                                              : DecodeBytes<Side, EucJpBytes>(out, bytes, options, final, report);
 }
 
-// Readers of the characters of a run's bytes for DecodeCleanRuns: Take
+// Readers of the characters of a run's bytes: Take
 // writes the character at bytes[i] (end the run's end) through side and
 // returns its length, or 0 for bytes that form none.
 struct Utf8Taker {
@@ -990,30 +990,6 @@ struct TextSide {
     }
 };
 
-// DecodeCleanRunsToBytes through Side, reading runs with Taker.
-// CopyPlain up to stop, which is often near: the bytes from p in one step
-// when 16 of them are there to read before end.
-inline void CopyPlainBefore(const unsigned char*& p, const unsigned char* stop,
-                            [[maybe_unused]] const unsigned char* end, bool amp,
-                            bool plus, unsigned char*& o) {
-#ifdef __SSE2__
-    if (end - p >= 16) {
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), b);
-        const __m128i hit =
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(b, _mm_set1_epi8('%')), _mm_cmpeq_epi8(b, _mm_set1_epi8(amp ? '&' : '%'))),
-                         _mm_cmpeq_epi8(b, _mm_set1_epi8(plus ? '+' : '%')));
-        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(hit, b)));
-        auto n = static_cast<std::size_t>(__builtin_ctz(mask | 0x10000u));
-        n = std::min(n, static_cast<std::size_t>(stop - p));
-        p += n;
-        o += n;
-        if (n < 16) return;
-    }
-#endif
-    CopyPlain(p, stop, amp, plus, o);
-}
-
 // Whether the first bytes of the first run read through Taker. Bytes of
 // another encoding seldom get far, so they are tried before the rest of the
 // runs is gathered and anything is written.
@@ -1033,72 +1009,6 @@ bool FirstBytesRead(const detail::Runs& runs) {
         if (length == 0) return false;
         i += length;
     }
-    return true;
-}
-
-// Char is the text's unit: char for ASCII bytes (and side's bytes out).
-template <class Side, class Taker, class Char>
-bool DecodeCleanRuns(std::basic_string<Char>& out, std::basic_string_view<Char> ascii, const detail::Runs& runs,
-                     const DecodeOptions& options, std::uint64_t& unwritable) {
-    using Unit = std::conditional_t<std::is_same_v<Char, char>, unsigned char, Char>;
-    static const Side side;
-    const unsigned char* const bytes = runs.bytes.data();
-    const bool amp = options.crLfAsAmp;
-    const bool plus = options.plusAsSpace;
-    const std::size_t mark = out.size();
-    // A unit a unit at most, or two for "&" as CR LF, and CopyPlain's
-    // scratch.
-    out.resize(mark + (amp ? 2 : 1) * ascii.size() + 16);
-    auto* o = reinterpret_cast<Unit*>(out.data() + mark);
-    const auto* const t = reinterpret_cast<const Unit*>(ascii.data());
-    const Unit* const tEnd = t + ascii.size();
-    const HexPairs& hex = HexPairs::Get();
-    std::uint64_t lost = 0;
-    std::size_t at = 0;    // in the text
-    std::size_t byte = 0;  // in the runs' bytes
-    for (std::size_t r = 0; r <= runs.count; ++r) {
-        // The text up to the run: plain bytes, and escapes below 0x80 (any
-        // other escape is in a run).
-        const bool last = r == runs.count;
-        const Unit* p = t + at;
-        const Unit* const stop = t + (last ? ascii.size() : runs.starts[r]);
-        while (p != stop) {
-            CopyPlainBefore(p, stop, tEnd, amp, plus, o);
-            if (p == stop) break;
-            const unsigned c = *p;
-            if (c == '&') {
-                *o++ = '\r';
-                *o++ = '\n';
-                ++p;
-            } else if (c == '+') {
-                *o++ = ' ';
-                ++p;
-            } else if (unsigned b; stop - p >= 3 && (b = hex.At(p + 1)) <= 0xFF) {
-                *o++ = static_cast<Unit>(b);
-                p += 3;
-            } else {
-                *o++ = *p++;
-            }
-        }
-        if (last) break;
-        // The run, each character in its bytes.
-        const std::size_t end = runs.ends[r];
-        at = runs.starts[r] + 3 * (end - byte);
-        while (byte < end) {
-            if (bytes[byte] < 0x80) {
-                *o++ = bytes[byte++];
-                continue;
-            }
-            const unsigned length = Taker::Take(side, bytes + byte, bytes + end, o, lost);
-            if (length == 0) {
-                out.resize(mark);
-                return false;
-            }
-            byte += length;
-        }
-    }
-    out.resize(static_cast<std::size_t>(reinterpret_cast<Char*>(o) - out.data()));
-    unwritable = lost;
     return true;
 }
 
@@ -1304,18 +1214,6 @@ std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit) {
         }
     }
     return invalid;
-}
-
-bool DecodeCleanRunsToBytes(std::string& out, std::string_view ascii, const Runs& runs, Charset charset,
-                            TextBytes side, const DecodeOptions& options, std::uint64_t& unwritable) {
-    if (charset == Charset::kUtf8) {
-        return side == TextBytes::kCp932
-                   ? DecodeCleanRuns<Cp932Side, Utf8Taker, char>(out, ascii, runs, options, unwritable)
-                   : DecodeCleanRuns<Utf8Side, Utf8Taker, char>(out, ascii, runs, options, unwritable);
-    }
-    return side == TextBytes::kCp932
-               ? DecodeCleanRuns<Cp932Side, EucJpTaker, char>(out, ascii, runs, options, unwritable)
-               : DecodeCleanRuns<Utf8Side, EucJpTaker, char>(out, ascii, runs, options, unwritable);
 }
 
 std::size_t DecodeInCharset(std::u16string& out, std::u16string_view text, Charset charset,

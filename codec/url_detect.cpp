@@ -443,29 +443,27 @@ bool DecodeCleanAscii(std::string& out, Readings& readings, std::string_view lin
                       const DecodeOptions& options, bool endsText, BytesReport& found, std::size_t base,
                       Charset& chosen) {
     const std::size_t mark = out.size();
-    std::uint64_t unwritable = 0;
-    BytesReport sjis;
+    BytesReport read;
     const bool clean = DecodeClean(
         readings, line, endsText, chosen,
         [&](Charset charset) {
-            detail::GatherRestOfRuns(line, readings.runs);
-            return detail::DecodeCleanRunsToBytes(out, line, readings.runs, charset, side, options, unwritable);
+            // Straight from the text, where no run needs gathering.
+            read = BytesReport{};
+            DecodeAsciiLine(out, line, charset, side, options, endsText, true, read, base);
+            if (read.escapes.count == 0) return true;
+            out.resize(mark);
+            return false;
         },
         [&] {
-            DecodeAsciiLine(out, line, Charset::kShiftJis, side, options, endsText, true, sjis, base);
-            return sjis.escapes.count;
+            read = BytesReport{};
+            DecodeAsciiLine(out, line, Charset::kShiftJis, side, options, endsText, true, read, base);
+            return read.escapes.count;
         });
     if (!clean) {
         out.resize(mark);
         return false;
     }
-    if (chosen == Charset::kShiftJis) {
-        detail::AddLosses(found, sjis);
-        return true;
-    }
-    // A character code page 932 cannot write is where what decides it
-    // starts: the line, as DecodeAsciiLine has it.
-    if (unwritable != 0) detail::AddLoss(found.unwritable, unwritable, base);
+    detail::AddLosses(found, read);
     return true;
 }
 

@@ -127,12 +127,4 @@ std::uint64_t CountUtf8RunsInvalid(const Runs& runs, std::uint64_t limit);
 // GatherRuns gathered; the count stops once it passes limit.
 std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit);
 
-// Decodes the ASCII bytes of a line in UTF-8 or EUC-JP (charset) from its
-// runs as GatherRuns gathered them, appending side's bytes as
-// DecodeUrlBytesAppend (final) does, while no decoded byte is invalid:
-// false at the first invalid byte, with out as it was. unwritable gets the
-// characters side cannot write.
-bool DecodeCleanRunsToBytes(std::string& out, std::string_view ascii, const Runs& runs, Charset charset,
-                            TextBytes side, const DecodeOptions& options, std::uint64_t& unwritable);
-
 }  // namespace tessaly::detail

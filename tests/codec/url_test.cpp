@@ -597,7 +597,7 @@ TEST(Url, CountsFromRunsAreTheDecodersCounts) {
         {0xFF}, {0xE3}, {0x8E}};
     static const char16_t kHex[] = u"0123456789ABCDEF";
     std::mt19937 rng(18);
-    detail::Runs runs;
+    detail::Runs runs, resumed;
     for (int round = 0; round < 3000; ++round) {
         std::u16string line;
         for (unsigned n = rng() % 30; n > 0; --n) {
@@ -605,6 +605,18 @@ TEST(Url, CountsFromRunsAreTheDecodersCounts) {
             for (const unsigned b : kPieces[rng() % kPieces.size()]) line += {u'%', kHex[b >> 4], kHex[b & 15]};
         }
         detail::GatherRuns(line, runs);
+        // The first run, then the rest, gather the same runs.
+        detail::GatherFirstRun(line, resumed);
+        ASSERT_EQ(resumed.count, std::min<std::size_t>(runs.count, 1));
+        detail::GatherRestOfRuns(line, resumed);
+        ASSERT_EQ(resumed.count, runs.count);
+        for (std::size_t r = 0; r < runs.count; ++r) {
+            ASSERT_EQ(resumed.ends[r], runs.ends[r]);
+            ASSERT_EQ(resumed.starts[r], runs.starts[r]);
+            ASSERT_EQ(resumed.partners[r], runs.partners[r]);
+        }
+        ASSERT_TRUE(std::equal(runs.bytes.begin(), runs.bytes.begin() + (runs.count ? runs.ends[runs.count - 1] : 0),
+                               resumed.bytes.begin()));
         for (const Charset charset : {Charset::kUtf8, Charset::kEucJp}) {
             DecodeOptions options;
             options.charset = charset;
