@@ -925,89 +925,43 @@ std::size_t DecodeBytesTo(std::string& out, std::string_view bytes, const Decode
                                              : DecodeBytes<Side, EucJpBytes>(out, bytes, options, final, report);
 }
 
-// Readers of the characters of a run's bytes: Take
-// writes the character at bytes[i] (end the run's end) through side and
-// returns its length, or 0 for bytes that form none.
-struct Utf8Taker {
-    template <class Side, class Out>
-    static unsigned Take(const Side& side, const unsigned char* b, const unsigned char* end, Out*& o,
-                         std::uint64_t& unwritable) {
-        // The common case first: a whole three-byte sequence.
-        if (end - b > 2) {
-            if (const char16_t c = ThreeByteUtf8(b)) {
-                if (!side.PutWritable(c, o)) unwritable += side.Put(c, o);
-                return 3;
-            }
-        }
-        const Utf8Step step = ReadUtf8(b, end);
-        if (!step.valid) return 0;
-        unwritable += side.Put(step.c, o);
-        return step.length;
-    }
-};
+// The length of the character whose bytes start at b (end the run's end),
+// or 0 for bytes that form none: in UTF-8, and in EUC-JP.
+unsigned Utf8Length(const unsigned char* b, const unsigned char* end) {
+    // The common case first: a whole three-byte sequence.
+    if (end - b > 2 && ThreeByteUtf8(b) != 0) return 3;
+    const Utf8Step step = ReadUtf8(b, end);
+    return step.valid ? step.length : 0;
+}
 
 // The JIS X 0208 pairs, looked up once rather than for each character.
 const std::uint16_t* const kEucJpPairs = eucjp::Jis0208Pairs();
 
-struct EucJpTaker {
-    template <class Side, class Out>
-    static unsigned Take(const Side& side, const unsigned char* b, const unsigned char* end, Out*& o,
-                         std::uint64_t& unwritable) {
-        const unsigned lead = b[0];
-        char16_t c = 0;
-        unsigned length = 2;
-        if (end - b > 1 && lead - 0xA1 < 94 && b[1] - 0xA1u < 94) {
-            c = kEucJpPairs[(lead - 0xA1) * 94 + (b[1] - 0xA1)];
-        } else if (lead == 0x8E && end - b > 1 && b[1] - 0xA1u <= 0xDF - 0xA1) {
-            c = static_cast<char16_t>(0xFF61 - 0xA1 + b[1]);
-        }
-        if (c == 0) {
-            const eucjp::Step step = eucjp::ReadCharacter(b, end);
-            if (step.c == 0) return 0;
-            c = step.c;
-            length = step.length;
-        }
-        if (!side.PutWritable(c, o)) unwritable += side.Put(c, o);
-        return length;
+unsigned EucJpLength(const unsigned char* b, const unsigned char* end) {
+    const unsigned lead = b[0];
+    // The common cases first: a JIS X 0208 pair, a half-width katakana.
+    if (end - b > 1 && lead - 0xA1 < 94 && b[1] - 0xA1u < 94 && kEucJpPairs[(lead - 0xA1) * 94 + (b[1] - 0xA1)] != 0) {
+        return 2;
     }
-};
+    if (lead == 0x8E && end - b > 1 && b[1] - 0xA1u <= 0xDF - 0xA1) return 2;
+    const eucjp::Step step = eucjp::ReadCharacter(b, end);
+    return step.c == 0 ? 0 : step.length;
+}
 
-// The writer of decoded text: every character as it is.
-struct TextSide {
-    static bool PutWritable(char16_t c, char16_t*& o) {
-        *o++ = c;
-        return true;
-    }
-    static bool Put(char32_t c, char16_t*& o) {
-        if (c < 0x10000) {
-            *o++ = static_cast<char16_t>(c);
-        } else {
-            c -= 0x10000;
-            *o++ = static_cast<char16_t>(0xD800 + (c >> 10));
-            *o++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-        }
-        return false;
-    }
-};
-
-// Whether the first bytes of the first run read through Taker. Bytes of
-// another encoding seldom get far, so they are tried before the rest of the
-// runs is gathered and anything is written.
-template <class Taker>
-bool FirstBytesRead(const detail::Runs& runs) {
+// Whether the first bytes of the first run form characters by length (one
+// of the two above). Bytes of another encoding seldom get far, so they are
+// tried before the rest of the runs is gathered and anything is written.
+bool FirstBytesRead(const detail::Runs& runs, unsigned (*length)(const unsigned char*, const unsigned char*)) {
     const unsigned char* const bytes = runs.bytes.data();
-    char16_t scratch[32];
-    std::uint64_t none = 0;
     const std::size_t firstEnd = runs.count == 0 ? 0 : runs.ends[0];
     for (std::size_t i = 0; i < std::min<std::size_t>(firstEnd, 8);) {
-        char16_t* s = scratch;
         if (bytes[i] < 0x80) {
             ++i;
             continue;
         }
-        const unsigned length = Taker::Take(TextSide{}, bytes + i, bytes + firstEnd, s, none);
-        if (length == 0) return false;
-        i += length;
+        const unsigned n = length(bytes + i, bytes + firstEnd);
+        if (n == 0) return false;
+        i += n;
     }
     return true;
 }
@@ -1124,7 +1078,7 @@ void GatherRestOfRuns(std::u16string_view text, Runs& runs) { GatherRunsIn(text,
 void GatherRestOfRuns(std::string_view ascii, Runs& runs) { GatherRunsIn(ascii, runs, Gather::kRest); }
 
 bool FirstRunMayRead(const Runs& runs, Charset charset) {
-    return charset == Charset::kUtf8 ? FirstBytesRead<Utf8Taker>(runs) : FirstBytesRead<EucJpTaker>(runs);
+    return FirstBytesRead(runs, charset == Charset::kUtf8 ? Utf8Length : EucJpLength);
 }
 
 bool CountCp932RunsInvalid(const Runs& runs, std::uint64_t& invalid, std::uint64_t limit, std::size_t first) {

@@ -217,7 +217,7 @@ std::size_t LineEnd(std::u16string_view text, std::size_t from) {
 // the caller cuts what they wrote, and every run of the line is gathered.
 // Takes the runs of line as GatherFirstRun left them, and gathers the rest
 // only where the runs so far do not decide: most lines are decided on their
-// first run (decode gathers the rest if it decodes from them).
+// first run.
 template <class View, class Decode, class DecodeSjis>
 bool DecodeClean(Readings& readings, View line, bool endsText, Charset& chosen, Decode decode,
                  DecodeSjis decodeSjis) {
@@ -239,23 +239,24 @@ bool DecodeClean(Readings& readings, View line, bool endsText, Charset& chosen, 
     };
     // A decode fails on the first bytes that do not read.
     const auto decodes = [&](Charset charset) { return detail::FirstRunMayRead(runs, charset) && decode(charset); };
-    if (decodes(Charset::kUtf8)) {
-        chosen = Charset::kUtf8;
-        if (!readsSjis() && !readsEucJp()) return true;
+    const auto clean = [&] {
+        if (decodes(Charset::kUtf8)) {
+            chosen = Charset::kUtf8;
+            return !readsSjis() && !readsEucJp();
+        }
+        if (decodes(Charset::kEucJp)) {
+            chosen = Charset::kEucJp;
+            return !readsSjis();
+        }
+        chosen = Charset::kShiftJis;
+        const std::uint64_t sjis = decodeSjis();
+        if (sjis == 0) return true;
         detail::GatherRestOfRuns(line, runs);
-        return false;
-    }
-    if (decodes(Charset::kEucJp)) {
-        chosen = Charset::kEucJp;
-        if (!readsSjis()) return true;
-        detail::GatherRestOfRuns(line, runs);
-        return false;
-    }
-    chosen = Charset::kShiftJis;
-    const std::uint64_t sjis = decodeSjis();
-    if (sjis == 0) return true;
-    detail::GatherRestOfRuns(line, runs);
-    return detail::CountUtf8RunsInvalid(runs, sjis) > sjis && detail::CountEucJpRunsInvalid(runs, sjis) > sjis;
+        return detail::CountUtf8RunsInvalid(runs, sjis) > sjis && detail::CountEucJpRunsInvalid(runs, sjis) > sjis;
+    };
+    if (clean()) return true;
+    detail::GatherRestOfRuns(line, runs);  // for the caller's count
+    return false;
 }
 
 // DecodeClean for text, decoded into out as DecodeLine does; invalid gets
