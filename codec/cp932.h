@@ -22,6 +22,14 @@ extern const std::uint16_t kDoubleByteToText[kLeadByteCount][kTrailCount];
 // lead byte << 8 | trail byte. Unmapped units, surrogates included, give '?'.
 extern const std::array<std::uint16_t, 0x10000> kTextToBytes;
 
+// Whether each character as the reader splits the bytes writes back the
+// bytes it was read from, a bit each: see ExactTable.
+struct ExactBits {
+    std::array<std::uint64_t, 256 / 64> singles;
+    std::array<std::uint64_t, 0x10000 / 64> pairs;
+};
+extern const ExactBits kExact;
+
 // The bytes of one UTF-16 code unit, as described for kTextToBytes.
 inline std::uint16_t UnitToBytes(char16_t unit) { return kTextToBytes[unit]; }
 

@@ -31,8 +31,31 @@ constexpr std::array<std::uint16_t, 0x10000> BuildTextToBytes() {
     return table;
 }
 
+constexpr std::array<std::uint16_t, 0x10000> kBuiltTextToBytes = BuildTextToBytes();
+
+// Which characters write back the bytes they were read from, as
+// ExactTable describes them: a pair when the lead byte and the byte after
+// it form one and its character's bytes are those two; any other byte
+// pair is left to the single byte (true here); a single byte when its
+// character's bytes are that one byte.
+constexpr ExactBits BuildExact() {
+    ExactBits exact{};
+    const auto set = [](auto& bits, unsigned i) { bits[i / 64] |= std::uint64_t{1} << (i % 64); };
+    for (unsigned b1 = 0; b1 < 256; ++b1) {
+        if (kBuiltTextToBytes[kSingleByteToText[b1]] == b1) set(exact.singles, b1);
+        for (unsigned b2 = 0; b2 < 256; ++b2) {
+            const unsigned offset = b2 - kFirstTrail;
+            const std::uint16_t c =
+                kLeadRow[b1] != 0 && offset < kTrailCount ? kDoubleByteToText[kLeadRow[b1] - 1][offset] : 0;
+            if (c == 0 || kBuiltTextToBytes[c] == (b1 << 8 | b2)) set(exact.pairs, b1 << 8 | b2);
+        }
+    }
+    return exact;
+}
+
 }  // namespace
 
-constinit const std::array<std::uint16_t, 0x10000> kTextToBytes = BuildTextToBytes();
+constinit const std::array<std::uint16_t, 0x10000> kTextToBytes = kBuiltTextToBytes;
+constinit const ExactBits kExact = BuildExact();
 
 }  // namespace tessaly::cp932

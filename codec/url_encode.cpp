@@ -6,8 +6,10 @@
 #include <array>
 #include <bit>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
 
 #ifdef __SSE2__
@@ -402,7 +404,8 @@ public:
     const Escaped* Entries() const { return entries_.get(); }
 
 private:
-    Cp932Direct() : entries_(new Escaped[kRows * 256]()) {
+    Cp932Direct() : entries_(static_cast<Escaped*>(std::calloc(kRows * 256, sizeof(Escaped)))) {
+        if (entries_ == nullptr) throw std::bad_alloc();
         const cp932::ExactTable& exact = cp932::ExactTable::Get();
         const Target target;
         std::array<Escaped, 256> singles{};
@@ -428,7 +431,13 @@ private:
         }
     }
     static constexpr unsigned kRows = 0x80;
-    std::unique_ptr<Escaped[]> entries_;
+    // calloc's memory comes zeroed from the system without being written,
+    // so the rows no byte reaches (between the single rows and the second
+    // run of lead bytes) are never touched: half the table's pages.
+    struct Free {
+        void operator()(Escaped* p) const { std::free(p); }
+    };
+    std::unique_ptr<Escaped, Free> entries_;
 };
 
 // For each byte, where the escapes of the characters that start with it
