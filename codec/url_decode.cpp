@@ -1022,17 +1022,27 @@ void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs, Gather gather) 
         count = runs.count;
         used = count == 0 ? 0 : runs.ends[count - 1];
         i = runs.resume;
-    } else if (runs.bytes.size() < text.size() / 3 || runs.ends.size() < text.size() / 4 + 1) {
-        // The most there can be: a byte for three units, a run for four.
-        runs.bytes.resize(std::max(runs.bytes.size(), text.size() / 3));
-        runs.ends.resize(std::max(runs.ends.size(), text.size() / 4 + 1));
-        runs.starts.resize(runs.ends.size());
-        runs.partners.resize(runs.ends.size());
+    } else if (runs.bytes.size() < text.size() / 3) {
+        // The most there can be: a byte for three units.
+        runs.bytes.resize(text.size() / 3);
     }
     unsigned char* const bytes = runs.bytes.data();
-    std::size_t* const ends = runs.ends.data();
-    std::size_t* const starts = runs.starts.data();
-    std::uint16_t* const partners = runs.partners.data();
+    // The runs' places grow with the runs found rather than for the most
+    // there could be (a run for four units): a long line of text in pieces
+    // would otherwise take five times its size for every piece.
+    std::size_t capacity = runs.ends.size();
+    std::size_t* ends = runs.ends.data();
+    std::size_t* starts = runs.starts.data();
+    std::uint16_t* partners = runs.partners.data();
+    const auto grow = [&] {
+        capacity = std::max<std::size_t>(64, 2 * capacity);
+        runs.ends.resize(capacity);
+        runs.starts.resize(capacity);
+        runs.partners.resize(capacity);
+        ends = runs.ends.data();
+        starts = runs.starts.data();
+        partners = runs.partners.data();
+    };
     using Unit = std::conditional_t<std::is_same_v<Char, char>, unsigned char, Char>;
     const auto* const t = reinterpret_cast<const Unit*>(text.data());
     const std::size_t n = text.size();
@@ -1057,6 +1067,7 @@ void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs, Gather gather) 
             used = start;
             continue;
         }
+        if (count == capacity) grow();
         ends[count] = used;
         starts[count] = i - 3 * (used - start);
         std::uint16_t partner = Runs::kNoPartner;

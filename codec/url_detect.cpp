@@ -472,7 +472,12 @@ bool DecodeCleanAscii(std::string& out, Readings& readings, std::string_view lin
 
 std::size_t DecodeUrlDetectingAsciiAppend(std::string& out, std::string_view ascii, TextBytes side,
                                           const DecodeOptions& options, bool final, BytesReport* report) {
-    Readings readings;
+    // A stream comes here a piece at a time, and a line longer than the cap
+    // brings a cap's worth of text to each piece: the buffers are kept from
+    // one piece to the next (in each thread, at most what a cap's worth
+    // needs) rather than taken from fresh memory each time. Every line fills
+    // in what it reads of them.
+    thread_local Readings readings;
     BytesReport found;
     std::size_t pos = 0;
     while (pos < ascii.size()) {

@@ -344,5 +344,30 @@ TEST(UrlBytes, DecodingAcrossAChunksEndIntoAPlainTail) {
     }
 }
 
+// Lines longer than the detection cap (1 MiB), each part in another
+// encoding, read in pieces that each hold most of a part: every call decides
+// parts on its own buffers, kept from the call before.
+TEST(UrlBytes, DetectionOfLinesLongerThanTheCapInPieces) {
+    std::mt19937 rng(1 << 20);
+    static const char* const kWords[3][4] = {{"%83e%83X%83g", "%93%FA%96%7B", "%B1%DF", "%82%A0"},
+                                             {"%E3%83%86", "%e6%97%a5", "%EF%BD%B1", "%C2%A9"},
+                                             {"%A5%C6", "%C6%FC%CB%DC", "%8E%B1", "%8F%A2%AF"}};
+    std::string input;
+    for (int line = 0; line < 2; ++line) {
+        for (std::size_t part = 0; part < 3; ++part) {
+            const std::size_t end = input.size() + (std::size_t{1} << 20) - 1000;
+            while (input.size() < end) input += rng() % 4 ? kWords[(part + line) % 3][rng() % 4] : " a=";
+        }
+        input += "\n%ZZ%E3%81\r\n";
+    }
+    const Case c{true, TextBytes::kCp932, {}, {Charset::kUtf8, true, false, false}};
+    const Result want = TextRoute(c, input);
+    for (const std::size_t maxPiece : {input.size() + 1, std::size_t{300000}}) {
+        const Result got = ByteRoute(c, input, rng, maxPiece);
+        ASSERT_TRUE(got.out == want.out) << maxPiece;
+        ASSERT_EQ(got.escapes, want.escapes);
+    }
+}
+
 }  // namespace
 }  // namespace tessaly
