@@ -991,6 +991,13 @@ std::size_t CountCp932Invalid(std::u16string_view text, bool final, Invalid& inv
     return CountCp932<char16_t, true>(text, final, invalid, limit);
 }
 
+std::size_t CountCp932Invalid(std::string_view ascii, bool final, Invalid& invalid, std::uint64_t limit) {
+    const std::basic_string_view<unsigned char> bytes(reinterpret_cast<const unsigned char*>(ascii.data()),
+                                                      ascii.size());
+    if (limit == ~std::uint64_t{0}) return CountCp932<unsigned char>(bytes, final, invalid);
+    return CountCp932<unsigned char, true>(bytes, final, invalid, limit);
+}
+
 template <class Char>
 bool HasHighEscapeIn(std::basic_string_view<Char> text) {
     for (std::size_t i = text.find(Char{'%'}); i != text.npos; i = text.find(Char{'%'}, i + 1)) {

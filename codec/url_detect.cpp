@@ -77,8 +77,8 @@ struct Readings {
     static std::size_t CountCp932(std::u16string_view line, bool final, Invalid& invalid, std::uint64_t limit) {
         return detail::CountCp932Invalid(line, final, invalid, limit);
     }
-    static std::size_t CountCp932(std::string_view ascii, bool final, Invalid& invalid, std::uint64_t) {
-        return detail::CountCp932Invalid(ascii, false, final, invalid);  // the whole count
+    static std::size_t CountCp932(std::string_view ascii, bool final, Invalid& invalid, std::uint64_t limit) {
+        return detail::CountCp932Invalid(ascii, final, invalid, limit);
     }
 
     // The invalid bytes of DecodeLine's code page 932 reading, without it;
@@ -166,13 +166,19 @@ struct Readings {
                 return true;
             }
         }
+        // UTF-8's count, when it is small (a line cut at the cap, a stray
+        // byte), bounds code page 932's; a larger one is bounded by code
+        // page 932's whole count.
+        constexpr std::uint64_t kFew = 4;
+        const std::uint64_t utf8 = cleanUtf8 ? 0 : detail::CountUtf8RunsInvalid(runs, kFew);
         Invalid sjis;
-        CountShiftJisLine(line, endsText, sjis, cleanUtf8 ? 0 : kMore);
-        count[kSjis] = sjis.count;
-        if (cleanUtf8) {
-            count[kUtf8] = 0;
-            if (count[kSjis] > 0) count[kSjis] = kMore;
+        if (utf8 <= kFew) {
+            CountShiftJisLine(line, endsText, sjis, utf8);
+            count[kSjis] = sjis.count > utf8 ? kMore : sjis.count;
+            count[kUtf8] = utf8 > sjis.count ? kMore : utf8;
         } else {
+            CountShiftJisLine(line, endsText, sjis, kMore);
+            count[kSjis] = sjis.count;
             count[kUtf8] = detail::CountUtf8RunsInvalid(runs, count[kSjis]);
             if (count[kUtf8] > count[kSjis]) count[kUtf8] = kMore;
         }

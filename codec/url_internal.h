@@ -64,6 +64,7 @@ std::size_t CountCp932Invalid(std::string_view ascii, bool crLfAsAmp, bool final
 // The same, stopping (and returning text.size()) once the count passes
 // limit.
 std::size_t CountCp932Invalid(std::u16string_view text, bool final, Invalid& invalid, std::uint64_t limit);
+std::size_t CountCp932Invalid(std::string_view ascii, bool final, Invalid& invalid, std::uint64_t limit);
 
 // Whether text holds an escape of a byte 0x80 and up ("%8".."%F" and a
 // hexadecimal digit, either case).
