@@ -976,26 +976,29 @@ std::size_t DecodeUrlBytesAppend(std::string& out, std::string_view bytes, TextB
 
 namespace detail {
 
+template <class Char>
+std::size_t CountCp932Within(std::basic_string_view<Char> text, bool final, Invalid& invalid, std::uint64_t limit) {
+    if (limit == ~std::uint64_t{0}) return CountCp932<Char>(text, final, invalid);
+    return CountCp932<Char, true>(text, final, invalid, limit);
+}
+
 // "&" is a unit of its own either way, never part of an escape's unit.
 std::size_t CountCp932Invalid(std::u16string_view text, bool, bool final, Invalid& invalid) {
-    return CountCp932<char16_t>(text, final, invalid);
+    return CountCp932Within(text, final, invalid, ~std::uint64_t{0});
 }
 
 std::size_t CountCp932Invalid(std::string_view ascii, bool, bool final, Invalid& invalid) {
-    return CountCp932<unsigned char>({reinterpret_cast<const unsigned char*>(ascii.data()), ascii.size()}, final,
-                                     invalid);
+    return CountCp932Invalid(ascii, final, invalid, ~std::uint64_t{0});
 }
 
 std::size_t CountCp932Invalid(std::u16string_view text, bool final, Invalid& invalid, std::uint64_t limit) {
-    if (limit == ~std::uint64_t{0}) return CountCp932<char16_t>(text, final, invalid);
-    return CountCp932<char16_t, true>(text, final, invalid, limit);
+    return CountCp932Within(text, final, invalid, limit);
 }
 
 std::size_t CountCp932Invalid(std::string_view ascii, bool final, Invalid& invalid, std::uint64_t limit) {
-    const std::basic_string_view<unsigned char> bytes(reinterpret_cast<const unsigned char*>(ascii.data()),
-                                                      ascii.size());
-    if (limit == ~std::uint64_t{0}) return CountCp932<unsigned char>(bytes, final, invalid);
-    return CountCp932<unsigned char, true>(bytes, final, invalid, limit);
+    return CountCp932Within(std::basic_string_view<unsigned char>(reinterpret_cast<const unsigned char*>(ascii.data()),
+                                                                  ascii.size()),
+                            final, invalid, limit);
 }
 
 template <class Char>
