@@ -30,6 +30,21 @@ struct ExactBits {
 };
 extern const ExactBits kExact;
 
+// Every byte pair b1 b2 (at b1 << 8 | b2) read as one piece of two bytes:
+// the two units the piece's text is written as (the first in the low half),
+// its pair's character and 0xFFFF, which no byte reads as, when the two
+// bytes form one, else each byte's own character.
+extern const std::array<std::uint32_t, 0x10000> kPairUnits;
+
+// The same pieces written back as code-page bytes: the bytes of their text
+// packed from the low byte up; their count (bits 0-2) and, above it, how
+// many of the two bytes do not read back as themselves (bits 3-4) and
+// whether the first of those is the second byte (bit 5); and, at
+// b1 | b2 << 8, 1 when the piece gives back b1 b2 with nothing lost.
+extern const std::array<std::uint32_t, 0x10000> kPairBytes;
+extern const std::array<std::uint8_t, 0x10000> kPairLengthAndLoss;
+extern const std::array<std::uint8_t, 0x10000> kPairSame;
+
 // The bytes of one UTF-16 code unit, as described for kTextToBytes.
 inline std::uint16_t UnitToBytes(char16_t unit) { return kTextToBytes[unit]; }
 

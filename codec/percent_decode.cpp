@@ -58,34 +58,18 @@ static_assert(std::endian::native == std::endian::little, "the pair table assume
 
 // The text of every byte pair, as the two units a piece of those two bytes
 // writes: the pair's character and then 0xFFFF, which no byte converts to,
-// when the pair is one character; else each byte's own character. Built on
-// first use from the code page tables.
+// when the pair is one character; else each byte's own character (worked
+// out with the code page tables, at compile time).
 class PairTable {
 public:
     static constexpr std::uint32_t kOneCharacter = 0xFFFF0000;
 
     static const PairTable& Get() {
-        static const PairTable table;
+        static constexpr PairTable table;
         return table;
     }
 
-    std::uint32_t Units(unsigned b1, unsigned b2) const { return units_[b1 << 8 | b2]; }
-
-private:
-    PairTable() {
-        for (unsigned b1 = 0; b1 < 256; ++b1) {
-            const auto lead = static_cast<std::uint8_t>(b1);
-            for (unsigned b2 = 0; b2 < 256; ++b2) {
-                const auto trail = static_cast<std::uint8_t>(b2);
-                const char16_t pair = cp932::IsLeadByte(lead) ? cp932::PairToText(lead, trail) : 0;
-                units_[b1 << 8 | b2] = pair != 0 ? kOneCharacter | pair
-                                                 : cp932::SingleByteToText(lead) |
-                                                       std::uint32_t{cp932::SingleByteToText(trail)} << 16;
-            }
-        }
-    }
-
-    std::array<std::uint32_t, 0x10000> units_;
+    std::uint32_t Units(unsigned b1, unsigned b2) const { return cp932::kPairUnits[b1 << 8 | b2]; }
 };
 
 // The piece of bytes b1 b2: one character, or each byte on its own. Two
@@ -117,54 +101,30 @@ char16_t* PutByteAndChar(const PairTable& pairs, unsigned b1, char16_t c, char16
 unsigned PutUnitsAsBytes(const char16_t* text, std::size_t n, unsigned char* out);
 
 // The same pieces written as the code-page bytes of their text: what
-// CodePageBridge::ToBytes gives for the units above, from a table of every
-// byte pair's piece derived from them.
+// CodePageBridge::ToBytes gives for the units above, and what of the two
+// bytes does not read back (worked out with the code page tables, at
+// compile time).
 class BytePairTable {
 public:
     static const BytePairTable& Get() {
-        static const BytePairTable table;
+        static constexpr BytePairTable table;
         return table;
     }
 
-    const PairTable& units() const { return units_; }
-    std::uint32_t Bytes(unsigned b1, unsigned b2) const { return bytes_[b1 << 8 | b2]; }
-    unsigned Length(unsigned b1, unsigned b2) const { return length_[b1 << 8 | b2] & kLengthMask; }
+    const PairTable& units() const { return PairTable::Get(); }
+    std::uint32_t Bytes(unsigned b1, unsigned b2) const { return cp932::kPairBytes[b1 << 8 | b2]; }
+    unsigned Length(unsigned b1, unsigned b2) const { return cp932::kPairLengthAndLoss[b1 << 8 | b2] & kLengthMask; }
     // How many of the pair's bytes do not read back as themselves (bits
     // 0-1), and whether the first of them is the second byte (bit 2), as
     // FindByteLoss counts the two bytes; 0 for most pairs.
-    unsigned Loss(unsigned b1, unsigned b2) const { return length_[b1 << 8 | b2] >> kLossShift; }
+    unsigned Loss(unsigned b1, unsigned b2) const { return cp932::kPairLengthAndLoss[b1 << 8 | b2] >> kLossShift; }
     // 1 when the piece of the bytes b1 b2, given as b1 | b2 << 8, is those
     // same two bytes with nothing lost, else 0.
-    unsigned Same(unsigned pair) const { return same_[pair]; }
+    unsigned Same(unsigned pair) const { return cp932::kPairSame[pair]; }
 
 private:
     static constexpr unsigned kLengthMask = 7;
     static constexpr unsigned kLossShift = 3;
-
-    BytePairTable() : units_(PairTable::Get()) {
-        for (unsigned i = 0; i < 0x10000; ++i) {
-            char16_t text[4];
-            const std::size_t n = static_cast<std::size_t>(PutBytePair(units_, i >> 8, i & 0xFF, text) - text);
-            unsigned char piece[4];
-            const unsigned length = PutUnitsAsBytes(text, n, piece);
-            std::uint32_t packed = 0;
-            for (unsigned k = 0; k < length; ++k) packed |= std::uint32_t{piece[k]} << (8 * k);
-            bytes_[i] = packed;
-            const char pair[2] = {static_cast<char>(i >> 8), static_cast<char>(i)};
-            const ByteLoss loss = FindByteLoss({pair, 2});
-            const unsigned lossBits = static_cast<unsigned>(loss.count) | unsigned{loss.count != 0 && loss.first == 1} << 2;
-            length_[i] = static_cast<std::uint8_t>(length | lossBits << kLossShift);
-            const unsigned swapped = (i >> 8) | (i & 0xFF) << 8;  // b1 | b2 << 8
-            if (length == 2 && lossBits == 0 && packed == swapped) {
-                same_[swapped] = 1;
-            }
-        }
-    }
-
-    const PairTable& units_;
-    std::array<std::uint32_t, 0x10000> bytes_;
-    std::array<std::uint8_t, 0x10000> length_;  // the length, and the loss above it
-    std::array<std::uint8_t, 0x10000> same_{};  // see Same()
 };
 
 // The code-page bytes of n units (not surrogates) at text, at most 2 a unit.

@@ -185,6 +185,20 @@ printf 'utf-8: encode %.1fx, decode %.1fx faster than python; euc-jp: encode %.1
   "$(echo "${secs["python unquote euc-jp"]} / ${secs["decode --charset euc-jp"]}" | bc -l)"
 echo
 
+# Start-up: one short line, what a script that runs the program once a line
+# pays each time (through bash, as the rows above).
+head -n 1 "$work/text.sjis" >"$work/line.sjis"
+"$cli" encode "$work/line.sjis" >"$work/line.enc"
+"$cli" encode --charset utf-8 "$work/line.sjis" >"$work/line.u8.enc"
+printf '%-32s %9s\n' "one short line" ms
+for row in "encode|'$cli' encode '$work/line.sjis'" "encode --charset utf-8|'$cli' encode --charset utf-8 '$work/line.sjis'" \
+           "decode|'$cli' decode '$work/line.enc'" "decode --charset utf-8|'$cli' decode --charset utf-8 '$work/line.u8.enc'" \
+           "decode --detect|'$cli' decode --detect '$work/line.enc'"; do
+  r=$(measure "${row#*|}")
+  printf '%-32s %9.1f\n' "${row%%|*}" "$(echo "${r% *} * 1000" | bc -l)"
+done
+echo
+
 py_e=${secs["python quote_from_bytes"]}; py_d=${secs["python unquote_to_bytes"]}
 printf 'encode: %.1fx faster than python; decode: %.1fx faster than python\n' \
   "$(echo "$py_e / ${secs["tessaly-cli encode"]}" | bc -l)" "$(echo "$py_d / ${secs["tessaly-cli decode"]}" | bc -l)"
