@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -197,6 +198,30 @@ constexpr std::size_t kByteRouteReadSize = std::size_t{1} << 16;
 // escape unit at most.
 constexpr std::size_t kHeldRoom = 64;
 
+// The bytes read and held, in room that is not zero-filled first: a read
+// fills what it reads, so a short input touches only the pages it uses of
+// a mebibyte's room.
+class ReadBuffer {
+public:
+    char* data() { return bytes_.get(); }
+    std::size_t size() const { return size_; }
+    char& operator[](std::size_t i) { return bytes_[i]; }
+    // Grows to n bytes at least (twice its size at least, as a line held
+    // for its end grows a read at a time), keeping what it holds.
+    void Grow(std::size_t n) {
+        if (n <= size_) return;
+        const std::size_t size = std::max(n, 2 * size_);
+        auto grown = std::make_unique_for_overwrite<char[]>(size);
+        if (size_ != 0) std::memcpy(grown.get(), bytes_.get(), size_);
+        bytes_ = std::move(grown);
+        size_ = size;
+    }
+
+private:
+    std::unique_ptr<char[]> bytes_;
+    std::size_t size_ = 0;
+};
+
 // Whether the n bytes at p are all below 0x80.
 bool IsAscii(std::string_view bytes) {
     const char* p = bytes.data();
@@ -293,7 +318,7 @@ class Stream {
 public:
     explicit Stream(const Options& options)
         : options_(options), readSize_(BytesToBytes(options) ? kByteRouteReadSize : kReadSize) {
-        in_.resize(readSize_ + kHeldRoom);
+        in_.Grow(readSize_ + kHeldRoom);
     }
 
     // Runs to the end of fd; returns the exit status.
@@ -301,7 +326,7 @@ public:
         for (;;) {
             // Held bytes past kHeldRoom are a line waiting for its LF (up to
             // the detection cap).
-            if (in_.size() < held_ + readSize_) in_.resize(held_ + readSize_);
+            in_.Grow(held_ + readSize_);
             const ssize_t n = read(fd, in_.data() + held_, readSize_);
             if (n < 0) {
                 if (errno == EINTR) continue;
@@ -676,7 +701,7 @@ private:
         for (const char16_t c : text_) {
             if (c >= 0x80) return;
         }
-        if (in_.size() < held_ + n) in_.resize(held_ + n);
+        in_.Grow(held_ + n);
         std::memmove(in_.data() + n, in_.data(), held_);
         std::uint64_t lineBreaks = 0;
         for (std::size_t i = 0; i < n; ++i) {
@@ -699,7 +724,7 @@ private:
 
     const Options& options_;
     const std::size_t readSize_;
-    std::string in_;           // held bytes, then the bytes just read
+    ReadBuffer in_;            // held bytes, then the bytes just read
     std::size_t held_ = 0;
     std::u16string text_;       // the input as text, not yet converted
     std::u16string converted_;  // converted, not yet written
