@@ -2,6 +2,7 @@
 // tables derived from them at compile time (text to bytes, which characters
 // write back their bytes, and every byte pair read as one piece).
 #include "codec/cp932.h"
+#include "codec/fidelity.h"
 
 namespace tessaly::cp932 {
 
@@ -143,6 +144,28 @@ constexpr std::array<std::uint8_t, 0x10000> BuildPairSame() {
     return same;
 }
 
+// Whether the unit does not come back from its bytes and is not one of the
+// intended look-alikes.
+constexpr bool Lost(char16_t unit) {
+    const std::uint16_t bytes = kBuiltTextToBytes[unit];
+    const char16_t back = bytes < 0x100 ? kSingleByteToText[bytes] : PairCharacter(bytes >> 8, bytes & 0xFF);
+    return back != unit && !IsIntendedLookAlike(unit);
+}
+
+constexpr std::array<std::uint64_t, 0x10000 / 64> BuildLostBits() {
+    std::array<std::uint64_t, 0x10000 / 64> bits{};
+    for (unsigned u = 0; u < 0x10000; ++u) {
+        if (Lost(static_cast<char16_t>(u))) bits[u / 64] |= std::uint64_t{1} << (u % 64);
+    }
+    return bits;
+}
+
+constexpr std::array<std::uint16_t, 0x10000> BuildWritableBytes() {
+    std::array<std::uint16_t, 0x10000> bytes{};
+    for (unsigned u = 0; u < 0x10000; ++u) bytes[u] = Lost(static_cast<char16_t>(u)) ? 0 : kBuiltTextToBytes[u];
+    return bytes;
+}
+
 }  // namespace
 
 constinit const std::array<std::uint16_t, 0x10000> kTextToBytes = kBuiltTextToBytes;
@@ -153,3 +176,10 @@ constinit const std::array<std::uint8_t, 0x10000> kPairLengthAndLoss = BuildPair
 constinit const std::array<std::uint8_t, 0x10000> kPairSame = BuildPairSame();
 
 }  // namespace tessaly::cp932
+
+namespace tessaly::detail {
+
+constinit const std::array<std::uint64_t, 0x10000 / 64> kCp932LostBits = cp932::BuildLostBits();
+constinit const std::array<std::uint16_t, 0x10000> kCp932WritableBytes = cp932::BuildWritableBytes();
+
+}  // namespace tessaly::detail

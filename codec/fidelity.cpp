@@ -9,10 +9,6 @@
 
 namespace tessaly {
 
-bool IsIntendedLookAlike(char16_t unit) {
-    return unit == u'\u2014' || unit == u'\u2016' || unit == u'\u2212' || unit == u'\u301C';
-}
-
 TextLoss FindTextLoss(std::u16string_view text) {
     TextLoss loss;
     for (std::size_t i = 0; i < text.size(); ++i) {

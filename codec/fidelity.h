@@ -3,6 +3,7 @@
 // not write back as they were.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -15,27 +16,28 @@ namespace tessaly {
 // The four characters that Linux input methods type for their Windows twins
 // (U+2014, U+2016, U+2212, U+301C). They are written with the twins' bytes on
 // purpose, so they are not a loss.
-bool IsIntendedLookAlike(char16_t unit);
+constexpr bool IsIntendedLookAlike(char16_t unit) {
+    return unit == u'\u2014' || unit == u'\u2016' || unit == u'\u2212' || unit == u'\u301C';
+}
+
+namespace detail {
+// Worked out with the code page tables at compile time: the bits of
+// Cp932LossTable, and the code-page bytes of every unit it does not lose
+// (as UnitToBytes gives them), 0 for the units it loses.
+extern const std::array<std::uint64_t, 0x10000 / 64> kCp932LostBits;
+extern const std::array<std::uint16_t, 0x10000> kCp932WritableBytes;
+}  // namespace detail
 
 // Whether code page 932 loses the unit: it does not come back from its
 // bytes and is not one of the intended look-alikes (FindTextLoss's test of
-// one unit). One bit per unit, built on first use.
+// one unit). One bit per unit, worked out at compile time.
 class Cp932LossTable {
 public:
     static const Cp932LossTable& Get() {
-        static const Cp932LossTable table;
+        static constexpr Cp932LossTable table;
         return table;
     }
-    bool Lost(char16_t unit) const { return bits_[unit >> 6] >> (unit & 63) & 1; }
-
-private:
-    Cp932LossTable() {
-        for (unsigned u = 0; u < 0x10000; ++u) {
-            const auto unit = static_cast<char16_t>(u);
-            if (!cp932::RoundTrips(unit) && !IsIntendedLookAlike(unit)) bits_[u >> 6] |= std::uint64_t{1} << (u & 63);
-        }
-    }
-    std::uint64_t bits_[0x10000 / 64] = {};
+    bool Lost(char16_t unit) const { return detail::kCp932LostBits[unit >> 6] >> (unit & 63) & 1; }
 };
 
 struct TextLoss {

@@ -4,6 +4,7 @@
 // it is.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <type_traits>
 
@@ -35,17 +36,31 @@ inline unsigned HexByte(char16_t high, char16_t low) {
 
 inline bool IsHexDigit(char16_t c) { return HexByte(u'0', c) <= 0xFF; }
 
+// HexByte of every two bytes, as the bytes read from memory in order make a
+// 16-bit key.
+constexpr std::array<std::uint16_t, 0x10000> BuildHexPairs() {
+    std::array<std::uint16_t, 0x10000> bytes{};
+    for (unsigned high = 0; high < 256; ++high) {
+        for (unsigned low = 0; low < 256; ++low) {
+            const unsigned key = std::endian::native == std::endian::little ? high | low << 8 : high << 8 | low;
+            bytes[key] = static_cast<std::uint16_t>(kHighDigits[high] | kLowDigits[low]);
+        }
+    }
+    return bytes;
+}
+constinit const std::array<std::uint16_t, 0x10000> kHexPairs = BuildHexPairs();
+
 // HexByte of the two bytes at p, with one look-up of both.
 class HexPairs {
 public:
     static const HexPairs& Get() {
-        static const HexPairs pairs;
+        static constexpr HexPairs pairs;
         return pairs;
     }
     unsigned Of(const unsigned char* p) const {
         std::uint16_t key;
         std::memcpy(&key, p, sizeof key);
-        return bytes_[key];
+        return kHexPairs[key];
     }
     // The same for the digits at p in bytes or in UTF-16 units, where
     // HexByte keeps a unit's high bits.
@@ -57,19 +72,6 @@ public:
             return HexByte(p[0], p[1]);
         }
     }
-
-private:
-    HexPairs() {
-        for (unsigned high = 0; high < 256; ++high) {
-            for (unsigned low = 0; low < 256; ++low) {
-                const unsigned char pair[2] = {static_cast<unsigned char>(high), static_cast<unsigned char>(low)};
-                std::uint16_t key;
-                std::memcpy(&key, pair, sizeof key);
-                bytes_[key] = static_cast<std::uint16_t>(HexByte(pair[0], pair[1]));
-            }
-        }
-    }
-    std::array<std::uint16_t, 0x10000> bytes_;
 };
 
 // ---------------------------------------------------------------------------
@@ -401,26 +403,15 @@ void CountPiece(const unsigned char* piece, const std::size_t* at, std::size_t n
 }
 
 // For every byte pair as one piece: how many of its bytes do not read back
-// (bits 0-1), and whether the first of them is the second byte (bit 2).
+// (bits 0-1), and whether the first of them is the second byte (bit 2), as
+// CountPiece counts them (worked out at compile time).
 class PieceTable {
 public:
     static const PieceTable& Get() {
-        static const PieceTable table;
+        static constexpr PieceTable table;
         return table;
     }
-    unsigned Of(unsigned b1, unsigned b2) const { return entries_[b1 << 8 | b2]; }
-
-private:
-    PieceTable() {
-        for (unsigned i = 0; i < 0x10000; ++i) {
-            const unsigned char piece[2] = {static_cast<unsigned char>(i >> 8), static_cast<unsigned char>(i)};
-            const std::size_t at[2] = {0, 1};
-            detail::Invalid invalid;
-            CountPiece(piece, at, 2, invalid);
-            entries_[i] = static_cast<std::uint8_t>(invalid.count | (invalid.count != 0 && invalid.first == 1) << 2);
-        }
-    }
-    std::array<std::uint8_t, 0x10000> entries_;
+    unsigned Of(unsigned b1, unsigned b2) const { return cp932::kPairLengthAndLoss[b1 << 8 | b2] >> 3; }
 };
 
 // The index of the first "%" at or after i, or n.
@@ -575,20 +566,10 @@ std::size_t DecodeCp932Plus(std::u16string& out, std::u16string_view text, bool 
 class WritableBytes {
 public:
     static const WritableBytes& Get() {
-        static const WritableBytes table;
+        static constexpr WritableBytes table;
         return table;
     }
-    std::uint16_t Of(char16_t unit) const { return bytes_[unit]; }
-
-private:
-    WritableBytes() {
-        const detail::Cp932LossTable& lost = detail::Cp932LossTable::Get();
-        for (unsigned u = 0; u < 0x10000; ++u) {
-            const auto unit = static_cast<char16_t>(u);
-            bytes_[u] = lost.Lost(unit) ? 0 : cp932::UnitToBytes(unit);
-        }
-    }
-    std::array<std::uint16_t, 0x10000> bytes_{};
+    std::uint16_t Of(char16_t unit) const { return detail::kCp932WritableBytes[unit]; }
 };
 
 struct Cp932Side {
