@@ -114,35 +114,29 @@ constexpr PieceBytes PairPieceBytes(unsigned b1, unsigned b2) {
     return piece;
 }
 
-// Each of the three is worked out on its own, each within the compiler's
-// bound on the steps of one constant.
-constexpr std::array<std::uint32_t, 0x10000> BuildPairBytes() {
+// Every byte pair's piece: its bytes, their count and loss, and whether it
+// gives back its own two bytes (see kPairBytes and the two after it), each
+// pair worked out once.
+struct PairPieces {
     std::array<std::uint32_t, 0x10000> bytes{};
-    for (unsigned i = 0; i < 0x10000; ++i) bytes[i] = PairPieceBytes(i >> 8, i & 0xFF).packed;
-    return bytes;
-}
-
-constexpr std::array<std::uint8_t, 0x10000> BuildPairLengthAndLoss() {
-    std::array<std::uint8_t, 0x10000> lengths{};
-    for (unsigned i = 0; i < 0x10000; ++i) {
-        const unsigned b1 = i >> 8;
-        const unsigned b2 = i & 0xFF;
-        lengths[i] = static_cast<std::uint8_t>(PairPieceBytes(b1, b2).length | PairLoss(b1, b2) << 3);
-    }
-    return lengths;
-}
-
-constexpr std::array<std::uint8_t, 0x10000> BuildPairSame() {
+    std::array<std::uint8_t, 0x10000> lengthAndLoss{};
     std::array<std::uint8_t, 0x10000> same{};
+};
+constexpr PairPieces BuildPairPieces() {
+    PairPieces pieces;
     for (unsigned i = 0; i < 0x10000; ++i) {
         const unsigned b1 = i >> 8;
         const unsigned b2 = i & 0xFF;
-        const unsigned swapped = b1 | b2 << 8;
         const PieceBytes piece = PairPieceBytes(b1, b2);
-        if (piece.length == 2 && piece.packed == swapped && PairLoss(b1, b2) == 0) same[swapped] = 1;
+        const unsigned loss = PairLoss(b1, b2);
+        pieces.bytes[i] = piece.packed;
+        pieces.lengthAndLoss[i] = static_cast<std::uint8_t>(piece.length | loss << 3);
+        const unsigned swapped = b1 | b2 << 8;
+        if (piece.length == 2 && piece.packed == swapped && loss == 0) pieces.same[swapped] = 1;
     }
-    return same;
+    return pieces;
 }
+constexpr PairPieces kBuiltPairPieces = BuildPairPieces();
 
 // Whether the unit does not come back from its bytes and is not one of the
 // intended look-alikes.
@@ -152,34 +146,38 @@ constexpr bool Lost(char16_t unit) {
     return back != unit && !IsIntendedLookAlike(unit);
 }
 
-constexpr std::array<std::uint64_t, 0x10000 / 64> BuildLostBits() {
+// The units code page 932 loses, a bit each, and the bytes of the others.
+struct Losses {
     std::array<std::uint64_t, 0x10000 / 64> bits{};
+    std::array<std::uint16_t, 0x10000> writable{};
+};
+constexpr Losses BuildLosses() {
+    Losses losses;
     for (unsigned u = 0; u < 0x10000; ++u) {
-        if (Lost(static_cast<char16_t>(u))) bits[u / 64] |= std::uint64_t{1} << (u % 64);
+        if (Lost(static_cast<char16_t>(u))) {
+            losses.bits[u / 64] |= std::uint64_t{1} << (u % 64);
+        } else {
+            losses.writable[u] = kBuiltTextToBytes[u];
+        }
     }
-    return bits;
+    return losses;
 }
-
-constexpr std::array<std::uint16_t, 0x10000> BuildWritableBytes() {
-    std::array<std::uint16_t, 0x10000> bytes{};
-    for (unsigned u = 0; u < 0x10000; ++u) bytes[u] = Lost(static_cast<char16_t>(u)) ? 0 : kBuiltTextToBytes[u];
-    return bytes;
-}
+constexpr Losses kBuiltLosses = BuildLosses();
 
 }  // namespace
 
 constinit const std::array<std::uint16_t, 0x10000> kTextToBytes = kBuiltTextToBytes;
 constinit const ExactBits kExact = kBuiltExact;
 constinit const std::array<std::uint32_t, 0x10000> kPairUnits = BuildPairUnits();
-constinit const std::array<std::uint32_t, 0x10000> kPairBytes = BuildPairBytes();
-constinit const std::array<std::uint8_t, 0x10000> kPairLengthAndLoss = BuildPairLengthAndLoss();
-constinit const std::array<std::uint8_t, 0x10000> kPairSame = BuildPairSame();
+constinit const std::array<std::uint32_t, 0x10000> kPairBytes = kBuiltPairPieces.bytes;
+constinit const std::array<std::uint8_t, 0x10000> kPairLengthAndLoss = kBuiltPairPieces.lengthAndLoss;
+constinit const std::array<std::uint8_t, 0x10000> kPairSame = kBuiltPairPieces.same;
 
 }  // namespace tessaly::cp932
 
 namespace tessaly::detail {
 
-constinit const std::array<std::uint64_t, 0x10000 / 64> kCp932LostBits = cp932::BuildLostBits();
-constinit const std::array<std::uint16_t, 0x10000> kCp932WritableBytes = cp932::BuildWritableBytes();
+constinit const std::array<std::uint64_t, 0x10000 / 64> kCp932LostBits = cp932::kBuiltLosses.bits;
+constinit const std::array<std::uint16_t, 0x10000> kCp932WritableBytes = cp932::kBuiltLosses.writable;
 
 }  // namespace tessaly::detail
