@@ -241,25 +241,46 @@ struct Specials {
     bool operator()(char16_t c) const { return c < 128 && is[c]; }
 };
 
+// The options that change plain units: "&" as CR LF, "+" as a space.
+struct PlainOptions {
+    bool amp = false;
+    bool plus = false;
+};
+
 // What Run::Fast decodes, and the plain units between (all but "%", with
-// "&" and "+" plain), while 16 units are left before end and fewer than
-// outLimit - o units are written; o takes 8 units of scratch after that. In
-// Japanese text escapes and plain units take turns about at random, and
-// leaving the loop of escapes for each plain unit would cost more than the
-// unit.
-template <class Run>
-void DecodeMixed(Run& run, const char16_t*& p, const char16_t* end, char16_t*& o, const char16_t* outLimit) {
+// "&" and "+" as their options read them), while 16 units are left before
+// end and fewer than outLimit - o units are written; o takes 8 units of
+// scratch after that. In Japanese text escapes and plain units take turns
+// about at random, and leaving the loop of escapes for each plain unit would
+// cost more than the unit. kOptions false: both options are off.
+template <bool kOptions, class Run>
+void DecodeMixed(Run& run, const char16_t*& p, const char16_t* end, char16_t*& o, const char16_t* outLimit,
+                 PlainOptions options = {}) {
     while (end - p >= 16 && o < outLimit) {
         if (*p != u'%') {
 #ifdef __SSE2__
-            const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            __m128i stops = _mm_cmpeq_epi16(units, _mm_set1_epi16(u'%'));
+            if constexpr (kOptions) {
+                const __m128i flip = _mm_set1_epi16(options.plus ? u'+' ^ u' ' : 0);
+                stops = _mm_or_si128(stops, _mm_cmpeq_epi16(units, _mm_set1_epi16(options.amp ? u'&' : u'%')));
+                units = _mm_xor_si128(units, _mm_and_si128(_mm_cmpeq_epi16(units, _mm_set1_epi16(u'+')), flip));
+            }
             _mm_storeu_si128(reinterpret_cast<__m128i*>(o), units);
-            const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, _mm_set1_epi16(u'%'))));
+            const auto mask = static_cast<unsigned>(_mm_movemask_epi8(stops));
             const auto n = static_cast<unsigned>(__builtin_ctz(mask | 0x10000u)) / 2;
 #else
             unsigned n = 0;
-            while (n < 8 && p[n] != u'%') o[n] = p[n], ++n;
+            for (; n < 8 && p[n] != u'%' && !(kOptions && options.amp && p[n] == u'&'); ++n) {
+                o[n] = kOptions && options.plus && p[n] == u'+' ? u' ' : p[n];
+            }
 #endif
+            if (kOptions && n == 0) {  // "&" with its option on
+                *o++ = u'\r';
+                *o++ = u'\n';
+                ++p;
+                continue;
+            }
             p += n;
             o += n;
             continue;
@@ -297,15 +318,17 @@ std::size_t DecodeRuns(std::u16string& out, std::u16string_view text, const Deco
         limit = o + more;
     };
     unsigned char bytes[kRunBytes];
-    const bool mixed = !options.crLfAsAmp && !options.plusAsSpace;
+    const PlainOptions plain{options.crLfAsAmp, options.plusAsSpace};
     while (p != end) {
-        if (mixed) {
-            // A unit written for a unit read at most.
-            const std::size_t most = std::min<std::size_t>(detail::kChunkUnits, end - p);
-            ensure(most + 8);
-            DecodeMixed(run, p, end, o, o + most);
-            if (p == end) break;
+        // Up to a chunk's units written, and the scratch after them.
+        const std::size_t most = std::min<std::size_t>(detail::kChunkUnits, end - p);
+        ensure(most + 8);
+        if (plain.amp || plain.plus) {
+            DecodeMixed<true>(run, p, end, o, o + most, plain);
+        } else {
+            DecodeMixed<false>(run, p, end, o, o + most);
         }
+        if (p == end) break;
         // Plain units, a chunk at a time.
         const char16_t* const stop = p + std::min<std::size_t>(end - p, detail::kChunkUnits);
         ensure(static_cast<std::size_t>(stop - p) + 2);
@@ -718,28 +741,43 @@ void DecodeCommon(const Reader& reader, const Side& side, const unsigned char*& 
     }
 }
 
-// DecodeCommon through the plain bytes between escapes too (ASCII but "%";
-// "&" and "+" read as themselves), up to stop and while 16 bytes are left
-// before end: in Japanese text escapes and plain bytes take turns about at
-// random, and leaving this loop for each would cost more than the bytes.
-// Plain bytes are copied up to 16 at a time, 16 written.
-template <class Reader, class Side>
+// DecodeCommon through the plain bytes between escapes too (ASCII but "%",
+// with "&" and "+" as their options read them), up to stop and while 16
+// bytes are left before end: in Japanese text escapes and plain bytes take
+// turns about at random, and leaving this loop for each would cost more than
+// the bytes. Plain bytes are copied up to 16 at a time, 16 written.
+// kOptions false: both options are off.
+template <bool kOptions, class Reader, class Side>
 void DecodeMixed(const Reader& reader, const Side& side, const unsigned char*& p, const unsigned char* end,
-                 const unsigned char* stop, unsigned char*& o) {
+                 const unsigned char* stop, unsigned char*& o, PlainOptions options = {}) {
     if (end - p < 16) return;
     const unsigned char* const last = std::min(stop, end - 16);
     while (p < last) {
         if (*p != '%') {
 #ifdef __SSE2__
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            __m128i stops = _mm_or_si128(_mm_cmpeq_epi8(b, _mm_set1_epi8('%')), b);
+            if constexpr (kOptions) {
+                const __m128i flip = _mm_set1_epi8(options.plus ? '+' ^ ' ' : 0);
+                stops = _mm_or_si128(stops, _mm_cmpeq_epi8(b, _mm_set1_epi8(options.amp ? '&' : '%')));
+                b = _mm_xor_si128(b, _mm_and_si128(_mm_cmpeq_epi8(b, _mm_set1_epi8('+')), flip));
+            }
             _mm_storeu_si128(reinterpret_cast<__m128i*>(o), b);
-            const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(b, _mm_set1_epi8('%')), b)));
+            const auto mask = static_cast<unsigned>(_mm_movemask_epi8(stops));
             const auto n = static_cast<unsigned>(__builtin_ctz(mask | 0x10000u));
 #else
             unsigned n = 0;
-            while (n < 16 && p[n] < 0x80 && p[n] != '%') o[n] = p[n], ++n;
+            for (; n < 16 && p[n] < 0x80 && p[n] != '%' && !(kOptions && options.amp && p[n] == '&'); ++n) {
+                o[n] = kOptions && options.plus && p[n] == '+' ? ' ' : p[n];
+            }
 #endif
-            if (n == 0) return;  // a byte from 0x80 up
+            if (n == 0) {
+                if (!kOptions || *p != '&') return;  // a byte from 0x80 up
+                *o++ = '\r';  // "&" with its option on
+                *o++ = '\n';
+                ++p;
+                continue;
+            }
             p += n;
             o += n;
             continue;
@@ -822,10 +860,12 @@ std::size_t DecodeBytes(std::string& out, std::string_view bytes, const DecodeOp
         const unsigned char* const chunkEnd = p + std::min<std::size_t>(end - p, 4 * detail::kChunkUnits);
         auto* o = reinterpret_cast<unsigned char*>(output.Room(3 * static_cast<std::size_t>(chunkEnd - p) + 16));
         while (p < chunkEnd) {
-            if (!amp && !plus) {
-                DecodeMixed(reader, side, p, end, chunkEnd, o);
-                if (p >= chunkEnd) break;  // its last step may go past the chunk
+            if (amp || plus) {
+                DecodeMixed<true>(reader, side, p, end, chunkEnd, o, {amp, plus});
+            } else {
+                DecodeMixed<false>(reader, side, p, end, chunkEnd, o);
             }
+            if (p >= chunkEnd) break;  // its last step may go past the chunk
             CopyPlain(p, chunkEnd, amp, plus, o);
             if (p == chunkEnd) break;
             const unsigned c = *p;
