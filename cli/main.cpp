@@ -111,6 +111,11 @@ struct Options {
     bool Plain() const {
         return charset == tessaly::Charset::kShiftJis && escape == tessaly::EscapeSet::kPrintable && !plus && !detect;
     }
+    // Decoding code page 932 from code page 932 bytes: ASCII input is
+    // decoded as it is ("+" as a space or not).
+    bool DecodesAsciiAsBytes() const {
+        return decode && charset == tessaly::Charset::kShiftJis && !detect && !utf8;
+    }
     tessaly::EncodeOptions Encoding() const { return {charset, escape, ampCrLf}; }
     tessaly::DecodeOptions Decoding() const { return {charset, detect, plus, ampCrLf}; }
 };
@@ -243,7 +248,7 @@ bool IsAscii(std::string_view bytes) {
 bool BytesToBytes(const Options& options) {
     if (options.detect || options.charset != tessaly::Charset::kShiftJis) return true;
     if (options.utf8) return false;
-    return options.decode ? options.Plain() : true;
+    return options.decode ? options.DecodesAsciiAsBytes() : true;
 }
 
 // Whether code page 932 reads every byte below 0x80 as the unit of its value
@@ -424,10 +429,9 @@ private:
         if (!options_.decode && !options_.utf8 && options_.charset == tessaly::Charset::kShiftJis) {
             return EncodePiece(bytes, final);
         }
-        if (options_.Plain() && !options_.utf8) {
-            if (text_.empty() && converted_.empty() && AsciiReadsAsItself() && IsAscii(bytes)) {
-                return DecodeAsciiPiece(bytes, final);
-            }
+        if (options_.DecodesAsciiAsBytes() && text_.empty() && converted_.empty() && AsciiReadsAsItself() &&
+            IsAscii(bytes)) {
+            return DecodeAsciiPiece(bytes, final);
         }
         if (ByteRoute(bytes)) return BytesPiece(bytes, final);
         return TextPiece(bytes, final);
@@ -631,7 +635,7 @@ private:
         text_.erase(0, used);
         Advance(consumed, bytes.size());
         if (!Output(final)) return false;
-        if (options_.decode && ((options_.Plain() && !options_.utf8) || options_.detect)) HandBackText();
+        if (options_.DecodesAsciiAsBytes() || (options_.decode && options_.detect)) HandBackText();
         return true;
     }
 
@@ -673,17 +677,23 @@ private:
         return true;
     }
 
-    // Code page 932 bytes below 0x80 decoded as they are, straight to the
-    // output bytes (what they decode to is code page 932 text). Escapes of
+    // Code page 932 bytes below 0x80 decoded as they are ("+" as a space
+    // with --plus), straight to the output bytes (what they decode to is
+    // code page 932 text). Escapes of
     // bytes that code page 932 does not read back are counted.
     bool DecodeAsciiPiece(std::string_view bytes, bool final) {
         const std::size_t kept = out_.size();
         tessaly::ByteLoss loss;
-        const std::size_t consumed = tessaly::DecodeAsciiToBytesAppend(out_, bytes, options_.ampCrLf, final, loss);
+        const auto decode = [&](std::string_view ascii, bool last, tessaly::ByteLoss* counted) {
+            if (options_.plus) return tessaly::DecodeAsciiPlusAsSpaceToBytesAppend(out_, ascii, options_.ampCrLf, last, counted);
+            return counted != nullptr ? tessaly::DecodeAsciiToBytesAppend(out_, ascii, options_.ampCrLf, last, *counted)
+                                      : tessaly::DecodeAsciiToBytesAppend(out_, ascii, options_.ampCrLf, last);
+        };
+        const std::size_t consumed = decode(bytes, final, &loss);
         if (loss.count > 0 && !NoteAtByte(Kind::kEscapes, loss.count, loss.first)) {
             // --strict: only what stands before the first of them.
             out_.resize(kept);
-            tessaly::DecodeAsciiToBytesAppend(out_, bytes.substr(0, loss.first), options_.ampCrLf, false);
+            decode(bytes.substr(0, loss.first), false, nullptr);
             if (!WriteOut()) return false;
             return StopAtFirst();
         }

@@ -55,6 +55,13 @@ std::size_t DecodeAsciiToBytesAppend(std::string& out, std::string_view ascii, b
 std::size_t DecodeAsciiToBytesAppend(std::string& out, std::string_view ascii, bool crLfAsAmp,
                                      bool final, ByteLoss& loss);
 
+// DecodeAppend and DecodeAsciiToBytesAppend on the text with each "+" in it
+// a space (form data), with loss, when given, counted as they count it.
+std::size_t DecodePlusAsSpaceAppend(std::u16string& out, std::u16string_view text, bool crLfAsAmp, bool final,
+                                   ByteLoss* loss = nullptr);
+std::size_t DecodeAsciiPlusAsSpaceToBytesAppend(std::string& out, std::string_view ascii, bool crLfAsAmp, bool final,
+                                               ByteLoss* loss = nullptr);
+
 // Encode from code page 932 bytes to the bytes of the encoded text in one
 // pass: appends to out exactly what
 // CodePageBridge::ToBytes(Encode(CodePageBridge::ToText(bytes), crLfAsAmp))

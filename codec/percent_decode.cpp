@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
+#include <vector>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -726,6 +727,64 @@ std::basic_string_view<unsigned char> AsUnsigned(std::string_view bytes) {
     return {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()};
 }
 
+// ---------------------------------------------------------------------------
+// "+" as a space
+
+// Copies n units from in to out, each "+" a space.
+template <class Char>
+void CopySpaced(const Char* in, std::size_t n, Char* out) {
+    std::size_t i = 0;
+#ifdef __SSE2__
+    constexpr std::size_t kPerLoad = 16 / sizeof(Char);
+    for (; i + kPerLoad <= n; i += kPerLoad) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        const __m128i plus = sizeof(Char) == 1 ? _mm_cmpeq_epi8(units, _mm_set1_epi8('+'))
+                                               : _mm_cmpeq_epi16(units, _mm_set1_epi16(u'+'));
+        const __m128i flip = sizeof(Char) == 1 ? _mm_set1_epi8('+' ^ ' ') : _mm_set1_epi16('+' ^ ' ');
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_xor_si128(units, _mm_and_si128(plus, flip)));
+    }
+#endif
+    for (; i < n; ++i) out[i] = in[i] == u'+' ? static_cast<Char>(u' ') : in[i];
+}
+
+// DecodeAppendImpl on the text with each "+" a space: a block at a time,
+// copied with its "+" replaced; the undecided end of a block (an escape that
+// may go on) goes in front of the next. Losses are counted at offsets in
+// text.
+template <class Pairs, class Out, class Char, class String>
+std::size_t DecodeSpaced(String& out, std::basic_string_view<Char> text, bool crLfAsAmp, bool final,
+                         ByteLoss* loss) {
+    constexpr std::size_t kBlock = std::size_t{1} << 14;
+    // The whole result at once, as a single call would reserve it.
+    const std::size_t growth = crLfAsAmp ? 2 : 1;
+    const detail::ChunkedOutput<typename String::value_type> whole(out, growth * (text.size() + kOverrun) +
+                                                                            kScratchUnits);
+    std::vector<Char> block(std::min(kBlock, text.size()));
+    std::size_t held = 0;  // units at the block's start from the block before
+    std::size_t pos = 0;   // where in text the block starts
+    for (std::size_t next = 0;;) {
+        const std::size_t take = std::min(kBlock, text.size() - next);
+        if (block.size() < held + take) block.resize(held + take);
+        CopySpaced(text.data() + next, take, block.data() + held);
+        next += take;
+        const std::basic_string_view<Char> piece(block.data(), held + take);
+        const bool last = final && next == text.size();
+        std::size_t used;
+        if (loss != nullptr) {
+            ByteLoss here;
+            used = DecodeAppendImpl<Pairs, Out>(out, piece, crLfAsAmp, last, LossCounter<Char>{here, piece.data()});
+            if (here.count != 0 && loss->count == 0) loss->first = pos + here.first;
+            loss->count += here.count;
+        } else {
+            used = DecodeAppendImpl<Pairs, Out>(out, piece, crLfAsAmp, last);
+        }
+        pos += used;
+        held = piece.size() - used;
+        if (next == text.size()) return pos;
+        std::memmove(block.data(), block.data() + used, held * sizeof(Char));
+    }
+}
+
 }  // namespace
 
 std::size_t DecodeAppend(std::u16string& out, std::u16string_view text, bool crLfAsAmp,
@@ -754,6 +813,16 @@ std::size_t DecodeAsciiToBytesAppend(std::string& out, std::string_view ascii, b
     const auto text = AsUnsigned(ascii);
     return DecodeAppendImpl<BytePairTable, unsigned char>(out, text, crLfAsAmp, final,
                                                           LossCounter<unsigned char>{loss, text.data()});
+}
+
+std::size_t DecodePlusAsSpaceAppend(std::u16string& out, std::u16string_view text, bool crLfAsAmp, bool final,
+                                   ByteLoss* loss) {
+    return DecodeSpaced<PairTable, char16_t>(out, text, crLfAsAmp, final, loss);
+}
+
+std::size_t DecodeAsciiPlusAsSpaceToBytesAppend(std::string& out, std::string_view ascii, bool crLfAsAmp, bool final,
+                                               ByteLoss* loss) {
+    return DecodeSpaced<BytePairTable, unsigned char>(out, AsUnsigned(ascii), crLfAsAmp, final, loss);
 }
 
 std::u16string Decode(std::u16string_view text, bool crLfAsAmp) {

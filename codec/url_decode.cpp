@@ -548,35 +548,6 @@ std::size_t CountCp932(std::basic_string_view<Char> text, bool final, detail::In
     return n;
 }
 
-// Code page 932 with "+" as a space: the text a block at a time, each "+"
-// a space, through Decode's pieces (a block's undecided end goes in front of
-// the next block).
-std::size_t DecodeCp932Plus(std::u16string& out, std::u16string_view text, bool crLfAsAmp, bool final,
-                            detail::Invalid* invalid) {
-    constexpr std::size_t kBlock = 1 << 15;
-    std::u16string block;
-    std::size_t pos = 0;  // text[pos] is where block's unconverted units start
-    std::size_t next = 0;  // the first unit not yet in block
-    for (;;) {
-        const std::size_t take = std::min(kBlock, text.size() - next);
-        const std::size_t kept = block.size();
-        block.resize(kept + take);
-        for (std::size_t i = 0; i < take; ++i) {
-            const char16_t c = text[next + i];
-            block[kept + i] = c == u'+' ? u' ' : c;
-        }
-        next += take;
-        const bool last = next == text.size() && final;
-        ByteLoss loss;
-        const std::size_t used = invalid != nullptr ? DecodeAppend(out, block, crLfAsAmp, last, loss)
-                                                    : DecodeAppend(out, block, crLfAsAmp, last);
-        if (loss.count != 0) invalid->Add(loss.count, pos + loss.first);
-        block.erase(0, used);
-        pos += used;
-        if (next == text.size()) return pos;
-    }
-}
-
 // ---------------------------------------------------------------------------
 // From the bytes of the encoded text to the bytes of the decoded text
 
@@ -1216,10 +1187,14 @@ std::size_t DecodeInCharset(std::u16string& out, std::u16string_view text, Chars
                             const DecodeOptions& options, bool final, Invalid* invalid) {
     switch (charset) {
         case Charset::kShiftJis: {
-            if (options.plusAsSpace) return DecodeCp932Plus(out, text, options.crLfAsAmp, final, invalid);
-            if (invalid == nullptr) return DecodeAppend(out, text, options.crLfAsAmp, final);
+            const bool amp = options.crLfAsAmp;
+            if (invalid == nullptr) {
+                return options.plusAsSpace ? DecodePlusAsSpaceAppend(out, text, amp, final)
+                                           : DecodeAppend(out, text, amp, final);
+            }
             ByteLoss loss;  // counted as the text is decoded
-            const std::size_t used = DecodeAppend(out, text, options.crLfAsAmp, final, loss);
+            const std::size_t used = options.plusAsSpace ? DecodePlusAsSpaceAppend(out, text, amp, final, &loss)
+                                                         : DecodeAppend(out, text, amp, final, loss);
             invalid->Add(loss.count, loss.first);
             return used;
         }

@@ -15,7 +15,6 @@
 #include <array>
 #include <cstring>
 
-#include "codec/codepage.h"
 #include "codec/detect.h"
 #include "codec/large_pages.h"
 #include "codec/percent.h"
@@ -389,16 +388,20 @@ std::size_t DecodeAsciiLine(std::string& out, std::string_view line, Charset cha
         detail::AddLosses(found, r);
         return used;
     }
-    if (side == TextBytes::kCp932 && !options.plusAsSpace) {
+    if (side == TextBytes::kCp932) {
+        const auto decode = [&](std::string_view ascii, bool last, ByteLoss& counted) {
+            return options.plusAsSpace ? DecodeAsciiPlusAsSpaceToBytesAppend(out, ascii, options.crLfAsAmp, last, &counted)
+                                       : DecodeAsciiToBytesAppend(out, ascii, options.crLfAsAmp, last, counted);
+        };
         ByteLoss loss;
-        std::size_t used = DecodeAsciiToBytesAppend(out, line, options.crLfAsAmp, final && endsText, loss);
+        std::size_t used = decode(line, final && endsText, loss);
         if (final && !endsText && used < line.size()) {
             // As DecodeLine: the rest with a plain unit after it, whose
             // output is cut.
             std::string tail(line.substr(used));
             tail += 'X';
             ByteLoss tailLoss;
-            DecodeAsciiToBytesAppend(out, tail, options.crLfAsAmp, true, tailLoss);
+            decode(tail, true, tailLoss);
             out.pop_back();
             if (tailLoss.count != 0) detail::AddLoss(loss, tailLoss.count, used + tailLoss.first);
             used = line.size();
@@ -406,8 +409,8 @@ std::size_t DecodeAsciiLine(std::string& out, std::string_view line, Charset cha
         if (loss.count != 0) detail::AddLoss(found.escapes, loss.count, base + loss.first);
         return used;
     }
-    // Through text: code page 932 with "+" as a space, or into UTF-8 (what
-    // code page 932 decodes, either side writes).
+    // Through text into UTF-8 (what code page 932 decodes, either side
+    // writes).
     const std::u16string text(line.begin(), line.end());
     std::u16string decoded;
     Invalid invalid;
@@ -417,11 +420,7 @@ std::size_t DecodeAsciiLine(std::string& out, std::string_view line, Charset cha
     } else {
         used = detail::DecodeInCharset(decoded, text, charset, options, false, &invalid);
     }
-    if (side == TextBytes::kCp932) {
-        CodePageBridge::AppendBytes(out, decoded);
-    } else {
-        AppendUtf16AsUtf8(out, decoded);
-    }
+    AppendUtf16AsUtf8(out, decoded);
     if (invalid.count != 0) detail::AddLoss(found.escapes, invalid.count, base + invalid.first);
     return used;
 }

@@ -5,6 +5,7 @@
 // counts them while it writes, against the separate walk that counts them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 
@@ -188,6 +189,43 @@ TEST(DecodeBytes, LossCountedWhileWritingMatchesTheSeparateWalk) {
             }
             ASSERT_EQ(total.count, whole.count);
             ASSERT_EQ(total.first, whole.first);
+        }
+    }
+}
+
+// "+" as a space is decoding the text with a space for each "+", losses
+// included, over texts that span several of the blocks it is copied in, and
+// with the first loss in a later block.
+TEST(DecodeBytes, PlusAsSpaceIsDecodingTheSpacedText) {
+    std::mt19937 rng(1105);
+    for (int round = 0; round < 8; ++round) {
+        std::string bytes = RandomEncoded(rng, 40000 + rng() % 100, true);
+        for (char& b : bytes) {
+            if (rng() % 8 == 0) b = '+';
+        }
+        if (round % 2 != 0) std::fill_n(bytes.begin(), 20000, 'a');
+        std::string spaced = bytes;
+        std::replace(spaced.begin(), spaced.end(), '+', ' ');
+        for (const bool amp : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "amp " << amp << " round " << round);
+            ByteLoss want, got;
+            std::string wantBytes, gotBytes = "x";
+            DecodeAsciiToBytesAppend(wantBytes, spaced, amp, true, want);
+            EXPECT_EQ(DecodeAsciiPlusAsSpaceToBytesAppend(gotBytes, bytes, amp, true, &got), bytes.size());
+            ASSERT_EQ(gotBytes, "x" + wantBytes);
+            EXPECT_EQ(got.count, want.count);
+            EXPECT_EQ(got.first, want.first);
+            std::u16string wantText, gotText;
+            ByteLoss gotInText;
+            DecodeAppend(wantText, Widen(spaced), amp, true);
+            EXPECT_EQ(DecodePlusAsSpaceAppend(gotText, Widen(bytes), amp, true, &gotInText), bytes.size());
+            ASSERT_EQ(gotText, wantText);
+            EXPECT_EQ(gotInText.count, want.count);
+            EXPECT_EQ(gotInText.first, want.first);
+            const auto pieces = InPieces<std::string>(rng, bytes, [&](std::string& o, std::string_view b, bool f) {
+                return DecodeAsciiPlusAsSpaceToBytesAppend(o, b, amp, f);
+            });
+            ASSERT_EQ(pieces, wantBytes);
         }
     }
 }
