@@ -1,6 +1,8 @@
 // URL encoding and decoding of text through its code page 932 bytes.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -80,6 +82,33 @@ namespace detail {
 // and which it takes from now on (0, the fastest, unless told).
 int EncodeBlockWays();
 void UseEncodeBlockWay(int way);
+
+// EncodeBytesAppend's blocks with the forms of an escape set (each form up
+// to three bytes, their count in the top byte): every byte from 0x80 up and
+// each byte below it that the set does not keep as "%XX", the others as
+// themselves or, a space, as "+".
+struct SetBlocks {
+    static constexpr bool kPrintable = false;
+    // Bytes the blocks may write past what they keep.
+    static constexpr std::size_t kScratch = 3 * 64 + 16;
+
+    explicit SetBlocks(const std::array<std::uint32_t, 256>& setForms);
+    // From p, which starts a character, while a block starts before
+    // chunkEnd with 65 bytes before stop, up to a character the blocks do
+    // not do (one that does not write back its own bytes, a CR with
+    // crLfAsAmp); returns where they stopped, where a character starts. p
+    // when the forms are not ones the blocks write.
+    const unsigned char* Encode(const unsigned char* p, const unsigned char* chunkEnd, const unsigned char* stop,
+                                bool crLfAsAmp, unsigned char*& o) const;
+    bool Keeps(unsigned b) const { return b < 0x80 && (byLow[b & 15] >> (b >> 4) & 1) != 0; }
+
+    const std::array<std::uint32_t, 256>* forms;
+    // Whether the set keeps a byte: a bit for each high nibble (0-7) at
+    // each low nibble.
+    alignas(16) std::array<std::uint8_t, 16> byLow{};
+    bool spaceAsPlus = false;
+    bool usable = true;
+};
 }  // namespace detail
 
 }  // namespace tessaly

@@ -486,21 +486,30 @@ inline std::uint64_t PairStarts(std::uint64_t lead, std::uint64_t trail) {
 }
 
 // Writes the forms of the bytes [0, n) of the block at p (n <= kBlock),
-// printable 16-byte parts as they are.
-inline unsigned char* PutBlockForms(const ByteRoute& route, const unsigned char* p, std::size_t n,
-                                    std::uint64_t printable, unsigned char* o) {
+// 16-byte parts whose bytes are all kept as they are (unless a space is
+// written as "+").
+inline unsigned char* PutBlockForms(const std::array<std::uint32_t, 256>& forms, bool spaceAsPlus,
+                                    const unsigned char* p, std::size_t n, std::uint64_t kept, unsigned char* o) {
     std::size_t i = 0;
     for (; i + 16 <= n; i += 16) {
-        if ((printable >> i & 0xFFFF) == 0xFFFF) {
+        if ((kept >> i & 0xFFFF) == 0xFFFF && !spaceAsPlus) {
             std::memcpy(o, p + i, 16);
             o += 16;
             continue;
         }
-        for (std::size_t k = i; k < i + 16; ++k) o = PutByteForm(route.form[p[k]], o);
+        for (std::size_t k = i; k < i + 16; ++k) o = PutByteForm(forms[p[k]], o);
     }
-    for (; i < n; ++i) o = PutByteForm(route.form[p[i]], o);
+    for (; i < n; ++i) o = PutByteForm(forms[p[i]], o);
     return o;
 }
+
+// The bytes a block keeps as they are, beside the printable route's
+// (printable ASCII): those of an escape set, with a space kept as "+" in
+// the form set.
+struct PrintableKept {
+    static constexpr bool kPrintable = true;
+};
+using SetKept = detail::SetBlocks;
 
 #ifdef TESSALY_SHUFFLED_FORMS
 // The forms of 16 bytes at a time, four bytes to a shuffle: each byte itself
@@ -546,13 +555,18 @@ bool CanShuffleForms(const ByteRoute& route) {
 // PutBlockForms with the shuffles. A part of 16 bytes that the block ends
 // in is written whole (the block has the bytes) and only the forms of its
 // first bytes kept, so up to 3 * 16 bytes after the end are scratch.
+// With spaceAsPlus, a kept space is written as "+".
 __attribute__((target("ssse3"))) unsigned char* PutFormsShuffled(const unsigned char* p, std::size_t n,
-                                                                 std::uint64_t printable, unsigned char* o) {
+                                                                 std::uint64_t printable, bool spaceAsPlus,
+                                                                 unsigned char* o) {
     const __m128i digits = _mm_setr_epi8('0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B', 'C', 'D', 'E', 'F');
     const __m128i nibble = _mm_set1_epi8(0x0F);
     const __m128i percent = _mm_set1_epi8('%');
+    const __m128i flip = _mm_set1_epi8(spaceAsPlus ? ' ' ^ '+' : 0);
     for (std::size_t i = 0; i < n; i += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const __m128i read = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        // The digits of a space are never written: the form set keeps it.
+        const __m128i v = _mm_xor_si128(read, _mm_and_si128(_mm_cmpeq_epi8(read, _mm_set1_epi8(' ')), flip));
         const auto bits = static_cast<unsigned>(printable >> i & 0xFFFF);
         unsigned char* const part = o;
         if (bits == 0xFFFF) {
@@ -587,30 +601,80 @@ __attribute__((target("ssse3"))) unsigned char* PutFormsShuffled(const unsigned 
 }
 #endif
 
-// How blocks are classified and written, by what the processor has.
+#ifdef TESSALY_SHUFFLED_FORMS
+// Which of the 64 bytes at p the set keeps, 16 at a time.
+__attribute__((target("ssse3"))) inline std::uint64_t KeptBitsShuffled(const SetKept& kept, const unsigned char* p) {
+    const __m128i byLow = _mm_load_si128(reinterpret_cast<const __m128i*>(kept.byLow.data()));
+    const __m128i highBit = _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m128i nibble = _mm_set1_epi8(0x0F);
+    std::uint64_t bits = 0;
+    for (unsigned part = 0; part < kBlock / 16; ++part) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * part));
+        const __m128i low = _mm_shuffle_epi8(byLow, _mm_and_si128(v, nibble));
+        const __m128i high = _mm_shuffle_epi8(highBit, _mm_and_si128(_mm_srli_epi16(v, 4), nibble));
+        const __m128i none = _mm_cmpeq_epi8(_mm_and_si128(low, high), _mm_setzero_si128());
+        bits |= std::uint64_t{~static_cast<unsigned>(_mm_movemask_epi8(none)) & 0xFFFFu} << (16 * part);
+    }
+    return bits;
+}
+#endif
+
+// How blocks are classified and written, by what the processor has; Kept
+// gives the bytes a block keeps out of its printable ones, and Put writes
+// the forms with those kept.
 struct PlainBlocks {
     static bool Printable(const unsigned char* p) { return AllPrintable(p); }
     static BlockMasks Classify(const unsigned char* p) { return ClassifyBlock(p); }
-    static unsigned char* Put(const ByteRoute& route, const unsigned char* p, std::size_t n, std::uint64_t printable,
-                              unsigned char* o) {
-        return PutBlockForms(route, p, n, printable, o);
+    static std::uint64_t Kept(const PrintableKept&, const unsigned char*, std::uint64_t printable) { return printable; }
+    static std::uint64_t Kept(const SetKept& kept, const unsigned char* p, std::uint64_t) {
+        std::uint64_t bits = 0;
+        for (unsigned i = 0; i < kBlock; ++i) bits |= std::uint64_t{kept.Keeps(p[i])} << i;
+        return bits;
+    }
+    static unsigned char* Put(const ByteRoute& route, const PrintableKept&, const unsigned char* p, std::size_t n,
+                              std::uint64_t kept, unsigned char* o) {
+        return PutBlockForms(route.form, false, p, n, kept, o);
+    }
+    static unsigned char* Put(const ByteRoute&, const SetKept& set, const unsigned char* p, std::size_t n,
+                              std::uint64_t kept, unsigned char* o) {
+        return PutBlockForms(*set.forms, set.spaceAsPlus, p, n, kept, o);
     }
 };
 #ifdef TESSALY_SHUFFLED_FORMS
 struct ShuffledBlocks {
     static bool Printable(const unsigned char* p) { return AllPrintable(p); }
     static BlockMasks Classify(const unsigned char* p) { return ClassifyBlock(p); }
-    static unsigned char* Put(const ByteRoute&, const unsigned char* p, std::size_t n, std::uint64_t printable,
-                              unsigned char* o) {
-        return PutFormsShuffled(p, n, printable, o);
+    static std::uint64_t Kept(const PrintableKept&, const unsigned char*, std::uint64_t printable) { return printable; }
+    __attribute__((target("ssse3"))) static std::uint64_t Kept(const SetKept& kept, const unsigned char* p,
+                                                               std::uint64_t) {
+        return KeptBitsShuffled(kept, p);
+    }
+    static unsigned char* Put(const ByteRoute&, const PrintableKept&, const unsigned char* p, std::size_t n,
+                              std::uint64_t kept, unsigned char* o) {
+        return PutFormsShuffled(p, n, kept, false, o);
+    }
+    static unsigned char* Put(const ByteRoute&, const SetKept& set, const unsigned char* p, std::size_t n,
+                              std::uint64_t kept, unsigned char* o) {
+        return PutFormsShuffled(p, n, kept, set.spaceAsPlus, o);
     }
 };
 struct Avx2Blocks {
     __attribute__((target("avx2"))) static bool Printable(const unsigned char* p) { return AllPrintableAvx2(p); }
     __attribute__((target("avx2"))) static BlockMasks Classify(const unsigned char* p) { return ClassifyBlockAvx2(p); }
-    __attribute__((target("avx2"))) static unsigned char* Put(const ByteRoute&, const unsigned char* p,
-                                                              std::size_t n, std::uint64_t printable, unsigned char* o) {
-        return PutFormsShuffled(p, n, printable, o);
+    static std::uint64_t Kept(const PrintableKept&, const unsigned char*, std::uint64_t printable) { return printable; }
+    __attribute__((target("avx2"))) static std::uint64_t Kept(const SetKept& kept, const unsigned char* p,
+                                                              std::uint64_t) {
+        return KeptBitsShuffled(kept, p);
+    }
+    __attribute__((target("avx2"))) static unsigned char* Put(const ByteRoute&, const PrintableKept&,
+                                                              const unsigned char* p, std::size_t n,
+                                                              std::uint64_t kept, unsigned char* o) {
+        return PutFormsShuffled(p, n, kept, false, o);
+    }
+    __attribute__((target("avx2"))) static unsigned char* Put(const ByteRoute&, const SetKept& set,
+                                                              const unsigned char* p, std::size_t n,
+                                                              std::uint64_t kept, unsigned char* o) {
+        return PutFormsShuffled(p, n, kept, set.spaceAsPlus, o);
     }
 };
 #endif
@@ -627,12 +691,16 @@ struct Avx2Blocks {
 // where the next block starts does not wait for this one's classification,
 // and the processor works on both at once; only the carry passes from one
 // to the next.
-template <class Blocks>
-inline bool EncodeBlock(const ByteRoute& route, const unsigned char* p, bool crLfAsAmp, bool last,
+template <class Blocks, class Kept>
+inline bool EncodeBlock(const ByteRoute& route, const Kept& kept, const unsigned char* p, bool crLfAsAmp, bool last,
                         std::uint64_t& carry, std::size_t& n, unsigned char*& o) {
     if (Blocks::Printable(p)) {  // a carried trail byte among them is its own form too
-        std::memcpy(o, p, kBlock);
-        o += kBlock;
+        if constexpr (Kept::kPrintable) {
+            std::memcpy(o, p, kBlock);
+            o += kBlock;
+        } else {
+            o = Blocks::Put(route, kept, p, kBlock, Blocks::Kept(kept, p, ~std::uint64_t{0}), o);
+        }
         carry = 0;
         n = kBlock;
         return true;
@@ -655,14 +723,15 @@ inline bool EncodeBlock(const ByteRoute& route, const unsigned char* p, bool crL
     // does not confirm, a CR for "&", in the last block a pair cut by its end.
     const std::uint64_t cut = last ? pairs & std::uint64_t{1} << (kBlock - 1) : 0;
     const std::uint64_t stopBits = bad | (crLfAsAmp ? m.cr : 0) | cut;
+    const std::uint64_t keptBits = Blocks::Kept(kept, p, m.printable);
     if (stopBits == 0) {
-        o = Blocks::Put(route, p, kBlock, m.printable, o);
+        o = Blocks::Put(route, kept, p, kBlock, keptBits, o);
         carry = pairs >> (kBlock - 1);
         n = kBlock;
         return true;
     }
     n = static_cast<std::size_t>(std::countr_zero(stopBits));
-    o = Blocks::Put(route, p, n, m.printable, o);
+    o = Blocks::Put(route, kept, p, n, keptBits, o);
     return false;
 }
 
@@ -670,46 +739,53 @@ inline bool EncodeBlock(const ByteRoute& route, const unsigned char* p, bool crL
 // chunkEnd and have their kBlockReach bytes before stop, up to a character
 // that a block does not do; returns where it stopped (a character starts
 // there).
-template <class Blocks>
-inline const unsigned char* EncodeBlocks(const ByteRoute& route, const unsigned char* p, const unsigned char* chunkEnd,
-                                         const unsigned char* stop, bool crLfAsAmp, unsigned char*& o) {
+template <class Blocks, class Kept>
+inline const unsigned char* EncodeBlocks(const ByteRoute& route, const Kept& kept, const unsigned char* p,
+                                         const unsigned char* chunkEnd, const unsigned char* stop, bool crLfAsAmp,
+                                         unsigned char*& o) {
     const auto fits = [&](const unsigned char* at) {
         return at < chunkEnd && stop - at >= static_cast<std::ptrdiff_t>(kBlockReach);
     };
     std::uint64_t carry = 0;
     while (fits(p)) {
         std::size_t n;
-        if (!EncodeBlock<Blocks>(route, p, crLfAsAmp, !fits(p + kBlock), carry, n, o)) return p + n;
+        if (!EncodeBlock<Blocks>(route, kept, p, crLfAsAmp, !fits(p + kBlock), carry, n, o)) return p + n;
         p += kBlock;
     }
     return p;
 }
 
-using BlocksFunction = const unsigned char* (*)(const ByteRoute&, const unsigned char*, const unsigned char*,
-                                                const unsigned char*, bool, unsigned char*&);
+template <class Kept>
+using BlocksFunction = const unsigned char* (*)(const ByteRoute&, const Kept&, const unsigned char*,
+                                                const unsigned char*, const unsigned char*, bool, unsigned char*&);
 
-const unsigned char* EncodePlainBlocks(const ByteRoute& route, const unsigned char* p, const unsigned char* chunkEnd,
-                                       const unsigned char* stop, bool crLfAsAmp, unsigned char*& o) {
-    return EncodeBlocks<PlainBlocks>(route, p, chunkEnd, stop, crLfAsAmp, o);
+template <class Kept>
+const unsigned char* EncodePlainBlocks(const ByteRoute& route, const Kept& kept, const unsigned char* p,
+                                       const unsigned char* chunkEnd, const unsigned char* stop, bool crLfAsAmp,
+                                       unsigned char*& o) {
+    return EncodeBlocks<PlainBlocks>(route, kept, p, chunkEnd, stop, crLfAsAmp, o);
 }
 
 #ifdef TESSALY_SHUFFLED_FORMS
 // Compiled for the processor each needs, with everything they call.
+template <class Kept>
 __attribute__((target("ssse3"), flatten)) const unsigned char* EncodeShuffledBlocks(
-    const ByteRoute& route, const unsigned char* p, const unsigned char* chunkEnd, const unsigned char* stop,
-    bool crLfAsAmp, unsigned char*& o) {
-    return EncodeBlocks<ShuffledBlocks>(route, p, chunkEnd, stop, crLfAsAmp, o);
+    const ByteRoute& route, const Kept& kept, const unsigned char* p, const unsigned char* chunkEnd,
+    const unsigned char* stop, bool crLfAsAmp, unsigned char*& o) {
+    return EncodeBlocks<ShuffledBlocks>(route, kept, p, chunkEnd, stop, crLfAsAmp, o);
 }
+template <class Kept>
 __attribute__((target("avx2"), flatten)) const unsigned char* EncodeAvx2Blocks(
-    const ByteRoute& route, const unsigned char* p, const unsigned char* chunkEnd, const unsigned char* stop,
-    bool crLfAsAmp, unsigned char*& o) {
-    return EncodeBlocks<Avx2Blocks>(route, p, chunkEnd, stop, crLfAsAmp, o);
+    const ByteRoute& route, const Kept& kept, const unsigned char* p, const unsigned char* chunkEnd,
+    const unsigned char* stop, bool crLfAsAmp, unsigned char*& o) {
+    return EncodeBlocks<Avx2Blocks>(route, kept, p, chunkEnd, stop, crLfAsAmp, o);
 }
 #endif
 
 // The ways this processor can run, the fastest first (worked out once).
+template <class Kept>
 struct BlocksWays {
-    std::array<BlocksFunction, 3> ways{};
+    std::array<BlocksFunction<Kept>, 3> ways{};
     int count = 0;
 
     static const BlocksWays& Get(const ByteRoute& route) {
@@ -721,20 +797,21 @@ private:
     explicit BlocksWays(const ByteRoute& route) {
 #ifdef TESSALY_SHUFFLED_FORMS
         if (CanShuffleForms(route)) {
-            if (__builtin_cpu_supports("avx2")) ways[count++] = EncodeAvx2Blocks;
-            ways[count++] = EncodeShuffledBlocks;
+            if (__builtin_cpu_supports("avx2")) ways[count++] = EncodeAvx2Blocks<Kept>;
+            ways[count++] = EncodeShuffledBlocks<Kept>;
         }
 #else
         (void)route;
 #endif
-        ways[count++] = EncodePlainBlocks;
+        ways[count++] = EncodePlainBlocks<Kept>;
     }
 };
 
-int g_blocksWay = 0;  // which of BlocksWays EncodeBytesAppend takes
+int g_blocksWay = 0;  // which of BlocksWays the byte routes take
 
-BlocksFunction ChooseBlocks(const ByteRoute& route) {
-    const BlocksWays& ways = BlocksWays::Get(route);
+template <class Kept>
+BlocksFunction<Kept> ChooseBlocks(const ByteRoute& route) {
+    const BlocksWays<Kept>& ways = BlocksWays<Kept>::Get(route);
     return ways.ways[static_cast<std::size_t>(std::min(g_blocksWay, ways.count - 1))];
 }
 
@@ -742,7 +819,31 @@ BlocksFunction ChooseBlocks(const ByteRoute& route) {
 
 namespace detail {
 
-int EncodeBlockWays() { return BlocksWays::Get(ByteRoute::Get()).count; }
+int EncodeBlockWays() { return BlocksWays<PrintableKept>::Get(ByteRoute::Get()).count; }
+
+SetBlocks::SetBlocks(const std::array<std::uint32_t, 256>& setForms) : forms(&setForms) {
+    // The blocks write each byte as the shuffles do: kept as itself (a
+    // space as "+" too), else "%" and its upper-case digits; bytes from 0x80
+    // up are never kept.
+    constexpr char kHex[] = "0123456789ABCDEF";
+    for (unsigned b = 0; b < 256; ++b) {
+        const std::uint32_t form = setForms[b];
+        const std::uint32_t escape =
+            '%' | std::uint32_t(kHex[b >> 4]) << 8 | std::uint32_t(kHex[b & 15]) << 16 | 3u << 24;
+        if (form == escape) continue;
+        const bool plus = b == ' ' && form == ('+' | 1u << 24);
+        if (b >= 0x80 || (form != (b | 1u << 24) && !plus)) usable = false;
+        spaceAsPlus = spaceAsPlus || plus;
+        byLow[b & 15] = static_cast<std::uint8_t>(byLow[b & 15] | 1u << (b >> 4));
+    }
+}
+
+const unsigned char* SetBlocks::Encode(const unsigned char* p, const unsigned char* chunkEnd,
+                                       const unsigned char* stop, bool crLfAsAmp, unsigned char*& o) const {
+    const ByteRoute& route = ByteRoute::Get();
+    if (!usable || !route.printableIsItself) return p;
+    return ChooseBlocks<SetKept>(route)(route, *this, p, chunkEnd, stop, crLfAsAmp, o);
+}
 
 void UseEncodeBlockWay(int way) { g_blocksWay = way; }
 
@@ -764,13 +865,14 @@ std::size_t EncodeBytesAppend(std::string& out, std::string_view bytes, bool crL
     const auto* const stop = !final && p != end && cp932::IsLeadByte(end[-1]) ? end - 1 : end;
     std::u16string text, encoded;  // the slow route's scratch
     bool held = false;
-    const BlocksFunction encodeBlocks = ChooseBlocks(route);
+    const BlocksFunction<PrintableKept> encodeBlocks = ChooseBlocks<PrintableKept>(route);
+    const PrintableKept printable;
     while (p < stop && !held) {
         const unsigned char* const chunkEnd = p + std::min<std::size_t>(stop - p, detail::kChunkUnits);
         auto* o = reinterpret_cast<unsigned char*>(
             output.Room(kMostPerByte * static_cast<std::size_t>(chunkEnd - p) + kScratch));
         while (p < chunkEnd && !held) {
-            if (route.printableIsItself) p = encodeBlocks(route, p, chunkEnd, stop, crLfAsAmp, o);
+            if (route.printableIsItself) p = encodeBlocks(route, printable, p, chunkEnd, stop, crLfAsAmp, o);
             // Up to 16 characters one at a time: from a character a block
             // does not do, and near the end.
             for (int k = 0; k < 16 && p < chunkEnd; ++k) {

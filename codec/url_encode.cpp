@@ -1398,13 +1398,22 @@ std::size_t EncodeUrlFromBytesAppend(std::string& out, std::string_view bytes, c
     const auto* stop = end;
     if (!final && stop != begin && cp932::IsLeadByte(stop[-1])) --stop;
     if (!final && amp && stop != begin && stop == end && stop[-1] == '\r') --stop;
+    // In code page 932, runs of characters that write back their own bytes
+    // go through the blocks of the printable route with the set's forms.
+    const detail::SetBlocks blocks(byteForms);
     const unsigned char* p = begin;
     while (p < stop) {
         const unsigned char* const chunkEnd = p + std::min<std::size_t>(stop - p, detail::kChunkUnits);
         const std::size_t used = out.size();
-        out.resize(used + 9 * static_cast<std::size_t>(chunkEnd - p) + 16);
+        out.resize(used + 9 * static_cast<std::size_t>(chunkEnd - p) + 16 + detail::SetBlocks::kScratch);
         char* o = out.data() + used;
-        while (p < chunkEnd) {
+        for (unsigned k = 0; p < chunkEnd; ++k) {
+            if (!utf8 && k % 16 == 0) {
+                auto* b = reinterpret_cast<unsigned char*>(o);
+                p = blocks.Encode(p, chunkEnd, stop, amp, b);
+                o = reinterpret_cast<char*>(b);
+                if (p >= chunkEnd) break;
+            }
             const unsigned b0 = *p;
             if (b0 < 0x80) {
                 if (amp && b0 == '\r' && p + 1 < end && p[1] == '\n') {

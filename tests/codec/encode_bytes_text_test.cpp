@@ -1,6 +1,6 @@
-// The byte route of Encode on text-like bytes (long stretches of characters
-// that write back their own bytes, which the route takes many at a time)
-// against the text route, at every alignment and length, whole and in
+// The byte route of Encode, and of the escape sets, on text-like bytes (long
+// stretches of characters that write back their own bytes, which the route
+// takes many at a time) against the text route, at every alignment and length, whole and in
 // pieces, with the loss counts.
 #include <gtest/gtest.h>
 
@@ -10,6 +10,7 @@
 #include "codec/codepage.h"
 #include "codec/fidelity.h"
 #include "codec/percent.h"
+#include "codec/url.h"
 
 namespace tessaly {
 namespace {
@@ -46,6 +47,8 @@ std::string TextLikeBytes(std::mt19937& rng, std::size_t size) {
     return bytes;
 }
 
+// The printable route, and the escape sets of EncodeUrlFromBytesAppend in
+// turn, against the text route.
 void CheckTextLikeBytes(int rounds) {
     std::mt19937 rng(932);
     for (int round = 0; round < rounds; ++round) {
@@ -54,33 +57,42 @@ void CheckTextLikeBytes(int rounds) {
         const std::string buffer = std::string(offset, 'x') + TextLikeBytes(rng, size);
         const std::string_view bytes = std::string_view(buffer).substr(offset);
         const bool option = rng() % 2;
-        const std::string want = Reference(bytes, option);
+        const EncodeOptions set{Charset::kShiftJis, round % 2 ? EscapeSet::kComponent : EscapeSet::kForm, option};
         const ByteLoss wantLoss = FindByteLoss(bytes);
+        for (const bool printable : {true, false}) {
+            SCOPED_TRACE(testing::Message() << "round " << round << " option " << option << " printable "
+                                            << printable << " set " << static_cast<int>(set.escape));
+            const std::string want = printable ? Reference(bytes, option)
+                                               : CodePageBridge::ToBytes(EncodeUrl(CodePageBridge::ToText(bytes), set));
+            const auto encode = [&](std::string& out, std::string_view piece, bool final, ByteLoss* loss) {
+                return printable ? EncodeBytesAppend(out, piece, option, final, loss)
+                                 : EncodeUrlFromBytesAppend(out, piece, set, final, loss);
+            };
+            std::string whole;
+            ByteLoss loss;
+            EXPECT_EQ(encode(whole, bytes, true, &loss), bytes.size());
+            ASSERT_EQ(whole, want);
+            EXPECT_EQ(loss.count, wantLoss.count);
+            EXPECT_EQ(loss.first, wantLoss.first);
 
-        std::string whole;
-        ByteLoss loss;
-        EXPECT_EQ(EncodeBytesAppend(whole, bytes, option, true, &loss), bytes.size());
-        ASSERT_EQ(whole, want) << "round " << round << " option " << option;
-        EXPECT_EQ(loss.count, wantLoss.count);
-        EXPECT_EQ(loss.first, wantLoss.first);
-
-        std::string out, pending;
-        ByteLoss pieceLoss;
-        std::size_t at = 0;
-        do {
-            const std::size_t n = std::min<std::size_t>(bytes.size() - at, rng() % 300);
-            pending += bytes.substr(at, n);
-            at += n;
-            const bool final = at == bytes.size();
-            ByteLoss here;
-            const std::size_t used = EncodeBytesAppend(out, pending, option, final, &here);
-            if (pieceLoss.count == 0 && here.count > 0) pieceLoss.first = at - pending.size() + here.first;
-            pieceLoss.count += here.count;
-            pending.erase(0, used);
-        } while (at < bytes.size() || !pending.empty());
-        ASSERT_EQ(out, want) << "round " << round << " option " << option;
-        EXPECT_EQ(pieceLoss.count, wantLoss.count);
-        EXPECT_EQ(pieceLoss.first, wantLoss.first);
+            std::string out, pending;
+            ByteLoss pieceLoss;
+            std::size_t at = 0;
+            do {
+                const std::size_t n = std::min<std::size_t>(bytes.size() - at, rng() % 300);
+                pending += bytes.substr(at, n);
+                at += n;
+                const bool final = at == bytes.size();
+                ByteLoss here;
+                const std::size_t used = encode(out, pending, final, &here);
+                if (pieceLoss.count == 0 && here.count > 0) pieceLoss.first = at - pending.size() + here.first;
+                pieceLoss.count += here.count;
+                pending.erase(0, used);
+            } while (at < bytes.size() || !pending.empty());
+            ASSERT_EQ(out, want);
+            EXPECT_EQ(pieceLoss.count, wantLoss.count);
+            EXPECT_EQ(pieceLoss.first, wantLoss.first);
+        }
     }
 }
 
