@@ -11,6 +11,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <type_traits>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -468,8 +469,9 @@ private:
 };
 
 // ---------------------------------------------------------------------------
-// The text route into UTF-8 and EUC-JP escapes: the common units through a
-// table of their escapes, the others one at a time.
+// The text route into UTF-8 and EUC-JP escapes, and code page 932 with an
+// escape set: the common units through a table of their escapes, the others
+// one at a time.
 
 // The escapes of the target's bytes of every UTF-16 unit from 0x80 up that
 // the target writes as bytes from 0x80 up; empty for the others
@@ -491,6 +493,66 @@ private:
     }
     std::unique_ptr<Escaped[]> units_;
 };
+
+// The same for code page 932 with an escape set (not the printable one,
+// which Encode takes): the forms of the bytes of every unit from 0x80 up
+// that code page 932 writes back, its trail bytes below 0x80 kept or escaped
+// as the set says; empty for the others (surrogates, units it loses).
+struct Cp932Target {
+    static constexpr bool kUtf8 = false;
+};
+
+template <EscapeSet kSet>
+class Cp932UnitEscapes {
+public:
+    static const Escaped* Get() {
+        static const Cp932UnitEscapes table;
+        return table.units_.get();
+    }
+
+private:
+    Cp932UnitEscapes() : units_(new Escaped[0x10000]()) {
+        const Cp932LossTable& loss = Cp932LossTable::Get();
+        const std::array<std::uint32_t, 256>& forms = kByteForms[static_cast<unsigned>(kSet)];
+        for (char32_t c = 0x80; c < 0x10000; ++c) {
+            if ((c & 0xF800) == 0xD800 || loss.Lost(static_cast<char16_t>(c))) continue;
+            const std::uint16_t bytes = cp932::UnitToBytes(static_cast<char16_t>(c));
+            Escaped& e = units_[c];
+            char* o = e.text;
+            if (cp932::IsDoubleByte(bytes)) o = PutBytes(forms[bytes >> 8], o);
+            o = PutBytes(forms[bytes & 0xFF], o);
+            e.length = static_cast<std::uint8_t>(o - e.text);
+        }
+    }
+    std::unique_ptr<Escaped[]> units_;
+};
+
+// The units below 0x80 go through the table of single bytes: code page 932
+// must write each as the byte of its value, and lose none.
+bool Cp932AsciiIsItself() {
+    static const bool same = [] {
+        const Cp932LossTable& loss = Cp932LossTable::Get();
+        for (char16_t c = 0; c < 0x80; ++c) {
+            if (cp932::UnitToBytes(c) != c || loss.Lost(c)) return false;
+        }
+        return true;
+    }();
+    return same;
+}
+
+template <class Target>
+const Escaped* TableOf(EscapeSet set) {
+    if constexpr (std::is_same_v<Target, Cp932Target>) {
+        switch (set) {
+            case EscapeSet::kComponent: return Cp932UnitEscapes<EscapeSet::kComponent>::Get();
+            case EscapeSet::kForm: return Cp932UnitEscapes<EscapeSet::kForm>::Get();
+            case EscapeSet::kPrintable: break;
+        }
+        return Cp932UnitEscapes<EscapeSet::kPrintable>::Get();
+    } else {
+        return UnitEscapes<Target>::Get();
+    }
+}
 
 // Units from p up to end through the tables while they hold them, their
 // escapes at o, each entry widened into units as it is stored (16 units
@@ -574,15 +636,15 @@ const char16_t* PutEucJpCharacter(const std::array<Form, 256>& forms, const char
     return p + w.consumed;
 }
 
-// EncodeUnits for UTF-8 and EUC-JP: runs of the units the table holds at
-// once, the others one at a time.
+// EncodeUnits for UTF-8, EUC-JP and code page 932 with an escape set: runs
+// of the units the table holds at once, the others one at a time.
 template <class Target>
 std::size_t EncodeTextThroughTable(std::u16string& out, std::u16string_view text, const EncodeOptions& options,
                                    bool final, Lost& lost) {
     const std::array<Form, 256>& unitForms = kSetForms[static_cast<unsigned>(options.escape)];
     const std::array<std::uint32_t, 256>& forms = kByteForms[static_cast<unsigned>(options.escape)];
     const std::array<Escaped, 0x80> ascii = AsciiEscapes(forms, options.crLfAsAmp);
-    const Escaped* const units = UnitEscapes<Target>::Get();
+    const Escaped* const units = TableOf<Target>(options.escape);
     const TableUnitsFunction tableUnits = ChosenTableUnits();
     const bool amp = options.crLfAsAmp;
     // What one unit writes at most: in UTF-8, a lone surrogate's U+FFFD; in
@@ -617,7 +679,9 @@ std::size_t EncodeTextThroughTable(std::u16string& out, std::u16string_view text
                 }
             }
             const char16_t* next;
-            if constexpr (Target::kUtf8) {
+            if constexpr (std::is_same_v<Target, Cp932Target>) {
+                next = Cp932Units::Put<true>(unitForms, p, end, final, o, lost, begin);
+            } else if constexpr (Target::kUtf8) {
                 next = Utf8Units::Put<true>(unitForms, p, end, final, o, lost, begin);
             } else {
                 next = PutEucJpCharacter(unitForms, p, end, final, bytes, o, lost, begin);
@@ -1366,8 +1430,12 @@ std::size_t EncodeUrlAppend(std::u16string& out, std::u16string_view text, const
         if (report != nullptr) FindCp932Loss(text.substr(0, used), lost);
     } else if (options.charset == Charset::kShiftJis) {
         lost.table = &Cp932LossTable::Get();
-        used = report != nullptr ? EncodeUnits<Cp932Units, true>(out, text, options, final, lost)
-                                 : EncodeUnits<Cp932Units, false>(out, text, options, final, lost);
+        if (Cp932AsciiIsItself()) {
+            used = EncodeTextThroughTable<Cp932Target>(out, text, options, final, lost);
+        } else {
+            used = report != nullptr ? EncodeUnits<Cp932Units, true>(out, text, options, final, lost)
+                                     : EncodeUnits<Cp932Units, false>(out, text, options, final, lost);
+        }
     } else if (options.charset == Charset::kUtf8) {
         used = EncodeTextThroughTable<Utf8Target>(out, text, options, final, lost);
     } else {
