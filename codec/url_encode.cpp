@@ -1473,7 +1473,9 @@ std::size_t EncodeUrlFromBytesAppend(std::string& out, std::string_view bytes, c
     while (p < stop) {
         const unsigned char* const chunkEnd = p + std::min<std::size_t>(stop - p, detail::kChunkUnits);
         const std::size_t used = out.size();
-        out.resize(used + 9 * static_cast<std::size_t>(chunkEnd - p) + 16 + detail::SetBlocks::kScratch);
+        // A byte gives at most 9 bytes in UTF-8 (U+FFFD for a stray byte)
+        // and 6 in code page 932 (two escapes).
+        out.resize(used + (utf8 ? 9 : 6) * static_cast<std::size_t>(chunkEnd - p) + 16 + detail::SetBlocks::kScratch);
         char* o = out.data() + used;
         for (unsigned k = 0; p < chunkEnd; ++k) {
             if (!utf8 && k % 16 == 0) {
