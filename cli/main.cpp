@@ -107,10 +107,6 @@ struct Options {
     bool detect = false;
     std::string file = "-";
 
-    // Code page 932 with today's rules: the byte routes apply.
-    bool Plain() const {
-        return charset == tessaly::Charset::kShiftJis && escape == tessaly::EscapeSet::kPrintable && !plus && !detect;
-    }
     // Decoding code page 932 from code page 932 bytes: ASCII input is
     // decoded as it is ("+" as a space or not).
     bool DecodesAsciiAsBytes() const {
@@ -679,15 +675,16 @@ private:
 
     // Code page 932 bytes below 0x80 decoded as they are ("+" as a space
     // with --plus), straight to the output bytes (what they decode to is
-    // code page 932 text). Escapes of
-    // bytes that code page 932 does not read back are counted.
+    // code page 932 text). Escapes of bytes that code page 932 does not read
+    // back are counted.
     bool DecodeAsciiPiece(std::string_view bytes, bool final) {
         const std::size_t kept = out_.size();
         tessaly::ByteLoss loss;
         const auto decode = [&](std::string_view ascii, bool last, tessaly::ByteLoss* counted) {
-            if (options_.plus) return tessaly::DecodeAsciiPlusAsSpaceToBytesAppend(out_, ascii, options_.ampCrLf, last, counted);
-            return counted != nullptr ? tessaly::DecodeAsciiToBytesAppend(out_, ascii, options_.ampCrLf, last, *counted)
-                                      : tessaly::DecodeAsciiToBytesAppend(out_, ascii, options_.ampCrLf, last);
+            const bool amp = options_.ampCrLf;
+            if (options_.plus) return tessaly::DecodeAsciiPlusAsSpaceToBytesAppend(out_, ascii, amp, last, counted);
+            return counted != nullptr ? tessaly::DecodeAsciiToBytesAppend(out_, ascii, amp, last, *counted)
+                                      : tessaly::DecodeAsciiToBytesAppend(out_, ascii, amp, last);
         };
         const std::size_t consumed = decode(bytes, final, &loss);
         if (loss.count > 0 && !NoteAtByte(Kind::kEscapes, loss.count, loss.first)) {

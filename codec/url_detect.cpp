@@ -389,9 +389,10 @@ std::size_t DecodeAsciiLine(std::string& out, std::string_view line, Charset cha
         return used;
     }
     if (side == TextBytes::kCp932) {
+        const bool amp = options.crLfAsAmp;
         const auto decode = [&](std::string_view ascii, bool last, ByteLoss& counted) {
-            return options.plusAsSpace ? DecodeAsciiPlusAsSpaceToBytesAppend(out, ascii, options.crLfAsAmp, last, &counted)
-                                       : DecodeAsciiToBytesAppend(out, ascii, options.crLfAsAmp, last, counted);
+            return options.plusAsSpace ? DecodeAsciiPlusAsSpaceToBytesAppend(out, ascii, amp, last, &counted)
+                                       : DecodeAsciiToBytesAppend(out, ascii, amp, last, counted);
         };
         ByteLoss loss;
         std::size_t used = decode(line, final && endsText, loss);
