@@ -1469,14 +1469,15 @@ std::size_t EncodeUrlFromBytesAppend(std::string& out, std::string_view bytes, c
     // In code page 932, runs of characters that write back their own bytes
     // go through the blocks of the printable route with the set's forms.
     const detail::SetBlocks blocks(byteForms);
+    // A byte gives at most 9 bytes in UTF-8 (U+FFFD for a stray byte) and 6
+    // in code page 932 (two escapes).
+    const std::size_t most = utf8 ? 9 : 6;
+    constexpr std::size_t kScratch = 16 + detail::SetBlocks::kScratch;
+    detail::ChunkedOutput<char> output(out, most * bytes.size() + kScratch);
     const unsigned char* p = begin;
     while (p < stop) {
         const unsigned char* const chunkEnd = p + std::min<std::size_t>(stop - p, detail::kChunkUnits);
-        const std::size_t used = out.size();
-        // A byte gives at most 9 bytes in UTF-8 (U+FFFD for a stray byte)
-        // and 6 in code page 932 (two escapes).
-        out.resize(used + (utf8 ? 9 : 6) * static_cast<std::size_t>(chunkEnd - p) + 16 + detail::SetBlocks::kScratch);
-        char* o = out.data() + used;
+        char* o = output.Room(most * static_cast<std::size_t>(chunkEnd - p) + kScratch);
         for (unsigned k = 0; p < chunkEnd; ++k) {
             if (!utf8 && k % 16 == 0) {
                 auto* b = reinterpret_cast<unsigned char*>(o);
@@ -1529,8 +1530,9 @@ std::size_t EncodeUrlFromBytesAppend(std::string& out, std::string_view bytes, c
                 o = PutBytes(escapes[0x80 | (c & 0x3F)], o);
             }
         }
-        out.resize(static_cast<std::size_t>(o - out.data()));
+        output.Commit(o);
     }
+    output.Finish();
     return static_cast<std::size_t>(p - begin);
 }
 
