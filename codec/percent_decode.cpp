@@ -15,8 +15,8 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <type_traits>
-#include <vector>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -759,15 +759,24 @@ std::size_t DecodeSpaced(String& out, std::basic_string_view<Char> text, bool cr
     const std::size_t growth = crLfAsAmp ? 2 : 1;
     const detail::ChunkedOutput<typename String::value_type> whole(out, growth * (text.size() + kOverrun) +
                                                                             kScratchUnits);
-    std::vector<Char> block(std::min(kBlock, text.size()));
+    // Room for a block and what the block before left undecided ("%hh%h"
+    // at most), filled before it is read.
+    constexpr std::size_t kHeldMost = 8;
+    std::size_t room = std::min(kBlock, text.size()) + kHeldMost;
+    auto block = std::make_unique_for_overwrite<Char[]>(room);
     std::size_t held = 0;  // units at the block's start from the block before
     std::size_t pos = 0;   // where in text the block starts
     for (std::size_t next = 0;;) {
         const std::size_t take = std::min(kBlock, text.size() - next);
-        if (block.size() < held + take) block.resize(held + take);
-        CopySpaced(text.data() + next, take, block.data() + held);
+        if (held + take > room) {  // more left undecided than ever expected
+            room = held + take;
+            auto bigger = std::make_unique_for_overwrite<Char[]>(room);
+            std::copy_n(block.get(), held, bigger.get());
+            block = std::move(bigger);
+        }
+        CopySpaced(text.data() + next, take, block.get() + held);
         next += take;
-        const std::basic_string_view<Char> piece(block.data(), held + take);
+        const std::basic_string_view<Char> piece(block.get(), held + take);
         const bool last = final && next == text.size();
         std::size_t used;
         if (loss != nullptr) {
@@ -781,7 +790,7 @@ std::size_t DecodeSpaced(String& out, std::basic_string_view<Char> text, bool cr
         pos += used;
         held = piece.size() - used;
         if (next == text.size()) return pos;
-        std::memmove(block.data(), block.data() + used, held * sizeof(Char));
+        std::memmove(block.get(), block.get() + used, held * sizeof(Char));
     }
 }
 
