@@ -503,9 +503,9 @@ inline unsigned char* PutBlockForms(const std::array<std::uint32_t, 256>& forms,
     return o;
 }
 
-// The bytes a block keeps as they are, beside the printable route's
-// (printable ASCII): those of an escape set, with a space kept as "+" in
-// the form set.
+// What a block writes as itself: printable ASCII in the printable route
+// (PrintableKept), or the bytes an escape set keeps (SetKept), a space as
+// "+" in the form set.
 struct PrintableKept {
     static constexpr bool kPrintable = true;
 };
@@ -620,8 +620,8 @@ __attribute__((target("ssse3"))) inline std::uint64_t KeptBitsShuffled(const Set
 #endif
 
 // How blocks are classified and written, by what the processor has; Kept
-// gives the bytes a block keeps out of its printable ones, and Put writes
-// the forms with those kept.
+// gives the bytes of a block written as themselves (from its printable
+// bytes, or the set's look-up), and Put writes the forms with those kept.
 struct PlainBlocks {
     static bool Printable(const unsigned char* p) { return AllPrintable(p); }
     static BlockMasks Classify(const unsigned char* p) { return ClassifyBlock(p); }
