@@ -1,7 +1,7 @@
 // The byte route of Encode, and of the escape sets, on text-like bytes (long
 // stretches of characters that write back their own bytes, which the route
-// takes many at a time) against the text route, at every alignment and length, whole and in
-// pieces, with the loss counts.
+// takes many at a time) against the text route, at every alignment and
+// length, whole and in pieces, with the loss counts.
 #include <gtest/gtest.h>
 
 #include <random>
