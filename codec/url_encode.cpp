@@ -152,8 +152,6 @@ void FindCp932Loss(std::u16string_view text, Lost& lost) {
 // code page 932 and UTF-8, with the set's forms. Each returns the input
 // position after what it took, or nullptr when it must wait for more text.
 struct Cp932Units {
-    static constexpr std::size_t kMostPerUnit = 6;
-
     template <bool kReport>
     static const char16_t* Put(const std::array<Form, 256>& forms, const char16_t* p, const char16_t* end,
                                bool final, char16_t*& o, Lost& lost, const char16_t* begin) {
@@ -207,47 +205,6 @@ struct Utf8Units {
         return p;
     }
 };
-
-// Encodes text unit by unit. With crLfAsAmp, CR LF gives "&"; a CR without
-// an LF after it is escaped like any other byte.
-template <class Units, bool kReport>
-std::size_t EncodeUnits(std::u16string& out, std::u16string_view text, const EncodeOptions& options, bool final,
-                        Lost& lost) {
-    const std::array<Form, 256>& forms = kSetForms[static_cast<unsigned>(options.escape)];
-    const bool amp = options.crLfAsAmp;
-    detail::ChunkedOutput<char16_t> output(out, Units::kMostPerUnit * text.size() + kScratchUnits);
-    const char16_t* const begin = text.data();
-    const char16_t* p = begin;
-    const char16_t* const end = p + text.size();
-    bool held = false;
-    while (p != end && !held) {
-        const char16_t* const chunkEnd = p + std::min<std::size_t>(end - p, detail::kChunkUnits);
-        char16_t* o = output.Room(Units::kMostPerUnit * static_cast<std::size_t>(chunkEnd - p) + kScratchUnits);
-        while (p < chunkEnd) {
-            if (amp) {
-                const CrLf crLf = CrLfAt(p, end, final);
-                if (crLf == CrLf::kWait) {
-                    held = true;
-                    break;
-                }
-                if (crLf == CrLf::kAmp) {
-                    *o++ = u'&';
-                    p += 2;
-                    continue;
-                }
-            }
-            const char16_t* const next = Units::template Put<kReport>(forms, p, end, final, o, lost, begin);
-            if (next == nullptr) {
-                held = true;
-                break;
-            }
-            p = next;
-        }
-        output.Commit(o);
-    }
-    output.Finish();
-    return static_cast<std::size_t>(p - begin);
-}
 
 // ---------------------------------------------------------------------------
 // From the bytes of the text to the bytes of the encoded text
@@ -473,10 +430,36 @@ private:
 // escape set: the common units through a table of their escapes, the others
 // one at a time.
 
-// The escapes of the target's bytes of every UTF-16 unit from 0x80 up that
-// the target writes as bytes from 0x80 up; empty for the others
-// (surrogates, units it cannot hold or writes as ASCII).
+// The entry of unit c (from 0x80 up, no surrogate) in the table below: the
+// escapes of the target's bytes when it writes them all from 0x80 up, else
+// empty (units it cannot hold or writes as ASCII).
 template <class Target>
+Escaped UnitEntry(const Target& target, char32_t c, const std::array<std::uint32_t, 256>&) {
+    return EscapeHighBytes(target.Bytes(c));
+}
+
+// Code page 932 with an escape set (not the printable one, which Encode
+// takes): the forms of the bytes of every unit that code page 932 writes
+// back, its trail bytes below 0x80 kept or escaped as the set says; empty for
+// the units it loses.
+struct Cp932Target {
+    static constexpr bool kUtf8 = false;
+};
+Escaped UnitEntry(const Cp932Target&, char32_t c, const std::array<std::uint32_t, 256>& forms) {
+    Escaped e{};
+    if (Cp932LossTable::Get().Lost(static_cast<char16_t>(c))) return e;
+    const std::uint16_t bytes = cp932::UnitToBytes(static_cast<char16_t>(c));
+    char* o = e.text;
+    if (cp932::IsDoubleByte(bytes)) o = PutBytes(forms[bytes >> 8], o);
+    o = PutBytes(forms[bytes & 0xFF], o);
+    e.length = static_cast<std::uint8_t>(o - e.text);
+    return e;
+}
+
+// The escapes of every UTF-16 unit from 0x80 up in the target, with the set's
+// forms (UTF-8 and EUC-JP write no byte below 0x80 there, so one table serves
+// every set); empty for surrogates and the units UnitEntry leaves out.
+template <class Target, EscapeSet kSet = EscapeSet::kPrintable>
 class UnitEscapes {
 public:
     static const Escaped* Get() {
@@ -488,67 +471,17 @@ private:
     UnitEscapes() : units_(new Escaped[0x10000]()) {
         const Target target;
         for (char32_t c = 0x80; c < 0x10000; ++c) {
-            if ((c & 0xF800) != 0xD800) units_[c] = EscapeHighBytes(target.Bytes(c));
+            if ((c & 0xF800) != 0xD800) units_[c] = UnitEntry(target, c, kByteForms[static_cast<unsigned>(kSet)]);
         }
     }
     std::unique_ptr<Escaped[]> units_;
 };
-
-// The same for code page 932 with an escape set (not the printable one,
-// which Encode takes): the forms of the bytes of every unit from 0x80 up
-// that code page 932 writes back, its trail bytes below 0x80 kept or escaped
-// as the set says; empty for the others (surrogates, units it loses).
-struct Cp932Target {
-    static constexpr bool kUtf8 = false;
-};
-
-template <EscapeSet kSet>
-class Cp932UnitEscapes {
-public:
-    static const Escaped* Get() {
-        static const Cp932UnitEscapes table;
-        return table.units_.get();
-    }
-
-private:
-    Cp932UnitEscapes() : units_(new Escaped[0x10000]()) {
-        const Cp932LossTable& loss = Cp932LossTable::Get();
-        const std::array<std::uint32_t, 256>& forms = kByteForms[static_cast<unsigned>(kSet)];
-        for (char32_t c = 0x80; c < 0x10000; ++c) {
-            if ((c & 0xF800) == 0xD800 || loss.Lost(static_cast<char16_t>(c))) continue;
-            const std::uint16_t bytes = cp932::UnitToBytes(static_cast<char16_t>(c));
-            Escaped& e = units_[c];
-            char* o = e.text;
-            if (cp932::IsDoubleByte(bytes)) o = PutBytes(forms[bytes >> 8], o);
-            o = PutBytes(forms[bytes & 0xFF], o);
-            e.length = static_cast<std::uint8_t>(o - e.text);
-        }
-    }
-    std::unique_ptr<Escaped[]> units_;
-};
-
-// The units below 0x80 go through the table of single bytes: code page 932
-// must write each as the byte of its value, and lose none.
-bool Cp932AsciiIsItself() {
-    static const bool same = [] {
-        const Cp932LossTable& loss = Cp932LossTable::Get();
-        for (char16_t c = 0; c < 0x80; ++c) {
-            if (cp932::UnitToBytes(c) != c || loss.Lost(c)) return false;
-        }
-        return true;
-    }();
-    return same;
-}
 
 template <class Target>
 const Escaped* TableOf(EscapeSet set) {
     if constexpr (std::is_same_v<Target, Cp932Target>) {
-        switch (set) {
-            case EscapeSet::kComponent: return Cp932UnitEscapes<EscapeSet::kComponent>::Get();
-            case EscapeSet::kForm: return Cp932UnitEscapes<EscapeSet::kForm>::Get();
-            case EscapeSet::kPrintable: break;
-        }
-        return Cp932UnitEscapes<EscapeSet::kPrintable>::Get();
+        return set == EscapeSet::kForm ? UnitEscapes<Cp932Target, EscapeSet::kForm>::Get()
+                                       : UnitEscapes<Cp932Target, EscapeSet::kComponent>::Get();
     } else {
         return UnitEscapes<Target>::Get();
     }
@@ -636,14 +569,23 @@ const char16_t* PutEucJpCharacter(const std::array<Form, 256>& forms, const char
     return p + w.consumed;
 }
 
-// EncodeUnits for UTF-8, EUC-JP and code page 932 with an escape set: runs
-// of the units the table holds at once, the others one at a time.
+// Encodes text into UTF-8, EUC-JP, or code page 932 with an escape set:
+// runs of the units the table holds at once, the others one at a time. With
+// crLfAsAmp, CR LF gives "&"; a CR without an LF after it is escaped like any
+// other byte.
 template <class Target>
 std::size_t EncodeTextThroughTable(std::u16string& out, std::u16string_view text, const EncodeOptions& options,
                                    bool final, Lost& lost) {
     const std::array<Form, 256>& unitForms = kSetForms[static_cast<unsigned>(options.escape)];
     const std::array<std::uint32_t, 256>& forms = kByteForms[static_cast<unsigned>(options.escape)];
-    const std::array<Escaped, 0x80> ascii = AsciiEscapes(forms, options.crLfAsAmp);
+    std::array<Escaped, 0x80> ascii = AsciiEscapes(forms, options.crLfAsAmp);
+    if constexpr (std::is_same_v<Target, Cp932Target>) {
+        // A unit below 0x80 that code page 932 does not write as its own
+        // byte, or loses, is left to the encoder of one unit.
+        for (char16_t c = 0; c < 0x80; ++c) {
+            if (cp932::UnitToBytes(c) != c || Cp932LossTable::Get().Lost(c)) ascii[c] = Escaped{};
+        }
+    }
     const Escaped* const units = TableOf<Target>(options.escape);
     const TableUnitsFunction tableUnits = ChosenTableUnits();
     const bool amp = options.crLfAsAmp;
@@ -1430,12 +1372,7 @@ std::size_t EncodeUrlAppend(std::u16string& out, std::u16string_view text, const
         if (report != nullptr) FindCp932Loss(text.substr(0, used), lost);
     } else if (options.charset == Charset::kShiftJis) {
         lost.table = &Cp932LossTable::Get();
-        if (Cp932AsciiIsItself()) {
-            used = EncodeTextThroughTable<Cp932Target>(out, text, options, final, lost);
-        } else {
-            used = report != nullptr ? EncodeUnits<Cp932Units, true>(out, text, options, final, lost)
-                                     : EncodeUnits<Cp932Units, false>(out, text, options, final, lost);
-        }
+        used = EncodeTextThroughTable<Cp932Target>(out, text, options, final, lost);
     } else if (options.charset == Charset::kUtf8) {
         used = EncodeTextThroughTable<Utf8Target>(out, text, options, final, lost);
     } else {

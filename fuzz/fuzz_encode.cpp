@@ -126,30 +126,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const tessaly::ByteLoss wantTextLike = tessaly::FindByteLoss(textLike);
     FUZZ_CHECK(loss.count == wantTextLike.count && loss.first == wantTextLike.first);
     // The slower ways of taking blocks, which other processors run, give
-    // the same.
-    for (int way = 1; way < tessaly::detail::EncodeBlockWays(); ++way) {
+    // the same; code page 932 with another escape set takes the same blocks,
+    // in each way: the text route's result.
+    const bool otherSet = url.charset == tessaly::Charset::kShiftJis && url.escape != tessaly::EscapeSet::kPrintable;
+    const std::string wantSet =
+        otherSet ? tessaly::CodePageBridge::ToBytes(tessaly::EncodeUrl(tessaly::CodePageBridge::ToText(textLike), url))
+                 : std::string();
+    for (int way = 0; way < tessaly::detail::EncodeBlockWays(); ++way) {
         tessaly::detail::UseEncodeBlockWay(way);
-        std::string slower;
-        tessaly::ByteLoss slowerLoss;
+        std::string slower, set;
+        tessaly::ByteLoss slowerLoss, setLoss;
         const std::size_t used = tessaly::EncodeBytesAppend(slower, textLike, option, true, &slowerLoss);
+        const std::size_t setUsed =
+            otherSet ? tessaly::EncodeUrlFromBytesAppend(set, textLike, url, true, &setLoss) : textLike.size();
         tessaly::detail::UseEncodeBlockWay(0);
         FUZZ_CHECK(used == textLike.size() && slower == direct);
         FUZZ_CHECK(slowerLoss.count == loss.count && slowerLoss.first == loss.first);
-    }
-    // Code page 932 with another escape set takes the same blocks, in each
-    // way: the text route's result.
-    if (url.charset == tessaly::Charset::kShiftJis && url.escape != tessaly::EscapeSet::kPrintable) {
-        const std::string wantSet =
-            tessaly::CodePageBridge::ToBytes(tessaly::EncodeUrl(tessaly::CodePageBridge::ToText(textLike), url));
-        for (int way = 0; way < tessaly::detail::EncodeBlockWays(); ++way) {
-            tessaly::detail::UseEncodeBlockWay(way);
-            std::string got;
-            tessaly::ByteLoss gotLoss;
-            const std::size_t used = tessaly::EncodeUrlFromBytesAppend(got, textLike, url, true, &gotLoss);
-            tessaly::detail::UseEncodeBlockWay(0);
-            FUZZ_CHECK(used == textLike.size() && got == wantSet);
-            FUZZ_CHECK(gotLoss.count == wantTextLike.count && gotLoss.first == wantTextLike.first);
-        }
+        FUZZ_CHECK(setUsed == textLike.size() && set == wantSet);
+        FUZZ_CHECK(!otherSet || (setLoss.count == wantTextLike.count && setLoss.first == wantTextLike.first));
     }
     // UTF-8 and EUC-JP escapes in the slower ways that other processors
     // take: what the fastest gives, by the byte route and by the text route.
