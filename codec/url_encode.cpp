@@ -770,7 +770,7 @@ inline unsigned PutBlockCharacters(const char* entries, const std::uint16_t* ind
                                    char*& out) {
     char* o = out;
     while (todo != 0) {
-        const auto i = static_cast<unsigned>(std::countr_zero(todo));
+        const auto i = static_cast<std::uint32_t>(std::countr_zero(todo));
         if (kRuns && (longRuns >> i & 1) != 0) [[unlikely]] {
             const auto run = static_cast<unsigned>(std::countr_one(printable >> i));
             for (unsigned k = 0; k < run; k += 16) std::memcpy(o + k, p + i + k, 16);
@@ -853,7 +853,7 @@ struct Avx2Scan {
     }
 };
 // Compiled for processors with AVX2, with everything it calls.
-__attribute__((target("avx2"), flatten)) const unsigned char* EncodeBlocksAvx2(
+__attribute__((target("avx2,bmi"), flatten)) const unsigned char* EncodeBlocksAvx2(
     const BlockTables& tables, const unsigned char* p, const unsigned char* end, char*& out, const char* limit) {
     return EncodeBlocks<Avx2Scan>(tables, p, end, out, limit);
 }
@@ -1187,7 +1187,7 @@ __attribute__((target("avx2"))) inline const unsigned char* EucJpBlocksAvx2(cons
     return p;
 }
 
-__attribute__((target("avx2"), flatten)) const unsigned char* EncodeEucJpBlocksAvx2(const BlockTables& tables,
+__attribute__((target("avx2,bmi"), flatten)) const unsigned char* EncodeEucJpBlocksAvx2(const BlockTables& tables,
                                                                                     const unsigned char* p,
                                                                                     const unsigned char* end,
                                                                                     char*& out, const char* limit) {
@@ -1224,7 +1224,7 @@ struct Ways {
 private:
     Ways() {
 #if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
-        if (__builtin_cpu_supports("avx2")) {
+        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi")) {
             ways[count++] = {EncodeTableUnitsAvx2, EncodeBlocksAvx2, EncodeEucJpBlocksAvx2};
             ways[count++] = {EncodeTableUnitsAvx2, EncodeBlocksAvx2, nullptr};
         }
