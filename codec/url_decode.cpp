@@ -74,6 +74,20 @@ public:
     }
 };
 
+// The two units at p as one word, the first in its low half.
+inline std::uint32_t DigitUnits(const char16_t* p) {
+    std::uint32_t units;
+    std::memcpy(&units, p, sizeof units);
+    return std::endian::native == std::endian::little ? units : units >> 16 | units << 16;
+}
+
+// HexByte of the two units of DigitUnits where neither is above 0xFF (the
+// caller checks their high bytes).
+inline unsigned DigitsByte(std::uint32_t units) {
+    if constexpr (std::endian::native == std::endian::little) return kHexPairs[(units | units >> 8) & 0xFFFF];
+    return HexByte(static_cast<char16_t>(units), static_cast<char16_t>(units >> 16));
+}
+
 // ---------------------------------------------------------------------------
 // Decoders of a run of escaped bytes
 
@@ -101,32 +115,37 @@ struct Utf8Run {
     static constexpr std::size_t kBatch = 4;
 
     // Decodes the whole, valid characters whose escapes start at p,
-    // straight from the text; stops at anything else.
+    // straight from the text; stops at anything else. An escape's two
+    // digits are read as one 32-bit word: its low bytes look up the byte,
+    // and any high byte set means a unit above 0xFF, no digit.
     static void Fast(const char16_t*& p, const char16_t* end, char16_t*& o) {
+        constexpr std::uint32_t kHighBytes = 0xFF00FF00;
         while (end - p >= 3 && p[0] == u'%') {
-            const unsigned b0 = HexByte(p[1], p[2]);
+            const std::uint32_t d0 = DigitUnits(p + 1);
+            const unsigned b0 = DigitsByte(d0);
+            if ((d0 & kHighBytes) != 0 || b0 > 0xFF) return;  // no escape: the run has ended
             if (b0 < 0x80) {
                 *o++ = static_cast<char16_t>(b0);
                 p += 3;
                 continue;
             }
-            // No escape: the run has ended (a "%" and a digit such as "%E%"
-            // would pass the checks below).
-            if (b0 > 0xFF) return;
             if ((b0 & 0xF0) == 0xE0 && end - p >= 9 && p[3] == u'%' && p[6] == u'%') {
-                const unsigned b1 = HexByte(p[4], p[5]);
-                const unsigned b2 = HexByte(p[7], p[8]);
+                const std::uint32_t d1 = DigitUnits(p + 4), d2 = DigitUnits(p + 7);
+                const unsigned b1 = DigitsByte(d1);
+                const unsigned b2 = DigitsByte(d2);
                 const unsigned c = (b0 & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F);
                 // Digits and continuation bytes both: (b & ~0x3F) == 0x80,
-                // which a unit above 0xFF in place of a digit fails too.
-                if ((b1 & ~0x3Fu) == 0x80 && (b2 & ~0x3Fu) == 0x80 && c >= 0x800 && (c & 0xF800) != 0xD800) {
+                // which no digit fails too.
+                if (((d1 | d2) & kHighBytes) == 0 && (b1 & ~0x3Fu) == 0x80 && (b2 & ~0x3Fu) == 0x80 && c >= 0x800 &&
+                    (c & 0xF800) != 0xD800) {
                     *o++ = static_cast<char16_t>(c);
                     p += 9;
                     continue;
                 }
             } else if (b0 >= 0xC2 && b0 <= 0xDF && end - p >= 6 && p[3] == u'%') {
-                const unsigned b1 = HexByte(p[4], p[5]);
-                if ((b1 & ~0x3Fu) == 0x80) {
+                const std::uint32_t d1 = DigitUnits(p + 4);
+                const unsigned b1 = DigitsByte(d1);
+                if ((d1 & kHighBytes) == 0 && (b1 & ~0x3Fu) == 0x80) {
                     *o++ = static_cast<char16_t>((b0 & 0x1F) << 6 | (b1 & 0x3F));
                     p += 6;
                     continue;
@@ -190,15 +209,20 @@ struct EucJpRun {
     // whose escapes start at p, straight from the text; stops at anything
     // else.
     void Fast(const char16_t*& p, const char16_t* end, char16_t*& o) const {
+        constexpr std::uint32_t kHighBytes = 0xFF00FF00;
         while (end - p >= 3 && p[0] == u'%') {
-            const unsigned b0 = HexByte(p[1], p[2]);
+            const std::uint32_t d0 = DigitUnits(p + 1);
+            const unsigned b0 = DigitsByte(d0);
+            if ((d0 & kHighBytes) != 0) return;
             if (b0 < 0x80) {
                 *o++ = static_cast<char16_t>(b0);
                 p += 3;
                 continue;
             }
             if (end - p < 6 || p[3] != u'%') return;
-            const unsigned b1 = HexByte(p[4], p[5]);
+            const std::uint32_t d1 = DigitUnits(p + 4);
+            if ((d1 & kHighBytes) != 0) return;
+            const unsigned b1 = DigitsByte(d1);
             if (b0 - 0xA1 < 94 && b1 - 0xA1 < 94) {
                 const char16_t c = pairs[(b0 - 0xA1) * 94 + (b1 - 0xA1)];
                 if (c == 0) return;
