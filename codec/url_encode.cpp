@@ -852,7 +852,7 @@ struct Avx2Scan {
         return ScanBlockAvx2(p, singleTable, indices);
     }
 };
-// Compiled for processors with AVX2, with everything it calls.
+// Compiled for processors with AVX2 and BMI, with everything it calls.
 __attribute__((target("avx2,bmi"), flatten)) const unsigned char* EncodeBlocksAvx2(
     const BlockTables& tables, const unsigned char* p, const unsigned char* end, char*& out, const char* limit) {
     return EncodeBlocks<Avx2Scan>(tables, p, end, out, limit);
