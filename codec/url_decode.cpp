@@ -135,7 +135,8 @@ struct Utf8Run {
                 const unsigned b2 = DigitsByte(d2);
                 const unsigned c = (b0 & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F);
                 // Digits and continuation bytes both: (b & ~0x3F) == 0x80,
-                // which no digit fails too.
+                // which two units that are not both digits fail too (the
+                // look-up gives them a value above 0xFF).
                 if (((d1 | d2) & kHighBytes) == 0 && (b1 & ~0x3Fu) == 0x80 && (b2 & ~0x3Fu) == 0x80 && c >= 0x800 &&
                     (c & 0xF800) != 0xD800) {
                     *o++ = static_cast<char16_t>(c);
