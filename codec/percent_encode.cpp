@@ -555,18 +555,19 @@ bool CanShuffleForms(const ByteRoute& route) {
 // PutBlockForms with the shuffles. A part of 16 bytes that the block ends
 // in is written whole (the block has the bytes) and only the forms of its
 // first bytes kept, so up to 3 * 16 bytes after the end are scratch.
-// With spaceAsPlus, a kept space is written as "+".
+// With kSpaceAsPlus, a kept space is written as "+".
+template <bool kSpaceAsPlus>
 __attribute__((target("ssse3"))) unsigned char* PutFormsShuffled(const unsigned char* p, std::size_t n,
-                                                                 std::uint64_t printable, bool spaceAsPlus,
-                                                                 unsigned char* o) {
+                                                                 std::uint64_t printable, unsigned char* o) {
     const __m128i digits = _mm_setr_epi8('0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B', 'C', 'D', 'E', 'F');
     const __m128i nibble = _mm_set1_epi8(0x0F);
     const __m128i percent = _mm_set1_epi8('%');
-    const __m128i flip = _mm_set1_epi8(spaceAsPlus ? ' ' ^ '+' : 0);
     for (std::size_t i = 0; i < n; i += 16) {
-        const __m128i read = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
         // The digits of a space are never written: the form set keeps it.
-        const __m128i v = _mm_xor_si128(read, _mm_and_si128(_mm_cmpeq_epi8(read, _mm_set1_epi8(' ')), flip));
+        if constexpr (kSpaceAsPlus) {
+            v = _mm_xor_si128(v, _mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), _mm_set1_epi8(' ' ^ '+')));
+        }
         const auto bits = static_cast<unsigned>(printable >> i & 0xFFFF);
         unsigned char* const part = o;
         if (bits == 0xFFFF) {
@@ -671,11 +672,11 @@ struct ShuffledBlocks {
     }
     static unsigned char* Put(const ByteRoute&, const PrintableKept&, const unsigned char* p, std::size_t n,
                               std::uint64_t kept, unsigned char* o) {
-        return PutFormsShuffled(p, n, kept, false, o);
+        return PutFormsShuffled<false>(p, n, kept, o);
     }
     static unsigned char* Put(const ByteRoute&, const SetKept& set, const unsigned char* p, std::size_t n,
                               std::uint64_t kept, unsigned char* o) {
-        return PutFormsShuffled(p, n, kept, set.spaceAsPlus, o);
+        return set.spaceAsPlus ? PutFormsShuffled<true>(p, n, kept, o) : PutFormsShuffled<false>(p, n, kept, o);
     }
 };
 struct Avx2Blocks {
@@ -689,12 +690,12 @@ struct Avx2Blocks {
     __attribute__((target("avx2"))) static unsigned char* Put(const ByteRoute&, const PrintableKept&,
                                                               const unsigned char* p, std::size_t n,
                                                               std::uint64_t kept, unsigned char* o) {
-        return PutFormsShuffled(p, n, kept, false, o);
+        return PutFormsShuffled<false>(p, n, kept, o);
     }
     __attribute__((target("avx2"))) static unsigned char* Put(const ByteRoute&, const SetKept& set,
                                                               const unsigned char* p, std::size_t n,
                                                               std::uint64_t kept, unsigned char* o) {
-        return PutFormsShuffled(p, n, kept, set.spaceAsPlus, o);
+        return set.spaceAsPlus ? PutFormsShuffled<true>(p, n, kept, o) : PutFormsShuffled<false>(p, n, kept, o);
     }
 };
 #endif
