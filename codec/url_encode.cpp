@@ -658,17 +658,13 @@ constexpr std::size_t kBlockOutput = 9 * 64 + 16;
 // a run that ends at its end.
 constexpr std::ptrdiff_t kBlockRead = 64 + 16;
 
-struct EucJpSetup;
-
 // What the blocks of code page 932 bytes take their escapes from: the
 // entries of Cp932Direct and which SingleTable; with copyRuns, runs of
-// printable ASCII are copied as they are; for EUC-JP by arithmetic, its
-// setup.
+// printable ASCII are copied as they are.
 struct BlockTables {
     const Escaped* entries;
     unsigned singleTable;
     bool copyRuns;
-    const EucJpSetup* eucJp;
 };
 
 using BlocksFunction = const unsigned char* (*)(const BlockTables&, const unsigned char*, const unsigned char*,
@@ -858,342 +854,6 @@ __attribute__((target("avx2,bmi"), flatten)) const unsigned char* EncodeBlocksAv
     return EncodeBlocks<Avx2Scan>(tables, p, end, out, limit);
 }
 
-// ---------------------------------------------------------------------------
-// EUC-JP bytes worked out in vector registers
-//
-// In the rows of JIS X 0208, a code page 932 pair and its EUC-JP bytes write
-// the same row and cell two ways, so the one follows from the other by
-// arithmetic; a half-width katakana byte b is 0x8E b, and ASCII is itself.
-// Which pairs the arithmetic gives as the table of escapes has them is worked
-// out once from that table. A block whose characters all qualify is turned
-// into its EUC-JP bytes in vector registers, where each byte then becomes
-// its form by shuffles, four bytes at a time.
-
-// The EUC-JP bytes of a code page 932 pair in the rows of JIS X 0208.
-constexpr unsigned EucJpFirst(unsigned lead, unsigned trail) {
-    return (2 * lead + (lead >= 0xE0 ? 0x20 : 0xA0) - (trail < 0x9F ? 1 : 0)) & 0xFF;
-}
-constexpr unsigned EucJpSecond(unsigned trail) {
-    return (trail + (trail < 0x80 ? 0x61 : trail < 0x9F ? 0x60 : 0x02)) & 0xFF;
-}
-
-// The pairs a block takes without looking them up: the full rows of kanji,
-// hiragana, katakana and the first symbols.
-constexpr bool InBytes(unsigned b, unsigned first, unsigned last) { return b >= first && b <= last; }
-constexpr bool KnownEucJpPair(unsigned lead, unsigned trail) {
-    const bool anyTrail = InBytes(trail, 0x40, 0x7E) || InBytes(trail, 0x80, 0xFC);
-    const bool fullRow = InBytes(lead, 0x89, 0x97) || InBytes(lead, 0x99, 0x9F) || InBytes(lead, 0xE0, 0xE9);
-    return (fullRow && anyTrail) || (lead == 0x82 && InBytes(trail, 0x9F, 0xF1)) ||
-           (lead == 0x83 && (InBytes(trail, 0x40, 0x7E) || InBytes(trail, 0x80, 0x96))) ||
-           (lead == 0x81 && (InBytes(trail, 0x40, 0x7E) || InBytes(trail, 0x80, 0xAC)));
-}
-
-// The pairs whose escapes in Cp932Direct<EucJpTarget> are those of their
-// bytes by the arithmetic, a bit each at lead | trail << 8 (the two bytes as
-// one little-endian load); and whether the arithmetic can be used at all:
-// every KnownEucJpPair among them, every half-width katakana byte 0x8E b.
-class EucJpPairs {
-public:
-    static const EucJpPairs& Get() {
-        static const EucJpPairs pairs;
-        return pairs;
-    }
-    const std::uint64_t* Bits() const { return bits_.data(); }
-    bool Usable() const { return usable_; }
-
-private:
-    EucJpPairs();
-    bool Ok(unsigned lead, unsigned trail) const { return (bits_[(lead | trail << 8) / 64] >> (lead % 64) & 1) != 0; }
-    std::array<std::uint64_t, 0x10000 / 64> bits_{};
-    bool usable_ = true;
-};
-
-// What the escape set adds to the blocks: which ASCII bytes it keeps, as a
-// bit for each high nibble (0 to 7) at each low nibble, and the one byte it
-// keeps as another (a space as "+"; none is 0 as 0). With crLfAsAmp, a CR
-// ends a block's run.
-struct EucJpSetup {
-    alignas(16) std::array<std::uint8_t, 16> keepByLow{};
-    alignas(16) std::array<std::uint8_t, 16> highBit{};
-    unsigned char from = 0, to = 0;
-    bool amp = false;
-    const std::uint64_t* pairs = nullptr;
-
-    EucJpSetup(const std::array<std::uint32_t, 256>& forms, bool crLfAsAmp)
-        : amp(crLfAsAmp), pairs(EucJpPairs::Get().Bits()) {
-        for (unsigned b = 0; b < 0x80; ++b) {
-            if (forms[b] >> 24 != 1) continue;
-            keepByLow[b & 15] = static_cast<std::uint8_t>(keepByLow[b & 15] | 1u << (b >> 4));
-            if ((forms[b] & 0xFF) != b) {
-                from = static_cast<unsigned char>(b);
-                to = static_cast<unsigned char>(forms[b]);
-            }
-        }
-        for (unsigned h = 0; h < 8; ++h) highBit[h] = static_cast<std::uint8_t>(1u << h);
-    }
-};
-
-// The forms of four bytes, each kept (itself), escaped ("%XY"), half-width
-// katakana ("%8E%XY") or skipped, from a group of lanes holding the four
-// bytes (0-3), their high digits (4-7), their low digits (8-11) and
-// "%8E" (12-14): by the group's bits of kept or skipped (the low nibble of
-// the index) and of katakana or skipped (its high nibble), a shuffle of the
-// group in both halves of a 32-byte register (each half shuffles its own);
-// the shuffle's last byte, past the most the forms take, is the length they
-// take.
-struct GroupForms {
-    static constexpr unsigned kLength = 31;
-    alignas(32) std::array<std::uint8_t, 256 * 32> shuffle{};
-
-    constexpr GroupForms() {
-        for (unsigned index = 0; index < 256; ++index) {
-            std::uint8_t* const s = shuffle.data() + 32 * index;
-            for (unsigned i = 0; i < 32; ++i) s[i] = 0x80;
-            unsigned n = 0;
-            for (unsigned k = 0; k < 4; ++k) {
-                const bool a = (index >> k & 1) != 0, b = (index >> (4 + k) & 1) != 0;
-                if (a && b) continue;  // skipped
-                if (a) {
-                    s[n++] = static_cast<std::uint8_t>(k);
-                    continue;
-                }
-                if (b) {
-                    for (const unsigned lane : {12u, 13u, 14u}) s[n++] = static_cast<std::uint8_t>(lane);
-                }
-                s[n++] = 12;
-                s[n++] = static_cast<std::uint8_t>(4 + k);
-                s[n++] = static_cast<std::uint8_t>(8 + k);
-            }
-            s[kLength] = static_cast<std::uint8_t>(n);  // n <= 24
-        }
-    }
-};
-constexpr GroupForms kGroupForms;
-
-EucJpPairs::EucJpPairs() {
-    const Escaped* const entries = Cp932Direct<EucJpTarget>::Get().Entries();
-    const auto escapes = [](std::initializer_list<unsigned> bytes) {
-        Escaped e{};
-        char* o = e.text;
-        for (const unsigned b : bytes) o = PutBytes(kByteForms[3][b], o);
-        e.length = static_cast<std::uint8_t>(o - e.text);
-        return e;
-    };
-    const auto same = [](const Escaped& a, const Escaped& b) {
-        return a.length == b.length && std::memcmp(a.text, b.text, a.length) == 0;
-    };
-    for (unsigned lead = 0x80; lead < 0x100; ++lead) {
-        if (!cp932::IsLeadByte(static_cast<std::uint8_t>(lead))) continue;
-        for (unsigned trail = 0; trail < 0x100; ++trail) {
-            const Escaped& e = entries[(lead & 0x7F) * 256 + trail];
-            const bool ok = e.length != 0 && same(e, escapes({EucJpFirst(lead, trail), EucJpSecond(trail)}));
-            if (ok) bits_[(lead | trail << 8) / 64] |= std::uint64_t{1} << (lead % 64);
-            if (KnownEucJpPair(lead, trail) && !ok) usable_ = false;
-        }
-    }
-    for (unsigned b = 0xA1; b <= 0xDF; ++b) {
-        if (!same(entries[kFirstSingleRow * 256 + b], escapes({0x8E, b}))) usable_ = false;
-    }
-}
-
-// Byte lanes all ones where the bits of bits are set, bit i for lane i.
-__attribute__((target("avx2"))) inline __m256i BitsToLanes(std::uint32_t bits) {
-    const __m256i spread = _mm256_shuffle_epi8(_mm256_set1_epi32(static_cast<int>(bits)),
-                                               _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2,
-                                                                2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3));
-    const __m256i bit = _mm256_set1_epi64x(static_cast<long long>(0x8040201008040201ULL));
-    return _mm256_cmpeq_epi8(_mm256_and_si256(spread, bit), bit);
-}
-
-__attribute__((target("avx2"))) inline std::uint64_t LaneBits(__m256i lanes) {
-    return static_cast<std::uint32_t>(_mm256_movemask_epi8(lanes));
-}
-
-__attribute__((target("avx2"))) inline __m256i Splat32(unsigned char b) {
-    return _mm256_set1_epi8(static_cast<char>(b));
-}
-
-// Lanes of bytes at most limit (unsigned).
-__attribute__((target("avx2"))) inline __m256i AtMost32(__m256i bytes, unsigned char limit) {
-    return _mm256_cmpeq_epi8(_mm256_min_epu8(bytes, Splat32(limit)), bytes);
-}
-
-// KnownEucJpPair of each byte and the byte after it.
-__attribute__((target("avx2"))) inline __m256i KnownEucJpPairs(__m256i v, __m256i next) {
-    const __m256i next40 = _mm256_sub_epi8(next, Splat32(0x40));
-    const __m256i anyTrail = _mm256_andnot_si256(_mm256_cmpeq_epi8(next, Splat32(0x7F)), AtMost32(next40, 0xFC - 0x40));
-    const __m256i fullRow =
-        _mm256_or_si256(_mm256_andnot_si256(_mm256_cmpeq_epi8(v, Splat32(0x98)),
-                                            AtMost32(_mm256_sub_epi8(v, Splat32(0x89)), 0x9F - 0x89)),
-                        AtMost32(_mm256_sub_epi8(v, Splat32(0xE0)), 0xE9 - 0xE0));
-    const __m256i upToAC = AtMost32(next40, 0xAC - 0x40);
-    const __m256i upTo96 = AtMost32(next40, 0x96 - 0x40);
-    const __m256i row82 = _mm256_and_si256(_mm256_cmpeq_epi8(v, Splat32(0x82)),
-                                           AtMost32(_mm256_sub_epi8(next, Splat32(0x9F)), 0xF1 - 0x9F));
-    return _mm256_or_si256(
-        _mm256_and_si256(
-            anyTrail,
-            _mm256_or_si256(fullRow, _mm256_or_si256(_mm256_and_si256(_mm256_cmpeq_epi8(v, Splat32(0x81)), upToAC),
-                                                     _mm256_and_si256(_mm256_cmpeq_epi8(v, Splat32(0x83)), upTo96)))),
-        row82);
-}
-
-// EncodeBlocks into EUC-JP by the arithmetic, for processors with AVX2: a
-// block up to its first character that does not qualify, the rest of it
-// through the table. kSubstitute for a set that keeps a byte as another.
-template <bool kSubstitute>
-__attribute__((target("avx2"))) inline const unsigned char* EucJpBlocksAvx2(const BlockTables& tables,
-                                                                            const unsigned char* p,
-                                                                            const unsigned char* end, char*& out,
-                                                                            const char* limit) {
-    const EucJpSetup& setup = *tables.eucJp;
-    constexpr std::uint64_t kFirst63 = ~std::uint64_t{0} >> 1;
-    alignas(32) std::uint16_t indices[64];
-    const __m256i keepByLow =
-        _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(setup.keepByLow.data())));
-    const __m256i highBit =
-        _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(setup.highBit.data())));
-    const __m256i digits =
-        _mm256_setr_epi8('0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B', 'C', 'D', 'E', 'F', '0', '1', '2',
-                         '3', '4', '5', '6', '7', '8', '9', 'A', 'B', 'C', 'D', 'E', 'F');
-    const __m256i nibble = Splat32(0x0F);
-    const __m256i from = Splat32(setup.from), to = Splat32(setup.to);
-    const __m256i katakana = _mm256_set1_epi32('%' | '8' << 8 | 'E' << 16);
-    const std::uint64_t* const pairs = setup.pairs;
-    char* o = out;
-    while (end - p >= kBlockRead && o + kBlockOutput <= limit) {
-        __m256i v[2], next[2], kanaLanes[2], keepLanes[2];
-        std::uint64_t lead = 0, ascii = 0, kana = 0, keep = 0, cr = 0, known = 0;
-        for (unsigned k = 0; k < 2; ++k) {
-            v[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * k));
-            next[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * k + 1));
-            lead |= (LaneBits(_mm256_or_si256(AtMost32(_mm256_sub_epi8(v[k], Splat32(0x81)), 0x9F - 0x81),
-                                              AtMost32(_mm256_sub_epi8(v[k], Splat32(0xE0)), 0xFC - 0xE0)))
-                     << (32 * k));
-            ascii |= (LaneBits(v[k]) << (32 * k));
-            kanaLanes[k] = AtMost32(_mm256_sub_epi8(v[k], Splat32(0xA1)), 0xDF - 0xA1);
-            kana |= (LaneBits(kanaLanes[k]) << (32 * k));
-            const __m256i keepBits =
-                _mm256_and_si256(_mm256_shuffle_epi8(keepByLow, _mm256_and_si256(v[k], nibble)),
-                                 _mm256_shuffle_epi8(highBit, _mm256_and_si256(_mm256_srli_epi16(v[k], 4), nibble)));
-            keepLanes[k] = _mm256_cmpeq_epi8(_mm256_min_epu8(keepBits, Splat32(1)), Splat32(1));
-            keep |= (LaneBits(keepLanes[k]) << (32 * k));
-            if (setup.amp) cr |= (LaneBits(_mm256_cmpeq_epi8(v[k], Splat32('\r'))) << (32 * k));
-            known |= (LaneBits(KnownEucJpPairs(v[k], next[k])) << (32 * k));
-        }
-        ascii = ~ascii;
-        const std::uint64_t leadStarts = PairStarts(lead);
-        const std::uint64_t trail = leadStarts << 1;
-        const std::uint64_t starts = ~trail;
-        // The characters of the block but a pair that starts at its last
-        // byte; the next block starts after them.
-        const bool cut = (leadStarts >> 63 & 1) != 0;
-        const std::uint64_t todo = cut ? starts & kFirst63 : starts;
-        const unsigned blockEnd = cut ? 63 : 64;
-        // Characters that qualify without a look: ASCII (but a CR for "&"),
-        // half-width katakana, known pairs; the others looked up.
-        const std::uint64_t qualify = (ascii & ~cr) | kana | (leadStarts & known);
-        std::uint64_t bad = 0;
-        for (std::uint64_t check = todo & ~qualify; check != 0; check &= check - 1) {
-            const auto i = static_cast<unsigned>(std::countr_zero(check));
-            const unsigned at = p[i] | unsigned{p[i + 1]} << 8;
-            const std::uint64_t ok = leadStarts >> i & pairs[at / 64] >> (at % 64);
-            bad |= (~ok & 1) << i;
-        }
-        const unsigned stop = bad != 0 ? static_cast<unsigned>(std::countr_zero(bad)) : blockEnd;
-        const std::uint64_t skip = stop == 64 ? 0 : ~std::uint64_t{0} << stop;
-        __m256i c[2];
-        // For each group of four bytes, 32 times the index of its forms.
-        alignas(32) std::uint32_t forms[16];
-        __m256i previousLead = _mm256_setzero_si256();
-        for (unsigned k = 0; k < 2; ++k) {
-            const __m256i leadLanes = BitsToLanes(static_cast<std::uint32_t>(leadStarts >> (32 * k)));
-            // The lead lanes a byte on, the last of the half before first.
-            const __m256i trailLanes =
-                _mm256_alignr_epi8(leadLanes, _mm256_permute2x128_si256(leadLanes, previousLead, 0x03), 15);
-            previousLead = leadLanes;
-            const __m256i skipLanes =
-                skip != 0 ? BitsToLanes(static_cast<std::uint32_t>(skip >> (32 * k))) : _mm256_setzero_si256();
-            const __m256i keptOrSkipped = _mm256_or_si256(_mm256_andnot_si256(trailLanes, keepLanes[k]), skipLanes);
-            const __m256i kanaOrSkipped = _mm256_or_si256(_mm256_andnot_si256(trailLanes, kanaLanes[k]), skipLanes);
-            const __m256i code = _mm256_or_si256(_mm256_and_si256(keptOrSkipped, Splat32(1)),
-                                                 _mm256_and_si256(kanaOrSkipped, Splat32(16)));
-            const __m256i byPairs = _mm256_maddubs_epi16(code, _mm256_set1_epi16(0x0201));
-            _mm256_store_si256(reinterpret_cast<__m256i*>(forms + 8 * k),
-                               _mm256_madd_epi16(byPairs, _mm256_set1_epi32(128 << 16 | 32)));
-            // EucJpFirst and EucJpSecond.
-            const __m256i first = _mm256_add_epi8(
-                _mm256_add_epi8(
-                    _mm256_add_epi8(v[k], v[k]),
-                    _mm256_sub_epi8(Splat32(0xA0),
-                                    _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_max_epu8(v[k], Splat32(0xE0)), v[k]),
-                                                     Splat32(0x80)))),
-                AtMost32(next[k], 0x9E));
-            const __m256i below9F = AtMost32(v[k], 0x9E);
-            const __m256i below80 = _mm256_cmpgt_epi8(v[k], Splat32(0xFF));
-            const __m256i second = _mm256_add_epi8(
-                v[k], _mm256_add_epi8(Splat32(0x02), _mm256_add_epi8(_mm256_and_si256(below9F, Splat32(0x5E)),
-                                                                     _mm256_and_si256(below80, Splat32(0x01)))));
-            __m256i bytes = _mm256_blendv_epi8(v[k], second, trailLanes);
-            bytes = _mm256_blendv_epi8(bytes, first, leadLanes);
-            if constexpr (kSubstitute) {
-                bytes = _mm256_blendv_epi8(bytes, to, _mm256_andnot_si256(trailLanes, _mm256_cmpeq_epi8(v[k], from)));
-            }
-            c[k] = bytes;
-        }
-        if ((keep & starts) == ~std::uint64_t{0}) {  // all of it kept
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), c[0]);
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 32), c[1]);
-            o += 64;
-        } else {
-            for (unsigned k = 0; k < 2; ++k) {
-                const __m256i high = _mm256_shuffle_epi8(digits, _mm256_and_si256(_mm256_srli_epi16(c[k], 4), nibble));
-                const __m256i low = _mm256_shuffle_epi8(digits, _mm256_and_si256(c[k], nibble));
-                const __m256i bytesHigh0 = _mm256_unpacklo_epi32(c[k], high);
-                const __m256i bytesHigh1 = _mm256_unpackhi_epi32(c[k], high);
-                const __m256i lowKatakana0 = _mm256_unpacklo_epi32(low, katakana);
-                const __m256i lowKatakana1 = _mm256_unpackhi_epi32(low, katakana);
-                // Groups of bytes 0-3, 4-7, 8-11, 12-15 in the low halves,
-                // 16-19 and so on in the high halves.
-                const __m256i groups[4] = {
-                    _mm256_unpacklo_epi64(bytesHigh0, lowKatakana0), _mm256_unpackhi_epi64(bytesHigh0, lowKatakana0),
-                    _mm256_unpacklo_epi64(bytesHigh1, lowKatakana1), _mm256_unpackhi_epi64(bytesHigh1, lowKatakana1)};
-                for (unsigned half = 0; half < 2; ++half) {
-                    for (unsigned g = 0; g < 4; ++g) {
-                        const std::uint8_t* const shuffle = kGroupForms.shuffle.data() + forms[8 * k + 4 * half + g];
-                        const __m256i group = half == 0 ? _mm256_permute2x128_si256(groups[g], groups[g], 0x00)
-                                                        : _mm256_permute2x128_si256(groups[g], groups[g], 0x11);
-                        _mm256_storeu_si256(
-                            reinterpret_cast<__m256i*>(o),
-                            _mm256_shuffle_epi8(group, _mm256_load_si256(reinterpret_cast<const __m256i*>(shuffle))));
-                        o += shuffle[GroupForms::kLength];
-                    }
-                }
-            }
-        }
-        if (stop != blockEnd) {
-            // The rest of the block through the table.
-            ScanBlockAvx2(p, tables.singleTable, indices);
-            const unsigned at = PutBlockCharacters<false>(reinterpret_cast<const char*>(tables.entries), indices,
-                                                          todo & skip, 0, 0, p, o);
-            if (at != 64) {
-                out = o;
-                return p + at;
-            }
-        }
-        p += blockEnd;
-    }
-    out = o;
-    return p;
-}
-
-__attribute__((target("avx2,bmi"), flatten)) const unsigned char* EncodeEucJpBlocksAvx2(const BlockTables& tables,
-                                                                                    const unsigned char* p,
-                                                                                    const unsigned char* end,
-                                                                                    char*& out, const char* limit) {
-    return tables.eucJp->from != tables.eucJp->to ? EucJpBlocksAvx2<true>(tables, p, end, out, limit)
-                                                  : EucJpBlocksAvx2<false>(tables, p, end, out, limit);
-}
 #endif
 
 // Without vectors: no blocks, every character one at a time.
@@ -1205,15 +865,12 @@ const unsigned char* EncodeNoBlocks(const BlockTables&, const unsigned char* p, 
 // The ways this processor can take, the fastest first (worked out once):
 // to put table entries down as units, and to take code page 932 bytes in
 // blocks.
-// With AVX2, one way takes EUC-JP by arithmetic (where its check against
-// the table, made on first use, allows) and one through the table alone.
 struct Way {
     TableUnitsFunction tableUnits;
     BlocksFunction blocks;
-    BlocksFunction eucJpBlocks;  // into EUC-JP by arithmetic, or none
 };
 struct Ways {
-    std::array<Way, 4> ways{};
+    std::array<Way, 3> ways{};
     int count = 0;
 
     static const Ways& Get() {
@@ -1225,14 +882,13 @@ private:
     Ways() {
 #if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
         if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi")) {
-            ways[count++] = {EncodeTableUnitsAvx2, EncodeBlocksAvx2, EncodeEucJpBlocksAvx2};
-            ways[count++] = {EncodeTableUnitsAvx2, EncodeBlocksAvx2, nullptr};
+            ways[count++] = {EncodeTableUnitsAvx2, EncodeBlocksAvx2};
         }
 #endif
 #if defined(__SSE2__)
-        ways[count++] = {EncodeTableUnitsSse2, EncodeBlocksSse2, nullptr};
+        ways[count++] = {EncodeTableUnitsSse2, EncodeBlocksSse2};
 #endif
-        ways[count++] = {EncodeTableUnitsPlain, EncodeNoBlocks, nullptr};
+        ways[count++] = {EncodeTableUnitsPlain, EncodeNoBlocks};
     }
 };
 
@@ -1255,21 +911,12 @@ std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOp
     [[maybe_unused]] const Escaped* entries = nullptr;
     [[maybe_unused]] const unsigned singleTable = SingleTable(options.escape, amp);
     [[maybe_unused]] std::optional<LeadRows> rows;
-    [[maybe_unused]] BlocksFunction blocks = ChooseWay().blocks;
+    [[maybe_unused]] const BlocksFunction blocks = ChooseWay().blocks;
     [[maybe_unused]] BlockTables tables{};
-#if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
-    std::optional<EucJpSetup> eucJp;
-#endif
     if constexpr (Source::kCp932) {
         entries = Cp932Direct<Target>::Get().Entries();
         rows.emplace(entries, singleTable);
-        tables = {entries, singleTable, options.escape == EscapeSet::kPrintable, nullptr};
-#if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
-        if (!Target::kUtf8 && ChooseWay().eucJpBlocks != nullptr && EucJpPairs::Get().Usable()) {
-            tables.eucJp = &eucJp.emplace(forms, amp);
-            blocks = ChooseWay().eucJpBlocks;
-        }
-#endif
+        tables = {entries, singleTable, options.escape == EscapeSet::kPrintable};
     }
     const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* const end = begin + bytes.size();
