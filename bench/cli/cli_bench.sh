@@ -6,8 +6,9 @@
 #   bash bench/cli/cli_bench.sh [CLI] [OTHER_CLI]
 # CLI defaults to build/cli/tessaly-cli; OTHER_CLI (optional, e.g. an older
 # build) is timed in the same run for comparison. RUNS (default 7) runs per
-# row, the median is shown. ROUNDTRIP_MIB (default 1024, 0 skips) sizes the
-# round trip. nkf rows are skipped when nkf is not installed.
+# row, the median is shown (a run of a short command repeats it for 0.2 s).
+# ROUNDTRIP_MIB (default 1024, 0 skips) sizes the round trip. nkf rows are
+# skipped when nkf is not installed.
 # CORPORA=only prints just the corpus table (CORPUS_NAMES="prose log" only
 # those corpora), CORPORA=no leaves it out. The corpora come from
 # CORPUS_TOOL (default build/bench/codec/tessaly_bench_corpus, built with the
@@ -68,12 +69,18 @@ measure() {
     read -r t m < <(tail -n 1 "$work/time")
     times+=("$t"); mems+=("$m")
   done
-  # %e has 10 ms steps: time again with date for finer numbers.
-  local fine=()
+  # %e has 10 ms steps: time again with date for finer numbers. A short
+  # command is run several times in one shell, so that each figure spans at
+  # least 0.2 s and the shell's own start-up is shared out among them.
+  local coarse reps fine=()
+  # The median of %e in hundredths of a second.
+  coarse=$(printf '%s\n' "${times[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p" | awk '{printf "%d", $1 * 100}')
+  ((coarse >= 1)) || coarse=1
+  reps=$(((20 + coarse - 1) / coarse))
   for ((i = 0; i < runs; i++)); do
     local s e
-    s=$(date +%s.%N); bash -c "$1" >/dev/null 2>&1 </dev/null; e=$(date +%s.%N)
-    fine+=("$(echo "$e - $s" | bc -l)")
+    s=$(date +%s.%N); bash -c "for ((k = 0; k < $reps; k++)); do $1; done" >/dev/null 2>&1 </dev/null; e=$(date +%s.%N)
+    fine+=("$(echo "($e - $s) / $reps" | bc -l)")
   done
   local med mem
   med=$(printf '%s\n' "${fine[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p")
@@ -186,7 +193,7 @@ printf 'utf-8: encode %.1fx, decode %.1fx faster than python; euc-jp: encode %.1
 echo
 
 # Start-up: one short line, what a script that runs the program once a line
-# pays each time (through bash, as the rows above).
+# pays each time (started from a running bash, as the rows above).
 head -n 1 "$work/text.sjis" >"$work/line.sjis"
 "$cli" encode "$work/line.sjis" >"$work/line.enc"
 "$cli" encode --charset utf-8 "$work/line.sjis" >"$work/line.u8.enc"
