@@ -88,12 +88,12 @@ measure() {
   echo "$med $mem"
 }
 
-declare -A secs mem
+declare -A secs mem cmds
 rows=()
 add() {  # name input_bytes command
   local r
   r=$(measure "$3")
-  secs[$1]=${r% *}; mem[$1]=${r#* }
+  secs[$1]=${r% *}; mem[$1]=${r#* }; cmds[$1]=$3
   rows+=("$1|$2")
 }
 
@@ -136,9 +136,42 @@ size_u8=$(stat -c %s "$work/text.u8.enc"); size_euc=$(stat -c %s "$work/text.euc
 size_form=$(stat -c %s "$work/text.form.enc"); size_u8form=$(stat -c %s "$work/text.u8form.enc")
 size_mixed=$(stat -c %s "$work/mixed.enc")
 url_rows=()
+declare -A ratio
+# The row of the second table that a row is measured against: the same route
+# in Shift_JIS, or for a --detect row its fixed encoding.
+base_of() {
+  case $1 in
+    encode*|"python quote"*) echo "encode (Shift_JIS)" ;;
+    "decode mixed log, --detect") echo "decode mixed log, Shift_JIS" ;;
+    "decode mixed log, --detect "*) echo "decode mixed log, ${1##* }" ;;
+    "decode mixed log, "*) echo "decode mixed log, Shift_JIS" ;;
+    *) echo "decode (Shift_JIS)" ;;
+  esac
+}
+# The median over $runs pairs of the command's time over the base command's,
+# the two timed in turn (each run $3 times in one shell) so that both see the
+# machine alike.
+pair_ratio() {  # command base_command repeats
+  local ratios=() s e a b
+  for ((i = 0; i < runs; i++)); do
+    s=$(date +%s.%N); bash -c "for ((k = 0; k < $3; k++)); do $2; done" >/dev/null 2>&1 </dev/null; e=$(date +%s.%N)
+    b=$(echo "$e - $s" | bc -l)
+    s=$(date +%s.%N); bash -c "for ((k = 0; k < $3; k++)); do $1; done" >/dev/null 2>&1 </dev/null; e=$(date +%s.%N)
+    a=$(echo "$e - $s" | bc -l)
+    ratios+=("$(echo "$a / $b" | bc -l)")
+  done
+  printf '%s\n' "${ratios[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p"
+}
 add_url() {  # name input_bytes command (a row of the second table)
   add "$@"
   url_rows+=("$1")
+  local base cs
+  base=$(base_of "$1")
+  if [[ "$base" != "$1" && "$1" != python* ]]; then
+    cs=$(awk -v s="${secs[$base]}" 'BEGIN { printf "%d", s * 100 }')
+    ((cs >= 1)) || cs=1
+    ratio[$1]=$(pair_ratio "$3" "${cmds[$base]}" $(((20 + cs - 1) / cs)))
+  fi
 }
 add_url "encode (Shift_JIS)" "$size_text" "'$cli' encode '$work/text.sjis'"
 add_url "encode --charset utf-8" "$size_text" "'$cli' encode --charset utf-8 '$work/text.sjis'"
@@ -173,17 +206,13 @@ for row in "${rows[@]}"; do
     "$(echo "$s / $iconv_s" | bc -l)" "$(echo "${mem[$name]} / 1024" | bc -l)"
 done
 echo
-echo "(each row over the same route in Shift_JIS; a --detect row over its fixed encoding)"
+echo "(each row over the same route in Shift_JIS, a --detect row over its fixed encoding: the median of"
+echo " $runs pairs timed in turn; python rows by their medians)"
 printf '%-32s %9s %12s\n' "URL route (16 MiB of text)" seconds "/base"
 for name in "${url_rows[@]}"; do
-  case $name in
-    encode*|"python quote"*) base=${secs["encode (Shift_JIS)"]} ;;
-    "decode mixed log, --detect") base=${secs["decode mixed log, Shift_JIS"]} ;;
-    "decode mixed log, --detect "*) base=${secs["decode mixed log, ${name##* }"]} ;;
-    "decode mixed log, "*) base=${secs["decode mixed log, Shift_JIS"]} ;;
-    *) base=${secs["decode (Shift_JIS)"]} ;;
-  esac
-  printf '%-32s %9.3f %12.2f\n' "$name" "${secs[$name]}" "$(echo "${secs[$name]} / $base" | bc -l)"
+  base=$(base_of "$name")
+  r=${ratio[$name]:-$(echo "${secs[$name]} / ${secs[$base]}" | bc -l)}
+  printf '%-32s %9.3f %12.2f\n' "$name" "${secs[$name]}" "$r"
 done
 printf 'utf-8: encode %.1fx, decode %.1fx faster than python; euc-jp: encode %.1fx, decode %.1fx\n' \
   "$(echo "${secs["python quote utf-8"]} / ${secs["encode --charset utf-8"]}" | bc -l)" \
