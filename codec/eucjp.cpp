@@ -62,10 +62,10 @@ constexpr std::size_t kChunkUnits = 4096;
 
 }  // namespace
 
-Step ReadCharacter(const unsigned char* p, const unsigned char* end) {
+std::uint32_t ReadCharacterWord(const unsigned char* p, const unsigned char* end) {
     const unsigned char* const start = p;
     const unsigned lead = *p++;
-    if (lead < 0x80) return {static_cast<char16_t>(lead), 1, false};
+    if (lead < 0x80) return lead | 1u << 16;
     char16_t c = 0;
     bool cut = false;
     if (lead == 0x8E || lead == 0x8F || IsRowByte(lead)) {
@@ -93,7 +93,7 @@ Step ReadCharacter(const unsigned char* p, const unsigned char* end) {
             }
         }
     }
-    return {c, static_cast<unsigned>(p - start), cut};
+    return c | static_cast<std::uint32_t>(p - start) << 16 | std::uint32_t{cut} << 24;
 }
 
 Read AppendText(std::u16string& out, std::string_view bytes, bool final) {

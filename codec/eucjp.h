@@ -23,8 +23,16 @@ struct Step {
     bool cut;         // the end cut the sequence: more bytes may complete it
 };
 
+// ReadCharacter's step in one word: c in bits 0-15, length in 16-23, cut in
+// bit 24 (a word comes back in a register, where the struct would be put
+// together through memory).
+std::uint32_t ReadCharacterWord(const unsigned char* p, const unsigned char* end);
+
 // Reads the character that starts at p (p < end), as at the end of the input.
-Step ReadCharacter(const unsigned char* p, const unsigned char* end);
+inline Step ReadCharacter(const unsigned char* p, const unsigned char* end) {
+    const std::uint32_t word = ReadCharacterWord(p, end);
+    return {static_cast<char16_t>(word), word >> 16 & 0xFF, (word >> 24) != 0};
+}
 
 // Appends the text of EUC-JP bytes to out. With final false, a sequence cut
 // off by the end of bytes is left unconverted (not in consumed).
