@@ -237,19 +237,23 @@ struct EucJpRun {
         }
     }
 
-    std::u16string scratch;
-
-    RunRead Decode(const unsigned char* bytes, std::size_t n, bool final, char16_t* o) {
-        scratch.clear();
-        const eucjp::Read r =
-            eucjp::AppendText(scratch, std::string_view(reinterpret_cast<const char*>(bytes), n), final);
+    // As eucjp::AppendText, straight into o.
+    static RunRead Decode(const unsigned char* bytes, std::size_t n, bool final, char16_t* o) {
         RunRead read;
-        read.consumed = r.consumed;
-        read.out = std::copy(scratch.begin(), scratch.end(), o);
-        if (r.invalid != 0) {
-            read.invalid.count = r.invalid;
-            read.invalid.first = r.firstInvalid;
+        std::size_t i = 0;
+        while (i < n) {
+            if (bytes[i] < 0x80) {
+                *o++ = bytes[i++];
+                continue;
+            }
+            const eucjp::Step step = eucjp::ReadCharacter(bytes + i, bytes + n);
+            if (step.cut && !final) break;  // its other bytes are still to come
+            if (step.c == 0) read.invalid.Add(1, i);
+            *o++ = step.c == 0 ? u'\uFFFD' : step.c;
+            i += step.length;
         }
+        read.consumed = i;
+        read.out = o;
         return read;
     }
 };
