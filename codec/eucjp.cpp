@@ -96,13 +96,11 @@ std::uint32_t ReadCharacterWord(const unsigned char* p, const unsigned char* end
     return c | static_cast<std::uint32_t>(p - start) << 16 | std::uint32_t{cut} << 24;
 }
 
-Read AppendText(std::u16string& out, std::string_view bytes, bool final) {
-    Read read;
-    detail::ChunkedOutput<char16_t> output(out, bytes.size());  // at most one unit per byte
+char16_t* DecodeTo(char16_t* out, std::string_view bytes, bool final, Read& read) {
     const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* p = begin;
     const auto* const end = p + bytes.size();
-    char16_t* o = output.Room(bytes.size());
+    char16_t* o = out;
     while (p != end) {
         if (*p < 0x80) {
             *o++ = *p++;
@@ -114,9 +112,15 @@ Read AppendText(std::u16string& out, std::string_view bytes, bool final) {
         *o++ = step.c == 0 ? kReplacement : step.c;
         p += step.length;
     }
-    output.Commit(o);
-    output.Finish();
     read.consumed = static_cast<std::size_t>(p - begin);
+    return o;
+}
+
+Read AppendText(std::u16string& out, std::string_view bytes, bool final) {
+    Read read;
+    detail::ChunkedOutput<char16_t> output(out, bytes.size());  // at most one unit per byte
+    output.Commit(DecodeTo(output.Room(bytes.size()), bytes, final, read));
+    output.Finish();
     return read;
 }
 

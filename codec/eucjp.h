@@ -38,6 +38,10 @@ inline Step ReadCharacter(const unsigned char* p, const unsigned char* end) {
 // off by the end of bytes is left unconverted (not in consumed).
 Read AppendText(std::u16string& out, std::string_view bytes, bool final = true);
 
+// AppendText into out, which has room for a unit for each byte; returns the
+// end of what it wrote, and in read what AppendText returns.
+char16_t* DecodeTo(char16_t* out, std::string_view bytes, bool final, Read& read);
+
 // The JIS X 0208 characters of the pairs of row bytes (0xA1 to 0xFE each),
 // 94 to a row: [(lead - 0xA1) * 94 + trail - 0xA1], 0 where there is none.
 const std::uint16_t* Jis0208Pairs();

@@ -237,22 +237,13 @@ struct EucJpRun {
         }
     }
 
-    // As eucjp::AppendText, straight into o.
+    // eucjp::AppendText straight into o.
     static RunRead Decode(const unsigned char* bytes, std::size_t n, bool final, char16_t* o) {
+        eucjp::Read r;
         RunRead read;
-        std::size_t i = 0;
-        while (i < n) {
-            if (bytes[i] < 0x80) {
-                *o++ = bytes[i++];
-                continue;
-            }
-            const eucjp::Step step = eucjp::ReadCharacter(bytes + i, bytes + n);
-            if (step.cut && !final) break;  // its other bytes are still to come
-            if (step.c == 0) read.invalid.Add(1, i);
-            *o++ = step.c == 0 ? u'\uFFFD' : step.c;
-            i += step.length;
-        }
-        read.consumed = i;
+        o = eucjp::DecodeTo(o, std::string_view(reinterpret_cast<const char*>(bytes), n), final, r);
+        read.consumed = r.consumed;
+        read.invalid.Add(r.invalid, r.firstInvalid);
         read.out = o;
         return read;
     }

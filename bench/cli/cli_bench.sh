@@ -61,6 +61,22 @@ PY
 size_text=$(stat -c %s "$work/text.sjis")
 size_enc=$(stat -c %s "$work/text.enc")
 
+# How many times to run a command of about $1 seconds so that a timing spans
+# at least 0.2 s and the shell's own start-up is shared out among them.
+repeats() {
+  local cs
+  cs=$(awk -v s="$1" 'BEGIN { printf "%d", s * 100 }')
+  ((cs >= 1)) || cs=1
+  echo $(((20 + cs - 1) / cs))
+}
+
+# Prints the seconds that $2 runs of the command take, in one shell.
+timed() {
+  local s e
+  s=$(date +%s.%N); bash -c "for ((k = 0; k < $2; k++)); do $1; done" >/dev/null 2>&1 </dev/null; e=$(date +%s.%N)
+  echo "$e - $s" | bc -l
+}
+
 # Prints "seconds peak_kib" for the command, median of $runs runs.
 measure() {
   local times=() mems=() t
@@ -69,18 +85,12 @@ measure() {
     read -r t m < <(tail -n 1 "$work/time")
     times+=("$t"); mems+=("$m")
   done
-  # %e has 10 ms steps: time again with date for finer numbers. A short
-  # command is run several times in one shell, so that each figure spans at
-  # least 0.2 s and the shell's own start-up is shared out among them.
-  local coarse reps fine=()
-  # The median of %e in hundredths of a second.
-  coarse=$(printf '%s\n' "${times[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p" | awk '{printf "%d", $1 * 100}')
-  ((coarse >= 1)) || coarse=1
-  reps=$(((20 + coarse - 1) / coarse))
+  # %e has 10 ms steps: time again with date for finer numbers, a short
+  # command several times over.
+  local reps fine=()
+  reps=$(repeats "$(printf '%s\n' "${times[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p")")
   for ((i = 0; i < runs; i++)); do
-    local s e
-    s=$(date +%s.%N); bash -c "for ((k = 0; k < $reps; k++)); do $1; done" >/dev/null 2>&1 </dev/null; e=$(date +%s.%N)
-    fine+=("$(echo "($e - $s) / $reps" | bc -l)")
+    fine+=("$(echo "$(timed "$1" "$reps") / $reps" | bc -l)")
   done
   local med mem
   med=$(printf '%s\n' "${fine[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p")
@@ -152,12 +162,10 @@ base_of() {
 # the two timed in turn (each run $3 times in one shell) so that both see the
 # machine alike.
 pair_ratio() {  # command base_command repeats
-  local ratios=() s e a b
+  local ratios=() a b
   for ((i = 0; i < runs; i++)); do
-    s=$(date +%s.%N); bash -c "for ((k = 0; k < $3; k++)); do $2; done" >/dev/null 2>&1 </dev/null; e=$(date +%s.%N)
-    b=$(echo "$e - $s" | bc -l)
-    s=$(date +%s.%N); bash -c "for ((k = 0; k < $3; k++)); do $1; done" >/dev/null 2>&1 </dev/null; e=$(date +%s.%N)
-    a=$(echo "$e - $s" | bc -l)
+    b=$(timed "$2" "$3")
+    a=$(timed "$1" "$3")
     ratios+=("$(echo "$a / $b" | bc -l)")
   done
   printf '%s\n' "${ratios[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p"
@@ -165,12 +173,10 @@ pair_ratio() {  # command base_command repeats
 add_url() {  # name input_bytes command (a row of the second table)
   add "$@"
   url_rows+=("$1")
-  local base cs
+  local base
   base=$(base_of "$1")
   if [[ "$base" != "$1" && "$1" != python* ]]; then
-    cs=$(awk -v s="${secs[$base]}" 'BEGIN { printf "%d", s * 100 }')
-    ((cs >= 1)) || cs=1
-    ratio[$1]=$(pair_ratio "$3" "${cmds[$base]}" $(((20 + cs - 1) / cs)))
+    ratio[$1]=$(pair_ratio "$3" "${cmds[$base]}" "$(repeats "${secs[$base]}")")
   fi
 }
 add_url "encode (Shift_JIS)" "$size_text" "'$cli' encode '$work/text.sjis'"
