@@ -326,9 +326,12 @@ public:
     int Run(int fd, const char* name) {
         for (;;) {
             // Held bytes past kHeldRoom are a line waiting for its LF (up to
-            // the detection cap).
-            in_.Grow(held_ + readSize_);
-            const ssize_t n = read(fd, in_.data() + held_, readSize_);
+            // the detection cap). Each piece looks at the held bytes again,
+            // so a read is at least as large as what is held: a long line
+            // is looked at a few times, not once for every 64 KiB of it.
+            const std::size_t want = std::max(readSize_, held_);
+            in_.Grow(held_ + want);
+            const ssize_t n = read(fd, in_.data() + held_, want);
             if (n < 0) {
                 if (errno == EINTR) continue;
                 std::fprintf(stderr, "tessaly-cli: %s: %s\n", name, std::strerror(errno));
