@@ -1034,8 +1034,12 @@ std::size_t FindLineFeed(std::u16string_view text) {
 
 enum class Gather { kAll, kFirst, kRest };
 
+// Gathers the runs of text: all of them, or up to the first, or on from
+// where the last call stopped up to most runs in all.
 template <class Char>
-void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs, Gather gather) {
+void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs, Gather gather,
+                  std::size_t most = ~std::size_t{0}) {
+    if (gather == Gather::kFirst) most = 1;
     std::size_t count = 0;
     std::size_t used = 0;
     std::size_t i = 0;
@@ -1095,7 +1099,7 @@ void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs, Gather gather) 
         std::uint16_t partner = Runs::kNoPartner;
         if ((used - start) % 2 != 0) partner = i < n && t[i] < 0x80 ? t[i] : Runs::kOtherPartner;
         partners[count++] = partner;
-        if (gather == Gather::kFirst) {
+        if (count == most) {
             runs.resume = i;
             break;
         }
@@ -1109,6 +1113,12 @@ void GatherFirstRun(std::u16string_view text, Runs& runs) { GatherRunsIn(text, r
 void GatherFirstRun(std::string_view ascii, Runs& runs) { GatherRunsIn(ascii, runs, Gather::kFirst); }
 void GatherRestOfRuns(std::u16string_view text, Runs& runs) { GatherRunsIn(text, runs, Gather::kRest); }
 void GatherRestOfRuns(std::string_view ascii, Runs& runs) { GatherRunsIn(ascii, runs, Gather::kRest); }
+void GatherMoreRuns(std::u16string_view text, Runs& runs, std::size_t most) {
+    GatherRunsIn(text, runs, Gather::kRest, most);
+}
+void GatherMoreRuns(std::string_view ascii, Runs& runs, std::size_t most) {
+    GatherRunsIn(ascii, runs, Gather::kRest, most);
+}
 
 bool FirstRunMayRead(const Runs& runs, Charset charset) {
     return FirstBytesRead(runs, charset == Charset::kUtf8 ? Utf8Length : EucJpLength);
@@ -1139,11 +1149,11 @@ bool CountCp932RunsInvalid(const Runs& runs, std::uint64_t& invalid, std::uint64
 // Short runs are the rule, and a call for each would cost more than it
 // counts.
 
-std::uint64_t CountUtf8RunsInvalid(const Runs& runs, std::uint64_t limit) {
+std::uint64_t CountUtf8RunsInvalid(const Runs& runs, std::uint64_t limit, std::size_t from) {
     const unsigned char* const bytes = runs.bytes.data();
     std::uint64_t invalid = 0;
-    std::size_t i = 0;
-    for (std::size_t r = 0; r < runs.count; ++r) {
+    std::size_t i = from == 0 ? 0 : runs.ends[from - 1];
+    for (std::size_t r = from; r < runs.count; ++r) {
         const std::size_t end = runs.ends[r];
         while (i < end) {
             const unsigned lead = bytes[i];
@@ -1164,12 +1174,12 @@ std::uint64_t CountUtf8RunsInvalid(const Runs& runs, std::uint64_t limit) {
     return invalid;
 }
 
-std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit) {
+std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit, std::size_t from) {
     const unsigned char* const bytes = runs.bytes.data();
     const std::uint16_t* const pairs = eucjp::Jis0208Pairs();
     std::uint64_t invalid = 0;
-    std::size_t i = 0;
-    for (std::size_t r = 0; r < runs.count; ++r) {
+    std::size_t i = from == 0 ? 0 : runs.ends[from - 1];
+    for (std::size_t r = from; r < runs.count; ++r) {
         const std::size_t end = runs.ends[r];
         while (i < end) {
             const unsigned lead = bytes[i];

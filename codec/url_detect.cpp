@@ -220,28 +220,49 @@ std::size_t LineEnd(std::u16string_view text, std::size_t from) {
 // True when the line is one of them, decoded by decode (false at an invalid
 // byte) or decodeSjis (returns the count), and its encoding in chosen; else
 // the caller cuts what they wrote, and every run of the line is gathered.
-// Takes the runs of line as GatherFirstRun left them, and gathers the rest
-// only where the runs so far do not decide: most lines are decided on their
-// first run.
+// Takes the runs of line as GatherFirstRun left them, and gathers more only
+// where the runs so far do not decide: most lines are decided on their
+// first run, and a long line on its first few.
 template <class View, class Decode, class DecodeSjis>
 bool DecodeClean(Readings& readings, View line, bool endsText, Charset& chosen, Decode decode,
                  DecodeSjis decodeSjis) {
     detail::Runs& runs = readings.runs;
+    // Whether a count of invalid bytes over the runs (each read on its own)
+    // passes limit, the runs gathered and counted a few more at a time: the
+    // count seldom needs them all to pass it.
+    const auto passes = [&](std::uint64_t (*count)(const detail::Runs&, std::uint64_t, std::size_t),
+                            std::uint64_t limit) {
+        std::uint64_t total = 0;
+        for (std::size_t from = 0;;) {
+            total += count(runs, limit - total, from);
+            if (total > limit) return true;
+            if (runs.resume == detail::Runs::kAll) return false;
+            from = runs.count;
+            detail::GatherMoreRuns(line, runs, 2 * runs.count);
+        }
+    };
     const auto readsSjis = [&] {
-        // In a line that ends with its LF each run counts on its own, so
-        // an invalid byte in the runs so far decides.
-        std::uint64_t some = 0;
-        if (!endsText && detail::CountCp932RunsInvalid(runs, some, 0) && some != 0) return false;
+        // Each run counts on its own in a line that ends with its LF, and in
+        // one that ends the text but for its last units (the rules of the
+        // text's end reach back to the "%hh%" before its last unit), so an
+        // invalid byte in the runs so far decides (gathered as passes
+        // gathers them).
+        constexpr std::size_t kEndReach = 8;
+        for (;;) {
+            const bool apart =
+                !endsText || (runs.resume != detail::Runs::kAll && line.size() - runs.resume >= kEndReach);
+            std::uint64_t some = 0;
+            if (!apart || !detail::CountCp932RunsInvalid(runs, some, 0)) break;
+            if (some != 0) return false;
+            if (runs.resume == detail::Runs::kAll) break;
+            detail::GatherMoreRuns(line, runs, 2 * runs.count);
+        }
         detail::GatherRestOfRuns(line, runs);
         Invalid sjis;
         readings.CountShiftJisLine(line, endsText, sjis, 0);
         return sjis.count == 0;
     };
-    const auto readsEucJp = [&] {
-        if (detail::CountEucJpRunsInvalid(runs, 0) != 0) return false;
-        detail::GatherRestOfRuns(line, runs);
-        return detail::CountEucJpRunsInvalid(runs, 0) == 0;
-    };
+    const auto readsEucJp = [&] { return !passes(detail::CountEucJpRunsInvalid, 0); };
     // A decode fails on the first bytes that do not read.
     const auto decodes = [&](Charset charset) { return detail::FirstRunMayRead(runs, charset) && decode(charset); };
     const auto clean = [&] {
@@ -256,31 +277,40 @@ bool DecodeClean(Readings& readings, View line, bool endsText, Charset& chosen, 
         chosen = Charset::kShiftJis;
         const std::uint64_t sjis = decodeSjis();
         if (sjis == 0) return true;
-        detail::GatherRestOfRuns(line, runs);
-        return detail::CountUtf8RunsInvalid(runs, sjis) > sjis && detail::CountEucJpRunsInvalid(runs, sjis) > sjis;
+        return passes(detail::CountUtf8RunsInvalid, sjis) && passes(detail::CountEucJpRunsInvalid, sjis);
     };
     if (clean()) return true;
     detail::GatherRestOfRuns(line, runs);  // for the caller's count
     return false;
 }
 
-// DecodeClean for text, decoded into out as DecodeLine does; invalid gets
-// the reading's invalid bytes.
-bool DecodeCleanText(std::u16string& out, Readings& readings, std::u16string_view line, bool endsText,
-                     const DecodeOptions& options, Charset& chosen, Invalid& invalid) {
+// Decodes a line as DecodeLine does, or with final false the first
+// kLineCap units of a longer line as far as they decide; returns the units
+// converted.
+std::size_t DecodeLinePart(std::u16string& out, std::u16string_view line, Charset charset,
+                           const DecodeOptions& options, bool endsText, bool final, Invalid* invalid) {
+    if (!final) return detail::DecodeInCharset(out, line, charset, options, false, invalid);
+    DecodeLine(out, line, charset, options, endsText, invalid);
+    return line.size();
+}
+
+// DecodeClean for text, decoded into out as DecodeLinePart does (used gets
+// the units converted); invalid gets the reading's invalid bytes.
+bool DecodeCleanText(std::u16string& out, Readings& readings, std::u16string_view line, bool endsText, bool final,
+                     const DecodeOptions& options, Charset& chosen, Invalid& invalid, std::size_t& used) {
     const std::size_t mark = out.size();
     const bool clean = DecodeClean(
         readings, line, endsText, chosen,
         [&](Charset charset) {
             // Straight from the text, where no run needs gathering.
             Invalid bad;
-            DecodeLine(out, line, charset, options, endsText, &bad);
+            used = DecodeLinePart(out, line, charset, options, endsText, final, &bad);
             if (bad.count == 0) return true;
             out.resize(mark);
             return false;
         },
         [&] {
-            DecodeLine(out, line, Charset::kShiftJis, options, endsText, &invalid);
+            used = DecodeLinePart(out, line, Charset::kShiftJis, options, endsText, final, &invalid);
             return invalid.count;
         });
     if (!clean) {
@@ -299,29 +329,15 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
     std::size_t pos = 0;
     while (pos < text.size()) {
         const std::size_t lineEnd = LineEnd(text, pos);
-        const std::size_t left = text.size() - pos;
-        if (lineEnd == std::u16string_view::npos && left >= kLineCap) {
-            // A long line: decided on its first kLineCap units.
-            const std::u16string_view head = text.substr(pos, kLineCap);
-            Charset charset;
-            detail::GatherRuns(head, readings.runs);
-            if (!readings.Count(head, true, charset)) {
-                readings.Read(head, options, true);
-                charset = readings.Choose(options.charset);
-            }
-            if (report != nullptr && detail::HasHighEscape(head)) ++report->linesIn[static_cast<std::size_t>(charset)];
-            Invalid invalid;
-            const std::size_t used = detail::DecodeInCharset(out, head, charset, options, false,
-                                                             report != nullptr ? &invalid : nullptr);
-            Note(report, invalid, pos);
-            pos += used;
-            continue;
-        }
-        if (lineEnd == std::u16string_view::npos && !final) break;  // wait for the line's end
+        // A long line: its first kLineCap units are decided as a line that
+        // ends the text, and decoded as far as they decide.
+        const bool head = lineEnd == std::u16string_view::npos && text.size() - pos >= kLineCap;
+        if (lineEnd == std::u16string_view::npos && !head && !final) break;  // wait for the line's end
         const bool endsText = lineEnd == std::u16string_view::npos;
-        const std::size_t end = endsText ? text.size() : lineEnd;
+        const std::size_t end = head ? pos + kLineCap : endsText ? text.size() : lineEnd;
         const std::u16string_view line = text.substr(pos, end - pos);
         Invalid invalid;
+        Invalid* const counted = report != nullptr ? &invalid : nullptr;
         detail::GatherFirstRun(line, readings.runs);
         if (readings.runs.count == 0) {  // no byte from 0x80 up
             // Lines that read alike: as many as follow, in one go.
@@ -333,34 +349,33 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
                 }
                 batchEnd = next;
             }
-            DecodeLine(out, text.substr(pos, batchEnd - pos), options.charset, options, endsText,
-                       report != nullptr ? &invalid : nullptr);
+            const std::size_t used = DecodeLinePart(out, text.substr(pos, batchEnd - pos), options.charset, options,
+                                                    endsText, !head, counted);
             Note(report, invalid, pos);
-            pos = batchEnd;
+            pos += used;
             continue;
         }
         Charset charset;
-        if (DecodeCleanText(out, readings, line, endsText, options, charset, invalid)) {
-            Note(report, invalid, pos);
-            if (report != nullptr) ++report->linesIn[static_cast<std::size_t>(charset)];
-            pos = end;
-            continue;
-        }
-        if (readings.Count(line, endsText, charset)) {
+        std::size_t used = line.size();
+        if (DecodeCleanText(out, readings, line, endsText, !head, options, charset, invalid, used)) {
+        } else if (readings.Count(line, endsText, charset)) {
             // A reading without invalid bytes needs no count again.
             const bool clean = readings.count[static_cast<std::size_t>(charset)] == 0;
-            DecodeLine(out, line, charset, options, endsText, report != nullptr && !clean ? &invalid : nullptr);
-            Note(report, invalid, pos);
-            if (report != nullptr) ++report->linesIn[static_cast<std::size_t>(charset)];
-            pos = end;
-            continue;
+            used = DecodeLinePart(out, line, charset, options, endsText, !head, clean ? nullptr : counted);
+        } else {
+            readings.Read(line, options, endsText);
+            charset = readings.Choose(options.charset);
+            const auto k = static_cast<std::size_t>(charset);
+            if (head) {
+                used = DecodeLinePart(out, line, charset, options, endsText, false, counted);
+            } else {
+                out += readings.text[k];
+                invalid = readings.invalid[k];
+            }
         }
-        readings.Read(line, options, endsText);
-        const auto chosen = static_cast<std::size_t>(readings.Choose(options.charset));
-        out += readings.text[chosen];
-        Note(report, readings.invalid[chosen], pos);
-        if (report != nullptr) ++report->linesIn[chosen];
-        pos = end;
+        Note(report, invalid, pos);
+        if (report != nullptr) ++report->linesIn[static_cast<std::size_t>(charset)];
+        pos += used;
     }
     return pos;
 }
@@ -445,10 +460,10 @@ Charset ChooseAscii(Readings& readings, std::string_view line, const DecodeOptio
 }
 
 // DecodeCleanText for ASCII bytes, decoded into side's bytes as
-// DecodeAsciiLine does (at base).
+// DecodeAsciiLine does (at base); used gets the bytes converted.
 bool DecodeCleanAscii(std::string& out, Readings& readings, std::string_view line, TextBytes side,
-                      const DecodeOptions& options, bool endsText, BytesReport& found, std::size_t base,
-                      Charset& chosen) {
+                      const DecodeOptions& options, bool endsText, bool final, BytesReport& found,
+                      std::size_t base, Charset& chosen, std::size_t& used) {
     const std::size_t mark = out.size();
     BytesReport read;
     const bool clean = DecodeClean(
@@ -456,14 +471,14 @@ bool DecodeCleanAscii(std::string& out, Readings& readings, std::string_view lin
         [&](Charset charset) {
             // Straight from the text, where no run needs gathering.
             read = BytesReport{};
-            DecodeAsciiLine(out, line, charset, side, options, endsText, true, read, base);
+            used = DecodeAsciiLine(out, line, charset, side, options, endsText, final, read, base);
             if (read.escapes.count == 0) return true;
             out.resize(mark);
             return false;
         },
         [&] {
             read = BytesReport{};
-            DecodeAsciiLine(out, line, Charset::kShiftJis, side, options, endsText, true, read, base);
+            used = DecodeAsciiLine(out, line, Charset::kShiftJis, side, options, endsText, final, read, base);
             return read.escapes.count;
         });
     if (!clean) {
@@ -488,19 +503,12 @@ std::size_t DecodeUrlDetectingAsciiAppend(std::string& out, std::string_view asc
     std::size_t pos = 0;
     while (pos < ascii.size()) {
         const std::size_t lineEnd = AsciiLineEnd(ascii, pos);
-        const std::size_t left = ascii.size() - pos;
-        if (lineEnd == std::string_view::npos && left >= kLineCap) {
-            // A long line: decided on its first kLineCap bytes (units).
-            const std::string_view head = ascii.substr(pos, kLineCap);
-            detail::GatherRuns(head, readings.runs);
-            const Charset charset = ChooseAscii(readings, head, options, true);
-            if (detail::HasHighEscape(head)) ++found.linesIn[static_cast<std::size_t>(charset)];
-            pos += DecodeAsciiLine(out, head, charset, side, options, true, false, found, pos);
-            continue;
-        }
-        if (lineEnd == std::string_view::npos && !final) break;  // wait for the line's end
+        // A long line: its first kLineCap bytes are decided as a line that
+        // ends the text, and decoded as far as they decide.
+        const bool head = lineEnd == std::string_view::npos && ascii.size() - pos >= kLineCap;
+        if (lineEnd == std::string_view::npos && !head && !final) break;  // wait for the line's end
         const bool endsText = lineEnd == std::string_view::npos;
-        const std::size_t end = endsText ? ascii.size() : lineEnd;
+        const std::size_t end = head ? pos + kLineCap : endsText ? ascii.size() : lineEnd;
         const std::string_view line = ascii.substr(pos, end - pos);
         detail::GatherFirstRun(line, readings.runs);
         if (readings.runs.count == 0) {  // no byte from 0x80 up
@@ -514,18 +522,18 @@ std::size_t DecodeUrlDetectingAsciiAppend(std::string& out, std::string_view asc
                 }
                 batchEnd = next;
             }
-            DecodeAsciiLine(out, ascii.substr(pos, batchEnd - pos), options.charset, side, options, endsText, true,
-                            found, pos);
-            pos = batchEnd;
+            pos += DecodeAsciiLine(out, ascii.substr(pos, batchEnd - pos), options.charset, side, options, endsText,
+                                   !head, found, pos);
             continue;
         }
         Charset charset;
-        if (!DecodeCleanAscii(out, readings, line, side, options, endsText, found, pos, charset)) {
+        std::size_t used = line.size();
+        if (!DecodeCleanAscii(out, readings, line, side, options, endsText, !head, found, pos, charset, used)) {
             charset = ChooseAscii(readings, line, options, endsText);
-            DecodeAsciiLine(out, line, charset, side, options, endsText, true, found, pos);
+            used = DecodeAsciiLine(out, line, charset, side, options, endsText, !head, found, pos);
         }
         ++found.linesIn[static_cast<std::size_t>(charset)];
-        pos = end;
+        pos += used;
     }
     if (report != nullptr) {
         detail::AddLosses(*report, found);

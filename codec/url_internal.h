@@ -107,6 +107,9 @@ void GatherFirstRun(std::u16string_view text, Runs& runs);
 void GatherFirstRun(std::string_view ascii, Runs& runs);
 void GatherRestOfRuns(std::u16string_view text, Runs& runs);
 void GatherRestOfRuns(std::string_view ascii, Runs& runs);
+// The same on from where the last call stopped, up to most runs in all.
+void GatherMoreRuns(std::u16string_view text, Runs& runs, std::size_t most);
+void GatherMoreRuns(std::string_view ascii, Runs& runs, std::size_t most);
 
 // Whether the first bytes of the first run read in charset (UTF-8 or
 // EUC-JP); when they do not, decoding the runs in it fails.
@@ -121,11 +124,12 @@ bool CountCp932RunsInvalid(const Runs& runs, std::uint64_t& invalid, std::uint64
                            std::size_t first = ~std::size_t{0});
 
 // The invalid bytes DecodeInCharset (final) counts in UTF-8, from the runs
-// GatherRuns gathered; the count stops once it passes limit.
-std::uint64_t CountUtf8RunsInvalid(const Runs& runs, std::uint64_t limit);
+// GatherRuns gathered (from run from on); the count stops once it passes
+// limit.
+std::uint64_t CountUtf8RunsInvalid(const Runs& runs, std::uint64_t limit, std::size_t from = 0);
 
 // The invalid bytes DecodeInCharset (final) counts in EUC-JP, from the runs
 // GatherRuns gathered; the count stops once it passes limit.
-std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit);
+std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit, std::size_t from = 0);
 
 }  // namespace tessaly::detail

@@ -155,6 +155,8 @@ base_of() {
     "decode mixed log, --detect") echo "decode mixed log, Shift_JIS" ;;
     "decode mixed log, --detect "*) echo "decode mixed log, ${1##* }" ;;
     "decode mixed log, "*) echo "decode mixed log, Shift_JIS" ;;
+    "detect one line, utf-8") echo "decode --charset utf-8" ;;
+    "detect one line, euc-jp") echo "decode --charset euc-jp" ;;
     *) echo "decode (Shift_JIS)" ;;
   esac
 }
@@ -196,6 +198,11 @@ add_url "decode mixed log, utf-8" "$size_mixed" "'$cli' decode --charset utf-8 '
 add_url "decode mixed log, --detect utf-8" "$size_mixed" "'$cli' decode --detect --charset utf-8 '$work/mixed.enc'"
 add_url "decode mixed log, euc-jp" "$size_mixed" "'$cli' decode --charset euc-jp '$work/mixed.enc'"
 add_url "decode mixed log, --detect euc-jp" "$size_mixed" "'$cli' decode --detect --charset euc-jp '$work/mixed.enc'"
+# The encoded texts are one line each (their line breaks are escapes):
+# detection decides them a cap's worth at a time.
+add_url "detect one line, Shift_JIS" "$size_enc" "'$cli' decode --detect '$work/text.enc'"
+add_url "detect one line, utf-8" "$size_u8" "'$cli' decode --detect '$work/text.u8.enc'"
+add_url "detect one line, euc-jp" "$size_euc" "'$cli' decode --detect '$work/text.euc.enc'"
 py_q='import sys, urllib.parse; sys.stdout.write(urllib.parse.quote(open(sys.argv[1], encoding="cp932", newline="").read(), safe=bytes(range(32, 127)), encoding=sys.argv[2]))'
 py_u='import sys, urllib.parse; sys.stdout.buffer.write(urllib.parse.unquote(open(sys.argv[1]).read(), encoding=sys.argv[2]).encode("cp932", "replace"))'
 add_url "python quote utf-8" "$size_text" "python3 -c '$py_q' '$work/text.sjis' utf-8"

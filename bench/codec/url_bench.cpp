@@ -130,6 +130,22 @@ void BM_DecodeMixedLines(benchmark::State& state) {
     SetOriginalBytes(state);
 }
 
+// The encoded text of BM_DecodeUrl, whose line breaks are escapes: one
+// line of 40 MB or more, detected a cap's worth at a time, with the
+// encoding range(0) deciding ties.
+void BM_DecodeOneLongLineDetected(benchmark::State& state) {
+    const auto k = static_cast<unsigned>(state.range(0));
+    tessaly::DecodeOptions options;
+    options.charset = static_cast<Charset>(k);
+    options.detect = true;
+    for (auto _ : state) {
+        tessaly::DecodeReport report;
+        std::u16string out = tessaly::DecodeUrl(GetSample().encoded[k], options, &report);
+        benchmark::DoNotOptimize(out.data());
+    }
+    SetOriginalBytes(state);
+}
+
 BENCHMARK(BM_EncodeCp932Route)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EncodeUrl)
     ->ArgNames({"charset", "set"})
@@ -141,6 +157,7 @@ BENCHMARK(BM_DecodeMixedLines)
     ->ArgNames({"charset", "detect"})
     ->ArgsProduct({{0, 1, 2}, {0, 1}})
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeOneLongLineDetected)->ArgName("charset")->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
