@@ -1044,7 +1044,7 @@ void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs, Gather gather,
     std::size_t used = 0;
     std::size_t i = 0;
     if (gather == Gather::kRest) {
-        if (runs.resume == Runs::kAll) return;
+        if (runs.resume == Runs::kAll || runs.count >= most) return;
         count = runs.count;
         used = count == 0 ? 0 : runs.ends[count - 1];
         i = runs.resume;

@@ -227,6 +227,12 @@ template <class View, class Decode, class DecodeSjis>
 bool DecodeClean(Readings& readings, View line, bool endsText, Charset& chosen, Decode decode,
                  DecodeSjis decodeSjis) {
     detail::Runs& runs = readings.runs;
+    // Whether the runs gathered so far end kEndReach units or more before
+    // the end of the line, where no rule of the text's end reaches them (the
+    // rules reach back to the "%hh%" before the text's last unit) and no
+    // run of them is cut by the end of a long line's first part.
+    constexpr std::size_t kEndReach = 8;
+    const auto apart = [&] { return runs.resume != detail::Runs::kAll && line.size() - runs.resume >= kEndReach; };
     // Whether a count of invalid bytes over the runs (each read on its own)
     // passes limit, the runs gathered and counted a few more at a time: the
     // count seldom needs them all to pass it.
@@ -243,16 +249,11 @@ bool DecodeClean(Readings& readings, View line, bool endsText, Charset& chosen, 
     };
     const auto readsSjis = [&] {
         // Each run counts on its own in a line that ends with its LF, and in
-        // one that ends the text but for its last units (the rules of the
-        // text's end reach back to the "%hh%" before its last unit), so an
-        // invalid byte in the runs so far decides (gathered as passes
-        // gathers them).
-        constexpr std::size_t kEndReach = 8;
+        // one that ends the text for runs apart from its end, so an invalid
+        // byte in the runs so far decides (gathered as passes gathers them).
         for (;;) {
-            const bool apart =
-                !endsText || (runs.resume != detail::Runs::kAll && line.size() - runs.resume >= kEndReach);
             std::uint64_t some = 0;
-            if (!apart || !detail::CountCp932RunsInvalid(runs, some, 0)) break;
+            if ((endsText && !apart()) || !detail::CountCp932RunsInvalid(runs, some, 0)) break;
             if (some != 0) return false;
             if (runs.resume == detail::Runs::kAll) break;
             detail::GatherMoreRuns(line, runs, 2 * runs.count);
@@ -263,8 +264,20 @@ bool DecodeClean(Readings& readings, View line, bool endsText, Charset& chosen, 
         return sjis.count == 0;
     };
     const auto readsEucJp = [&] { return !passes(detail::CountEucJpRunsInvalid, 0); };
-    // A decode fails on the first bytes that do not read.
-    const auto decodes = [&](Charset charset) { return detail::FirstRunMayRead(runs, charset) && decode(charset); };
+    // A decode fails on the first bytes that do not read; one that fails
+    // reads the whole line first, so in a long line the first runs are
+    // counted first (as the decode counts them, each on its own).
+    constexpr std::size_t kLongLine = 4096;
+    constexpr std::size_t kFirstRuns = 64;
+    const auto decodes = [&](Charset charset) {
+        if (!detail::FirstRunMayRead(runs, charset)) return false;
+        if (line.size() >= kLongLine) {
+            detail::GatherMoreRuns(line, runs, kFirstRuns);
+            const auto count = charset == Charset::kUtf8 ? detail::CountUtf8RunsInvalid : detail::CountEucJpRunsInvalid;
+            if (apart() && count(runs, 0, 0) != 0) return false;
+        }
+        return decode(charset);
+    };
     const auto clean = [&] {
         if (decodes(Charset::kUtf8)) {
             chosen = Charset::kUtf8;
