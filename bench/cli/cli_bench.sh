@@ -153,6 +153,7 @@ base_of() {
   case $1 in
     encode*|"python quote"*) echo "encode (Shift_JIS)" ;;
     "decode mixed log, --detect") echo "decode mixed log, Shift_JIS" ;;
+    "decode --plus"|"decode utf-8 --plus") echo "decode form, Shift_JIS" ;;
     "decode mixed log, --detect "*) echo "decode mixed log, ${1##* }" ;;
     "decode mixed log, "*) echo "decode mixed log, Shift_JIS" ;;
     "detect one line, utf-8") echo "decode --charset utf-8" ;;
@@ -190,6 +191,9 @@ add_url "encode utf-8 form" "$size_text" "'$cli' encode --charset utf-8 --escape
 add_url "decode (Shift_JIS)" "$size_enc" "'$cli' decode '$work/text.enc'"
 add_url "decode --charset utf-8" "$size_u8" "'$cli' decode --charset utf-8 '$work/text.u8.enc'"
 add_url "decode --charset euc-jp" "$size_euc" "'$cli' decode --charset euc-jp '$work/text.euc.enc'"
+# The form texts through the route of today (a "+" stays a "+"): the base
+# of the "+" rows, which read the same text.
+add_url "decode form, Shift_JIS" "$size_form" "'$cli' decode '$work/text.form.enc'"
 add_url "decode --plus" "$size_form" "'$cli' decode --plus '$work/text.form.enc'"
 add_url "decode utf-8 --plus" "$size_u8form" "'$cli' decode --charset utf-8 --plus '$work/text.u8form.enc'"
 add_url "decode mixed log, Shift_JIS" "$size_mixed" "'$cli' decode '$work/mixed.enc'"
@@ -219,8 +223,8 @@ for row in "${rows[@]}"; do
     "$(echo "$s / $iconv_s" | bc -l)" "$(echo "${mem[$name]} / 1024" | bc -l)"
 done
 echo
-echo "(each row over the same route in Shift_JIS, a --detect row over its fixed encoding: the median of"
-echo " $runs pairs timed in turn; python rows by their medians)"
+echo "(each row over the same route in Shift_JIS, a \"+\" row over the same form text in Shift_JIS, a --detect"
+echo " row over its fixed encoding: the median of $runs pairs timed in turn; python rows by their medians)"
 printf '%-32s %9s %12s\n' "URL route (16 MiB of text)" seconds "/base"
 for name in "${url_rows[@]}"; do
   base=$(base_of "$name")
