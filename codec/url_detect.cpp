@@ -370,20 +370,21 @@ std::size_t DecodeDetecting(std::u16string& out, std::u16string_view text, const
         }
         Charset charset;
         std::size_t used = line.size();
-        if (DecodeCleanText(out, readings, line, endsText, !head, options, charset, invalid, used)) {
-        } else if (readings.Count(line, endsText, charset)) {
-            // A reading without invalid bytes needs no count again.
-            const bool clean = readings.count[static_cast<std::size_t>(charset)] == 0;
-            used = DecodeLinePart(out, line, charset, options, endsText, !head, clean ? nullptr : counted);
-        } else {
-            readings.Read(line, options, endsText);
-            charset = readings.Choose(options.charset);
-            const auto k = static_cast<std::size_t>(charset);
-            if (head) {
-                used = DecodeLinePart(out, line, charset, options, endsText, false, counted);
+        if (!DecodeCleanText(out, readings, line, endsText, !head, options, charset, invalid, used)) {
+            if (readings.Count(line, endsText, charset)) {
+                // A reading without invalid bytes needs no count again.
+                const bool clean = readings.count[static_cast<std::size_t>(charset)] == 0;
+                used = DecodeLinePart(out, line, charset, options, endsText, !head, clean ? nullptr : counted);
             } else {
-                out += readings.text[k];
-                invalid = readings.invalid[k];
+                readings.Read(line, options, endsText);
+                charset = readings.Choose(options.charset);
+                const auto k = static_cast<std::size_t>(charset);
+                if (head) {  // the reading is of the whole part, which decides less
+                    used = DecodeLinePart(out, line, charset, options, endsText, false, counted);
+                } else {
+                    out += readings.text[k];
+                    invalid = readings.invalid[k];
+                }
             }
         }
         Note(report, invalid, pos);
