@@ -1213,6 +1213,46 @@ std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit, std::
     return invalid;
 }
 
+// Lower bounds of the counts above, a table look-up a byte and no branch:
+// what text in another encoding is full of costs a mispredicted branch a
+// byte in the counts. Each invalid sequence lies within its run, so the
+// bound of some whole runs bounds their count.
+//
+// UTF-8: a continuation byte (0x80-0xBF) is invalid on its own unless a
+// lead takes it, and a lead takes at most its length less one; 0xC0, 0xC1
+// and 0xF5 up are always invalid on their own.
+// EUC-JP: a byte 0x80-0xA0 (but 0x8E and 0x8F) is in no character, and it
+// ends whatever invalid sequence it is in (it is never a lead's second
+// byte), so each is in an invalid sequence of its own.
+constexpr std::array<std::int8_t, 256> kUtf8InvalidWeights = [] {
+    std::array<std::int8_t, 256> w{};
+    for (unsigned b = 0x80; b < 0x100; ++b) {
+        w[b] = b < 0xC2 || b > 0xF4 ? 1 : b < 0xE0 ? -1 : b < 0xF0 ? -2 : -3;
+    }
+    return w;
+}();
+constexpr std::array<std::int8_t, 256> kEucJpInvalidWeights = [] {
+    std::array<std::int8_t, 256> w{};
+    for (unsigned b = 0x80; b <= 0xA0; ++b) w[b] = b != 0x8E && b != 0x8F;
+    return w;
+}();
+
+std::uint64_t RunsInvalidAtLeast(const Runs& runs, std::size_t from, const std::array<std::int8_t, 256>& weights) {
+    const std::size_t begin = from == 0 ? 0 : runs.ends[from - 1];
+    const std::size_t end = runs.count == 0 ? 0 : runs.ends[runs.count - 1];
+    std::int64_t sum = 0;
+    for (std::size_t i = begin; i < end; ++i) sum += weights[runs.bytes[i]];
+    return sum > 0 ? static_cast<std::uint64_t>(sum) : 0;
+}
+
+std::uint64_t Utf8RunsInvalidAtLeast(const Runs& runs, std::size_t from) {
+    return RunsInvalidAtLeast(runs, from, kUtf8InvalidWeights);
+}
+
+std::uint64_t EucJpRunsInvalidAtLeast(const Runs& runs, std::size_t from) {
+    return RunsInvalidAtLeast(runs, from, kEucJpInvalidWeights);
+}
+
 std::size_t DecodeInCharset(std::u16string& out, std::u16string_view text, Charset charset,
                             const DecodeOptions& options, bool final, Invalid* invalid) {
     switch (charset) {

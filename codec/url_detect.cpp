@@ -233,18 +233,31 @@ bool DecodeClean(Readings& readings, View line, bool endsText, Charset& chosen, 
     // run of them is cut by the end of a long line's first part.
     constexpr std::size_t kEndReach = 8;
     const auto apart = [&] { return runs.resume != detail::Runs::kAll && line.size() - runs.resume >= kEndReach; };
-    // Whether a count of invalid bytes over the runs (each read on its own)
-    // passes limit, the runs gathered and counted a few more at a time: the
-    // count seldom needs them all to pass it.
-    const auto passes = [&](std::uint64_t (*count)(const detail::Runs&, std::uint64_t, std::size_t),
-                            std::uint64_t limit) {
-        std::uint64_t total = 0;
+    // Whether UTF-8's or EUC-JP's count of invalid bytes over the runs
+    // (each read on its own) passes limit, the runs gathered a few more at a
+    // time: the count seldom needs them all to pass it. Runs far from valid
+    // (a lower bound of a quarter of their bytes or more) are taken at that
+    // bound rather than counted; if the runs do not pass the limit so, they
+    // are counted after all.
+    const auto passes = [&](Charset charset, std::uint64_t limit) {
+        const bool utf8 = charset == Charset::kUtf8;
+        const auto count = utf8 ? detail::CountUtf8RunsInvalid : detail::CountEucJpRunsInvalid;
+        const auto atLeast = utf8 ? detail::Utf8RunsInvalidAtLeast : detail::EucJpRunsInvalidAtLeast;
+        std::uint64_t known = 0;  // in the runs before from: counted, or at least
+        bool bounded = false;     // whether some of known is only a bound
         for (std::size_t from = 0;;) {
-            total += count(runs, limit - total, from);
-            if (total > limit) return true;
-            if (runs.resume == detail::Runs::kAll) return false;
+            const std::size_t bytes = runs.ends[runs.count - 1] - (from == 0 ? 0 : runs.ends[from - 1]);
+            const std::uint64_t least = atLeast(runs, from);
+            if (bytes != 0 && 4 * least >= bytes) {
+                known += least;
+                bounded = true;
+            } else {
+                known += count(runs, limit - known, from);
+            }
+            if (known > limit) return true;
+            if (runs.resume == detail::Runs::kAll) return bounded && count(runs, limit, 0) > limit;
             from = runs.count;
-            detail::GatherMoreRuns(line, runs, 2 * runs.count);
+            detail::GatherMoreRuns(line, runs, runs.count < 64 ? 2 * runs.count : runs.count + runs.count / 4);
         }
     };
     const auto readsSjis = [&] {
@@ -263,7 +276,7 @@ bool DecodeClean(Readings& readings, View line, bool endsText, Charset& chosen, 
         readings.CountShiftJisLine(line, endsText, sjis, 0);
         return sjis.count == 0;
     };
-    const auto readsEucJp = [&] { return !passes(detail::CountEucJpRunsInvalid, 0); };
+    const auto readsEucJp = [&] { return !passes(Charset::kEucJp, 0); };
     // A decode fails on the first bytes that do not read; one that fails
     // reads the whole line first, so in a long line the first runs are
     // counted first (as the decode counts them, each on its own).
@@ -290,7 +303,7 @@ bool DecodeClean(Readings& readings, View line, bool endsText, Charset& chosen, 
         chosen = Charset::kShiftJis;
         const std::uint64_t sjis = decodeSjis();
         if (sjis == 0) return true;
-        return passes(detail::CountUtf8RunsInvalid, sjis) && passes(detail::CountEucJpRunsInvalid, sjis);
+        return passes(Charset::kUtf8, sjis) && passes(Charset::kEucJp, sjis);
     };
     if (clean()) return true;
     detail::GatherRestOfRuns(line, runs);  // for the caller's count

@@ -132,4 +132,9 @@ std::uint64_t CountUtf8RunsInvalid(const Runs& runs, std::uint64_t limit, std::s
 // GatherRuns gathered; the count stops once it passes limit.
 std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit, std::size_t from = 0);
 
+// Lower bounds of the two counts over the runs from run from on, quick
+// where the bytes are far from valid.
+std::uint64_t Utf8RunsInvalidAtLeast(const Runs& runs, std::size_t from);
+std::uint64_t EucJpRunsInvalidAtLeast(const Runs& runs, std::size_t from);
+
 }  // namespace tessaly::detail

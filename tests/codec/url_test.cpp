@@ -633,6 +633,43 @@ TEST(Url, CountsFromRunsAreTheDecodersCounts) {
     }
 }
 
+// Runs gathered a few at a time are the runs gathered at once; a count from
+// a run on and the count of the runs before it add up to the whole count;
+// the quick lower bounds never pass the count, in text of every kind.
+TEST(Url, RunsInStepsTheirCountsAndLowerBounds) {
+    static const std::vector<std::vector<unsigned>> kPieces = {
+        {0xE3, 0x81, 0x82}, {0xC3, 0xA9}, {0xF0, 0x9F, 0x98, 0x80}, {0xF4, 0x90}, {0xE0, 0x80}, {0xC0, 0x80},
+        {0xC1}, {0xF5}, {0xA4, 0xA2}, {0x8E, 0xB1}, {0x8E, 0x90}, {0x8F, 0xB0, 0xA1}, {0x8F, 0xA2, 0x80},
+        {0x8F}, {0x90}, {0xA0, 0xA1}, {0x83, 0x65}, {0xB1}, {0x41}, {0x80}, {0xFF}, {0xE3}};
+    static const char16_t kHex[] = u"0123456789abcdef";
+    std::mt19937 rng(1416);
+    detail::Runs runs, stepped;
+    for (int round = 0; round < 3000; ++round) {
+        std::u16string line;
+        for (unsigned n = rng() % 200; n > 0; --n) {
+            if (rng() % 6 == 0) line += rng() % 2 ? u'x' : u'%';
+            for (const unsigned b : kPieces[rng() % kPieces.size()]) line += {u'%', kHex[b >> 4], kHex[b & 15]};
+        }
+        detail::GatherRuns(line, runs);
+        detail::GatherFirstRun(line, stepped);
+        while (stepped.resume != detail::Runs::kAll) {
+            detail::GatherMoreRuns(line, stepped, stepped.count + rng() % 5);
+        }
+        ASSERT_EQ(stepped.count, runs.count);
+        for (std::size_t r = 0; r < runs.count; ++r) ASSERT_EQ(stepped.ends[r], runs.ends[r]);
+        const std::size_t from = rng() % (runs.count + 1);
+        detail::Runs before = runs;
+        before.count = from;
+        const std::uint64_t all = ~std::uint64_t{0};
+        const std::uint64_t utf8 = detail::CountUtf8RunsInvalid(runs, all, from);
+        const std::uint64_t eucJp = detail::CountEucJpRunsInvalid(runs, all, from);
+        ASSERT_EQ(detail::CountUtf8RunsInvalid(before, all) + utf8, detail::CountUtf8RunsInvalid(runs, all));
+        ASSERT_EQ(detail::CountEucJpRunsInvalid(before, all) + eucJp, detail::CountEucJpRunsInvalid(runs, all));
+        ASSERT_LE(detail::Utf8RunsInvalidAtLeast(runs, from), utf8) << round;
+        ASSERT_LE(detail::EucJpRunsInvalidAtLeast(runs, from), eucJp) << round;
+    }
+}
+
 TEST(Url, DetectionOfALineLongerThanTheCap) {
     // Over 1 Mi units without an LF: decided on what came first, and the
     // same in pieces.
