@@ -429,7 +429,7 @@ private:
             return EncodePiece(bytes, final);
         }
         if (options_.DecodesAsciiAsBytes() && text_.empty() && converted_.empty() && AsciiReadsAsItself() &&
-            IsAscii(bytes)) {
+            AllAscii(bytes)) {
             return DecodeAsciiPiece(bytes, final);
         }
         if (ByteRoute(bytes)) return BytesPiece(bytes, final);
@@ -440,8 +440,8 @@ private:
     // (the text route's result and report without the text in between):
     // UTF-8 or EUC-JP escapes, encoding or decoding in one encoding; with
     // --detect, input of ASCII bytes (when no text is held).
-    bool ByteRoute(std::string_view bytes) const {
-        if (options_.detect) return text_.empty() && converted_.empty() && AsciiReadsAsItself() && IsAscii(bytes);
+    bool ByteRoute(std::string_view bytes) {
+        if (options_.detect) return text_.empty() && converted_.empty() && AsciiReadsAsItself() && AllAscii(bytes);
         return options_.charset != tessaly::Charset::kShiftJis;
     }
 
@@ -655,6 +655,15 @@ private:
         return WriteOut();
     }
 
+    // Whether the bytes of a piece (in_'s) are all below 0x80. Those held
+    // from the piece before that were found so are not looked at again: a
+    // line held for its LF comes back with every piece.
+    bool AllAscii(std::string_view bytes) {
+        if (!IsAscii(bytes.substr(std::min(asciiHeld_, bytes.size())))) return false;
+        asciiHeld_ = bytes.size();
+        return true;
+    }
+
     // Moves past the consumed bytes of the size in in_, keeping the rest
     // in front of it for the next piece.
     void Advance(std::size_t consumed, std::size_t size) {
@@ -662,6 +671,7 @@ private:
         offset_ += consumed;
         held_ = size - consumed;
         std::memmove(in_.data(), in_.data() + consumed, held_);
+        asciiHeld_ = asciiHeld_ > consumed ? asciiHeld_ - consumed : 0;
     }
 
     // Writes out_ and empties it; false on a write error.
@@ -719,6 +729,7 @@ private:
             lineBreaks += text_[i] == u'\n';
         }
         held_ += n;
+        asciiHeld_ += n;
         offset_ -= n;
         if (losses_.count == 0) lines_ -= lineBreaks;
         text_.clear();
@@ -736,6 +747,7 @@ private:
     const std::size_t readSize_;
     ReadBuffer in_;            // held bytes, then the bytes just read
     std::size_t held_ = 0;
+    std::size_t asciiHeld_ = 0;  // how many of in_'s first bytes AllAscii found below 0x80
     std::u16string text_;       // the input as text, not yet converted
     std::u16string converted_;  // converted, not yet written
     std::string out_;
