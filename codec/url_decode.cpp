@@ -1032,21 +1032,19 @@ std::size_t FindLineFeed(std::u16string_view text) {
     return at == text.size() ? std::u16string_view::npos : at;
 }
 
-enum class Gather { kAll, kFirst, kRest };
+enum class Gather { kFromStart, kOnward };
 
-// Gathers the runs of text: all of them, or up to the first, or on from
-// where the last call stopped up to most runs in all.
+// Gathers the runs of text, from its start or on from where the last call
+// stopped, up to most runs in all.
 template <class Char>
-void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs, Gather gather,
-                  std::size_t most = ~std::size_t{0}) {
-    if (gather == Gather::kFirst) most = 1;
+void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs, Gather gather, std::size_t most) {
     std::size_t count = 0;
     std::size_t used = 0;
     std::size_t i = 0;
-    if (gather == Gather::kRest) {
+    if (gather == Gather::kOnward) {
         if (runs.resume == Runs::kAll || runs.count >= most) return;
         count = runs.count;
-        used = count == 0 ? 0 : runs.ends[count - 1];
+        used = runs.ByteOf(count);
         i = runs.resume;
     } else if (runs.bytes.size() < text.size() / 3) {
         // The most there can be: a byte for three units.
@@ -1107,17 +1105,18 @@ void GatherRunsIn(std::basic_string_view<Char> text, Runs& runs, Gather gather,
     runs.count = count;
 }
 
-void GatherRuns(std::u16string_view text, Runs& runs) { GatherRunsIn(text, runs, Gather::kAll); }
-void GatherRuns(std::string_view ascii, Runs& runs) { GatherRunsIn(ascii, runs, Gather::kAll); }
-void GatherFirstRun(std::u16string_view text, Runs& runs) { GatherRunsIn(text, runs, Gather::kFirst); }
-void GatherFirstRun(std::string_view ascii, Runs& runs) { GatherRunsIn(ascii, runs, Gather::kFirst); }
-void GatherRestOfRuns(std::u16string_view text, Runs& runs) { GatherRunsIn(text, runs, Gather::kRest); }
-void GatherRestOfRuns(std::string_view ascii, Runs& runs) { GatherRunsIn(ascii, runs, Gather::kRest); }
+constexpr std::size_t kEveryRun = ~std::size_t{0};
+void GatherRuns(std::u16string_view text, Runs& runs) { GatherRunsIn(text, runs, Gather::kFromStart, kEveryRun); }
+void GatherRuns(std::string_view ascii, Runs& runs) { GatherRunsIn(ascii, runs, Gather::kFromStart, kEveryRun); }
+void GatherFirstRun(std::u16string_view text, Runs& runs) { GatherRunsIn(text, runs, Gather::kFromStart, 1); }
+void GatherFirstRun(std::string_view ascii, Runs& runs) { GatherRunsIn(ascii, runs, Gather::kFromStart, 1); }
+void GatherRestOfRuns(std::u16string_view text, Runs& runs) { GatherRunsIn(text, runs, Gather::kOnward, kEveryRun); }
+void GatherRestOfRuns(std::string_view ascii, Runs& runs) { GatherRunsIn(ascii, runs, Gather::kOnward, kEveryRun); }
 void GatherMoreRuns(std::u16string_view text, Runs& runs, std::size_t most) {
-    GatherRunsIn(text, runs, Gather::kRest, most);
+    GatherRunsIn(text, runs, Gather::kOnward, most);
 }
 void GatherMoreRuns(std::string_view ascii, Runs& runs, std::size_t most) {
-    GatherRunsIn(ascii, runs, Gather::kRest, most);
+    GatherRunsIn(ascii, runs, Gather::kOnward, most);
 }
 
 bool FirstRunMayRead(const Runs& runs, Charset charset) {
@@ -1152,7 +1151,7 @@ bool CountCp932RunsInvalid(const Runs& runs, std::uint64_t& invalid, std::uint64
 std::uint64_t CountUtf8RunsInvalid(const Runs& runs, std::uint64_t limit, std::size_t from) {
     const unsigned char* const bytes = runs.bytes.data();
     std::uint64_t invalid = 0;
-    std::size_t i = from == 0 ? 0 : runs.ends[from - 1];
+    std::size_t i = runs.ByteOf(from);
     for (std::size_t r = from; r < runs.count; ++r) {
         const std::size_t end = runs.ends[r];
         while (i < end) {
@@ -1178,7 +1177,7 @@ std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit, std::
     const unsigned char* const bytes = runs.bytes.data();
     const std::uint16_t* const pairs = eucjp::Jis0208Pairs();
     std::uint64_t invalid = 0;
-    std::size_t i = from == 0 ? 0 : runs.ends[from - 1];
+    std::size_t i = runs.ByteOf(from);
     for (std::size_t r = from; r < runs.count; ++r) {
         const std::size_t end = runs.ends[r];
         while (i < end) {
@@ -1238,10 +1237,8 @@ constexpr std::array<std::int8_t, 256> kEucJpInvalidWeights = [] {
 }();
 
 std::uint64_t RunsInvalidAtLeast(const Runs& runs, std::size_t from, const std::array<std::int8_t, 256>& weights) {
-    const std::size_t begin = from == 0 ? 0 : runs.ends[from - 1];
-    const std::size_t end = runs.count == 0 ? 0 : runs.ends[runs.count - 1];
     std::int64_t sum = 0;
-    for (std::size_t i = begin; i < end; ++i) sum += weights[runs.bytes[i]];
+    for (std::size_t i = runs.ByteOf(from); i < runs.ByteOf(runs.count); ++i) sum += weights[runs.bytes[i]];
     return sum > 0 ? static_cast<std::uint64_t>(sum) : 0;
 }
 

@@ -233,6 +233,13 @@ bool DecodeClean(Readings& readings, View line, bool endsText, Charset& chosen, 
     // run of them is cut by the end of a long line's first part.
     constexpr std::size_t kEndReach = 8;
     const auto apart = [&] { return runs.resume != detail::Runs::kAll && line.size() - runs.resume >= kEndReach; };
+    // More runs: twice as many while they are few, then a quarter more.
+    const auto gatherMore = [&] {
+        detail::GatherMoreRuns(line, runs, runs.count < 64 ? 2 * runs.count : runs.count + runs.count / 4);
+    };
+    const auto countOf = [](Charset charset) {
+        return charset == Charset::kUtf8 ? detail::CountUtf8RunsInvalid : detail::CountEucJpRunsInvalid;
+    };
     // Whether UTF-8's or EUC-JP's count of invalid bytes over the runs
     // (each read on its own) passes limit, the runs gathered a few more at a
     // time: the count seldom needs them all to pass it. Runs far from valid
@@ -240,13 +247,13 @@ bool DecodeClean(Readings& readings, View line, bool endsText, Charset& chosen, 
     // bound rather than counted; if the runs do not pass the limit so, they
     // are counted after all.
     const auto passes = [&](Charset charset, std::uint64_t limit) {
-        const bool utf8 = charset == Charset::kUtf8;
-        const auto count = utf8 ? detail::CountUtf8RunsInvalid : detail::CountEucJpRunsInvalid;
-        const auto atLeast = utf8 ? detail::Utf8RunsInvalidAtLeast : detail::EucJpRunsInvalidAtLeast;
+        const auto count = countOf(charset);
+        const auto atLeast =
+            charset == Charset::kUtf8 ? detail::Utf8RunsInvalidAtLeast : detail::EucJpRunsInvalidAtLeast;
         std::uint64_t known = 0;  // in the runs before from: counted, or at least
         bool bounded = false;     // whether some of known is only a bound
         for (std::size_t from = 0;;) {
-            const std::size_t bytes = runs.ends[runs.count - 1] - (from == 0 ? 0 : runs.ends[from - 1]);
+            const std::size_t bytes = runs.ByteOf(runs.count) - runs.ByteOf(from);
             const std::uint64_t least = atLeast(runs, from);
             if (bytes != 0 && 4 * least >= bytes) {
                 known += least;
@@ -257,7 +264,7 @@ bool DecodeClean(Readings& readings, View line, bool endsText, Charset& chosen, 
             if (known > limit) return true;
             if (runs.resume == detail::Runs::kAll) return bounded && count(runs, limit, 0) > limit;
             from = runs.count;
-            detail::GatherMoreRuns(line, runs, runs.count < 64 ? 2 * runs.count : runs.count + runs.count / 4);
+            gatherMore();
         }
     };
     const auto readsSjis = [&] {
@@ -269,7 +276,7 @@ bool DecodeClean(Readings& readings, View line, bool endsText, Charset& chosen, 
             if ((endsText && !apart()) || !detail::CountCp932RunsInvalid(runs, some, 0)) break;
             if (some != 0) return false;
             if (runs.resume == detail::Runs::kAll) break;
-            detail::GatherMoreRuns(line, runs, 2 * runs.count);
+            gatherMore();
         }
         detail::GatherRestOfRuns(line, runs);
         Invalid sjis;
@@ -286,8 +293,7 @@ bool DecodeClean(Readings& readings, View line, bool endsText, Charset& chosen, 
         if (!detail::FirstRunMayRead(runs, charset)) return false;
         if (line.size() >= kLongLine) {
             detail::GatherMoreRuns(line, runs, kFirstRuns);
-            const auto count = charset == Charset::kUtf8 ? detail::CountUtf8RunsInvalid : detail::CountEucJpRunsInvalid;
-            if (apart() && count(runs, 0, 0) != 0) return false;
+            if (apart() && countOf(charset)(runs, 0, 0) != 0) return false;
         }
         return decode(charset);
     };

@@ -94,6 +94,10 @@ struct Runs {
     // in.
     std::size_t resume = kAll;
     static constexpr std::size_t kAll = ~std::size_t{0};
+
+    // Where the bytes of run r start among bytes (r up to count: the end of
+    // them all).
+    std::size_t ByteOf(std::size_t r) const { return r == 0 ? 0 : ends[r - 1]; }
 };
 
 // Gathers the runs of text into runs. The text between runs reads the same
