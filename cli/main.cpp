@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 #ifdef __SSE2__
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 #include "codec/codepage.h"
@@ -262,8 +262,8 @@ bool AsciiReadsAsItself() {
     return same;
 }
 
-// The LF bytes among the n at p.
-std::uint64_t CountLineBreaks(const char* p, std::size_t n) {
+// The LF bytes among the n at p, 16 at a time.
+std::uint64_t CountLineBreaksPlain(const char* p, std::size_t n) {
     std::uint64_t count = 0;
     std::size_t i = 0;
 #ifdef __SSE2__
@@ -284,6 +284,42 @@ std::uint64_t CountLineBreaks(const char* p, std::size_t n) {
 #endif
     for (; i < n; ++i) count += p[i] == '\n';
     return count;
+}
+
+#if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
+// CountLineBreaksPlain 128 bytes a round, for processors with AVX2: every
+// piece of input is counted, so this is a pass over all of it.
+__attribute__((target("avx2"))) std::uint64_t CountLineBreaksAvx2(const char* p, std::size_t n) {
+    const __m256i lf = _mm256_set1_epi8('\n');
+    __m256i sums = _mm256_setzero_si256();  // four 64-bit lane sums
+    std::size_t i = 0;
+    while (n - i >= 128) {
+        // Two counts a byte lane, each taking up to two hits a round.
+        __m256i lanes0 = _mm256_setzero_si256();
+        __m256i lanes1 = _mm256_setzero_si256();
+        for (unsigned k = 0; k < 127 && n - i >= 128; ++k, i += 128) {
+            const auto* const v = reinterpret_cast<const __m256i*>(p + i);
+            lanes0 = _mm256_sub_epi8(lanes0, _mm256_cmpeq_epi8(_mm256_loadu_si256(v), lf));
+            lanes1 = _mm256_sub_epi8(lanes1, _mm256_cmpeq_epi8(_mm256_loadu_si256(v + 1), lf));
+            lanes0 = _mm256_sub_epi8(lanes0, _mm256_cmpeq_epi8(_mm256_loadu_si256(v + 2), lf));
+            lanes1 = _mm256_sub_epi8(lanes1, _mm256_cmpeq_epi8(_mm256_loadu_si256(v + 3), lf));
+        }
+        sums = _mm256_add_epi64(sums, _mm256_sad_epu8(lanes0, _mm256_setzero_si256()));
+        sums = _mm256_add_epi64(sums, _mm256_sad_epu8(lanes1, _mm256_setzero_si256()));
+    }
+    alignas(32) std::uint64_t lane[4];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lane), sums);
+    return lane[0] + lane[1] + lane[2] + lane[3] + CountLineBreaksPlain(p + i, n - i);
+}
+#endif
+
+// The LF bytes among the n at p.
+std::uint64_t CountLineBreaks(const char* p, std::size_t n) {
+#if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) return CountLineBreaksAvx2(p, n);
+#endif
+    return CountLineBreaksPlain(p, n);
 }
 
 // What is replaced on the way.
