@@ -90,6 +90,35 @@ BENCHMARK(BM_EncodeUrlBytes)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeAsciiToBytes)->Unit(benchmark::kMillisecond);
 
+// The text's escapes in encoding range(0), UTF-8 or EUC-JP, as tessaly-cli
+// writes them, decoded back to code page 932 bytes through the byte route
+// with the report tessaly-cli asks for (code page 932's escapes take the
+// route of the row above).
+void BM_DecodeUrlBytes(benchmark::State& state) {
+    const auto charset = static_cast<tessaly::Charset>(state.range(0));
+    static std::string encodings[3];  // by charset
+    std::string& encoded = encodings[state.range(0)];
+    if (encoded.empty()) {
+        tessaly::EncodeOptions options;
+        options.charset = charset;
+        tessaly::EncodeUrlBytesAppend(encoded, GetSample().bytes, tessaly::TextBytes::kCp932, options, true);
+    }
+    tessaly::DecodeOptions options;
+    options.charset = charset;
+    std::string bytes;
+    for (auto _ : state) {
+        for (std::size_t at = 0; at < encoded.size(); at += kPiece) {
+            bytes.clear();
+            tessaly::BytesReport report;
+            tessaly::DecodeUrlBytesAppend(bytes, std::string_view(encoded).substr(at, kPiece),
+                                          tessaly::TextBytes::kCp932, options, true, &report);
+            benchmark::DoNotOptimize(bytes.data());
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kTextBytes);
+}
+BENCHMARK(BM_DecodeUrlBytes)->ArgName("charset")->DenseRange(1, 2)->Unit(benchmark::kMillisecond);
+
 // One corpus at a time is kept: the one the running benchmark asks for.
 struct CorpusSample {
     std::string name;
