@@ -368,6 +368,10 @@ TEST(CliLosses, WhereTheFirstOneIsWhateverThePieces) {
         EXPECT_EQ(RunInPieces({"decode"}, input, rng, err, 200).second, 0);
         EXPECT_EQ(ReadFile(err), want);
     }
+    // Blank lines: a line break in every byte, more than a byte can count.
+    EXPECT_EQ(RunCli("decode", std::string(100000, '\n') + "x\x81 ").err,
+              "tessaly-cli: 1 input byte is not code page 932 text and was replaced; "
+              "the first at line 100001, byte offset 100001\n");
 }
 
 TEST(CliLosses, CountedOnStandardErrorAndStrictStopsAtTheFirst) {
