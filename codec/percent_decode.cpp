@@ -28,9 +28,11 @@
 
 #include "codec/chunked_output.h"
 #include "codec/cp932.h"
+#include "codec/eucjp.h"
 #include "codec/hex_digits.h"
 #include "codec/fidelity.h"
 #include "codec/percent.h"
+#include "codec/url_internal.h"
 
 namespace tessaly {
 namespace {
@@ -539,14 +541,29 @@ __attribute__((target("ssse3"))) inline __m128i DigitValues(__m128i bytes) {
     return _mm_add_epi8(_mm_and_si128(bytes, Repeat(0x0F)), letter);
 }
 
+// The 16 units at a step's start (plain) with the escapes that start in its
+// window (the bits of pattern) decoded: the lane of each escape's "%" takes
+// the byte of its digits, the other lanes keep their unit.
+__attribute__((target("ssse3"))) inline __m128i WindowValues(__m128i plain, unsigned pattern) {
+    const __m128i spread = _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1);
+    const __m128i bitOfLane = _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+    // In each lane, the byte of the digits in the two lanes after it (right
+    // for the escapes of the window, which end by lane 13).
+    const __m128i digits = DigitValues(plain);
+    const __m128i high = _mm_and_si128(_mm_slli_epi16(_mm_srli_si128(digits, 1), 4), Repeat(static_cast<char>(0xF0)));
+    const __m128i escaped = _mm_or_si128(high, _mm_srli_si128(digits, 2));
+    const __m128i starts =
+        _mm_and_si128(_mm_shuffle_epi8(_mm_cvtsi32_si128(static_cast<int>(pattern)), spread), bitOfLane);
+    const __m128i isEscape = _mm_cmpeq_epi8(starts, bitOfLane);
+    return _mm_or_si128(_mm_and_si128(isEscape, escaped), _mm_andnot_si128(isEscape, plain));
+}
+
 // Decodes units from at.in while a step's reach stays before stop; "&" is
 // plain. Returns where it stopped.
 template <class Counter>
 __attribute__((target("ssse3"))) Cursor<unsigned char> DecodeShuffled(
     const BytePairTable& pairs, const ShuffleSteps& steps, const unsigned char* text, Cursor<unsigned char> at,
     std::size_t stop, const UnitBits& bits, Counter& counter) {
-    const __m128i spread = _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1);
-    const __m128i bitOfLane = _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
     // The escape bits from at.in on, 64 - used of them still right (16 at
     // least at the top of the loop).
     const auto escapesFrom = [&bits](std::size_t in) {
@@ -573,15 +590,7 @@ __attribute__((target("ssse3"))) Cursor<unsigned char> DecodeShuffled(
         const auto pattern = static_cast<unsigned>(escapes & (ShuffleSteps::kPatterns - 1));
         const unsigned char* const p = text + at.in;
         const __m128i plain = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        // In each lane, the byte of the digits in the two lanes after it
-        // (right for the escapes of the window, which end by lane 13).
-        const __m128i digits = DigitValues(plain);
-        const __m128i high = _mm_and_si128(_mm_slli_epi16(_mm_srli_si128(digits, 1), 4), Repeat(static_cast<char>(0xF0)));
-        const __m128i escaped = _mm_or_si128(high, _mm_srli_si128(digits, 2));
-        // Lanes where an escape starts take its byte, the others their unit.
-        const __m128i starts = _mm_and_si128(_mm_shuffle_epi8(_mm_cvtsi32_si128(static_cast<int>(pattern)), spread), bitOfLane);
-        const __m128i isEscape = _mm_cmpeq_epi8(starts, bitOfLane);
-        const __m128i values = _mm_or_si128(_mm_and_si128(isEscape, escaped), _mm_andnot_si128(isEscape, plain));
+        const __m128i values = WindowValues(plain, pattern);
         const __m128i output = _mm_shuffle_epi8(values, _mm_load_si128(reinterpret_cast<const __m128i*>(steps.Output(pattern))));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(at.out), output);
         const auto pieces = static_cast<std::uint64_t>(_mm_cvtsi128_si64(
@@ -833,6 +842,242 @@ std::size_t DecodeAsciiPlusAsSpaceToBytesAppend(std::string& out, std::string_vi
                                                ByteLoss* loss) {
     return DecodeSpaced<BytePairTable, unsigned char>(out, AsUnsigned(ascii), crLfAsAmp, final, loss);
 }
+
+#ifdef TESSALY_SHUFFLED_UNITS
+namespace {
+
+// ---------------------------------------------------------------------------
+// EUC-JP escapes into code page 932 bytes by the same steps
+//
+// EUC-JP puts a kanji or kana into two escapes, as code page 932 does, so
+// the steps above find its pieces where they find code page 932's. A piece
+// of two escapes that is an EUC-JP character whose code page 932 form has
+// two bytes is written as those bytes, and a piece of two ASCII bytes (an
+// escaped one and the escape or plain unit after it) as they are. A step
+// with any other piece (a lead byte before a plain unit or an ASCII byte, a
+// half-width katakana) decodes one character the usual way instead, and a
+// character the steps do not decode at all ends them. Every step starts at
+// a character's start, so the escapes are read as whole characters, as the
+// decoder reads them from the start of a run.
+
+// The code page 932 bytes of every EUC-JP pair b1 b2, first byte in the low
+// half, at b1 | b2 << 8 (the pair as read from memory); 0 for pairs that are
+// no character or whose character code page 932 does not write as two
+// bytes.
+class EucJpPairBytes {
+public:
+    static const EucJpPairBytes& Get() {
+        static const EucJpPairBytes table;
+        return table;
+    }
+    std::uint16_t Of(unsigned pair) const { return bytes_[pair]; }
+
+private:
+    EucJpPairBytes() : bytes_(std::make_unique<std::uint16_t[]>(0x10000)) {
+        // Two bytes below 0x80 are two characters, their own bytes (but for
+        // 0 0, which reads as no pair).
+        for (unsigned b1 = 0; b1 < 0x80; ++b1) {
+            for (unsigned b2 = 0; b2 < 0x80; ++b2) bytes_[b1 | b2 << 8] = static_cast<std::uint16_t>(b1 | b2 << 8);
+        }
+        const std::uint16_t* const jis = eucjp::Jis0208Pairs();
+        for (unsigned b1 = 0xA1; b1 <= 0xFE; ++b1) {
+            for (unsigned b2 = 0xA1; b2 <= 0xFE; ++b2) {
+                const char16_t c = jis[(b1 - 0xA1) * 94 + (b2 - 0xA1)];
+                const std::uint16_t bytes = c == 0 ? 0 : detail::kCp932WritableBytes[c];
+                if (cp932::IsDoubleByte(bytes)) {
+                    bytes_[b1 | b2 << 8] = static_cast<std::uint16_t>(bytes >> 8 | (bytes & 0xFF) << 8);
+                }
+            }
+        }
+    }
+    std::unique_ptr<std::uint16_t[]> bytes_;
+};
+
+// For each pattern of escape starts: which byte of the pieces (as
+// ShuffleSteps gathers them) each output byte is, kNone for the plain
+// units; and how many pieces there are.
+class EucJpSteps {
+public:
+    static const EucJpSteps& Get() {
+        static const EucJpSteps steps;
+        return steps;
+    }
+    const std::uint8_t* PieceBytes(unsigned pattern) const { return pieceBytes_[pattern].data(); }
+    unsigned Pieces(unsigned pattern) const { return pieces_[pattern]; }
+
+private:
+    EucJpSteps() {
+        for (unsigned pattern = 0; pattern < ShuffleSteps::kPatterns; ++pattern) {
+            auto& bytes = pieceBytes_[pattern];
+            bytes.fill(ShuffleSteps::kNone);
+            unsigned at = 0, written = 0, piece = 0;
+            while (at < kWindow) {  // the walk of ShuffleSteps
+                if ((pattern >> at & 1) == 0) {
+                    ++written;
+                    ++at;
+                    continue;
+                }
+                if (at + 3 >= kWindow) break;
+                bytes[written++] = static_cast<std::uint8_t>(2 * piece);
+                bytes[written++] = static_cast<std::uint8_t>(2 * piece + 1);
+                ++piece;
+                at += (pattern >> (at + 3) & 1) != 0 ? 6 : 4;
+            }
+            pieces_[pattern] = static_cast<std::uint8_t>(piece);
+        }
+    }
+    alignas(16) std::array<std::array<std::uint8_t, 16>, ShuffleSteps::kPatterns> pieceBytes_;
+    std::array<std::uint8_t, ShuffleSteps::kPatterns> pieces_;
+};
+
+// One character at text[j] the usual way, when it is one the steps take: a
+// plain ASCII unit, an escaped ASCII byte, a half-width katakana, a pair of
+// EUC-JP's table. twoEscapes: whether "%hh%hh" starts at j. Returns false
+// (nothing written) for anything else.
+bool PutEucJpCharacter(const EucJpPairBytes& pairs, const unsigned char* text, std::size_t j, bool isEscape,
+                       bool twoEscapes, Cursor<unsigned char>& at) {
+    const unsigned char* const p = text + j;
+    if (!isEscape) {
+        if (p[0] >= 0x80) return false;  // a literal character of the text
+        *at.out++ = p[0];
+        at.in = j + 1;
+        return true;
+    }
+    const unsigned b1 = DigitsByte(p[1], p[2]);
+    if (b1 < 0x80) {
+        *at.out++ = static_cast<unsigned char>(b1);
+        at.in = j + 3;
+        return true;
+    }
+    if (!twoEscapes) return false;
+    const unsigned b2 = DigitsByte(p[4], p[5]);
+    if (b1 == 0x8E && b2 >= 0xA1 && b2 <= 0xDF) {  // half-width katakana: the same byte in code page 932
+        *at.out++ = static_cast<unsigned char>(b2);
+        at.in = j + 6;
+        return true;
+    }
+    const std::uint16_t bytes = pairs.Of(b1 | b2 << 8);
+    if (bytes == 0) return false;
+    std::memcpy(at.out, &bytes, 2);
+    at.out += 2;
+    at.in = j + 6;
+    return true;
+}
+
+// Decodes from at.in while a step's reach stays before stop; returns where
+// it stopped, and whether a character it does not decode stopped it.
+__attribute__((target("ssse3"))) Cursor<unsigned char> DecodeEucJpShuffled(
+    const EucJpPairBytes& pairs, const ShuffleSteps& steps, const EucJpSteps& eucSteps, const unsigned char* text,
+    Cursor<unsigned char> at, std::size_t stop, const UnitBits& bits, bool& blocked) {
+    const auto escapesFrom = [&bits](std::size_t in) {
+        const std::size_t k = in / kWordBits;
+        const auto shift = static_cast<unsigned>(in % kWordBits);
+        return bits.escape[k] >> shift | bits.escape[k + 1] << 1 << (kWordBits - 1 - shift);
+    };
+    std::uint64_t escapes = escapesFrom(at.in);
+    unsigned used = 0;
+    blocked = false;
+    // Each character the usual way costs a mispredicted branch: where they
+    // are frequent (half-width katakana), the steps give way to the usual
+    // loop, which takes them in its stride.
+    std::size_t taken = 0, slow = 0;
+    while (at.in + kStepReach <= stop) {
+        if (used > kWordBits - 16) {
+            escapes = escapesFrom(at.in);
+            used = 0;
+        }
+        const unsigned char* const p = text + at.in;
+        const __m128i plain = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const auto high = static_cast<unsigned>(_mm_movemask_epi8(plain));
+        if ((escapes & 0xFFFF) == 0 && high == 0) {  // 16 plain ASCII units: as they are
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(at.out), plain);
+            at.in += 16;
+            at.out += 16;
+            escapes >>= 16;
+            used += 16;
+            continue;
+        }
+        const auto pattern = static_cast<unsigned>(escapes & (ShuffleSteps::kPatterns - 1));
+        const unsigned read = steps.Read(pattern);
+        const __m128i values = WindowValues(plain, pattern);
+        const auto pieces = static_cast<std::uint64_t>(_mm_cvtsi128_si64(
+            _mm_shuffle_epi8(values, _mm_load_si128(reinterpret_cast<const __m128i*>(steps.Pieces(pattern))))));
+        const std::uint16_t first = pairs.Of(pieces & 0xFFFF);
+        const std::uint16_t second = pairs.Of(pieces >> 16 & 0xFFFF);
+        const std::uint16_t third = pairs.Of(pieces >> 32 & 0xFFFF);
+        const unsigned count = eucSteps.Pieces(pattern);
+        // Every piece a pair of the table, and no literal byte from 0x80 up
+        // among the units read (the escapes' own units are all ASCII).
+        const bool whole = ((first != 0) | (count < 1)) & ((second != 0) | (count < 2)) &
+                           ((third != 0) | (count < 3)) & ((high & ((1u << read) - 1)) == 0);
+        ++taken;
+        if (!whole) [[unlikely]] {
+            const std::size_t from = at.in;
+            if (++slow > taken / 32 + 2 ||
+                !PutEucJpCharacter(pairs, text, at.in, (pattern & 1) != 0, (pattern >> 3 & 1) != 0, at)) {
+                blocked = true;
+                return at;
+            }
+            const auto n = static_cast<unsigned>(at.in - from);
+            escapes >>= n;
+            used += n;
+            continue;
+        }
+        const __m128i pieceBytes = _mm_load_si128(reinterpret_cast<const __m128i*>(eucSteps.PieceBytes(pattern)));
+        const __m128i converted = _mm_cvtsi64_si128(static_cast<long long>(
+            first | std::uint64_t{second} << 16 | std::uint64_t{third} << 32));
+        // The plain units from values, the pieces' bytes from converted
+        // (a shuffle index with its top bit set gives 0).
+        const __m128i plainUnits = _mm_and_si128(
+            _mm_cmplt_epi8(pieceBytes, _mm_setzero_si128()),
+            _mm_shuffle_epi8(values, _mm_load_si128(reinterpret_cast<const __m128i*>(steps.Output(pattern)))));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(at.out),
+                         _mm_or_si128(plainUnits, _mm_shuffle_epi8(converted, pieceBytes)));
+        at.in += read;
+        at.out += steps.Written(pattern);
+        escapes >>= read;
+        used += read;
+    }
+    return at;
+}
+}  // namespace
+#endif
+
+namespace detail {
+
+bool CanDecodeEucJpSteps() { return CanShuffleUnits(); }
+
+std::size_t DecodeEucJpSteps(const unsigned char* text, std::size_t stop, std::size_t available,
+                             unsigned char*& out) {
+#ifdef TESSALY_SHUFFLED_UNITS
+    if (!CanShuffleUnits()) return 0;
+    const EucJpPairBytes& pairs = EucJpPairBytes::Get();
+    const ShuffleSteps& steps = ShuffleSteps::Get();
+    const EucJpSteps& eucSteps = EucJpSteps::Get();
+    UnitBits bits;
+    std::size_t in = 0;
+    // A chunk at a time, as the steps of Decode go; a short one first, for
+    // text where they soon give way.
+    std::size_t most = 64;
+    while (in < stop && available - in > kFastMargin + kStepReach) {
+        const std::size_t chunk = std::min({stop - in, most, available - in - kFastMargin});
+        most = kChunkUnits;
+        Classify(text + in, std::min(available - in, chunk + kLookahead), false, bits);
+        bool blocked = false;
+        const Cursor<unsigned char> at =
+            DecodeEucJpShuffled(pairs, steps, eucSteps, text + in, {0, out}, chunk, bits, blocked);
+        in += at.in;
+        out = at.out;
+        if (blocked || at.in == 0) break;
+    }
+    return in;
+#else
+    static_cast<void>(text), static_cast<void>(stop), static_cast<void>(available), static_cast<void>(out);
+    return 0;
+#endif
+}
+
+}  // namespace detail
 
 std::u16string Decode(std::u16string_view text, bool crLfAsAmp) {
     std::u16string out;

@@ -715,8 +715,9 @@ struct EucJpBytes {
 // Decodes the common characters whose escapes start at p straight, while
 // side writes them, up to stop; stops at anything else.
 template <class Reader, class Side>
-void DecodeCommon(const Reader& reader, const Side& side, const unsigned char*& p, const unsigned char* end,
-                  const unsigned char* stop, unsigned char*& o) {
+[[gnu::always_inline]] inline void DecodeCommon(const Reader& reader, const Side& side, const unsigned char*& p,
+                                                const unsigned char* end, const unsigned char* stop,
+                                                unsigned char*& o) {
     while (p < stop && end - p >= 3 && p[0] == '%') {
         const unsigned b0 = HexByte(p[1], p[2]);
         if (b0 < 0x80) {
@@ -739,8 +740,9 @@ void DecodeCommon(const Reader& reader, const Side& side, const unsigned char*& 
 // the bytes. Plain bytes are copied up to 16 at a time, 16 written.
 // kOptions false: both options are off.
 template <bool kOptions, class Reader, class Side>
-void DecodeMixed(const Reader& reader, const Side& side, const unsigned char*& p, const unsigned char* end,
-                 const unsigned char* stop, unsigned char*& o, PlainOptions options = {}) {
+[[gnu::always_inline]] inline void DecodeMixed(const Reader& reader, const Side& side, const unsigned char*& p,
+                                               const unsigned char* end, const unsigned char* stop, unsigned char*& o,
+                                               PlainOptions options = {}) {
     if (end - p < 16) return;
     const unsigned char* const last = std::min(stop, end - 16);
     while (p < last) {
@@ -833,9 +835,22 @@ inline void CopyPlain(const unsigned char*& p, const unsigned char* end, bool am
     p = plain;
 }
 
-template <class Side, class Reader>
+// The EUC-JP steps give way once they have stopped this many times, on
+// fewer bytes each on average.
+constexpr struct {
+    std::size_t stops = 2;
+    std::size_t bytesEach = 512;
+} kStepsGiveWay;
+
+// kSteps: EUC-JP into code page 932 with no option on, by the steps of
+// DecodeEucJpSteps, the usual way taking each character that stops them.
+// When they stop again soon, they give way (gaveWay), and the caller goes
+// on from the position returned without them: text that stops them often
+// goes faster the usual way, and their loop kept apart leaves the usual one
+// as the compiler lays it out alone.
+template <class Side, class Reader, bool kSteps = false>
 std::size_t DecodeBytes(std::string& out, std::string_view bytes, const DecodeOptions& options, bool final,
-                        BytesReport* report) {
+                        BytesReport* report, [[maybe_unused]] bool* gaveWay = nullptr) {
     const Side side;
     const Reader reader;
     const bool amp = options.crLfAsAmp;
@@ -846,15 +861,36 @@ std::size_t DecodeBytes(std::string& out, std::string_view bytes, const DecodeOp
     detail::ChunkedOutput<char> output(out, 3 * bytes.size() + 16);
     ByteLoss input, escapes, unwritable;
     const unsigned char* p = begin;
+    [[maybe_unused]] const unsigned char* stepsFrom = begin;  // where the steps go on
+    [[maybe_unused]] std::size_t stepped = 0, stops = 0;
     bool held = false;
-    while (p != end && !held) {
+    bool gave = false;
+    while (p != end && !held && !gave) {
         const unsigned char* const chunkEnd = p + std::min<std::size_t>(end - p, 4 * detail::kChunkUnits);
         auto* o = reinterpret_cast<unsigned char*>(output.Room(3 * static_cast<std::size_t>(chunkEnd - p) + 16));
         while (p < chunkEnd) {
             if (amp || plus) {
                 DecodeMixed<true>(reader, side, p, end, chunkEnd, o, {amp, plus});
-            } else {
+            } else if constexpr (!kSteps) {
                 DecodeMixed<false>(reader, side, p, end, chunkEnd, o);
+            } else {
+                if (p >= stepsFrom) {
+                    // Their last step may go past the chunk, as DecodeMixed's.
+                    const std::size_t read = detail::DecodeEucJpSteps(p, static_cast<std::size_t>(chunkEnd - p) + 16,
+                                                                      static_cast<std::size_t>(end - p), o);
+                    p += read;
+                    if (p >= chunkEnd) break;
+                    // Stopped by a character they do not take: they give
+                    // way when that happens more than once every so often.
+                    stepped += read;
+                    if (++stops >= kStepsGiveWay.stops && stepped < stops * kStepsGiveWay.bytesEach) {
+                        gave = true;
+                        break;
+                    }
+                    stepsFrom = p + 1;  // after that character
+                }
+                const unsigned char* const stop = p + 1;
+                DecodeMixed<false>(reader, side, p, end, stop, o);
             }
             if (p >= chunkEnd) break;  // its last step may go past the chunk
             CopyPlain(p, chunkEnd, amp, plus, o);
@@ -927,14 +963,35 @@ std::size_t DecodeBytes(std::string& out, std::string_view bytes, const DecodeOp
     }
     output.Finish();
     if (report != nullptr) detail::AddLosses(*report, {input, escapes, unwritable});
+    if constexpr (kSteps) *gaveWay = gave;
     return static_cast<std::size_t>(p - begin);
 }
 
 template <class Side>
 std::size_t DecodeBytesTo(std::string& out, std::string_view bytes, const DecodeOptions& options, bool final,
                           BytesReport* report) {
-    return options.charset == Charset::kUtf8 ? DecodeBytes<Side, Utf8Bytes>(out, bytes, options, final, report)
-                                             : DecodeBytes<Side, EucJpBytes>(out, bytes, options, final, report);
+    if (options.charset == Charset::kUtf8) return DecodeBytes<Side, Utf8Bytes>(out, bytes, options, final, report);
+    std::size_t used = 0;
+    if constexpr (std::is_same_v<Side, Cp932Side>) {
+        if (!options.crLfAsAmp && !options.plusAsSpace && detail::CanDecodeEucJpSteps()) {
+            bool gaveWay = false;
+            used = DecodeBytes<Side, EucJpBytes, true>(out, bytes, options, final, report, &gaveWay);
+            if (!gaveWay) return used;
+        }
+    }
+    if (used == 0) return DecodeBytes<Side, EucJpBytes>(out, bytes, options, final, report);
+    // The rest the usual way, its losses at offsets in the whole.
+    BytesReport rest;
+    const std::size_t more =
+        DecodeBytes<Side, EucJpBytes>(out, bytes.substr(used), options, final, report != nullptr ? &rest : nullptr);
+    if (report != nullptr) {
+        for (const auto& [to, from] :
+             {std::pair{&report->input, &rest.input}, std::pair{&report->escapes, &rest.escapes},
+              std::pair{&report->unwritable, &rest.unwritable}}) {
+            if (from->count != 0) detail::AddLoss(*to, from->count, used + from->first);
+        }
+    }
+    return used + more;
 }
 
 // The length of the character whose bytes start at b (end the run's end),

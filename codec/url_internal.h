@@ -141,4 +141,15 @@ std::uint64_t CountEucJpRunsInvalid(const Runs& runs, std::uint64_t limit, std::
 std::uint64_t Utf8RunsInvalidAtLeast(const Runs& runs, std::size_t from);
 std::uint64_t EucJpRunsInvalidAtLeast(const Runs& runs, std::size_t from);
 
+// Decodes EUC-JP escapes in ASCII text, and the plain units between them,
+// into code page 932 bytes, as DecodeUrlBytesAppend does with no option on,
+// from text while it can: it stops at a character it leaves to the usual
+// way, at or a little past stop, or some units before available (the bytes
+// readable at text). Returns the units read; out moves past the bytes
+// written, and up to 16 bytes after them may be written. 0 where the
+// processor cannot take these steps.
+std::size_t DecodeEucJpSteps(const unsigned char* text, std::size_t stop, std::size_t available,
+                             unsigned char*& out);
+bool CanDecodeEucJpSteps();
+
 }  // namespace tessaly::detail

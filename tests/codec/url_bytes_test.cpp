@@ -326,6 +326,50 @@ TEST(UrlBytes, LongTextInLongPiecesGivesTheTextRoutesResult) {
     }
 }
 
+// EUC-JP escapes decoded to code page 932 bytes go a window of units at a
+// time where they can: long stretches of what the windows take (pairs of any
+// rows, kana, escaped and plain ASCII) with, more or less often, what they
+// leave to the usual way (half-width katakana, JIS X 0212, a lead before a
+// plain unit or at a run's end, broken escapes, literal code page 932
+// characters).
+TEST(UrlBytes, EucJpInWindowsGivesTheTextRoutesResult) {
+    std::mt19937 rng(2208);
+    static const char* const kCommon[] = {"%A4%A2", "%a5%c6", "%B0%A1", "%41", "%0D%0A", "%20", "a", "k=v&", "%7E",
+                                          "%26q", "%3D1", "/index.html?q=abcdefg"};
+    static const char* const kOdd[] = {"%8E%B1", "%8F%A2%AF", "%8F%B0%A1", "%A4a", "%A4", "%A4%20", "%A4%8E",
+                                       "%",      "%Z1",       "%00%00",    "%8E", "\x82\xA0", "\xB1", "%FF%FF",
+                                       "\x85\x40", "\x81%"};
+    const auto escape = [](unsigned b) {
+        static const char kHex[] = "0123456789ABCDEF";
+        return std::string{'%', kHex[b >> 4], kHex[b & 15]};
+    };
+    const Case c{true, TextBytes::kCp932, {}, {Charset::kEucJp}};
+    for (int round = 0; round < 60; ++round) {
+        std::string input;
+        const std::size_t size = 200 + rng() % (round % 4 == 0 ? 20000 : 3000);
+        const unsigned oddEvery = round % 3 == 0 ? 400 : round % 3 == 1 ? 40 : 6;
+        while (input.size() < size) {
+            const unsigned pick = rng() % oddEvery;
+            if (pick == 0) {
+                input += kOdd[rng() % std::size(kOdd)];
+            } else if (pick % 3 == 0) {
+                input += kCommon[rng() % std::size(kCommon)];
+            } else {  // a pair of any two bytes from 0xA1, mapped or not
+                input += escape(0xA1 + rng() % 94) + escape(0xA1 + rng() % 94);
+            }
+        }
+        SCOPED_TRACE(testing::Message() << "input " << Show(input));
+        const Result want = TextRoute(c, input);
+        for (const std::size_t maxPiece : {input.size() + 1, 2 + rng() % input.size()}) {
+            const Result got = ByteRoute(c, input, rng, maxPiece);
+            ASSERT_EQ(got.out, want.out);
+            ASSERT_EQ(got.input, want.input);
+            ASSERT_EQ(got.escapes, want.escapes);
+            ASSERT_EQ(got.unwritable, want.unwritable);
+        }
+    }
+}
+
 // Decoding reads its input in chunks of some KiB: escapes up to a chunk's
 // end at every alignment, then plain ASCII to the input's end, which no
 // step may read past.
