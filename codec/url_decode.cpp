@@ -835,6 +835,11 @@ inline void CopyPlain(const unsigned char*& p, const unsigned char* end, bool am
     p = plain;
 }
 
+// The EUC-JP steps set up a table of their input's escapes as they start,
+// which costs more than they save on less than this many bytes (a line of a
+// log that detection decodes on its own).
+constexpr std::size_t kStepsLeast = 1024;
+
 // The EUC-JP steps give way once they have stopped this many times, on
 // fewer bytes each on average.
 constexpr struct {
@@ -973,7 +978,8 @@ std::size_t DecodeBytesTo(std::string& out, std::string_view bytes, const Decode
     if (options.charset == Charset::kUtf8) return DecodeBytes<Side, Utf8Bytes>(out, bytes, options, final, report);
     std::size_t used = 0;
     if constexpr (std::is_same_v<Side, Cp932Side>) {
-        if (!options.crLfAsAmp && !options.plusAsSpace && detail::CanDecodeEucJpSteps()) {
+        if (bytes.size() >= kStepsLeast && !options.crLfAsAmp && !options.plusAsSpace &&
+            detail::CanDecodeEucJpSteps()) {
             bool gaveWay = false;
             used = DecodeBytes<Side, EucJpBytes, true>(out, bytes, options, final, report, &gaveWay);
             if (!gaveWay) return used;

@@ -326,19 +326,19 @@ TEST(UrlBytes, LongTextInLongPiecesGivesTheTextRoutesResult) {
     }
 }
 
-// EUC-JP escapes decoded to code page 932 bytes go a window of units at a
-// time where they can: long stretches of what the windows take (pairs of any
+// EUC-JP escapes decoded to code page 932 bytes go in steps of a window of
+// units where they can: long stretches of what the steps take (pairs of any
 // rows, kana, escaped and plain ASCII) with, more or less often, what they
 // leave to the usual way (half-width katakana, JIS X 0212, a lead before a
 // plain unit or at a run's end, broken escapes, literal code page 932
 // characters).
-TEST(UrlBytes, EucJpInWindowsGivesTheTextRoutesResult) {
+TEST(UrlBytes, EucJpInStepsGivesTheTextRoutesResult) {
     std::mt19937 rng(2208);
     static const char* const kCommon[] = {"%A4%A2", "%a5%c6", "%B0%A1", "%41", "%0D%0A", "%20", "a", "k=v&", "%7E",
                                           "%26q", "%3D1", "/index.html?q=abcdefg"};
     static const char* const kOdd[] = {"%8E%B1", "%8F%A2%AF", "%8F%B0%A1", "%A4a", "%A4", "%A4%20", "%A4%8E",
                                        "%",      "%Z1",       "%00%00",    "%8E", "\x82\xA0", "\xB1", "%FF%FF",
-                                       "\x85\x40", "\x81%"};
+                                       "\x85\x40", "\x81%", "%3Dx%26y%A4z"};
     const auto escape = [](unsigned b) {
         static const char kHex[] = "0123456789ABCDEF";
         return std::string{'%', kHex[b >> 4], kHex[b & 15]};
