@@ -558,33 +558,49 @@ __attribute__((target("ssse3"))) inline __m128i WindowValues(__m128i plain, unsi
     return _mm_or_si128(_mm_and_si128(isEscape, escaped), _mm_andnot_si128(isEscape, plain));
 }
 
+// The escape bits of a chunk from where the steps stand on, a word read
+// ahead: 64 - used of them are still right, 16 at least at each step.
+class EscapesAhead {
+public:
+    EscapesAhead(const UnitBits& bits, std::size_t in) : bits_(bits) { Read(in); }
+    // The bits from unit in on, where the steps have come to.
+    std::uint64_t From(std::size_t in) {
+        if (used_ > kWordBits - 16) Read(in);
+        return escapes_;
+    }
+    // The steps have gone on n units.
+    void Skip(unsigned n) {
+        escapes_ >>= n;
+        used_ += n;
+    }
+
+private:
+    void Read(std::size_t in) {
+        const std::size_t k = in / kWordBits;
+        const auto shift = static_cast<unsigned>(in % kWordBits);
+        escapes_ = bits_.escape[k] >> shift | bits_.escape[k + 1] << 1 << (kWordBits - 1 - shift);
+        used_ = 0;
+    }
+    const UnitBits& bits_;
+    std::uint64_t escapes_ = 0;
+    unsigned used_ = 0;
+};
+
 // Decodes units from at.in while a step's reach stays before stop; "&" is
 // plain. Returns where it stopped.
 template <class Counter>
 __attribute__((target("ssse3"))) Cursor<unsigned char> DecodeShuffled(
     const BytePairTable& pairs, const ShuffleSteps& steps, const unsigned char* text, Cursor<unsigned char> at,
     std::size_t stop, const UnitBits& bits, Counter& counter) {
-    // The escape bits from at.in on, 64 - used of them still right (16 at
-    // least at the top of the loop).
-    const auto escapesFrom = [&bits](std::size_t in) {
-        const std::size_t k = in / kWordBits;
-        const auto shift = static_cast<unsigned>(in % kWordBits);
-        return bits.escape[k] >> shift | bits.escape[k + 1] << 1 << (kWordBits - 1 - shift);
-    };
-    std::uint64_t escapes = escapesFrom(at.in);
-    unsigned used = 0;
+    EscapesAhead ahead(bits, at.in);
     while (at.in + kStepReach <= stop) {
-        if (used > kWordBits - 16) {
-            escapes = escapesFrom(at.in);
-            used = 0;
-        }
+        const std::uint64_t escapes = ahead.From(at.in);
         if ((escapes & 0xFFFF) == 0) {  // 16 plain units: as they are
             _mm_storeu_si128(reinterpret_cast<__m128i*>(at.out),
                              _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at.in)));
             at.in += 16;
             at.out += 16;
-            escapes >>= 16;
-            used += 16;
+            ahead.Skip(16);
             continue;
         }
         const auto pattern = static_cast<unsigned>(escapes & (ShuffleSteps::kPatterns - 1));
@@ -606,15 +622,13 @@ __attribute__((target("ssse3"))) Cursor<unsigned char> DecodeShuffled(
                 *at.out++ = text[at.in++];
             }
             const auto read = static_cast<unsigned>(at.in - from);
-            escapes >>= read;
-            used += read;
+            ahead.Skip(read);
             continue;
         }
         const unsigned read = steps.Read(pattern);
         at.in += read;
         at.out += steps.Written(pattern);
-        escapes >>= read;
-        used += read;
+        ahead.Skip(read);
     }
     return at;
 }
@@ -969,23 +983,14 @@ bool PutEucJpCharacter(const EucJpPairBytes& pairs, const unsigned char* text, s
 __attribute__((target("ssse3"))) Cursor<unsigned char> DecodeEucJpShuffled(
     const EucJpPairBytes& pairs, const ShuffleSteps& steps, const EucJpSteps& eucSteps, const unsigned char* text,
     Cursor<unsigned char> at, std::size_t stop, const UnitBits& bits, bool& blocked) {
-    const auto escapesFrom = [&bits](std::size_t in) {
-        const std::size_t k = in / kWordBits;
-        const auto shift = static_cast<unsigned>(in % kWordBits);
-        return bits.escape[k] >> shift | bits.escape[k + 1] << 1 << (kWordBits - 1 - shift);
-    };
-    std::uint64_t escapes = escapesFrom(at.in);
-    unsigned used = 0;
+    EscapesAhead ahead(bits, at.in);
     blocked = false;
     // Each character the usual way costs a mispredicted branch: where they
     // are frequent (half-width katakana), the steps give way to the usual
     // loop, which takes them in its stride.
     std::size_t taken = 0, slow = 0;
     while (at.in + kStepReach <= stop) {
-        if (used > kWordBits - 16) {
-            escapes = escapesFrom(at.in);
-            used = 0;
-        }
+        const std::uint64_t escapes = ahead.From(at.in);
         const unsigned char* const p = text + at.in;
         const __m128i plain = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const auto high = static_cast<unsigned>(_mm_movemask_epi8(plain));
@@ -993,8 +998,7 @@ __attribute__((target("ssse3"))) Cursor<unsigned char> DecodeEucJpShuffled(
             _mm_storeu_si128(reinterpret_cast<__m128i*>(at.out), plain);
             at.in += 16;
             at.out += 16;
-            escapes >>= 16;
-            used += 16;
+            ahead.Skip(16);
             continue;
         }
         const auto pattern = static_cast<unsigned>(escapes & (ShuffleSteps::kPatterns - 1));
@@ -1019,8 +1023,7 @@ __attribute__((target("ssse3"))) Cursor<unsigned char> DecodeEucJpShuffled(
                 return at;
             }
             const auto n = static_cast<unsigned>(at.in - from);
-            escapes >>= n;
-            used += n;
+            ahead.Skip(n);
             continue;
         }
         const __m128i pieceBytes = _mm_load_si128(reinterpret_cast<const __m128i*>(eucSteps.PieceBytes(pattern)));
@@ -1035,8 +1038,7 @@ __attribute__((target("ssse3"))) Cursor<unsigned char> DecodeEucJpShuffled(
                          _mm_or_si128(plainUnits, _mm_shuffle_epi8(converted, pieceBytes)));
         at.in += read;
         at.out += steps.Written(pattern);
-        escapes >>= read;
-        used += read;
+        ahead.Skip(read);
     }
     return at;
 }
