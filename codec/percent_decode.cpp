@@ -909,7 +909,8 @@ private:
 
 // For each pattern of escape starts: which byte of the pieces (as
 // ShuffleSteps gathers them) each output byte is, kNone for the plain
-// units; and how many pieces there are.
+// units; and how many pieces there are. Worked out from ShuffleSteps'
+// shuffles: a piece's bytes are the lanes it gathers.
 class EucJpSteps {
 public:
     static const EucJpSteps& Get() {
@@ -921,23 +922,20 @@ public:
 
 private:
     EucJpSteps() {
+        const ShuffleSteps& steps = ShuffleSteps::Get();
         for (unsigned pattern = 0; pattern < ShuffleSteps::kPatterns; ++pattern) {
+            const std::uint8_t* const output = steps.Output(pattern);
+            const std::uint8_t* const pieces = steps.Pieces(pattern);
+            unsigned count = 0;
+            while (count < 3 && pieces[2 * count] != ShuffleSteps::kNone) ++count;
             auto& bytes = pieceBytes_[pattern];
-            bytes.fill(ShuffleSteps::kNone);
-            unsigned at = 0, written = 0, piece = 0;
-            while (at < kWindow) {  // the walk of ShuffleSteps
-                if ((pattern >> at & 1) == 0) {
-                    ++written;
-                    ++at;
-                    continue;
-                }
-                if (at + 3 >= kWindow) break;
-                bytes[written++] = static_cast<std::uint8_t>(2 * piece);
-                bytes[written++] = static_cast<std::uint8_t>(2 * piece + 1);
-                ++piece;
-                at += (pattern >> (at + 3) & 1) != 0 ? 6 : 4;
+            for (unsigned k = 0; k < 16; ++k) {
+                const std::uint8_t* const at = std::find(pieces, pieces + 2 * count, output[k]);
+                bytes[k] = output[k] != ShuffleSteps::kNone && at != pieces + 2 * count
+                               ? static_cast<std::uint8_t>(at - pieces)
+                               : ShuffleSteps::kNone;
             }
-            pieces_[pattern] = static_cast<std::uint8_t>(piece);
+            pieces_[pattern] = static_cast<std::uint8_t>(count);
         }
     }
     alignas(16) std::array<std::array<std::uint8_t, 16>, ShuffleSteps::kPatterns> pieceBytes_;

@@ -976,28 +976,21 @@ template <class Side>
 std::size_t DecodeBytesTo(std::string& out, std::string_view bytes, const DecodeOptions& options, bool final,
                           BytesReport* report) {
     if (options.charset == Charset::kUtf8) return DecodeBytes<Side, Utf8Bytes>(out, bytes, options, final, report);
-    std::size_t used = 0;
     if constexpr (std::is_same_v<Side, Cp932Side>) {
         if (bytes.size() >= kStepsLeast && !options.crLfAsAmp && !options.plusAsSpace &&
             detail::CanDecodeEucJpSteps()) {
             bool gaveWay = false;
-            used = DecodeBytes<Side, EucJpBytes, true>(out, bytes, options, final, report, &gaveWay);
+            const std::size_t used = DecodeBytes<Side, EucJpBytes, true>(out, bytes, options, final, report, &gaveWay);
             if (!gaveWay) return used;
+            // The rest the usual way, its losses at offsets in the whole.
+            BytesReport rest;
+            const std::size_t more = DecodeBytes<Side, EucJpBytes>(out, bytes.substr(used), options, final,
+                                                                   report != nullptr ? &rest : nullptr);
+            if (report != nullptr) detail::AddLosses(*report, rest, used);
+            return used + more;
         }
     }
-    if (used == 0) return DecodeBytes<Side, EucJpBytes>(out, bytes, options, final, report);
-    // The rest the usual way, its losses at offsets in the whole.
-    BytesReport rest;
-    const std::size_t more =
-        DecodeBytes<Side, EucJpBytes>(out, bytes.substr(used), options, final, report != nullptr ? &rest : nullptr);
-    if (report != nullptr) {
-        for (const auto& [to, from] :
-             {std::pair{&report->input, &rest.input}, std::pair{&report->escapes, &rest.escapes},
-              std::pair{&report->unwritable, &rest.unwritable}}) {
-            if (from->count != 0) detail::AddLoss(*to, from->count, used + from->first);
-        }
-    }
-    return used + more;
+    return DecodeBytes<Side, EucJpBytes>(out, bytes, options, final, report);
 }
 
 // The length of the character whose bytes start at b (end the run's end),

@@ -22,11 +22,12 @@ inline void AddLoss(ByteLoss& loss, std::uint64_t n, std::size_t at) {
     loss.count += n;
 }
 
-// Adds the losses of a piece to a report.
-inline void AddLosses(BytesReport& report, const BytesReport& piece) {
+// Adds the losses of a piece to a report; offset: where the piece starts in
+// what the report counts.
+inline void AddLosses(BytesReport& report, const BytesReport& piece, std::size_t offset = 0) {
     for (const auto& [to, from] : {std::pair{&report.input, &piece.input}, std::pair{&report.escapes, &piece.escapes},
                                    std::pair{&report.unwritable, &piece.unwritable}}) {
-        if (from->count != 0) AddLoss(*to, from->count, from->first);
+        if (from->count != 0) AddLoss(*to, from->count, offset + from->first);
     }
 }
 
