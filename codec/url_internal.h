@@ -153,4 +153,10 @@ std::size_t DecodeEucJpSteps(const unsigned char* text, std::size_t stop, std::s
                              unsigned char*& out);
 bool CanDecodeEucJpSteps();
 
+// The same for UTF-8 escapes, 64 units at a time, writing nothing past the
+// bytes it gives; 0 where the processor has no AVX-512 with VBMI2.
+std::size_t DecodeUtf8Steps(const unsigned char* text, std::size_t stop, std::size_t available,
+                            unsigned char*& out);
+bool CanDecodeUtf8Steps();
+
 }  // namespace tessaly::detail

@@ -370,6 +370,63 @@ TEST(UrlBytes, EucJpInStepsGivesTheTextRoutesResult) {
     }
 }
 
+// UTF-8 escapes decoded to code page 932 bytes go 64 units at a time where
+// the processor can: long stretches of what the windows take (characters
+// of one to three bytes that code page 932 writes, in either hex case,
+// escaped and plain ASCII, runs of plain ASCII) with, more or less often,
+// what they leave to the usual way (four bytes, overlong forms, surrogates,
+// cut and stray bytes, characters code page 932 does not write, broken
+// escapes, literal code page 932 characters).
+TEST(UrlBytes, Utf8InWindowsGivesTheTextRoutesResult) {
+    std::mt19937 rng(6464);
+    static const char* const kCommon[] = {"%E6%97%A5", "%e8%aa%9e", "%C2%A7",  "%c3%97", "%EF%BD%B1", "%E2%80%94",
+                                          "%41",       "%0D%0A",    "%20",     "a",      "k=v&",      "%7E",
+                                          "%26q",      "%3D1",      "+",       "/index.html?q=abcdefg&lang=ja"};
+    static const char* const kOdd[] = {"%F0%9F%98%80", "%E6%97", "%E6%97a", "%80", "%C0%AF", "%E0%80%AF",
+                                       "%ED%A0%80",    "%EF%BF%BF", "%C2%A0", "%",  "%Z1",    "%00",
+                                       "\x82\xA0",     "\xB1",      "%E6%97%A5%A5", "%2", "%%41", "%E3%81%82%E3"};
+    const auto escape = [](unsigned b) {
+        static const char kHex[] = "0123456789ABCDEF";
+        return std::string{'%', kHex[b >> 4], kHex[b & 15]};
+    };
+    const auto escapeUtf8 = [&](char32_t c) {
+        if (c < 0x800) return escape(0xC0 | c >> 6) + escape(0x80 | (c & 0x3F));
+        return escape(0xE0 | c >> 12) + escape(0x80 | (c >> 6 & 0x3F)) + escape(0x80 | (c & 0x3F));
+    };
+    const Case c{true, TextBytes::kCp932, {}, {Charset::kUtf8}};
+    for (int round = 0; round < 60; ++round) {
+        std::string input;
+        const std::size_t size = 200 + rng() % (round % 4 == 0 ? 20000 : 3000);
+        const unsigned oddEvery = round % 3 == 0 ? 400 : round % 3 == 1 ? 40 : 6;
+        while (input.size() < size) {
+            const unsigned pick = rng() % oddEvery;
+            if (pick == 0) {
+                input += kOdd[rng() % std::size(kOdd)];
+            } else if (pick == 1) {  // any character of two or three bytes
+                input += escapeUtf8(0x80 + rng() % (0x10000 - 0x80));
+            } else if (pick % 3 == 0) {
+                input += kCommon[rng() % std::size(kCommon)];
+            } else if (pick % 3 == 1) {  // kana
+                input += escapeUtf8(0x3041 + rng() % (0x30F6 - 0x3041));
+            } else {  // a kanji that code page 932 writes
+                char32_t kanji;
+                do kanji = 0x4E00 + rng() % 0x5200;
+                while (Cp932LossTable::Get().Lost(static_cast<char16_t>(kanji)));
+                input += std::string(rng() % 4, 'x') + escapeUtf8(kanji);
+            }
+        }
+        SCOPED_TRACE(testing::Message() << "input " << Show(input));
+        const Result want = TextRoute(c, input);
+        for (const std::size_t maxPiece : {input.size() + 1, 2 + rng() % input.size()}) {
+            const Result got = ByteRoute(c, input, rng, maxPiece);
+            ASSERT_EQ(got.out, want.out);
+            ASSERT_EQ(got.input, want.input);
+            ASSERT_EQ(got.escapes, want.escapes);
+            ASSERT_EQ(got.unwritable, want.unwritable);
+        }
+    }
+}
+
 // Decoding reads its input in chunks of some KiB: escapes up to a chunk's
 // end at every alignment, then plain ASCII to the input's end, which no
 // step may read past.
