@@ -874,10 +874,7 @@ namespace {
 // a character's start, so the escapes are read as whole characters, as the
 // decoder reads them from the start of a run.
 
-// The code page 932 bytes of every EUC-JP pair b1 b2, first byte in the low
-// half, at b1 | b2 << 8 (the pair as read from memory); 0 for pairs that are
-// no character or whose character code page 932 does not write as two
-// bytes.
+// The table of detail::EucJpToCp932Pairs.
 class EucJpPairBytes {
 public:
     static const EucJpPairBytes& Get() {
@@ -885,6 +882,7 @@ public:
         return table;
     }
     std::uint16_t Of(unsigned pair) const { return bytes_[pair]; }
+    const std::uint16_t* Data() const { return bytes_.get(); }
 
 private:
     EucJpPairBytes() : bytes_(std::make_unique<std::uint16_t[]>(0x10000)) {
@@ -1044,6 +1042,12 @@ __attribute__((target("ssse3"))) Cursor<unsigned char> DecodeEucJpShuffled(
 #endif
 
 namespace detail {
+
+#ifdef TESSALY_SHUFFLED_UNITS
+const std::uint16_t* EucJpToCp932Pairs() { return EucJpPairBytes::Get().Data(); }
+#else
+const std::uint16_t* EucJpToCp932Pairs() { return nullptr; }  // no processor takes the windows
+#endif
 
 bool CanDecodeEucJpSteps() { return CanShuffleUnits(); }
 

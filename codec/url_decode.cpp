@@ -670,9 +670,9 @@ struct Utf8Side {
 struct Utf8Bytes {
     const HexPairs& hex = HexPairs::Get();
     static Utf8Step Read(const unsigned char* b, const unsigned char* end) { return ReadUtf8(b, end); }
-    static bool CanSteps() { return detail::CanDecodeUtf8Steps(); }
+    static bool CanSteps() { return detail::CanDecodeInWindows(); }
     static std::size_t Steps(const unsigned char* text, std::size_t stop, std::size_t available, unsigned char*& out) {
-        return detail::DecodeUtf8Steps(text, stop, available, out);
+        return detail::DecodeUtf8Windows(text, stop, available, out);
     }
     unsigned Character(const unsigned char* p, const unsigned char* end, unsigned b0, char16_t& c) const {
         if ((b0 & 0xF0) == 0xE0 && end - p >= 9 && p[3] == '%' && p[6] == '%') {
@@ -714,9 +714,10 @@ struct EucJpBytes {
         const eucjp::Step step = eucjp::ReadCharacter(b, end);
         return {step.c != 0 ? char32_t{step.c} : char32_t{0xFFFD}, step.length, step.c != 0, step.cut};
     }
-    static bool CanSteps() { return detail::CanDecodeEucJpSteps(); }
+    static bool CanSteps() { return detail::CanDecodeInWindows() || detail::CanDecodeEucJpSteps(); }
     static std::size_t Steps(const unsigned char* text, std::size_t stop, std::size_t available, unsigned char*& out) {
-        return detail::DecodeEucJpSteps(text, stop, available, out);
+        return detail::CanDecodeInWindows() ? detail::DecodeEucJpWindows(text, stop, available, out)
+                                            : detail::DecodeEucJpSteps(text, stop, available, out);
     }
 };
 

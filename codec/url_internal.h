@@ -153,10 +153,19 @@ std::size_t DecodeEucJpSteps(const unsigned char* text, std::size_t stop, std::s
                              unsigned char*& out);
 bool CanDecodeEucJpSteps();
 
-// The same for UTF-8 escapes, 64 units at a time, writing nothing past the
-// bytes it gives; 0 where the processor has no AVX-512 with VBMI2.
-std::size_t DecodeUtf8Steps(const unsigned char* text, std::size_t stop, std::size_t available,
-                            unsigned char*& out);
-bool CanDecodeUtf8Steps();
+// The same for UTF-8 escapes, and for EUC-JP's, 64 units at a time, writing
+// nothing past the bytes they give; 0 where the processor has no AVX-512
+// with VBMI2 (CanDecodeInWindows).
+std::size_t DecodeUtf8Windows(const unsigned char* text, std::size_t stop, std::size_t available,
+                              unsigned char*& out);
+std::size_t DecodeEucJpWindows(const unsigned char* text, std::size_t stop, std::size_t available,
+                               unsigned char*& out);
+bool CanDecodeInWindows();
+
+// The code page 932 bytes of every EUC-JP pair b1 b2, first byte in the low
+// half, at b1 | b2 << 8 (the pair as read from memory); 0 for pairs that are
+// no character or whose character code page 932 does not write as two
+// bytes.
+const std::uint16_t* EucJpToCp932Pairs();
 
 }  // namespace tessaly::detail

@@ -338,7 +338,7 @@ TEST(UrlBytes, EucJpInStepsGivesTheTextRoutesResult) {
                                           "%26q", "%3D1", "/index.html?q=abcdefg"};
     static const char* const kOdd[] = {"%8E%B1", "%8F%A2%AF", "%8F%B0%A1", "%A4a", "%A4", "%A4%20", "%A4%8E",
                                        "%",      "%Z1",       "%00%00",    "%8E", "\x82\xA0", "\xB1", "%FF%FF",
-                                       "\x85\x40", "\x81%", "%3Dx%26y%A4z"};
+                                       "\x85\x40", "\x81%", "%3Dx%26y%A4z", "%8E%E0", "%8E%A0", "%A1%8E", "%A4\xB1", "%8E\xB1"};
     const auto escape = [](unsigned b) {
         static const char kHex[] = "0123456789ABCDEF";
         return std::string{'%', kHex[b >> 4], kHex[b & 15]};

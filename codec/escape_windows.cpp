@@ -1,0 +1,327 @@
+// UTF-8 and EUC-JP escapes into code page 932 bytes, 64 units at a time
+// (AVX-512).
+//
+// A window of 64 units finds its escapes and decodes their digits into the
+// lane of their "%"; a plain unit keeps its own byte. Where each character
+// starts follows from the bytes: in UTF-8 every escaped byte but a
+// continuation byte starts one; in EUC-JP a run of escaped bytes from 0x80 up
+// pairs off from its start. The window ends at the last character that
+// starts in it, which the next window begins with. Its characters' bytes are
+// packed with one compress each (lead byte, and the escapes 3 and 6 units
+// after it), checked by masks, and looked up in code page 932's tables by
+// gathers; a second compress packs the bytes written. Anything the windows
+// do not take (a literal byte from 0x80 up, a byte that starts no character
+// they know, a character code page 932 does not write) ends them at its
+// character's start, after the characters before it, for the usual way.
+
+#include <cstdint>
+
+#include "codec/fidelity.h"
+#include "codec/url_internal.h"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define TESSALY_ESCAPE_WINDOWS 1
+// GCC 12's AVX-512 intrinsics start some results from an undefined vector,
+// which its flow analysis takes for an uninitialised read.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#endif
+
+namespace tessaly::detail {
+
+#ifdef TESSALY_ESCAPE_WINDOWS
+namespace {
+
+constexpr std::size_t kWindow = 64;
+// A window reads two units past itself (the digits of an escape at its last
+// lane), and the windows leave this many units at the end to the usual way.
+constexpr std::size_t kTail = 16;
+constexpr std::uint64_t kAll = ~std::uint64_t{0};
+
+#define TESSALY_WINDOWS_TARGET \
+    __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,bmi,bmi2,lzcnt,popcnt")))
+
+TESSALY_WINDOWS_TARGET inline __m512i Splat(unsigned char b) { return _mm512_set1_epi8(static_cast<char>(b)); }
+
+// Lanes of bytes in [first, last].
+TESSALY_WINDOWS_TARGET inline std::uint64_t InRange(__m512i v, unsigned char first, unsigned char last) {
+    return _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, Splat(first)), Splat(static_cast<unsigned char>(last - first)));
+}
+
+// One bit per lane that holds a hexadecimal digit.
+TESSALY_WINDOWS_TARGET inline std::uint64_t HexLanes(__m512i b) {
+    return InRange(b, '0', '9') | InRange(_mm512_or_si512(b, Splat(0x20)), 'a', 'f');
+}
+
+// The value of each lane's digit (junk in the other lanes).
+TESSALY_WINDOWS_TARGET inline __m512i DigitValue(__m512i b) {
+    const __m512i letter = _mm512_maskz_mov_epi8(_mm512_cmpgt_epu8_mask(b, Splat('9')), Splat(9));
+    return _mm512_add_epi8(_mm512_and_si512(b, Splat(0x0F)), letter);
+}
+
+// The lanes of a vector moved down by a constant: lane i takes lane i + by
+// (the top lanes wrap round: junk).
+TESSALY_WINDOWS_TARGET inline __m512i LanesFrom(__m512i v, unsigned char by) {
+    const __m512i lane = _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45,
+                                         44, 43, 42, 41, 40, 39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26,
+                                         25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6,
+                                         5, 4, 3, 2, 1, 0);
+    return _mm512_maskz_permutexvar_epi8(kAll, _mm512_add_epi8(lane, Splat(by)), v);
+}
+
+// The low 32 bytes of v as 16-bit lanes.
+TESSALY_WINDOWS_TARGET inline __m512i Widen(__m512i v) { return _mm512_cvtepu8_epi16(_mm512_castsi512_si256(v)); }
+
+// The entries of a table of 64 Ki 16-bit values at the 16-bit indices of the
+// lanes of look (each at least 1): each dword is read from the entry before,
+// so that it holds the entry in its top half and reads nothing past the
+// table. Lanes not in look are 0.
+TESSALY_WINDOWS_TARGET inline __m512i LookUp(const std::uint16_t* table, __m512i indices, std::uint32_t look) {
+    const auto* const base = reinterpret_cast<const int*>(table);
+    const __m512i before = _mm512_set1_epi32(1);
+    const __m512i low = _mm512_mask_i32gather_epi32(
+        _mm512_setzero_si512(), static_cast<__mmask16>(look),
+        _mm512_sub_epi32(_mm512_cvtepu16_epi32(_mm512_castsi512_si256(indices)), before), base, 2);
+    // More than 16 characters are rare outside runs of ASCII.
+    __m512i high = _mm512_setzero_si512();
+    if (look >> 16 != 0) {
+        high = _mm512_mask_i32gather_epi32(
+            _mm512_setzero_si512(), static_cast<__mmask16>(look >> 16),
+            _mm512_sub_epi32(_mm512_cvtepu16_epi32(_mm512_maskz_extracti64x4_epi64(0xFF, indices, 1)), before), base,
+            2);
+    }
+    return _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi32_epi16(_mm512_srli_epi32(low, 16))),
+                              _mm512_cvtepi32_epi16(_mm512_srli_epi32(high, 16)), 1);
+}
+
+// A window's escapes decoded: each escape's byte in the lane of its "%",
+// every other lane its own unit.
+struct Window {
+    __m512i values;
+    std::uint64_t escapes;
+    std::uint64_t kept;    // all lanes but escapes' digits
+    std::uint64_t upTo;    // the lanes up to the first literal byte from 0x80 up
+};
+
+TESSALY_WINDOWS_TARGET inline Window ReadWindow(const unsigned char* p, __m512i units, std::uint64_t percents,
+                                                std::uint64_t literalHigh) {
+    const __m512i next1 = _mm512_loadu_si512(p + 1);
+    const __m512i next2 = _mm512_loadu_si512(p + 2);
+    const std::uint64_t escapes = percents & HexLanes(next1) & HexLanes(next2);
+    const __m512i escaped = _mm512_or_si512(
+        _mm512_and_si512(_mm512_slli_epi16(DigitValue(next1), 4), Splat(0xF0)), DigitValue(next2));
+    return {_mm512_mask_blend_epi8(escapes, units, escaped), escapes, ~(escapes << 1 | escapes << 2),
+            literalHigh != 0 ? (literalHigh & (0 - literalHigh)) * 2 - 1 : kAll};
+}
+
+// The characters a window takes: those that start before the last start
+// after its first (and no later than a literal byte from 0x80 up), 32 at
+// most. Returns where they end, 0 when there is none.
+TESSALY_WINDOWS_TARGET inline unsigned TakeCharacters(std::uint64_t starts, std::uint64_t upTo,
+                                                      std::uint64_t& chars) {
+    const std::uint64_t ends = starts & upTo & ~std::uint64_t{1};
+    if ((starts & 1) == 0 || ends == 0) return 0;
+    auto end = static_cast<unsigned>(63 - _lzcnt_u64(ends));
+    chars = starts & _bzhi_u64(kAll, end);
+    if (_mm_popcnt_u64(chars) > 32) {
+        end = static_cast<unsigned>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << 32, chars)));
+        chars &= _bzhi_u64(kAll, end);
+    }
+    return end;
+}
+
+// The units a window took, and whether it took all it could, or ended at
+// a character it leaves to the usual way.
+struct Taken {
+    unsigned units;
+    bool whole;
+};
+
+// What a window took: all up to end when it wrote all n characters, else up
+// to the start of the character good (one bit per character in chars).
+TESSALY_WINDOWS_TARGET inline Taken AtCharacter(unsigned good, unsigned n, unsigned end, std::uint64_t chars) {
+    if (good == n) return {end, true};
+    return {static_cast<unsigned>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << good, chars))), false};
+}
+
+// Writes the bytes of the characters before the first of bad (one bit per
+// character, in order; n characters): each character's 16-bit lane of
+// inOrder, both bytes where pairs has its bit, else the first. Returns how
+// many characters it wrote.
+TESSALY_WINDOWS_TARGET inline unsigned PutCharacters(__m512i inOrder, std::uint32_t pairs, std::uint64_t bad,
+                                                     unsigned n, unsigned char*& out) {
+    const auto good = static_cast<unsigned>(_tzcnt_u64(bad | std::uint64_t{1} << n));
+    const std::uint64_t keep =
+        _pdep_u64(_bzhi_u32(~0u, good), 0x5555555555555555) | _pdep_u64(_bzhi_u32(pairs, good), 0xAAAAAAAAAAAAAAAA);
+    const auto written = static_cast<unsigned>(_mm_popcnt_u64(keep));
+    _mm512_mask_storeu_epi8(out, _bzhi_u64(kAll, written), _mm512_maskz_compress_epi8(keep, inOrder));
+    out += written;
+    return good;
+}
+
+// UTF-8: a lead of one, two or three bytes and exactly the continuation
+// escapes it calls for after it.
+TESSALY_WINDOWS_TARGET inline Taken DecodeUtf8Window(const Window& w, unsigned char*& out) {
+    const std::uint64_t continuation = w.escapes & InRange(w.values, 0x80, 0xBF);
+    const std::uint64_t starts = w.kept & ~continuation;
+    std::uint64_t chars = 0;
+    const unsigned end = TakeCharacters(starts, w.upTo, chars);
+    if (end == 0) return {0, false};
+    const __m512i third = LanesFrom(w.values, 3);
+    const __m512i sixth = LanesFrom(w.values, 6);
+    const std::uint64_t ones = chars & ~_mm512_movepi8_mask(w.values);  // ASCII, escaped or plain
+    const std::uint64_t twos = chars & w.escapes & InRange(w.values, 0xC2, 0xDF) & continuation >> 3;
+    // Not overlong (E0 80-9F). Surrogates (ED A0-BF) are characters code
+    // page 932 does not write.
+    const std::uint64_t threes =
+        chars & w.escapes & InRange(w.values, 0xE0, 0xEF) & continuation >> 3 & continuation >> 6 &
+        ~(_mm512_cmpeq_epi8_mask(w.values, Splat(0xE0)) & _mm512_cmplt_epu8_mask(third, Splat(0xA0)));
+    // A continuation escape that no lead claims belongs to the character
+    // before it.
+    const std::uint64_t stray = continuation & ~(twos << 3 | threes << 3 | threes << 6) & _bzhi_u64(kAll, end);
+    std::uint64_t bad = _pext_u64(chars & ~(ones | twos | threes), chars);
+    if (stray != 0) {
+        bad |= std::uint64_t{1} << (_mm_popcnt_u64(chars & _bzhi_u64(kAll, static_cast<unsigned>(_tzcnt_u64(stray)))) - 1);
+    }
+    const auto n = static_cast<unsigned>(_mm_popcnt_u64(chars));
+    const auto twoBits = static_cast<std::uint32_t>(_pext_u64(twos, chars));
+    const auto threeBits = static_cast<std::uint32_t>(_pext_u64(threes, chars));
+    const __m512i w0 = Widen(_mm512_maskz_compress_epi8(chars, w.values));
+    const __m512i w1 = _mm512_and_si512(Widen(_mm512_maskz_compress_epi8(chars, third)), _mm512_set1_epi16(0x3F));
+    const __m512i w2 = _mm512_and_si512(Widen(_mm512_maskz_compress_epi8(chars, sixth)), _mm512_set1_epi16(0x3F));
+    const __m512i two = _mm512_or_si512(_mm512_slli_epi16(_mm512_and_si512(w0, _mm512_set1_epi16(0x1F)), 6), w1);
+    const __m512i three = _mm512_or_si512(_mm512_or_si512(_mm512_slli_epi16(w0, 12), _mm512_slli_epi16(w1, 6)), w2);
+    const __m512i c = _mm512_mask_blend_epi16(threeBits, _mm512_mask_blend_epi16(twoBits, w0, two), three);
+    const std::uint32_t wide = (twoBits | threeBits) & ~static_cast<std::uint32_t>(bad);
+    const __m512i looked = LookUp(kCp932WritableBytes.data(), c, wide);
+    bad |= _mm512_mask_cmpeq_epi16_mask(wide, looked, _mm512_setzero_si512());
+    // The table gives a pair of bytes as one number, its lead byte high.
+    const __m512i written = _mm512_mask_blend_epi16(wide, w0, looked);
+    const std::uint32_t pairs = _mm512_cmpgt_epu16_mask(written, _mm512_set1_epi16(0xFF));
+    const __m512i swapped = _mm512_or_si512(_mm512_srli_epi16(written, 8), _mm512_slli_epi16(written, 8));
+    const unsigned good = PutCharacters(_mm512_mask_blend_epi16(pairs, written, swapped), pairs, bad, n, out);
+    return AtCharacter(good, n, end, chars);
+}
+
+// EUC-JP: ASCII; a pair of bytes from 0xA1 of the JIS X 0208 table; 0x8E
+// and a half-width katakana's byte. A run of escaped bytes from 0x80 up
+// pairs off from its start: its escapes lie 3 units apart, so each run is a
+// run of bits among the lanes of one remainder by 3, where lanes at an even
+// distance from the run's start are leads.
+TESSALY_WINDOWS_TARGET inline std::uint64_t EucJpLeads(std::uint64_t high) {
+    constexpr std::uint64_t kEven = 0x5555555555555555, kOdd = ~kEven;
+    std::uint64_t leads = 0;
+    for (unsigned r = 0; r < 3; ++r) {
+        const std::uint64_t lanes = 0x9249249249249249 << r;  // every third lane from lane r
+        const std::uint64_t run = _pext_u64(high, lanes);
+        const std::uint64_t first = run & ~(run << 1);
+        // Adding a run's first bit clears the run: the runs from even bits.
+        const std::uint64_t fromEven = run & ~(run + (first & kEven));
+        leads |= _pdep_u64(run & ((fromEven & kEven) | (~fromEven & kOdd)), lanes);
+    }
+    return leads;
+}
+
+TESSALY_WINDOWS_TARGET inline Taken DecodeEucJpWindow(const Window& w, const std::uint16_t* pairTable,
+                                                         unsigned char*& out) {
+    const std::uint64_t high = w.escapes & _mm512_movepi8_mask(w.values);
+    const std::uint64_t leads = EucJpLeads(high);
+    const std::uint64_t starts = w.kept & ~(high & ~leads);
+    std::uint64_t chars = 0;
+    const unsigned end = TakeCharacters(starts, w.upTo, chars);
+    if (end == 0) return {0, false};
+    const __m512i third = LanesFrom(w.values, 3);
+    const std::uint64_t ones = chars & ~high;  // ASCII, escaped or plain
+    // A lead and the escape 3 lanes on (not a literal byte there): 0x8E and
+    // a katakana's byte, or a pair for the table, which has none for any
+    // other lead or second byte.
+    const std::uint64_t paired = chars & leads & high >> 3;
+    const std::uint64_t kanaLeads = paired & _mm512_cmpeq_epi8_mask(w.values, Splat(0x8E));
+    const std::uint64_t kana = kanaLeads & InRange(w.values, 0xA1, 0xDF) >> 3;
+    const std::uint64_t pairLeads = paired & ~kanaLeads;
+    std::uint64_t bad = _pext_u64(chars & ~(ones | pairLeads | kana), chars);
+    const auto n = static_cast<unsigned>(_mm_popcnt_u64(chars));
+    const auto pairBits = static_cast<std::uint32_t>(_pext_u64(pairLeads, chars));
+    const auto kanaBits = static_cast<std::uint32_t>(_pext_u64(kana, chars));
+    const __m512i w0 = Widen(_mm512_maskz_compress_epi8(chars, w.values));
+    const __m512i w1 = Widen(_mm512_maskz_compress_epi8(chars, third));
+    const std::uint32_t wide = pairBits & ~static_cast<std::uint32_t>(bad);
+    // The table holds a pair's code page 932 bytes as they lie in memory.
+    const __m512i looked = LookUp(pairTable, _mm512_or_si512(w0, _mm512_slli_epi16(w1, 8)), wide);
+    bad |= _mm512_mask_cmpeq_epi16_mask(wide, looked, _mm512_setzero_si512());
+    const __m512i written = _mm512_mask_blend_epi16(wide, _mm512_mask_blend_epi16(kanaBits, w0, w1), looked);
+    const unsigned good = PutCharacters(written, pairBits, bad, n, out);
+    return AtCharacter(good, n, end, chars);
+}
+
+// Decodes windows from text while they end by stop and can be read within
+// available; returns the units read. pairTable: EUC-JP's, or none for UTF-8.
+template <bool kEucJp>
+TESSALY_WINDOWS_TARGET std::size_t DecodeWindows(const unsigned char* text, std::size_t stop, std::size_t available,
+                                                 const std::uint16_t* pairTable, unsigned char*& out) {
+    std::size_t in = 0;
+    unsigned char* o = out;
+    while (in + kWindow <= stop && in + kWindow + kTail <= available) {
+        const unsigned char* const p = text + in;
+        const __m512i units = _mm512_loadu_si512(p);
+        const std::uint64_t percents = _mm512_cmpeq_epi8_mask(units, Splat('%'));
+        const std::uint64_t literalHigh = _mm512_movepi8_mask(units);
+        // Plain ASCII units up to the first "%" or byte from 0x80 up: as
+        // they are (a long run of them takes few windows).
+        const auto plain = static_cast<unsigned>(_tzcnt_u64(percents | literalHigh));
+        if (plain >= 16) {
+            _mm512_mask_storeu_epi8(o, _bzhi_u64(kAll, plain), units);
+            o += plain;
+            in += plain;
+            continue;
+        }
+        const Window window = ReadWindow(p, units, percents, literalHigh);
+        if (literalHigh == 0 && (window.escapes & _mm512_movepi8_mask(window.values)) == 0) {
+            // ASCII only (a log, a path): each escape's byte and the plain
+            // units, up to an escape whose digits go past the window.
+            const unsigned end = (window.escapes >> 62 & 1) != 0 ? 62 : (window.escapes >> 63) != 0 ? 63 : 64;
+            const std::uint64_t taken = window.kept & _bzhi_u64(kAll, end);
+            const auto written = static_cast<unsigned>(_mm_popcnt_u64(taken));
+            _mm512_mask_storeu_epi8(o, _bzhi_u64(kAll, written), _mm512_maskz_compress_epi8(taken, window.values));
+            o += written;
+            in += end;
+            continue;
+        }
+        const Taken taken = kEucJp ? DecodeEucJpWindow(window, pairTable, o) : DecodeUtf8Window(window, o);
+        in += taken.units;
+        if (!taken.whole) break;
+    }
+    out = o;
+    return in;
+}
+
+}  // namespace
+
+bool CanDecodeInWindows() {
+    static const bool can = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi") &&
+                            __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2") &&
+                            __builtin_cpu_supports("lzcnt") && __builtin_cpu_supports("popcnt");
+    return can;
+}
+
+std::size_t DecodeUtf8Windows(const unsigned char* text, std::size_t stop, std::size_t available,
+                              unsigned char*& out) {
+    return CanDecodeInWindows() ? DecodeWindows<false>(text, stop, available, nullptr, out) : 0;
+}
+
+std::size_t DecodeEucJpWindows(const unsigned char* text, std::size_t stop, std::size_t available,
+                               unsigned char*& out) {
+    static const std::uint16_t* const pairs = EucJpToCp932Pairs();
+    return CanDecodeInWindows() ? DecodeWindows<true>(text, stop, available, pairs, out) : 0;
+}
+#else
+bool CanDecodeInWindows() { return false; }
+
+std::size_t DecodeUtf8Windows(const unsigned char*, std::size_t, std::size_t, unsigned char*&) { return 0; }
+std::size_t DecodeEucJpWindows(const unsigned char*, std::size_t, std::size_t, unsigned char*&) { return 0; }
+#endif
+
+}  // namespace tessaly::detail
