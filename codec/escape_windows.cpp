@@ -1,5 +1,5 @@
-// UTF-8 and EUC-JP escapes into code page 932 bytes, 64 units at a time
-// (AVX-512).
+// UTF-8 and EUC-JP escapes into code page 932 bytes, and UTF-8 escapes into
+// UTF-8, 64 units at a time (AVX-512).
 //
 // A window of 64 units finds its escapes and decodes their digits into the
 // lane of their "%"; a plain unit keeps its own byte. Where each character
@@ -161,48 +161,85 @@ TESSALY_WINDOWS_TARGET inline unsigned PutCharacters(__m512i inOrder, std::uint3
     return good;
 }
 
-// UTF-8: a lead of one, two or three bytes and exactly the continuation
-// escapes it calls for after it.
-TESSALY_WINDOWS_TARGET inline Taken DecodeUtf8Window(const Window& w, unsigned char*& out) {
+// A window's UTF-8 characters: a lead of one, two or three bytes and
+// exactly the continuation escapes it calls for after it.
+struct Utf8Characters {
+    std::uint64_t chars;   // the lanes where they start
+    std::uint64_t twos;    // ... of two bytes
+    std::uint64_t threes;  // ... of three bytes
+    std::uint64_t bad;     // one bit per character, in order: not a whole one
+    unsigned end;          // where they end
+    unsigned n;            // how many
+};
+
+// Takes a window's characters (none: false); with surrogates, a surrogate
+// (ED A0-BF) is a whole character.
+TESSALY_WINDOWS_TARGET inline bool ReadUtf8Characters(const Window& w, __m512i third, bool surrogates,
+                                                      Utf8Characters& u) {
     const std::uint64_t continuation = w.escapes & InRange(w.values, 0x80, 0xBF);
     const std::uint64_t starts = w.kept & ~continuation;
-    std::uint64_t chars = 0;
-    const unsigned end = TakeCharacters(starts, w.upTo, chars);
-    if (end == 0) return {0, false};
-    const __m512i third = LanesFrom(w.values, 3);
-    const __m512i sixth = LanesFrom(w.values, 6);
-    const std::uint64_t ones = chars & ~_mm512_movepi8_mask(w.values);  // ASCII, escaped or plain
-    const std::uint64_t twos = chars & w.escapes & InRange(w.values, 0xC2, 0xDF) & continuation >> 3;
-    // Not overlong (E0 80-9F). Surrogates (ED A0-BF) are characters code
-    // page 932 does not write.
-    const std::uint64_t threes =
-        chars & w.escapes & InRange(w.values, 0xE0, 0xEF) & continuation >> 3 & continuation >> 6 &
-        ~(_mm512_cmpeq_epi8_mask(w.values, Splat(0xE0)) & _mm512_cmplt_epu8_mask(third, Splat(0xA0)));
+    u.chars = 0;
+    u.end = TakeCharacters(starts, w.upTo, u.chars);
+    if (u.end == 0) return false;
+    const std::uint64_t ones = u.chars & ~_mm512_movepi8_mask(w.values);  // ASCII, escaped or plain
+    u.twos = u.chars & w.escapes & InRange(w.values, 0xC2, 0xDF) & continuation >> 3;
+    // Not overlong (E0 80-9F).
+    std::uint64_t notThree = _mm512_cmpeq_epi8_mask(w.values, Splat(0xE0)) & _mm512_cmplt_epu8_mask(third, Splat(0xA0));
+    if (!surrogates) {
+        notThree |= _mm512_cmpeq_epi8_mask(w.values, Splat(0xED)) & _mm512_cmpge_epu8_mask(third, Splat(0xA0));
+    }
+    u.threes = u.chars & w.escapes & InRange(w.values, 0xE0, 0xEF) & continuation >> 3 & continuation >> 6 & ~notThree;
     // A continuation escape that no lead claims belongs to the character
     // before it.
-    const std::uint64_t stray = continuation & ~(twos << 3 | threes << 3 | threes << 6) & _bzhi_u64(kAll, end);
-    std::uint64_t bad = _pext_u64(chars & ~(ones | twos | threes), chars);
+    const std::uint64_t stray =
+        continuation & ~(u.twos << 3 | u.threes << 3 | u.threes << 6) & _bzhi_u64(kAll, u.end);
+    u.bad = _pext_u64(u.chars & ~(ones | u.twos | u.threes), u.chars);
     if (stray != 0) {
-        bad |= std::uint64_t{1} << (_mm_popcnt_u64(chars & _bzhi_u64(kAll, static_cast<unsigned>(_tzcnt_u64(stray)))) - 1);
+        const auto lane = static_cast<unsigned>(_tzcnt_u64(stray));
+        u.bad |= std::uint64_t{1} << (_mm_popcnt_u64(u.chars & _bzhi_u64(kAll, lane)) - 1);
     }
-    const auto n = static_cast<unsigned>(_mm_popcnt_u64(chars));
-    const auto twoBits = static_cast<std::uint32_t>(_pext_u64(twos, chars));
-    const auto threeBits = static_cast<std::uint32_t>(_pext_u64(threes, chars));
-    const __m512i w0 = Widen(_mm512_maskz_compress_epi8(chars, w.values));
-    const __m512i w1 = _mm512_and_si512(Widen(_mm512_maskz_compress_epi8(chars, third)), _mm512_set1_epi16(0x3F));
-    const __m512i w2 = _mm512_and_si512(Widen(_mm512_maskz_compress_epi8(chars, sixth)), _mm512_set1_epi16(0x3F));
+    u.n = static_cast<unsigned>(_mm_popcnt_u64(u.chars));
+    return true;
+}
+
+// UTF-8 into code page 932 bytes: each character's code point through the
+// table of the bytes code page 932 writes. Surrogates are characters it does
+// not write.
+TESSALY_WINDOWS_TARGET inline Taken DecodeUtf8Window(const Window& w, unsigned char*& out) {
+    const __m512i third = LanesFrom(w.values, 3);
+    Utf8Characters u;
+    if (!ReadUtf8Characters(w, third, true, u)) return {0, false};
+    const auto twoBits = static_cast<std::uint32_t>(_pext_u64(u.twos, u.chars));
+    const auto threeBits = static_cast<std::uint32_t>(_pext_u64(u.threes, u.chars));
+    const __m512i w0 = Widen(_mm512_maskz_compress_epi8(u.chars, w.values));
+    const __m512i low6 = _mm512_set1_epi16(0x3F);
+    const __m512i w1 = _mm512_and_si512(Widen(_mm512_maskz_compress_epi8(u.chars, third)), low6);
+    const __m512i w2 = _mm512_and_si512(Widen(_mm512_maskz_compress_epi8(u.chars, LanesFrom(w.values, 6))), low6);
     const __m512i two = _mm512_or_si512(_mm512_slli_epi16(_mm512_and_si512(w0, _mm512_set1_epi16(0x1F)), 6), w1);
     const __m512i three = _mm512_or_si512(_mm512_or_si512(_mm512_slli_epi16(w0, 12), _mm512_slli_epi16(w1, 6)), w2);
     const __m512i c = _mm512_mask_blend_epi16(threeBits, _mm512_mask_blend_epi16(twoBits, w0, two), three);
-    const std::uint32_t wide = (twoBits | threeBits) & ~static_cast<std::uint32_t>(bad);
+    const std::uint32_t wide = (twoBits | threeBits) & ~static_cast<std::uint32_t>(u.bad);
     const __m512i looked = LookUp(kCp932WritableBytes.data(), c, wide);
-    bad |= _mm512_mask_cmpeq_epi16_mask(wide, looked, _mm512_setzero_si512());
+    const std::uint64_t bad = u.bad | _mm512_mask_cmpeq_epi16_mask(wide, looked, _mm512_setzero_si512());
     // The table gives a pair of bytes as one number, its lead byte high.
     const __m512i written = _mm512_mask_blend_epi16(wide, w0, looked);
     const std::uint32_t pairs = _mm512_cmpgt_epu16_mask(written, _mm512_set1_epi16(0xFF));
     const __m512i swapped = _mm512_or_si512(_mm512_srli_epi16(written, 8), _mm512_slli_epi16(written, 8));
-    const unsigned good = PutCharacters(_mm512_mask_blend_epi16(pairs, written, swapped), pairs, bad, n, out);
-    return AtCharacter(good, n, end, chars);
+    const unsigned good = PutCharacters(_mm512_mask_blend_epi16(pairs, written, swapped), pairs, bad, u.n, out);
+    return AtCharacter(good, u.n, u.end, u.chars);
+}
+
+// UTF-8 as UTF-8: the whole characters' bytes as they are.
+TESSALY_WINDOWS_TARGET inline Taken DecodeUtf8WindowAsUtf8(const Window& w, unsigned char*& out) {
+    Utf8Characters u;
+    if (!ReadUtf8Characters(w, LanesFrom(w.values, 3), false, u)) return {0, false};
+    const auto good = static_cast<unsigned>(_tzcnt_u64(u.bad | std::uint64_t{1} << u.n));
+    const Taken taken = AtCharacter(good, u.n, u.end, u.chars);
+    const std::uint64_t lanes = w.kept & _bzhi_u64(kAll, taken.units);
+    const auto written = static_cast<unsigned>(_mm_popcnt_u64(lanes));
+    _mm512_mask_storeu_epi8(out, _bzhi_u64(kAll, written), _mm512_maskz_compress_epi8(lanes, w.values));
+    out += written;
+    return taken;
 }
 
 // EUC-JP: ASCII; a pair of bytes from 0xA1 of the JIS X 0208 table; 0x8E
@@ -256,9 +293,11 @@ TESSALY_WINDOWS_TARGET inline Taken DecodeEucJpWindow(const Window& w, const std
     return AtCharacter(good, n, end, chars);
 }
 
+enum class Route { kUtf8, kEucJp, kUtf8AsUtf8 };
+
 // Decodes windows from text while they end by stop and can be read within
 // available; returns the units read. pairTable: EUC-JP's, or none for UTF-8.
-template <bool kEucJp>
+template <Route kRoute>
 TESSALY_WINDOWS_TARGET std::size_t DecodeWindows(const unsigned char* text, std::size_t stop, std::size_t available,
                                                  const std::uint16_t* pairTable, unsigned char*& out) {
     std::size_t in = 0;
@@ -289,7 +328,9 @@ TESSALY_WINDOWS_TARGET std::size_t DecodeWindows(const unsigned char* text, std:
             in += end;
             continue;
         }
-        const Taken taken = kEucJp ? DecodeEucJpWindow(window, pairTable, o) : DecodeUtf8Window(window, o);
+        const Taken taken = kRoute == Route::kEucJp  ? DecodeEucJpWindow(window, pairTable, o)
+                            : kRoute == Route::kUtf8 ? DecodeUtf8Window(window, o)
+                                                     : DecodeUtf8WindowAsUtf8(window, o);
         in += taken.units;
         if (!taken.whole) break;
     }
@@ -309,18 +350,24 @@ bool CanDecodeInWindows() {
 
 std::size_t DecodeUtf8Windows(const unsigned char* text, std::size_t stop, std::size_t available,
                               unsigned char*& out) {
-    return CanDecodeInWindows() ? DecodeWindows<false>(text, stop, available, nullptr, out) : 0;
+    return CanDecodeInWindows() ? DecodeWindows<Route::kUtf8>(text, stop, available, nullptr, out) : 0;
+}
+
+std::size_t DecodeUtf8WindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available,
+                                    unsigned char*& out) {
+    return CanDecodeInWindows() ? DecodeWindows<Route::kUtf8AsUtf8>(text, stop, available, nullptr, out) : 0;
 }
 
 std::size_t DecodeEucJpWindows(const unsigned char* text, std::size_t stop, std::size_t available,
                                unsigned char*& out) {
     static const std::uint16_t* const pairs = EucJpToCp932Pairs();
-    return CanDecodeInWindows() ? DecodeWindows<true>(text, stop, available, pairs, out) : 0;
+    return CanDecodeInWindows() ? DecodeWindows<Route::kEucJp>(text, stop, available, pairs, out) : 0;
 }
 #else
 bool CanDecodeInWindows() { return false; }
 
 std::size_t DecodeUtf8Windows(const unsigned char*, std::size_t, std::size_t, unsigned char*&) { return 0; }
+std::size_t DecodeUtf8WindowsAsUtf8(const unsigned char*, std::size_t, std::size_t, unsigned char*&) { return 0; }
 std::size_t DecodeEucJpWindows(const unsigned char*, std::size_t, std::size_t, unsigned char*&) { return 0; }
 #endif
 

@@ -670,9 +670,14 @@ struct Utf8Side {
 struct Utf8Bytes {
     const HexPairs& hex = HexPairs::Get();
     static Utf8Step Read(const unsigned char* b, const unsigned char* end) { return ReadUtf8(b, end); }
-    static bool CanSteps() { return detail::CanDecodeInWindows(); }
+    template <class Side>
+    static bool CanSteps() {
+        return detail::CanDecodeInWindows();
+    }
+    template <class Side>
     static std::size_t Steps(const unsigned char* text, std::size_t stop, std::size_t available, unsigned char*& out) {
-        return detail::DecodeUtf8Windows(text, stop, available, out);
+        return std::is_same_v<Side, Cp932Side> ? detail::DecodeUtf8Windows(text, stop, available, out)
+                                               : detail::DecodeUtf8WindowsAsUtf8(text, stop, available, out);
     }
     unsigned Character(const unsigned char* p, const unsigned char* end, unsigned b0, char16_t& c) const {
         if ((b0 & 0xF0) == 0xE0 && end - p >= 9 && p[3] == '%' && p[6] == '%') {
@@ -714,8 +719,11 @@ struct EucJpBytes {
         const eucjp::Step step = eucjp::ReadCharacter(b, end);
         return {step.c != 0 ? char32_t{step.c} : char32_t{0xFFFD}, step.length, step.c != 0, step.cut};
     }
+    // Into code page 932 only.
     static bool CanSteps() { return detail::CanDecodeInWindows() || detail::CanDecodeEucJpSteps(); }
+    template <class Side>
     static std::size_t Steps(const unsigned char* text, std::size_t stop, std::size_t available, unsigned char*& out) {
+        static_assert(std::is_same_v<Side, Cp932Side>);
         return detail::CanDecodeInWindows() ? detail::DecodeEucJpWindows(text, stop, available, out)
                                             : detail::DecodeEucJpSteps(text, stop, available, out);
     }
@@ -890,7 +898,7 @@ std::size_t DecodeBytes(std::string& out, std::string_view bytes, const DecodeOp
             } else {
                 if (p >= stepsFrom) {
                     // Their last step may go past the chunk, as DecodeMixed's.
-                    const std::size_t read = Reader::Steps(p, static_cast<std::size_t>(chunkEnd - p) + 16,
+                    const std::size_t read = Reader::template Steps<Side>(p, static_cast<std::size_t>(chunkEnd - p) + 16,
                                                            static_cast<std::size_t>(end - p), o);
                     p += read;
                     if (p >= chunkEnd) break;
@@ -981,18 +989,18 @@ std::size_t DecodeBytes(std::string& out, std::string_view bytes, const DecodeOp
     return static_cast<std::size_t>(p - begin);
 }
 
-// DecodeBytes into code page 932 by the reader's steps where they can go,
-// and without them from where they gave way.
-template <class Reader>
+// DecodeBytes by the reader's steps where they can go, and without them from
+// where they gave way.
+template <class Side, class Reader>
 std::size_t DecodeBytesBySteps(std::string& out, std::string_view bytes, const DecodeOptions& options, bool final,
                                BytesReport* report) {
     bool gaveWay = false;
-    const std::size_t used = DecodeBytes<Cp932Side, Reader, true>(out, bytes, options, final, report, &gaveWay);
+    const std::size_t used = DecodeBytes<Side, Reader, true>(out, bytes, options, final, report, &gaveWay);
     if (!gaveWay) return used;
     // The rest the usual way, its losses at offsets in the whole.
     BytesReport rest;
     const std::size_t more =
-        DecodeBytes<Cp932Side, Reader>(out, bytes.substr(used), options, final, report != nullptr ? &rest : nullptr);
+        DecodeBytes<Side, Reader>(out, bytes.substr(used), options, final, report != nullptr ? &rest : nullptr);
     if (report != nullptr) detail::AddLosses(*report, rest, used);
     return used + more;
 }
@@ -1000,17 +1008,16 @@ std::size_t DecodeBytesBySteps(std::string& out, std::string_view bytes, const D
 template <class Side>
 std::size_t DecodeBytesTo(std::string& out, std::string_view bytes, const DecodeOptions& options, bool final,
                           BytesReport* report) {
-    if constexpr (std::is_same_v<Side, Cp932Side>) {
-        if (bytes.size() >= kStepsLeast && !options.crLfAsAmp && !options.plusAsSpace) {
-            if (options.charset == Charset::kUtf8) {
-                if (Utf8Bytes::CanSteps()) return DecodeBytesBySteps<Utf8Bytes>(out, bytes, options, final, report);
-            } else if (EucJpBytes::CanSteps()) {
-                return DecodeBytesBySteps<EucJpBytes>(out, bytes, options, final, report);
-            }
+    const bool utf8 = options.charset == Charset::kUtf8;
+    if (bytes.size() >= kStepsLeast && !options.crLfAsAmp && !options.plusAsSpace) {
+        if (utf8) {
+            if (Utf8Bytes::CanSteps<Side>()) return DecodeBytesBySteps<Side, Utf8Bytes>(out, bytes, options, final, report);
+        } else if constexpr (std::is_same_v<Side, Cp932Side>) {
+            if (EucJpBytes::CanSteps()) return DecodeBytesBySteps<Side, EucJpBytes>(out, bytes, options, final, report);
         }
     }
-    if (options.charset == Charset::kUtf8) return DecodeBytes<Side, Utf8Bytes>(out, bytes, options, final, report);
-    return DecodeBytes<Side, EucJpBytes>(out, bytes, options, final, report);
+    return utf8 ? DecodeBytes<Side, Utf8Bytes>(out, bytes, options, final, report)
+                : DecodeBytes<Side, EucJpBytes>(out, bytes, options, final, report);
 }
 
 // The length of the character whose bytes start at b (end the run's end),

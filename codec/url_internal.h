@@ -160,6 +160,10 @@ std::size_t DecodeUtf8Windows(const unsigned char* text, std::size_t stop, std::
                               unsigned char*& out);
 std::size_t DecodeEucJpWindows(const unsigned char* text, std::size_t stop, std::size_t available,
                                unsigned char*& out);
+// UTF-8 escapes into UTF-8, as DecodeUrlBytesAppend does with the text side
+// UTF-8.
+std::size_t DecodeUtf8WindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available,
+                                    unsigned char*& out);
 bool CanDecodeInWindows();
 
 // The code page 932 bytes of every EUC-JP pair b1 b2, first byte in the low
