@@ -173,6 +173,8 @@ base_of() {
     "decode mixed log, "*) echo "decode mixed log, Shift_JIS" ;;
     "detect one line, utf-8") echo "decode --charset utf-8" ;;
     "detect one line, euc-jp") echo "decode --charset euc-jp" ;;
+    "decode --utf8, no half-width kana") echo "$1" ;;
+    "decode utf-8 --utf8, no half-width kana") echo "decode --utf8, no half-width kana" ;;
     "decode"*"no half-width kana") echo "decode, no half-width kana" ;;
     *) echo "decode (Shift_JIS)" ;;
   esac
@@ -210,6 +212,9 @@ add_url "decode --charset euc-jp" "$size_euc" "'$cli' decode --charset euc-jp '$
 add_url "decode, no half-width kana" "$size_plain" "'$cli' decode '$work/plain.enc'"
 add_url "decode utf-8, no half-width kana" "$size_plain_u8" "'$cli' decode --charset utf-8 '$work/plain.u8.enc'"
 add_url "decode euc-jp, no half-width kana" "$size_plain_euc" "'$cli' decode --charset euc-jp '$work/plain.euc.enc'"
+# The same into UTF-8 text (--utf8).
+add_url "decode --utf8, no half-width kana" "$size_plain" "'$cli' decode --utf8 '$work/plain.enc'"
+add_url "decode utf-8 --utf8, no half-width kana" "$size_plain_u8" "'$cli' decode --charset utf-8 --utf8 '$work/plain.u8.enc'"
 # The form texts through the route of today (a "+" stays a "+"): the base
 # of the "+" rows, which read the same text.
 add_url "decode form, Shift_JIS" "$size_form" "'$cli' decode '$work/text.form.enc'"
@@ -245,11 +250,11 @@ echo
 echo "(each row over the same route in Shift_JIS on the same text, a \"+\" row over the same form text in"
 echo " Shift_JIS, a --detect row over its fixed encoding: the median of $runs pairs timed in turn; python rows"
 echo " by their medians)"
-printf '%-32s %9s %12s\n' "URL route (16 MiB of text)" seconds "/base"
+printf '%-40s %9s %12s\n' "URL route (16 MiB of text)" seconds "/base"
 for name in "${url_rows[@]}"; do
   base=$(base_of "$name")
   r=${ratio[$name]:-$(echo "${secs[$name]} / ${secs[$base]}" | bc -l)}
-  printf '%-32s %9.3f %12.2f\n' "$name" "${secs[$name]}" "$r"
+  printf '%-40s %9.3f %12.2f\n' "$name" "${secs[$name]}" "$r"
 done
 printf 'utf-8: encode %.1fx, decode %.1fx faster than python; euc-jp: encode %.1fx, decode %.1fx\n' \
   "$(echo "${secs["python quote utf-8"]} / ${secs["encode --charset utf-8"]}" | bc -l)" \
