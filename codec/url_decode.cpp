@@ -670,10 +670,7 @@ struct Utf8Side {
 struct Utf8Bytes {
     const HexPairs& hex = HexPairs::Get();
     static Utf8Step Read(const unsigned char* b, const unsigned char* end) { return ReadUtf8(b, end); }
-    template <class Side>
-    static bool CanSteps() {
-        return detail::CanDecodeInWindows();
-    }
+    static bool CanSteps() { return detail::CanDecodeInWindows(); }
     template <class Side>
     static std::size_t Steps(const unsigned char* text, std::size_t stop, std::size_t available, unsigned char*& out) {
         return std::is_same_v<Side, Cp932Side> ? detail::DecodeUtf8Windows(text, stop, available, out)
@@ -852,20 +849,22 @@ inline void CopyPlain(const unsigned char*& p, const unsigned char* end, bool am
     p = plain;
 }
 
-// The EUC-JP steps set up a table of their input's escapes as they start,
-// which costs more than they save on less than this many bytes (a line of a
-// log that detection decodes on its own).
+// Steps only on input of this many bytes. The EUC-JP shuffle steps set up a
+// table of their input's escapes as they start, which costs more than they
+// save on less (a line of a log that detection decodes on its own); the
+// windows gain nothing measurable there either.
 constexpr std::size_t kStepsLeast = 1024;
 
-// The EUC-JP steps give way once they have stopped this many times, on
-// fewer bytes each on average.
+// The steps give way once they have stopped this many times, on fewer bytes
+// each on average.
 constexpr struct {
     std::size_t stops = 2;
     std::size_t bytesEach = 512;
 } kStepsGiveWay;
 
-// kSteps: EUC-JP into code page 932 with no option on, by the steps of
-// DecodeEucJpSteps, the usual way taking each character that stops them.
+// kSteps: with no option on, by the reader's steps (UTF-8 into either side,
+// EUC-JP into code page 932), the usual way taking each character that
+// stops them.
 // When they stop again soon, they give way (gaveWay), and the caller goes
 // on from the position returned without them: text that stops them often
 // goes faster the usual way, and their loop kept apart leaves the usual one
@@ -898,8 +897,8 @@ std::size_t DecodeBytes(std::string& out, std::string_view bytes, const DecodeOp
             } else {
                 if (p >= stepsFrom) {
                     // Their last step may go past the chunk, as DecodeMixed's.
-                    const std::size_t read = Reader::template Steps<Side>(p, static_cast<std::size_t>(chunkEnd - p) + 16,
-                                                           static_cast<std::size_t>(end - p), o);
+                    const std::size_t read = Reader::template Steps<Side>(
+                        p, static_cast<std::size_t>(chunkEnd - p) + 16, static_cast<std::size_t>(end - p), o);
                     p += read;
                     if (p >= chunkEnd) break;
                     // Stopped by a character they do not take: they give
@@ -1011,7 +1010,7 @@ std::size_t DecodeBytesTo(std::string& out, std::string_view bytes, const Decode
     const bool utf8 = options.charset == Charset::kUtf8;
     if (bytes.size() >= kStepsLeast && !options.crLfAsAmp && !options.plusAsSpace) {
         if (utf8) {
-            if (Utf8Bytes::CanSteps<Side>()) return DecodeBytesBySteps<Side, Utf8Bytes>(out, bytes, options, final, report);
+            if (Utf8Bytes::CanSteps()) return DecodeBytesBySteps<Side, Utf8Bytes>(out, bytes, options, final, report);
         } else if constexpr (std::is_same_v<Side, Cp932Side>) {
             if (EucJpBytes::CanSteps()) return DecodeBytesBySteps<Side, EucJpBytes>(out, bytes, options, final, report);
         }
