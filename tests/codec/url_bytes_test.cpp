@@ -326,6 +326,36 @@ TEST(UrlBytes, LongTextInLongPiecesGivesTheTextRoutesResult) {
     }
 }
 
+// "%XX" of byte b.
+std::string EscapeByte(unsigned b) {
+    static const char kHex[] = "0123456789ABCDEF";
+    return std::string{'%', kHex[b >> 4], kHex[b & 15]};
+}
+
+// Text of 200 bytes to some KiB for the steps: pieces that pick gives for a
+// number below a limit, which is 0 (for something odd) more or less often
+// by round.
+template <class Pick>
+std::string MixedInput(std::mt19937& rng, int round, const Pick& pick) {
+    std::string input;
+    const std::size_t size = 200 + rng() % (round % 4 == 0 ? 20000 : 3000);
+    const unsigned oddEvery = round % 3 == 0 ? 400 : round % 3 == 1 ? 40 : 6;
+    while (input.size() < size) input += pick(static_cast<unsigned>(rng() % oddEvery));
+    return input;
+}
+
+// The byte route gives what the text route gives, whole and in pieces.
+void ExpectTheTextRoutesResult(const Case& c, const std::string& input, std::mt19937& rng) {
+    const Result want = TextRoute(c, input);
+    for (const std::size_t maxPiece : {input.size() + 1, 2 + rng() % input.size()}) {
+        const Result got = ByteRoute(c, input, rng, maxPiece);
+        ASSERT_EQ(got.out, want.out);
+        ASSERT_EQ(got.input, want.input);
+        ASSERT_EQ(got.escapes, want.escapes);
+        ASSERT_EQ(got.unwritable, want.unwritable);
+    }
+}
+
 // EUC-JP escapes decoded to code page 932 bytes go in steps of a window of
 // units where they can: long stretches of what the steps take (pairs of any
 // rows, kana, escaped and plain ASCII) with, more or less often, what they
@@ -339,34 +369,17 @@ TEST(UrlBytes, EucJpInStepsGivesTheTextRoutesResult) {
     static const char* const kOdd[] = {"%8E%B1", "%8F%A2%AF", "%8F%B0%A1", "%A4a", "%A4", "%A4%20", "%A4%8E",
                                        "%",      "%Z1",       "%00%00",    "%8E", "\x82\xA0", "\xB1", "%FF%FF",
                                        "\x85\x40", "\x81%", "%3Dx%26y%A4z", "%8E%E0", "%8E%A0", "%A1%8E", "%A4\xB1", "%8E\xB1"};
-    const auto escape = [](unsigned b) {
-        static const char kHex[] = "0123456789ABCDEF";
-        return std::string{'%', kHex[b >> 4], kHex[b & 15]};
-    };
     const Case c{true, TextBytes::kCp932, {}, {Charset::kEucJp}};
     for (int round = 0; round < 60; ++round) {
-        std::string input;
-        const std::size_t size = 200 + rng() % (round % 4 == 0 ? 20000 : 3000);
-        const unsigned oddEvery = round % 3 == 0 ? 400 : round % 3 == 1 ? 40 : 6;
-        while (input.size() < size) {
-            const unsigned pick = rng() % oddEvery;
-            if (pick == 0) {
-                input += kOdd[rng() % std::size(kOdd)];
-            } else if (pick % 3 == 0) {
-                input += kCommon[rng() % std::size(kCommon)];
-            } else {  // a pair of any two bytes from 0xA1, mapped or not
-                input += escape(0xA1 + rng() % 94) + escape(0xA1 + rng() % 94);
-            }
-        }
+        const std::string input = MixedInput(rng, round, [&](unsigned pick) {
+            if (pick == 0) return std::string(kOdd[rng() % std::size(kOdd)]);
+            if (pick % 3 == 0) return std::string(kCommon[rng() % std::size(kCommon)]);
+            // a pair of any two bytes from 0xA1, mapped or not
+            return EscapeByte(0xA1 + rng() % 94) + EscapeByte(0xA1 + rng() % 94);
+        });
         SCOPED_TRACE(testing::Message() << "input " << Show(input));
-        const Result want = TextRoute(c, input);
-        for (const std::size_t maxPiece : {input.size() + 1, 2 + rng() % input.size()}) {
-            const Result got = ByteRoute(c, input, rng, maxPiece);
-            ASSERT_EQ(got.out, want.out);
-            ASSERT_EQ(got.input, want.input);
-            ASSERT_EQ(got.escapes, want.escapes);
-            ASSERT_EQ(got.unwritable, want.unwritable);
-        }
+        ExpectTheTextRoutesResult(c, input, rng);
+        if (testing::Test::HasFatalFailure()) return;
     }
 }
 
@@ -385,47 +398,27 @@ TEST(UrlBytes, Utf8InWindowsGivesTheTextRoutesResult) {
     static const char* const kOdd[] = {"%F0%9F%98%80", "%E6%97", "%E6%97a", "%80", "%C0%AF", "%E0%80%AF",
                                        "%ED%A0%80",    "%EF%BF%BF", "%C2%A0", "%",  "%Z1",    "%00",
                                        "\x82\xA0",     "\xB1",      "%E6%97%A5%A5", "%2", "%%41", "%E3%81%82%E3"};
-    const auto escape = [](unsigned b) {
-        static const char kHex[] = "0123456789ABCDEF";
-        return std::string{'%', kHex[b >> 4], kHex[b & 15]};
-    };
-    const auto escapeUtf8 = [&](char32_t c) {
-        if (c < 0x800) return escape(0xC0 | c >> 6) + escape(0x80 | (c & 0x3F));
-        return escape(0xE0 | c >> 12) + escape(0x80 | (c >> 6 & 0x3F)) + escape(0x80 | (c & 0x3F));
+    const auto escapeUtf8 = [](char32_t c) {
+        if (c < 0x800) return EscapeByte(0xC0 | c >> 6) + EscapeByte(0x80 | (c & 0x3F));
+        return EscapeByte(0xE0 | c >> 12) + EscapeByte(0x80 | (c >> 6 & 0x3F)) + EscapeByte(0x80 | (c & 0x3F));
     };
     for (int round = 0; round < 60; ++round) {
         // Into code page 932 bytes, and as UTF-8 (the characters' bytes as
         // they are).
         const Case c{true, round % 2 == 0 ? TextBytes::kCp932 : TextBytes::kUtf8, {}, {Charset::kUtf8}};
-        std::string input;
-        const std::size_t size = 200 + rng() % (round % 4 == 0 ? 20000 : 3000);
-        const unsigned oddEvery = round % 3 == 0 ? 400 : round % 3 == 1 ? 40 : 6;
-        while (input.size() < size) {
-            const unsigned pick = rng() % oddEvery;
-            if (pick == 0) {
-                input += kOdd[rng() % std::size(kOdd)];
-            } else if (pick == 1) {  // any character of two or three bytes
-                input += escapeUtf8(0x80 + rng() % (0x10000 - 0x80));
-            } else if (pick % 3 == 0) {
-                input += kCommon[rng() % std::size(kCommon)];
-            } else if (pick % 3 == 1) {  // kana
-                input += escapeUtf8(0x3041 + rng() % (0x30F6 - 0x3041));
-            } else {  // a kanji that code page 932 writes
-                char32_t kanji;
-                do kanji = 0x4E00 + rng() % 0x5200;
-                while (Cp932LossTable::Get().Lost(static_cast<char16_t>(kanji)));
-                input += std::string(rng() % 4, 'x') + escapeUtf8(kanji);
-            }
-        }
+        const std::string input = MixedInput(rng, round, [&](unsigned pick) {
+            if (pick == 0) return std::string(kOdd[rng() % std::size(kOdd)]);
+            if (pick == 1) return escapeUtf8(0x80 + rng() % (0x10000 - 0x80));  // any of two or three bytes
+            if (pick % 3 == 0) return std::string(kCommon[rng() % std::size(kCommon)]);
+            if (pick % 3 == 1) return escapeUtf8(0x3041 + rng() % (0x30F6 - 0x3041));  // kana
+            char32_t kanji;  // one that code page 932 writes
+            do kanji = 0x4E00 + rng() % 0x5200;
+            while (Cp932LossTable::Get().Lost(static_cast<char16_t>(kanji)));
+            return std::string(rng() % 4, 'x') + escapeUtf8(kanji);
+        });
         SCOPED_TRACE(testing::Message() << "input " << Show(input));
-        const Result want = TextRoute(c, input);
-        for (const std::size_t maxPiece : {input.size() + 1, 2 + rng() % input.size()}) {
-            const Result got = ByteRoute(c, input, rng, maxPiece);
-            ASSERT_EQ(got.out, want.out);
-            ASSERT_EQ(got.input, want.input);
-            ASSERT_EQ(got.escapes, want.escapes);
-            ASSERT_EQ(got.unwritable, want.unwritable);
-        }
+        ExpectTheTextRoutesResult(c, input, rng);
+        if (testing::Test::HasFatalFailure()) return;
     }
 }
 
