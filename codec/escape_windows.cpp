@@ -340,11 +340,13 @@ TESSALY_WINDOWS_TARGET std::size_t DecodeWindows(const unsigned char* text, std:
 
 }  // namespace
 
+// Every processor with AVX-512 has LZCNT too (which not every compiler can
+// ask about).
 bool CanDecodeInWindows() {
     static const bool can = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                             __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi") &&
-                            __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2") &&
-                            __builtin_cpu_supports("lzcnt") && __builtin_cpu_supports("popcnt");
+                            __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi") &&
+                            __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
     return can;
 }
 
