@@ -12,6 +12,7 @@
 #include "codec/percent.h"
 #include "codec/url.h"
 #include "codec/url_internal.h"
+#include "codec/utf8.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
@@ -92,5 +93,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                               tessaly::Decode(tessaly::CodePageBridge::ToText(encoded), option)));
         CheckCountedDecode(encoded, option);
     }
+
+    // The same text-like bytes as UTF-8 and EUC-JP escapes, with one of the
+    // input's own bytes cut in every so often: decoded by the byte route
+    // (64 units at a time where the processor can) into code page 932 and
+    // UTF-8, as the text route decodes them.
+    // (The encoding and side from bits 5 and 6 of the first byte, the
+    // spacing of the cut-in bytes from bit 7.)
+    const auto charset = (first & 32) != 0 ? tessaly::Charset::kUtf8 : tessaly::Charset::kEucJp;
+    const bool utf8 = (first & 64) != 0;
+    const std::size_t every = (first & 128) != 0 ? 24 : 400;
+    std::string escapes, spliced;
+    tessaly::EncodeUrlBytesAppend(escapes, tessaly::fuzz::TextLikeBytes(data, size), tessaly::TextBytes::kCp932,
+                                  {charset}, true);
+    for (std::size_t i = 0; i < escapes.size(); ++i) {
+        spliced += escapes[i];
+        if (i % every == every - 1) spliced += static_cast<char>(data[i / every % size]);
+    }
+    const tessaly::DecodeOptions plain{charset};
+    std::string bytesOut;
+    tessaly::DecodeUrlBytesAppend(bytesOut, spliced, utf8 ? tessaly::TextBytes::kUtf8 : tessaly::TextBytes::kCp932,
+                                  plain, true);
+    const std::u16string read = utf8 ? tessaly::Utf8ToUtf16(spliced) : tessaly::CodePageBridge::ToText(spliced);
+    const std::u16string decodedUrl = tessaly::DecodeUrl(read, plain);
+    FUZZ_CHECK(bytesOut == (utf8 ? tessaly::Utf16ToUtf8(decodedUrl) : tessaly::CodePageBridge::ToBytes(decodedUrl)));
     return 0;
 }
