@@ -244,27 +244,24 @@ TESSALY_WINDOWS_TARGET inline Taken DecodeUtf8WindowAsUtf8(const Window& w, unsi
 
 // EUC-JP: ASCII; a pair of bytes from 0xA1 of the JIS X 0208 table; 0x8E
 // and a half-width katakana's byte. A run of escaped bytes from 0x80 up
-// pairs off from its start: its escapes lie 3 units apart, so each run is a
-// run of bits among the lanes of one remainder by 3, where lanes at an even
-// distance from the run's start are leads.
-TESSALY_WINDOWS_TARGET inline std::uint64_t EucJpLeads(std::uint64_t high) {
+// pairs off from its start. The leads are worked out among the escapes in
+// order, as if each came right after the one before: where a plain unit
+// comes between two of them, a run of odd length before it ends in a lead
+// without its second byte 3 lanes on, which stops the window there, before
+// any character paired wrongly after it.
+TESSALY_WINDOWS_TARGET inline std::uint64_t EucJpLeads(std::uint64_t high, std::uint64_t escapes) {
     constexpr std::uint64_t kEven = 0x5555555555555555, kOdd = ~kEven;
-    std::uint64_t leads = 0;
-    for (unsigned r = 0; r < 3; ++r) {
-        const std::uint64_t lanes = 0x9249249249249249 << r;  // every third lane from lane r
-        const std::uint64_t run = _pext_u64(high, lanes);
-        const std::uint64_t first = run & ~(run << 1);
-        // Adding a run's first bit clears the run: the runs from even bits.
-        const std::uint64_t fromEven = run & ~(run + (first & kEven));
-        leads |= _pdep_u64(run & ((fromEven & kEven) | (~fromEven & kOdd)), lanes);
-    }
-    return leads;
+    const std::uint64_t run = _pext_u64(high, escapes);
+    const std::uint64_t first = run & ~(run << 1);
+    // Adding a run's first bit clears the run: the runs from even bits.
+    const std::uint64_t fromEven = run & ~(run + (first & kEven));
+    return _pdep_u64(run & ((fromEven & kEven) | (~fromEven & kOdd)), escapes);
 }
 
 TESSALY_WINDOWS_TARGET inline Taken DecodeEucJpWindow(const Window& w, const std::uint16_t* pairTable,
                                                          unsigned char*& out) {
     const std::uint64_t high = w.escapes & _mm512_movepi8_mask(w.values);
-    const std::uint64_t leads = EucJpLeads(high);
+    const std::uint64_t leads = EucJpLeads(high, w.escapes);
     const std::uint64_t starts = w.kept & ~(high & ~leads);
     std::uint64_t chars = 0;
     const unsigned end = TakeCharacters(starts, w.upTo, chars);
