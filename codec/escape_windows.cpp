@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "codec/fidelity.h"
+#include "codec/pair_bits.h"
 #include "codec/url_internal.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -250,12 +251,7 @@ TESSALY_WINDOWS_TARGET inline Taken DecodeUtf8WindowAsUtf8(const Window& w, unsi
 // without its second byte 3 lanes on, which stops the window there, before
 // any character paired wrongly after it.
 TESSALY_WINDOWS_TARGET inline std::uint64_t EucJpLeads(std::uint64_t high, std::uint64_t escapes) {
-    constexpr std::uint64_t kEven = 0x5555555555555555, kOdd = ~kEven;
-    const std::uint64_t run = _pext_u64(high, escapes);
-    const std::uint64_t first = run & ~(run << 1);
-    // Adding a run's first bit clears the run: the runs from even bits.
-    const std::uint64_t fromEven = run & ~(run + (first & kEven));
-    return _pdep_u64(run & ((fromEven & kEven) | (~fromEven & kOdd)), escapes);
+    return _pdep_u64(PairStartBits(_pext_u64(high, escapes)), escapes);
 }
 
 TESSALY_WINDOWS_TARGET inline Taken DecodeEucJpWindow(const Window& w, const std::uint16_t* pairTable,

@@ -19,6 +19,7 @@
 #include "codec/codepage.h"
 #include "codec/cp932.h"
 #include "codec/exact_bytes.h"
+#include "codec/pair_bits.h"
 #include "codec/percent.h"
 
 namespace tessaly {
@@ -313,8 +314,6 @@ constexpr std::size_t kBlockReach = kBlock + 1;
 // it keeps.
 constexpr std::size_t kMostPerBlock = 3 * kBlock + 16;
 
-constexpr std::uint64_t kEvenBits = 0x5555555555555555ULL;
-
 // Bit i for byte i of the block.
 struct BlockMasks {
     std::uint64_t printable;  // 0x20..0x7E
@@ -476,13 +475,9 @@ __attribute__((target("avx2"))) inline BlockMasks ClassifyBlockAvx2(const unsign
 // may be a lead byte and is followed by one that may trail starts a pair
 // unless it is itself the trail byte of a pair.
 inline std::uint64_t PairStarts(std::uint64_t lead, std::uint64_t trail) {
-    const std::uint64_t can = lead & trail;
     // In a run of such bytes, pairs start at the first and every second one
-    // after it: at the even bits of runs that start on an even bit, at the
-    // odd bits of the others. Adding a run's first bit clears the run.
-    const std::uint64_t runStarts = can & ~(can << 1);
-    const std::uint64_t evenRuns = can & ~(can + (runStarts & kEvenBits));
-    return (evenRuns & kEvenBits) | (can & ~evenRuns & ~kEvenBits);
+    // after it.
+    return detail::PairStartBits(lead & trail);
 }
 
 // Writes the forms of the bytes [0, n) of the block at p (n <= kBlock),

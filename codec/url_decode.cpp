@@ -673,8 +673,8 @@ struct Utf8Bytes {
     static bool CanSteps() { return detail::CanDecodeInWindows(); }
     template <class Side>
     static std::size_t Steps(const unsigned char* text, std::size_t stop, std::size_t available, unsigned char*& out) {
-        return std::is_same_v<Side, Cp932Side> ? detail::DecodeUtf8Windows(text, stop, available, out)
-                                               : detail::DecodeUtf8WindowsAsUtf8(text, stop, available, out);
+        if constexpr (std::is_same_v<Side, Cp932Side>) return detail::DecodeUtf8Windows(text, stop, available, out);
+        return detail::DecodeUtf8WindowsAsUtf8(text, stop, available, out);
     }
     unsigned Character(const unsigned char* p, const unsigned char* end, unsigned b0, char16_t& c) const {
         if ((b0 & 0xF0) == 0xE0 && end - p >= 9 && p[3] == '%' && p[6] == '%') {

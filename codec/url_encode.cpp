@@ -23,6 +23,7 @@
 #include "codec/chunked_output.h"
 #include "codec/cp932.h"
 #include "codec/eucjp.h"
+#include "codec/pair_bits.h"
 #include "codec/exact_bytes.h"
 #include "codec/fidelity.h"
 #include "codec/percent.h"
@@ -747,16 +748,9 @@ __attribute__((target("avx2"))) inline BlockBits ScanBlockAvx2(const unsigned ch
 #endif
 
 #ifdef __SSE2__
-constexpr std::uint64_t kEvenBits = 0x5555555555555555ULL;
-
 // Where pairs start in a block that starts a character: in a run of lead
-// bytes, the first and every second one after it (a lead byte takes the
-// byte after it, whatever that is). Adding a run's first bit clears the run.
-inline std::uint64_t PairStarts(std::uint64_t lead) {
-    const std::uint64_t runStarts = lead & ~(lead << 1);
-    const std::uint64_t evenRuns = lead & ~(lead + (runStarts & kEvenBits));
-    return (evenRuns & kEvenBits) | (lead & ~evenRuns & ~kEvenBits);
-}
+// bytes, the first and every second one after it.
+inline std::uint64_t PairStarts(std::uint64_t lead) { return detail::PairStartBits(lead); }
 
 // The characters of a block's todo bits (a character starting at each)
 // through the table; returns the bit of one it does not hold, else 64.
