@@ -100,6 +100,12 @@ struct SetBlocks {
     // when the forms are not ones the blocks write.
     const unsigned char* Encode(const unsigned char* p, const unsigned char* chunkEnd, const unsigned char* stop,
                                 bool crLfAsAmp, unsigned char*& o) const;
+    // The same for UTF-8 text: from p, which starts a character, while a
+    // block starts before chunkEnd with 67 bytes before stop, up to a
+    // character that is not valid UTF-8 (or a CR with crLfAsAmp).
+    const unsigned char* EncodeUtf8(const unsigned char* p, const unsigned char* chunkEnd, const unsigned char* stop,
+                                    bool crLfAsAmp, unsigned char*& o) const;
+    static constexpr std::size_t kUtf8Reach = 67;
     bool Keeps(unsigned b) const { return b < 0x80 && (byLow[b & 15] >> (b >> 4) & 1) != 0; }
 
     const std::array<std::uint32_t, 256>* forms;

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -471,6 +472,103 @@ __attribute__((target("avx2"))) inline BlockMasks ClassifyBlockAvx2(const unsign
 }
 #endif
 
+// ---------------------------------------------------------------------------
+// Blocks of UTF-8 text
+//
+// Valid UTF-8 into UTF-8 escapes writes each byte's form, as a code page's
+// characters that write back their own bytes do: what takes work is knowing
+// that the bytes are valid. A block's bytes are classified into masks, and
+// each lead byte claims the continuation bytes after it; the block is valid
+// when the claimed bytes are exactly its continuation bytes, it has no byte
+// that is never in UTF-8, and no lead byte is followed by a second byte out
+// of its range (overlong forms, surrogates, past U+10FFFF).
+
+// Bit i for byte i of the block; a lead byte's claims fall past the block
+// when its character does.
+struct Utf8Masks {
+    std::uint64_t cont;   // 0x80..0xBF
+    std::uint64_t lead2;  // 0xC2..0xDF
+    std::uint64_t lead3;  // 0xE0..0xEF
+    std::uint64_t lead4;  // 0xF0..0xF4
+    std::uint64_t bad;    // never in UTF-8, or a lead byte whose second byte is out of its range
+    std::uint64_t cr;
+};
+
+// The three bytes after a block may continue its last character.
+constexpr std::size_t kUtf8BlockReach = detail::SetBlocks::kUtf8Reach;
+static_assert(kUtf8BlockReach == kBlock + 3);
+
+#ifdef __SSE2__
+inline Utf8Masks ClassifyUtf8(const unsigned char* p) {
+    Utf8Masks m{0, 0, 0, 0, 0, 0};
+    for (unsigned part = 0; part < kBlock / 16; ++part) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * part));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * part + 1));
+        const __m128i cont = InRange(v, 0x80, 0xBF), lead2 = InRange(v, 0xC2, 0xDF);
+        const __m128i lead3 = InRange(v, 0xE0, 0xEF), lead4 = InRange(v, 0xF0, 0xF4);
+        const __m128i outOfRange =
+            _mm_or_si128(_mm_or_si128(_mm_and_si128(Equal(v, 0xE0), InRange(next, 0x80, 0x9F)),
+                                      _mm_and_si128(Equal(v, 0xED), InRange(next, 0xA0, 0xBF))),
+                         _mm_or_si128(_mm_and_si128(Equal(v, 0xF0), InRange(next, 0x80, 0x8F)),
+                                      _mm_and_si128(Equal(v, 0xF4), InRange(next, 0x90, 0xBF))));
+        const __m128i known = _mm_or_si128(_mm_or_si128(cont, lead2), _mm_or_si128(lead3, lead4));
+        m.cont |= Bits16(cont, part);
+        m.lead2 |= Bits16(lead2, part);
+        m.lead3 |= Bits16(lead3, part);
+        m.lead4 |= Bits16(lead4, part);
+        // The top bits of the bytes not known: those from 0x80 up.
+        m.bad |= Bits16(_mm_or_si128(_mm_andnot_si128(known, v), outOfRange), part);
+        m.cr |= Bits16(Equal(v, '\r'), part);
+    }
+    return m;
+}
+#else
+inline Utf8Masks ClassifyUtf8(const unsigned char* p) {
+    Utf8Masks m{0, 0, 0, 0, 0, 0};
+    for (unsigned i = 0; i < kBlock; ++i) {
+        const unsigned b = p[i], next = p[i + 1];
+        const std::uint64_t bit = std::uint64_t{1} << i;
+        if (b >= 0x80 && b <= 0xBF) m.cont |= bit;
+        else if (b >= 0xC2 && b <= 0xDF) m.lead2 |= bit;
+        else if (b >= 0xE0 && b <= 0xEF) m.lead3 |= bit;
+        else if (b >= 0xF0 && b <= 0xF4) m.lead4 |= bit;
+        else if (b >= 0x80) m.bad |= bit;
+        if ((b == 0xE0 && next < 0xA0) || (b == 0xED && next >= 0xA0) || (b == 0xF0 && next < 0x90) ||
+            (b == 0xF4 && next >= 0x90)) {
+            m.bad |= bit;
+        }
+        if (b == '\r') m.cr |= bit;
+    }
+    return m;
+}
+#endif
+
+#ifdef TESSALY_SHUFFLED_FORMS
+// ClassifyUtf8 32 bytes at a time.
+__attribute__((target("avx2"))) inline Utf8Masks ClassifyUtf8Avx2(const unsigned char* p) {
+    Utf8Masks m{0, 0, 0, 0, 0, 0};
+    for (unsigned part = 0; part < kBlock / 32; ++part) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * part));
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * part + 1));
+        const __m256i cont = InRange32(v, 0x80, 0xBF), lead2 = InRange32(v, 0xC2, 0xDF);
+        const __m256i lead3 = InRange32(v, 0xE0, 0xEF), lead4 = InRange32(v, 0xF0, 0xF4);
+        const __m256i outOfRange = _mm256_or_si256(
+            _mm256_or_si256(_mm256_and_si256(Equal32(v, 0xE0), InRange32(next, 0x80, 0x9F)),
+                            _mm256_and_si256(Equal32(v, 0xED), InRange32(next, 0xA0, 0xBF))),
+            _mm256_or_si256(_mm256_and_si256(Equal32(v, 0xF0), InRange32(next, 0x80, 0x8F)),
+                            _mm256_and_si256(Equal32(v, 0xF4), InRange32(next, 0x90, 0xBF))));
+        const __m256i known = _mm256_or_si256(_mm256_or_si256(cont, lead2), _mm256_or_si256(lead3, lead4));
+        m.cont |= Bits32(cont, part);
+        m.lead2 |= Bits32(lead2, part);
+        m.lead3 |= Bits32(lead3, part);
+        m.lead4 |= Bits32(lead4, part);
+        m.bad |= Bits32(_mm256_or_si256(_mm256_andnot_si256(known, v), outOfRange), part);
+        m.cr |= Bits32(Equal32(v, '\r'), part);
+    }
+    return m;
+}
+#endif
+
 // Where pairs start in a block that starts a character, when every byte that
 // may be a lead byte and is followed by one that may trail starts a pair
 // unless it is itself the trail byte of a pair.
@@ -641,6 +739,7 @@ __attribute__((target("avx2"))) inline std::uint64_t KeptBitsAvx2(const SetKept&
 struct PlainBlocks {
     static bool Printable(const unsigned char* p) { return AllPrintable(p); }
     static BlockMasks Classify(const unsigned char* p) { return ClassifyBlock(p); }
+    static Utf8Masks Utf8(const unsigned char* p) { return ClassifyUtf8(p); }
     static std::uint64_t Kept(const PrintableKept&, const unsigned char*, std::uint64_t printable) { return printable; }
     static std::uint64_t Kept(const SetKept& kept, const unsigned char* p, std::uint64_t) {
         std::uint64_t bits = 0;
@@ -660,6 +759,7 @@ struct PlainBlocks {
 struct ShuffledBlocks {
     static bool Printable(const unsigned char* p) { return AllPrintable(p); }
     static BlockMasks Classify(const unsigned char* p) { return ClassifyBlock(p); }
+    static Utf8Masks Utf8(const unsigned char* p) { return ClassifyUtf8(p); }
     static std::uint64_t Kept(const PrintableKept&, const unsigned char*, std::uint64_t printable) { return printable; }
     __attribute__((target("ssse3"))) static std::uint64_t Kept(const SetKept& kept, const unsigned char* p,
                                                                std::uint64_t) {
@@ -677,6 +777,7 @@ struct ShuffledBlocks {
 struct Avx2Blocks {
     __attribute__((target("avx2"))) static bool Printable(const unsigned char* p) { return AllPrintableAvx2(p); }
     __attribute__((target("avx2"))) static BlockMasks Classify(const unsigned char* p) { return ClassifyBlockAvx2(p); }
+    __attribute__((target("avx2"))) static Utf8Masks Utf8(const unsigned char* p) { return ClassifyUtf8Avx2(p); }
     static std::uint64_t Kept(const PrintableKept&, const unsigned char*, std::uint64_t printable) { return printable; }
     __attribute__((target("avx2"))) static std::uint64_t Kept(const SetKept& kept, const unsigned char* p,
                                                               std::uint64_t) {
@@ -751,6 +852,63 @@ inline bool EncodeBlock(const ByteRoute& route, const Kept& kept, const unsigned
     return false;
 }
 
+// The bytes of a block of UTF-8 text that it writes as themselves: those
+// the set keeps.
+struct Utf8Kept {
+    const SetKept* set;
+};
+
+// Encodes blocks of UTF-8 text from p, which starts a character, while they
+// start before chunkEnd and have their kUtf8BlockReach bytes before stop, up
+// to the first character that is not valid UTF-8 (or a CR with crLfAsAmp);
+// returns where it stopped (a character starts there). The blocks start
+// kBlock bytes apart: a block checks the character its end cuts whole and
+// writes the forms of its first bytes, and the next block takes the rest of
+// its bytes as claimed.
+template <class Blocks>
+inline const unsigned char* EncodeUtf8Blocks(const ByteRoute& route, const SetKept& set, const unsigned char* p,
+                                             const unsigned char* chunkEnd, const unsigned char* stop,
+                                             bool crLfAsAmp, unsigned char*& o) {
+    std::uint64_t carried = 0;  // the bytes of the last block's cut character
+    while (p < chunkEnd && stop - p >= static_cast<std::ptrdiff_t>(kUtf8BlockReach)) {
+        const Utf8Masks m = Blocks::Utf8(p);
+        const std::uint64_t claimed =
+            carried | m.lead2 << 1 | m.lead3 << 1 | m.lead3 << 2 | m.lead4 << 1 | m.lead4 << 2 | m.lead4 << 3;
+        // What the block's last lead byte claims past it: bit j for byte
+        // kBlock + j.
+        const std::uint64_t spill =
+            m.lead2 >> 63 | m.lead3 >> 62 | m.lead3 >> 63 | m.lead4 >> 61 | m.lead4 >> 62 | m.lead4 >> 63;
+        std::uint64_t errors = (claimed ^ m.cont) | m.bad | (crLfAsAmp ? m.cr : 0);
+        if (spill != 0) {
+            std::uint64_t after = 0;
+            for (unsigned j = 0; j < 3; ++j) after |= std::uint64_t{(p[kBlock + j] & 0xC0) == 0x80} << j;
+            // An error at the block's last byte, which is the cut
+            // character's (as its lead byte, or claimed by it).
+            if ((spill & ~after) != 0) errors |= std::uint64_t{1} << 63;
+        }
+        if (errors == 0) {
+            o = Blocks::Put(route, set, p, kBlock, Blocks::Kept(set, p, 0), o);
+            carried = spill;
+            p += kBlock;
+            continue;
+        }
+        // The first byte in error starts the character not done, unless a
+        // lead byte claims it: then that lead byte's character is the one
+        // (the bytes between are continuation bytes, or the first error
+        // would be among them).
+        auto n = static_cast<unsigned>(std::countr_zero(errors));
+        if ((claimed >> n & 1) != 0) {
+            n = 63 - static_cast<unsigned>(std::countl_zero(~m.cont & ((std::uint64_t{1} << n) - 1)));
+        }
+        o = Blocks::Put(route, set, p, n, Blocks::Kept(set, p, 0), o);
+        return p + n;
+    }
+    // The rest of the last block's cut character (continuation bytes, each
+    // escaped), so as to stop where a character starts.
+    for (; carried != 0; carried >>= 1) o = PutByteForm((*set.forms)[*p++], o);
+    return p;
+}
+
 // Encodes blocks from p, which starts a character, while they start before
 // chunkEnd and have their kBlockReach bytes before stop, up to a character
 // that a block does not do; returns where it stopped (a character starts
@@ -759,16 +917,20 @@ template <class Blocks, class Kept>
 inline const unsigned char* EncodeBlocks(const ByteRoute& route, const Kept& kept, const unsigned char* p,
                                          const unsigned char* chunkEnd, const unsigned char* stop, bool crLfAsAmp,
                                          unsigned char*& o) {
-    const auto fits = [&](const unsigned char* at) {
-        return at < chunkEnd && stop - at >= static_cast<std::ptrdiff_t>(kBlockReach);
-    };
-    std::uint64_t carry = 0;
-    while (fits(p)) {
-        std::size_t n;
-        if (!EncodeBlock<Blocks>(route, kept, p, crLfAsAmp, !fits(p + kBlock), carry, n, o)) return p + n;
-        p += kBlock;
+    if constexpr (std::is_same_v<Kept, Utf8Kept>) {
+        return EncodeUtf8Blocks<Blocks>(route, *kept.set, p, chunkEnd, stop, crLfAsAmp, o);
+    } else {
+        const auto fits = [&](const unsigned char* at) {
+            return at < chunkEnd && stop - at >= static_cast<std::ptrdiff_t>(kBlockReach);
+        };
+        std::uint64_t carry = 0;
+        while (fits(p)) {
+            std::size_t n;
+            if (!EncodeBlock<Blocks>(route, kept, p, crLfAsAmp, !fits(p + kBlock), carry, n, o)) return p + n;
+            p += kBlock;
+        }
+        return p;
     }
-    return p;
 }
 
 template <class Kept>
@@ -852,6 +1014,13 @@ SetBlocks::SetBlocks(const std::array<std::uint32_t, 256>& setForms) : forms(&se
         spaceAsPlus = spaceAsPlus || plus;
         byLow[b & 15] = static_cast<std::uint8_t>(byLow[b & 15] | 1u << (b >> 4));
     }
+}
+
+const unsigned char* SetBlocks::EncodeUtf8(const unsigned char* p, const unsigned char* chunkEnd,
+                                           const unsigned char* stop, bool crLfAsAmp, unsigned char*& o) const {
+    if (!usable) return p;
+    const ByteRoute& route = ByteRoute::Get();
+    return ChooseBlocks<Utf8Kept>(route)(route, Utf8Kept{this}, p, chunkEnd, stop, crLfAsAmp, o);
 }
 
 const unsigned char* SetBlocks::Encode(const unsigned char* p, const unsigned char* chunkEnd,

@@ -912,6 +912,11 @@ std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOp
         rows.emplace(entries, singleTable);
         tables = {entries, singleTable, options.escape == EscapeSet::kPrintable};
     }
+    // UTF-8 into UTF-8: valid text writes its own bytes' forms, a block at
+    // a time.
+    constexpr bool kUtf8Blocks = !Source::kCp932 && Target::kUtf8;
+    [[maybe_unused]] std::optional<detail::SetBlocks> utf8Blocks;
+    if constexpr (kUtf8Blocks) utf8Blocks.emplace(forms);
     const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* const end = begin + bytes.size();
     // Mostly three bytes of output per byte of input at most (an escape);
@@ -929,7 +934,25 @@ std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOp
     while (p != end && !held) {
         char* o = output.Room(kRoom);
         const char* const limit = o + kRoom - kMostBytesPerCharacter;
+        [[maybe_unused]] unsigned untilBlocks = 0;
         while (p != end && o <= limit) {
+            if constexpr (kUtf8Blocks) {
+                if (untilBlocks == 0) {
+                    // Less room than a block's worth: more room first.
+                    const auto room = static_cast<std::size_t>(limit + kMostBytesPerCharacter - o);
+                    if (room < detail::SetBlocks::kScratch + 3 * detail::SetBlocks::kUtf8Reach) break;
+                    const auto* const chunkEnd =
+                        p + std::min<std::size_t>(end - p, (room - detail::SetBlocks::kScratch) / 3);
+                    auto* b = reinterpret_cast<unsigned char*>(o);
+                    p = utf8Blocks->EncodeUtf8(p, chunkEnd, end, amp, b);
+                    o = reinterpret_cast<char*>(b);
+                    if (p == end || p >= chunkEnd) break;
+                    // From a character the blocks do not do, 16 characters
+                    // one at a time before they try again.
+                    untilBlocks = 16;
+                }
+                --untilBlocks;
+            }
             if constexpr (Source::kCp932) {
                 p = blocks(tables, p, end, o, limit + kMostBytesPerCharacter);
                 // Out of room for a block: more room rather than the rest

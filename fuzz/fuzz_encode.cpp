@@ -2,7 +2,8 @@
 // holds only the set's characters, "%XX" and "&" (and "+" in the form
 // set); with the default options it is Encode; in UTF-8 with the component
 // or form set, DecodeUrl gives back any text without lone surrogates; from
-// code page 932 bytes straight, what the text route gives.
+// code page 932 bytes straight, and from UTF-8 text into UTF-8 escapes,
+// what the text route gives.
 //
 // Encode on any text: its output is printable ASCII except where the
 // ampersand option copies a CR and the character after it raw. Then, on a
@@ -15,6 +16,7 @@
 #include "codec/fidelity.h"
 #include "codec/percent.h"
 #include "codec/url.h"
+#include "codec/utf8.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
@@ -159,6 +161,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::u16string slowerText = tessaly::EncodeUrl(textLikeText, url);
             tessaly::detail::UseEncodeUrlWay(0);
             FUZZ_CHECK(slower == fastest && slowerText == fastestText);
+        }
+    }
+    // The text-like bytes' text as UTF-8, with one of the input's own bytes
+    // cut in every so often, into UTF-8 escapes by the byte route (a block
+    // at a time where it is valid) in each way: what the text route gives.
+    if (url.charset == tessaly::Charset::kUtf8) {
+        const std::string utf8 = tessaly::Utf16ToUtf8(tessaly::CodePageBridge::ToText(textLike));
+        const std::size_t every = (first & 128) != 0 ? 24 : 400;
+        std::string spliced;
+        for (std::size_t i = 0; i < utf8.size(); ++i) {
+            spliced += utf8[i];
+            if (i % every == every - 1) spliced += static_cast<char>(data[i / every % size]);
+        }
+        const std::string want8 = tessaly::Utf16ToUtf8(tessaly::EncodeUrl(tessaly::Utf8ToUtf16(spliced), url));
+        for (int way = 0; way < tessaly::detail::EncodeBlockWays(); ++way) {
+            tessaly::detail::UseEncodeBlockWay(way);
+            std::string got;
+            tessaly::EncodeUrlBytesAppend(got, spliced, tessaly::TextBytes::kUtf8, url, true);
+            tessaly::detail::UseEncodeBlockWay(0);
+            FUZZ_CHECK(got == want8);
         }
     }
     if (url.charset != tessaly::Charset::kEucJp) {

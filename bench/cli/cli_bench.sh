@@ -155,6 +155,9 @@ PY
 "$cli" encode "$work/plain.sjis" >"$work/plain.enc"
 "$cli" encode --charset utf-8 "$work/plain.sjis" >"$work/plain.u8.enc"
 "$cli" encode --charset euc-jp "$work/plain.sjis" >"$work/plain.euc.enc"
+# The text in UTF-8, for the rows whose text side is UTF-8 (--utf8).
+"$cli" decode --charset utf-8 --utf8 "$work/text.u8.enc" >"$work/text.u8"
+size_text_u8=$(stat -c %s "$work/text.u8")
 size_plain=$(stat -c %s "$work/plain.enc"); size_plain_u8=$(stat -c %s "$work/plain.u8.enc")
 size_plain_euc=$(stat -c %s "$work/plain.euc.enc")
 size_u8=$(stat -c %s "$work/text.u8.enc"); size_euc=$(stat -c %s "$work/text.euc.enc")
@@ -166,6 +169,8 @@ declare -A ratio
 # in Shift_JIS, or for a --detect row its fixed encoding.
 base_of() {
   case $1 in
+    "encode --utf8") echo "$1" ;;
+    "encode utf-8 --utf8") echo "encode --utf8" ;;
     encode*|"python quote"*) echo "encode (Shift_JIS)" ;;
     "decode mixed log, --detect") echo "decode mixed log, Shift_JIS" ;;
     "decode --plus"|"decode utf-8 --plus") echo "decode form, Shift_JIS" ;;
@@ -206,6 +211,9 @@ add_url "encode --charset euc-jp" "$size_text" "'$cli' encode --charset euc-jp '
 add_url "encode --escape component" "$size_text" "'$cli' encode --escape component '$work/text.sjis'"
 add_url "encode --escape form" "$size_text" "'$cli' encode --escape form '$work/text.sjis'"
 add_url "encode utf-8 form" "$size_text" "'$cli' encode --charset utf-8 --escape form '$work/text.sjis'"
+# The same text in UTF-8 (--utf8), into code page 932 and UTF-8 escapes.
+add_url "encode --utf8" "$size_text_u8" "'$cli' encode --utf8 '$work/text.u8'"
+add_url "encode utf-8 --utf8" "$size_text_u8" "'$cli' encode --charset utf-8 --utf8 '$work/text.u8'"
 add_url "decode (Shift_JIS)" "$size_enc" "'$cli' decode '$work/text.enc'"
 add_url "decode --charset utf-8" "$size_u8" "'$cli' decode --charset utf-8 '$work/text.u8.enc'"
 add_url "decode --charset euc-jp" "$size_euc" "'$cli' decode --charset euc-jp '$work/text.euc.enc'"

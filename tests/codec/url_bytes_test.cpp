@@ -15,6 +15,7 @@
 #include "codec/codepage.h"
 #include "codec/cp932.h"
 #include "codec/fidelity.h"
+#include "codec/percent.h"
 #include "codec/url.h"
 #include "codec/utf8.h"
 
@@ -419,6 +420,44 @@ TEST(UrlBytes, Utf8InWindowsGivesTheTextRoutesResult) {
         SCOPED_TRACE(testing::Message() << "input " << Show(input));
         ExpectTheTextRoutesResult(c, input, rng);
         if (testing::Test::HasFatalFailure()) return;
+    }
+}
+
+// UTF-8 text encoded into UTF-8 escapes goes a block of bytes at a time
+// where it is valid, in every way the processor has: long stretches of
+// characters of one to four bytes (next to the second bytes' limits too),
+// with, more or less often, what the blocks leave to the usual way (stray,
+// cut and overlong bytes, surrogates, past U+10FFFF, a CR with "&").
+TEST(UrlBytes, Utf8TextInBlocksGivesTheTextRoutesResult) {
+    std::mt19937 rng(6767);
+    static const char* const kOdd[] = {"\x80", "\xBF\xBF", "\xC0\xAF", "\xC1\x81", "\xE0\x9F\xBF", "\xED\xA0\x80",
+                                       "\xF0\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xF5\x80", "\xFF", "\xE3\x81",
+                                       "\xF0\x9F\x98", "\xC2", "\xE3\x81\x82\x82", "\r", "\r\n", "\xE3\r\n"};
+    static const char32_t kEdges[] = {0x7F, 0x80, 0x7FF, 0x800, 0xFFF, 0x1000, 0xD7FF, 0xE000, 0xFFFD, 0xFFFF,
+                                      0x10000, 0x3FFFF, 0x40000, 0x10FFFF};
+    for (int round = 0; round < 24; ++round) {
+        const std::string input = MixedInput(rng, round, [&](unsigned pick) {
+            if (pick == 0) return std::string(kOdd[rng() % std::size(kOdd)]);
+            std::string ascii(rng() % 3, ' ');
+            for (char& a : ascii) a = static_cast<char>(0x20 + rng() % 0x5F);
+            char32_t c = pick % 5 == 1   ? kEdges[rng() % std::size(kEdges)]
+                         : pick % 5 == 2 ? 0x80 + rng() % 0x10FF80
+                                         : 0x3041 + rng() % 0x6000;
+            if (c >= 0xD800 && c < 0xE000) c = 0xFFFD;
+            return ascii + Utf16ToUtf8(c < 0x10000 ? std::u16string(1, static_cast<char16_t>(c))
+                                                   : std::u16string{static_cast<char16_t>(0xD7C0 + (c >> 10)),
+                                                                    static_cast<char16_t>(0xDC00 | (c & 0x3FF))});
+        });
+        SCOPED_TRACE(testing::Message() << "input " << Show(input));
+        const EscapeSet set = round % 3 == 0 ? EscapeSet::kPrintable : round % 3 == 1 ? EscapeSet::kComponent
+                                                                                      : EscapeSet::kForm;
+        const Case c{false, TextBytes::kUtf8, {Charset::kUtf8, set, round % 2 != 0}, {}};
+        for (int way = 0; way < detail::EncodeBlockWays(); ++way) {
+            detail::UseEncodeBlockWay(way);
+            ExpectTheTextRoutesResult(c, input, rng);
+            detail::UseEncodeBlockWay(0);
+            if (testing::Test::HasFatalFailure()) return;
+        }
     }
 }
 
