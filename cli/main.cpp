@@ -474,11 +474,12 @@ private:
 
     // Whether the piece goes from the input's bytes straight to the output's
     // (the text route's result and report without the text in between):
-    // UTF-8 or EUC-JP escapes, encoding or decoding in one encoding; with
-    // --detect, input of ASCII bytes (when no text is held).
+    // UTF-8 or EUC-JP escapes, encoding or decoding in one encoding, and
+    // UTF-8 text into code page 932 escapes; with --detect, input of ASCII
+    // bytes (when no text is held).
     bool ByteRoute(std::string_view bytes) {
         if (options_.detect) return text_.empty() && converted_.empty() && AsciiReadsAsItself() && AllAscii(bytes);
-        return options_.charset != tessaly::Charset::kShiftJis;
+        return options_.charset != tessaly::Charset::kShiftJis || (!options_.decode && options_.utf8);
     }
 
     std::size_t ConvertBytes(std::string_view bytes, bool final, tessaly::BytesReport* report) {

@@ -481,11 +481,29 @@ private:
 template <class Target>
 const Escaped* TableOf(EscapeSet set) {
     if constexpr (std::is_same_v<Target, Cp932Target>) {
-        return set == EscapeSet::kForm ? UnitEscapes<Cp932Target, EscapeSet::kForm>::Get()
-                                       : UnitEscapes<Cp932Target, EscapeSet::kComponent>::Get();
+        switch (set) {
+            case EscapeSet::kPrintable: return UnitEscapes<Cp932Target, EscapeSet::kPrintable>::Get();
+            case EscapeSet::kComponent: return UnitEscapes<Cp932Target, EscapeSet::kComponent>::Get();
+            case EscapeSet::kForm: break;
+        }
+        return UnitEscapes<Cp932Target, EscapeSet::kForm>::Get();
     } else {
         return UnitEscapes<Target>::Get();
     }
+}
+
+// The entries of the units below 0x80 with the set's forms (with
+// crLfAsAmp, a CR left to the slow route); in code page 932, a unit it does
+// not write as its own byte, or loses, is left to the encoder of one unit.
+template <class Target>
+std::array<Escaped, 0x80> AsciiTable(const EncodeOptions& options) {
+    std::array<Escaped, 0x80> ascii = AsciiEscapes(kByteForms[static_cast<unsigned>(options.escape)], options.crLfAsAmp);
+    if constexpr (std::is_same_v<Target, Cp932Target>) {
+        for (char16_t c = 0; c < 0x80; ++c) {
+            if (cp932::UnitToBytes(c) != c || Cp932LossTable::Get().Lost(c)) ascii[c] = Escaped{};
+        }
+    }
+    return ascii;
 }
 
 // Units from p up to end through the tables while they hold them, their
@@ -578,15 +596,7 @@ template <class Target>
 std::size_t EncodeTextThroughTable(std::u16string& out, std::u16string_view text, const EncodeOptions& options,
                                    bool final, Lost& lost) {
     const std::array<Form, 256>& unitForms = kSetForms[static_cast<unsigned>(options.escape)];
-    const std::array<std::uint32_t, 256>& forms = kByteForms[static_cast<unsigned>(options.escape)];
-    std::array<Escaped, 0x80> ascii = AsciiEscapes(forms, options.crLfAsAmp);
-    if constexpr (std::is_same_v<Target, Cp932Target>) {
-        // A unit below 0x80 that code page 932 does not write as its own
-        // byte, or loses, is left to the encoder of one unit.
-        for (char16_t c = 0; c < 0x80; ++c) {
-            if (cp932::UnitToBytes(c) != c || Cp932LossTable::Get().Lost(c)) ascii[c] = Escaped{};
-        }
-    }
+    const std::array<Escaped, 0x80> ascii = AsciiTable<Target>(options);
     const Escaped* const units = TableOf<Target>(options.escape);
     const TableUnitsFunction tableUnits = ChosenTableUnits();
     const bool amp = options.crLfAsAmp;
@@ -1009,6 +1019,128 @@ std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOp
     return static_cast<std::size_t>(p - begin);
 }
 
+// UTF-8 text into code page 932 or EUC-JP escapes, as the text route
+// encodes its text: characters of one to three bytes that the tables hold
+// straight from them; anything else (invalid UTF-8, a character past
+// U+FFFF, one the encoding loses or cannot hold, a CR with crLfAsAmp) on
+// its own through the text route, in code page 932's printable set a CR
+// with the character after it, which that route writes with it.
+template <class Target>
+std::size_t EncodeUtf8ThroughTable(std::string& out, std::string_view bytes, const EncodeOptions& options, bool final,
+                                   BytesReport* report) {
+    const std::array<Escaped, 0x80> ascii = AsciiTable<Target>(options);
+    const Escaped* const units = TableOf<Target>(options.escape);
+    const std::array<std::uint32_t, 256>& forms = kByteForms[static_cast<unsigned>(options.escape)];
+    const bool amp = options.crLfAsAmp;
+    const bool crWithNext = amp && std::is_same_v<Target, Cp932Target> && options.escape == EscapeSet::kPrintable;
+    const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* const end = begin + bytes.size();
+    // A byte gives at most its escape; one character on its own up to
+    // kMostBytesPerCharacter.
+    constexpr std::size_t kRoom = 3 * detail::kChunkUnits + 2 * kMostBytesPerCharacter;
+    detail::ChunkedOutput<char> output(out, 3 * bytes.size() + kRoom);
+    ByteLoss unwritable;
+    std::u16string text, encoded;
+    std::string encodedBytes;
+    const unsigned char* p = begin;
+    bool held = false;
+    while (p != end && !held) {
+        char* o = output.Room(kRoom);
+        const char* const limit = o + kRoom - kMostBytesPerCharacter;
+        while (p != end && o <= limit) {
+            // The table's characters, without waiting on each one's length.
+            while (end - p >= 3 && o <= limit) {
+                const unsigned b0 = p[0], b1 = p[1], b2 = p[2];
+                const Escaped* e;
+                unsigned n;
+                if (b0 < 0x80) {
+                    e = &ascii[b0];
+                    n = 1;
+                } else if (b0 >= 0xC2 && b0 < 0xE0 && (b1 & 0xC0) == 0x80) {
+                    e = units + ((b0 & 0x1F) << 6 | (b1 & 0x3F));
+                    n = 2;
+                } else if ((b0 & 0xF0) == 0xE0 && (b1 & 0xC0) == 0x80 && (b2 & 0xC0) == 0x80) {
+                    // Surrogates' entries are empty; an overlong form goes
+                    // the slow way.
+                    e = units + ((b0 & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F));
+                    n = b0 == 0xE0 && b1 < 0xA0 ? 0 : 3;
+                } else {
+                    break;
+                }
+                if (n == 0 || e->length == 0) break;
+                std::memcpy(o, e, sizeof *e);
+                o += e->length;
+                p += n;
+            }
+            if (p == end || o > limit) break;
+            const unsigned char* const from = p;
+            if (amp && *p == '\r' && !crWithNext) {
+                if (p + 1 == end && !final) {
+                    held = true;
+                    break;
+                }
+                if (p + 1 != end && p[1] == '\n') {
+                    *o++ = '&';
+                    p += 2;
+                } else {
+                    o = PutBytes(forms['\r'], o);
+                    ++p;
+                }
+                continue;
+            }
+            // One character (with crWithNext, a CR and the one after it) of
+            // text, through the text route.
+            text.clear();
+            std::size_t firstUnits = 0;
+            const unsigned char* second = nullptr;
+            for (unsigned k = 0; k < 2; ++k) {
+                if (p == end) {
+                    if (!final) held = true;  // an LF may follow the CR
+                    break;
+                }
+                const Utf8Step step = ReadUtf8(p, end);
+                if (step.cut && !final) {
+                    held = true;
+                    break;
+                }
+                const char32_t c = step.valid ? step.c : U'\uFFFD';
+                if (c >= 0x10000) {
+                    text += static_cast<char16_t>(0xD7C0 + (c >> 10));
+                    text += static_cast<char16_t>(0xDC00 | (c & 0x3FF));
+                } else {
+                    text += static_cast<char16_t>(c);
+                }
+                if (k == 0) {
+                    firstUnits = text.size();
+                } else {
+                    second = p;
+                }
+                p += step.length;
+                if (k != 0 || !crWithNext || c != '\r') break;
+            }
+            if (held) {
+                p = from;
+                break;
+            }
+            encoded.clear();
+            EncodeReport lost;
+            EncodeUrlAppend(encoded, text, options, true, &lost);
+            encodedBytes.clear();
+            AppendUtf16AsUtf8(encodedBytes, encoded);
+            std::memcpy(o, encodedBytes.data(), encodedBytes.size());
+            o += encodedBytes.size();
+            if (lost.lost != 0) {
+                const unsigned char* const at = lost.firstLost < firstUnits ? from : second;
+                detail::AddLoss(unwritable, lost.lost, static_cast<std::size_t>(at - begin));
+            }
+        }
+        output.Commit(o);
+    }
+    output.Finish();
+    if (report != nullptr) detail::AddLosses(*report, {{}, {}, unwritable});
+    return static_cast<std::size_t>(p - begin);
+}
+
 template <class Source>
 std::size_t EncodeBytesFrom(std::string& out, std::string_view bytes, const EncodeOptions& options, bool final,
                             BytesReport* report) {
@@ -1020,7 +1152,14 @@ std::size_t EncodeBytesFrom(std::string& out, std::string_view bytes, const Enco
 
 std::size_t EncodeUrlBytesAppend(std::string& out, std::string_view bytes, TextBytes side, const EncodeOptions& options,
                                  bool final, BytesReport* report) {
-    if (side == TextBytes::kUtf8) return EncodeBytesFrom<Utf8Source>(out, bytes, options, final, report);
+    if (side == TextBytes::kUtf8) {
+        switch (options.charset) {
+            case Charset::kShiftJis: return EncodeUtf8ThroughTable<Cp932Target>(out, bytes, options, final, report);
+            case Charset::kEucJp: return EncodeUtf8ThroughTable<EucJpTarget>(out, bytes, options, final, report);
+            case Charset::kUtf8: break;
+        }
+        return EncodeBytesFrom<Utf8Source>(out, bytes, options, final, report);
+    }
     if (options.charset == Charset::kShiftJis) {
         return EncodeUrlFromBytesAppend(out, bytes, options, final, report != nullptr ? &report->input : nullptr);
     }

@@ -2,8 +2,8 @@
 // holds only the set's characters, "%XX" and "&" (and "+" in the form
 // set); with the default options it is Encode; in UTF-8 with the component
 // or form set, DecodeUrl gives back any text without lone surrogates; from
-// code page 932 bytes straight, and from UTF-8 text into UTF-8 escapes,
-// what the text route gives.
+// code page 932 bytes straight, and from UTF-8 text, what the text route
+// gives.
 //
 // Encode on any text: its output is printable ASCII except where the
 // ampersand option copies a CR and the character after it raw. Then, on a
@@ -164,9 +164,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     // The text-like bytes' text as UTF-8, with one of the input's own bytes
-    // cut in every so often, into UTF-8 escapes by the byte route (a block
-    // at a time where it is valid) in each way: what the text route gives.
-    if (url.charset == tessaly::Charset::kUtf8) {
+    // cut in every so often, encoded by the byte route (into UTF-8 a block
+    // at a time where it is valid, in each way): what the text route gives.
+    {
         const std::string utf8 = tessaly::Utf16ToUtf8(tessaly::CodePageBridge::ToText(textLike));
         const std::size_t every = (first & 128) != 0 ? 24 : 400;
         std::string spliced;
