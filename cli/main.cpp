@@ -93,8 +93,8 @@ constexpr std::string_view kUsage =
     "cannot hold (written as \"?\" or a look-alike in code page 932, as \"&#N;\"\n"
     "in EUC-JP). One line on standard error gives the count and where the first\n"
     "one is (line and byte offset of the input), and the exit status stays 0.\n"
-    "The four characters Linux input methods type for their Windows twins\n"
-    "(U+2014, U+2016, U+2212, U+301C) are not counted.\n";
+    "In code page 932, the four characters Linux input methods type for their\n"
+    "Windows twins (U+2014, U+2016, U+2212, U+301C) are not counted.\n";
 
 struct Options {
     bool decode = false;
@@ -118,31 +118,50 @@ struct Options {
 
 enum class Parse { kRun, kHelp, kVersion, kBad, kBadLabel };
 
-Parse ParseArguments(int argc, char** argv, Options& options, std::string& badLabel) {
+// Reads the arguments into options; for kBad, problem says what is wrong,
+// for kBadLabel, badLabel is the label. "--" ends the options.
+Parse ParseArguments(int argc, char** argv, Options& options, std::string& badLabel, std::string& problem) {
     bool haveCommand = false;
     bool haveFile = false;
-    bool encodeOnly = false;  // --escape
-    bool decodeOnly = false;  // --plus, --detect
+    bool operands = false;
+    std::string_view encodeOnly;  // --escape
+    std::string_view decodeOnly;  // --plus, --detect
+    const auto bad = [&](std::string what, std::string_view arg = {}) {
+        problem = std::move(what);
+        if (!arg.empty()) problem += " \"" + std::string(arg) + "\"";
+        return Parse::kBad;
+    };
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
+        if (operands || arg.size() < 2 || arg[0] != '-') {
+            // The command, then the file.
+            if (!haveCommand) {
+                if (arg != "encode" && arg != "decode") return bad("the command is encode or decode, not", arg);
+                options.decode = arg == "decode";
+                haveCommand = true;
+            } else if (!haveFile) {
+                options.file = arg;
+                haveFile = true;
+            } else {
+                return bad("one file at most; one too many:", arg);
+            }
+            continue;
+        }
+        if (arg == "--") {
+            operands = true;
+            continue;
+        }
         if (arg == "--help") return Parse::kHelp;
         if (arg == "--version") return Parse::kVersion;
         // "--charset LABEL" or "--charset=LABEL", the same for --escape.
         std::string_view value;
-        bool hasValue = false;
         for (const std::string_view name : {std::string_view("--charset"), std::string_view("--escape")}) {
             if (arg == name) {
-                if (++i == argc) return Parse::kBad;
+                if (++i == argc) return bad(name == "--charset" ? "--charset needs a label" : "--escape needs a set");
                 value = argv[i];
-                hasValue = true;
             } else if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=') {
                 value = arg.substr(name.size() + 1);
                 arg = name;
-                hasValue = true;
-            }
-            if (hasValue) {
-                arg = name;
-                break;
             }
         }
         if (arg == "--charset") {
@@ -160,33 +179,28 @@ Parse ParseArguments(int argc, char** argv, Options& options, std::string& badLa
             } else if (value == "form") {
                 options.escape = tessaly::EscapeSet::kForm;
             } else {
-                return Parse::kBad;
+                return bad("--escape takes printable, component or form, not", value);
             }
-            encodeOnly = true;
+            encodeOnly = arg;
         } else if (arg == "--plus") {
-            options.plus = decodeOnly = true;
+            options.plus = true;
+            decodeOnly = arg;
         } else if (arg == "--detect") {
-            options.detect = decodeOnly = true;
+            options.detect = true;
+            decodeOnly = arg;
         } else if (arg == "--amp-crlf") {
             options.ampCrLf = true;
         } else if (arg == "--strict") {
             options.strict = true;
         } else if (arg == "--utf8") {
             options.utf8 = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return Parse::kBad;
-        } else if (!haveCommand) {
-            if (arg != "encode" && arg != "decode") return Parse::kBad;
-            options.decode = arg == "decode";
-            haveCommand = true;
-        } else if (!haveFile) {
-            options.file = arg;
-            haveFile = true;
         } else {
-            return Parse::kBad;
+            return bad("unknown option", arg);
         }
     }
-    if (!haveCommand || (options.decode && encodeOnly) || (!options.decode && decodeOnly)) return Parse::kBad;
+    if (!haveCommand) return bad("no command: encode or decode");
+    if (options.decode && !encodeOnly.empty()) return bad(std::string(encodeOnly) + " is for encode only");
+    if (!options.decode && !decodeOnly.empty()) return bad(std::string(decodeOnly) + " is for decode only");
     return Parse::kRun;
 }
 
@@ -240,10 +254,10 @@ bool IsAscii(std::string_view bytes) {
 
 // Whether the run converts bytes straight to bytes (as Stream::Piece picks
 // the route): UTF-8 or EUC-JP escapes, detection (on ASCII input, as logs
-// are), encoding from code page 932, or plain decoding of ASCII.
+// are), encoding, or plain decoding of ASCII.
 bool BytesToBytes(const Options& options) {
     if (options.detect || options.charset != tessaly::Charset::kShiftJis) return true;
-    if (options.utf8) return false;
+    if (options.utf8) return !options.decode;
     return options.decode ? options.DecodesAsciiAsBytes() : true;
 }
 
@@ -810,14 +824,16 @@ int WriteOutput(std::string_view bytes) {
 int main(int argc, char** argv) try {
     tessaly::IgnoreFileSizeSignal();  // past ulimit -f, writes fail with EFBIG
     Options options;
-    std::string badLabel;
-    switch (ParseArguments(argc, argv, options, badLabel)) {
+    std::string badLabel, problem;
+    switch (ParseArguments(argc, argv, options, badLabel, problem)) {
         case Parse::kHelp:
             return WriteOutput(kUsage);
         case Parse::kVersion:
             return WriteOutput("tessaly-cli " TESSALY_VERSION "\n");
         case Parse::kBad:
+            // The usage, and what was wrong last, where the eye lands.
             tessaly::WriteAll(STDERR_FILENO, kUsage);
+            std::fprintf(stderr, "\ntessaly-cli: %s\n", problem.c_str());
             return 2;
         case Parse::kBadLabel:
             std::fprintf(stderr,

@@ -139,6 +139,27 @@ TEST(Cli, BadArgumentsExitWithTwo) {
     }
 }
 
+TEST(Cli, BadArgumentsAreNamedAfterTheUsage) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"--bogus encode", "unknown option \"--bogus\""},
+        {"encode a b", "one file at most; one too many: \"b\""},
+        {"frobnicate", "the command is encode or decode, not \"frobnicate\""},
+        {"--utf8", "no command: encode or decode"},
+        {"encode --detect", "--detect is for decode only"},
+        {"decode --escape=form", "--escape is for encode only"},
+        {"encode --escape url", "--escape takes printable, component or form, not \"url\""}};
+    for (const auto& [args, problem] : cases) {
+        const Result r = RunCli(args);
+        EXPECT_EQ(r.exitCode, 2) << args;
+        const std::string last = "\ntessaly-cli: " + problem + "\n";
+        EXPECT_TRUE(r.err.size() > last.size() && r.err.ends_with(last)) << args << ": " << r.err;
+    }
+    // After "--", a name that starts with "-" is the file.
+    const Result dash = RunCli("encode -- --utf8");
+    EXPECT_EQ(dash.exitCode, 1);
+    EXPECT_EQ(dash.err.rfind("tessaly-cli: --utf8: ", 0), 0u) << dash.err;
+}
+
 TEST(Cli, UnreadableFileExitsWithOne) {
     const std::string missing = TempPath("no_such_file");
     std::remove(missing.c_str());
