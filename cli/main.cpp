@@ -109,9 +109,7 @@ struct Options {
 
     // Decoding code page 932 from code page 932 bytes: ASCII input is
     // decoded as it is ("+" as a space or not).
-    bool DecodesAsciiAsBytes() const {
-        return decode && charset == tessaly::Charset::kShiftJis && !detect && !utf8;
-    }
+    bool DecodesAsciiAsBytes() const { return decode && charset == tessaly::Charset::kShiftJis && !detect; }
     tessaly::EncodeOptions Encoding() const { return {charset, escape, ampCrLf}; }
     tessaly::DecodeOptions Decoding() const { return {charset, detect, plus, ampCrLf}; }
 };
@@ -257,7 +255,6 @@ bool IsAscii(std::string_view bytes) {
 // are), encoding, or plain decoding of ASCII.
 bool BytesToBytes(const Options& options) {
     if (options.detect || options.charset != tessaly::Charset::kShiftJis) return true;
-    if (options.utf8) return !options.decode;
     return options.decode ? options.DecodesAsciiAsBytes() : true;
 }
 
@@ -744,11 +741,18 @@ private:
     bool DecodeAsciiPiece(std::string_view bytes, bool final) {
         const std::size_t kept = out_.size();
         tessaly::ByteLoss loss;
+        // With --utf8, the decoded code page 932 bytes (whole characters)
+        // written as UTF-8.
         const auto decode = [&](std::string_view ascii, bool last, tessaly::ByteLoss* counted) {
             const bool amp = options_.ampCrLf;
-            if (options_.plus) return tessaly::DecodeAsciiPlusAsSpaceToBytesAppend(out_, ascii, amp, last, counted);
-            return counted != nullptr ? tessaly::DecodeAsciiToBytesAppend(out_, ascii, amp, last, *counted)
-                                      : tessaly::DecodeAsciiToBytesAppend(out_, ascii, amp, last);
+            std::string& to = options_.utf8 ? decoded_ : out_;
+            decoded_.clear();
+            const std::size_t used =
+                options_.plus   ? tessaly::DecodeAsciiPlusAsSpaceToBytesAppend(to, ascii, amp, last, counted)
+                : counted != nullptr ? tessaly::DecodeAsciiToBytesAppend(to, ascii, amp, last, *counted)
+                                     : tessaly::DecodeAsciiToBytesAppend(to, ascii, amp, last);
+            if (options_.utf8) tessaly::CodePageBridge::AppendUtf8(out_, decoded_);
+            return used;
         };
         const std::size_t consumed = decode(bytes, final, &loss);
         if (loss.count > 0 && !NoteAtByte(Kind::kEscapes, loss.count, loss.first)) {
@@ -802,6 +806,7 @@ private:
     std::u16string text_;       // the input as text, not yet converted
     std::u16string converted_;  // converted, not yet written
     std::string out_;
+    std::string decoded_;  // decoded bytes on their way to UTF-8
     std::string scratch_;
     std::uint64_t offset_ = 0;  // input offset of in_[0]
     std::uint64_t lines_ = 0;   // line breaks before in_[0], until the first loss

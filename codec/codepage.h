@@ -26,6 +26,9 @@ struct CodePageBridge {
     // within bytes; loss is added to, not reset).
     static std::size_t AppendText(std::u16string& out, std::string_view bytes, bool final,
                                   ByteLoss& loss);
+    // Bytes to the UTF-8 of their text: what AppendText gives, as UTF-8,
+    // without the text in between.
+    static std::size_t AppendUtf8(std::string& out, std::string_view bytes, bool final = true);
 };
 
 }  // namespace tessaly

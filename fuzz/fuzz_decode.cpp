@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // The input bytes decoded as they are: as the units of their values, and
-    // (those below 0x80) straight to code page 932 bytes.
+    // (those below 0x80) straight to code page 932 bytes and on to UTF-8.
     const std::string_view bytes = tessaly::fuzz::AsBytes(data, size);
     std::u16string widened(bytes.begin(), bytes.end());
     for (char16_t& c : widened) c &= 0xFF;
@@ -79,7 +79,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (char& c : ascii) c &= 0x7F;
     std::string out;
     tessaly::DecodeAsciiToBytesAppend(out, ascii, option, true);
-    FUZZ_CHECK(out == tessaly::CodePageBridge::ToBytes(tessaly::Decode(tessaly::CodePageBridge::ToText(ascii), option)));
+    const std::u16string asciiDecoded = tessaly::Decode(tessaly::CodePageBridge::ToText(ascii), option);
+    FUZZ_CHECK(out == tessaly::CodePageBridge::ToBytes(asciiDecoded));
+    // Those bytes as UTF-8 are the decoded text's UTF-8 (as decode --utf8
+    // writes it), and so are the input bytes' own.
+    std::string asUtf8;
+    tessaly::CodePageBridge::AppendUtf8(asUtf8, out);
+    FUZZ_CHECK(asUtf8 == tessaly::Utf16ToUtf8(asciiDecoded));
+    asUtf8.clear();
+    tessaly::CodePageBridge::AppendUtf8(asUtf8, bytes);
+    FUZZ_CHECK(asUtf8 == tessaly::Utf16ToUtf8(tessaly::CodePageBridge::ToText(bytes)));
     CheckCountedDecode(ascii, option);
 
     // Escapes as the encoder writes them, of text-like bytes made from the

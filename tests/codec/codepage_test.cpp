@@ -4,6 +4,7 @@
 
 #include "codec/codepage.h"
 #include "codec/fidelity.h"
+#include "codec/utf8.h"
 
 #include <random>
 
@@ -75,6 +76,37 @@ TEST(CodePageBridge, AppendKeepsWhatIsThere) {
     EXPECT_EQ(bytes, "y\x82\xA0");
     EXPECT_EQ(CodePageBridge::ToText(""), u"");
     EXPECT_EQ(CodePageBridge::ToBytes(u""), "");
+}
+
+// AppendUtf8 against the text AppendText gives, as UTF-8: every byte pair
+// after every byte, ASCII runs around them, and random bytes, whole and in
+// pieces (a lead byte that ends a piece waits for the next).
+TEST(CodePageBridge, Utf8IsTheTextsUtf8) {
+    std::string every = "0123456789abcdefghij";
+    for (unsigned b0 = 0; b0 < 256; ++b0) {
+        for (unsigned b1 = 0; b1 < 256; ++b1) every += {static_cast<char>(b0), static_cast<char>(b1), ' '};
+    }
+    std::mt19937 rng(3);
+    std::string random;
+    for (int i = 0; i < 200000; ++i) random += static_cast<char>(rng() % 3 == 0 ? 'a' + rng() % 26 : rng() % 256);
+    // A pair whose trail byte is ASCII across every alignment, ASCII after.
+    std::string across;
+    for (std::size_t at = 0; at < 140; ++at) across += std::string(at, 'a') + "\x83\x58" + std::string(140 - at, 'b');
+    for (const std::string& bytes : {every, random, across, std::string("\x82"), std::string()}) {
+        const std::string want = Utf16ToUtf8(CodePageBridge::ToText(bytes));
+        std::string whole = "x";
+        EXPECT_EQ(CodePageBridge::AppendUtf8(whole, bytes), bytes.size());
+        ASSERT_EQ(whole, "x" + want);
+        std::string pieces, held;
+        for (std::size_t at = 0; at < bytes.size();) {
+            const std::size_t next = std::min(bytes.size(), at + rng() % 40);
+            held += bytes.substr(at, next - at);
+            at = next;
+            held.erase(0, CodePageBridge::AppendUtf8(pieces, held, at == bytes.size()));
+        }
+        EXPECT_TRUE(held.empty());
+        ASSERT_EQ(pieces, want);
+    }
 }
 
 }  // namespace
