@@ -32,6 +32,7 @@ constexpr Cost kJisRare = 72;  // box drawing, the NEC and IBM rows
 constexpr Cost kHalfWidthKatakana = 48;
 constexpr Cost kOtherKanji = 100;  // ideographs outside JIS X 0208
 constexpr Cost kLatin1 = 72;
+constexpr Cost kLatin1InWord = 20;  // a Latin-1 letter beside an ASCII letter: café, München
 constexpr Cost kOtherLetter = 88;  // other scripts, Latin beyond Latin-1
 constexpr Cost kCombining = 120;
 constexpr Cost kPrivateUse = 160;
@@ -85,10 +86,20 @@ struct CostTable {
     }
 };
 
+constexpr bool IsAsciiLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
+constexpr bool IsLatin1Letter(char16_t c) { return c >= 0xC0 && c <= 0xFF && c != 0xD7 && c != 0xF7; }
+
 std::uint64_t Price(std::u16string_view text) {
     const CostTable& costs = CostTable::Get();
     std::uint64_t sum = 0;
-    for (const char16_t c : text) sum += costs.of[c];
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        // In a word of a European language (which URLs hold in UTF-8), where
+        // EUC-JP reads a kanji.
+        const bool inWord = IsLatin1Letter(c) && ((i > 0 && IsAsciiLetter(text[i - 1])) ||
+                                                  (i + 1 < text.size() && IsAsciiLetter(text[i + 1])));
+        sum += inWord ? cost::kLatin1InWord : costs.of[c];
+    }
     return sum;
 }
 

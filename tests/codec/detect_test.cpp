@@ -176,6 +176,10 @@ TEST(Detect, TheNamedTrapsAndTies) {
         EXPECT_EQ(ChooseForLine(u"q=%E3%83%86%E3%82%B9%E3%83%88", preferred), Charset::kUtf8);
         EXPECT_EQ(ChooseForLine(u"q=%83e%83X%83g", preferred), Charset::kShiftJis);
         EXPECT_EQ(ChooseForLine(u"q=abc+%41&x=1", preferred), preferred);
+        // A Latin-1 letter in a word is UTF-8, where EUC-JP reads a kanji.
+        EXPECT_EQ(ChooseForLine(u"q=caf%C3%A9", preferred), Charset::kUtf8);
+        EXPECT_EQ(ChooseForLine(u"city=M%C3%BCnchen", preferred), Charset::kUtf8);
+        EXPECT_EQ(ChooseForLine(u"q=Espa%C3%B1a+2024", preferred), Charset::kUtf8);
     }
 }
 
