@@ -15,6 +15,7 @@
 #include <array>
 #include <cstring>
 
+#include "codec/codepage.h"
 #include "codec/detect.h"
 #include "codec/large_pages.h"
 #include "codec/percent.h"
@@ -436,41 +437,31 @@ std::size_t DecodeAsciiLine(std::string& out, std::string_view line, Charset cha
         detail::AddLosses(found, r);
         return used;
     }
-    if (side == TextBytes::kCp932) {
-        const bool amp = options.crLfAsAmp;
-        const auto decode = [&](std::string_view ascii, bool last, ByteLoss& counted) {
-            return options.plusAsSpace ? DecodeAsciiPlusAsSpaceToBytesAppend(out, ascii, amp, last, &counted)
-                                       : DecodeAsciiToBytesAppend(out, ascii, amp, last, counted);
-        };
-        ByteLoss loss;
-        std::size_t used = decode(line, final && endsText, loss);
-        if (final && !endsText && used < line.size()) {
-            // As DecodeLine: the rest with a plain unit after it, whose
-            // output is cut.
-            std::string tail(line.substr(used));
-            tail += 'X';
-            ByteLoss tailLoss;
-            decode(tail, true, tailLoss);
-            out.pop_back();
-            if (tailLoss.count != 0) detail::AddLoss(loss, tailLoss.count, used + tailLoss.first);
-            used = line.size();
-        }
-        if (loss.count != 0) detail::AddLoss(found.escapes, loss.count, base + loss.first);
-        return used;
+    // Code page 932 bytes; for UTF-8, written as UTF-8 (the decoded bytes
+    // are whole characters, whose text that is).
+    thread_local std::string decodedBytes;
+    std::string& to = side == TextBytes::kCp932 ? out : decodedBytes;
+    decodedBytes.clear();
+    const bool amp = options.crLfAsAmp;
+    const auto decode = [&](std::string_view ascii, bool last, ByteLoss& counted) {
+        return options.plusAsSpace ? DecodeAsciiPlusAsSpaceToBytesAppend(to, ascii, amp, last, &counted)
+                                   : DecodeAsciiToBytesAppend(to, ascii, amp, last, counted);
+    };
+    ByteLoss loss;
+    std::size_t used = decode(line, final && endsText, loss);
+    if (final && !endsText && used < line.size()) {
+        // As DecodeLine: the rest with a plain unit after it, whose
+        // output is cut.
+        std::string tail(line.substr(used));
+        tail += 'X';
+        ByteLoss tailLoss;
+        decode(tail, true, tailLoss);
+        to.pop_back();
+        if (tailLoss.count != 0) detail::AddLoss(loss, tailLoss.count, used + tailLoss.first);
+        used = line.size();
     }
-    // Through text into UTF-8 (what code page 932 decodes, either side
-    // writes).
-    const std::u16string text(line.begin(), line.end());
-    std::u16string decoded;
-    Invalid invalid;
-    std::size_t used = text.size();
-    if (final) {
-        DecodeLine(decoded, text, charset, options, endsText, &invalid);
-    } else {
-        used = detail::DecodeInCharset(decoded, text, charset, options, false, &invalid);
-    }
-    AppendUtf16AsUtf8(out, decoded);
-    if (invalid.count != 0) detail::AddLoss(found.escapes, invalid.count, base + invalid.first);
+    if (side == TextBytes::kUtf8) CodePageBridge::AppendUtf8(out, decodedBytes);
+    if (loss.count != 0) detail::AddLoss(found.escapes, loss.count, base + loss.first);
     return used;
 }
 
