@@ -1,5 +1,5 @@
-// UTF-8 and EUC-JP escapes into code page 932 bytes, and UTF-8 escapes into
-// UTF-8, 64 units at a time (AVX-512).
+// UTF-8 and EUC-JP escapes into code page 932 bytes or into UTF-8, 64 units
+// at a time (AVX-512).
 //
 // A window of 64 units finds its escapes and decodes their digits into the
 // lane of their "%"; a plain unit keeps its own byte. Where each character
@@ -15,7 +15,9 @@
 // character's start, after the characters before it, for the usual way.
 
 #include <cstdint>
+#include <memory>
 
+#include "codec/eucjp.h"
 #include "codec/fidelity.h"
 #include "codec/pair_bits.h"
 #include "codec/url_internal.h"
@@ -162,6 +164,39 @@ TESSALY_WINDOWS_TARGET inline unsigned PutCharacters(__m512i inOrder, std::uint3
     return good;
 }
 
+// Writes the UTF-8 of the characters before the first of bad (one bit per
+// character, in order; n characters, 32 at most): each character's code
+// point is a 16-bit lane of c. Returns how many characters it wrote.
+TESSALY_WINDOWS_TARGET inline unsigned PutUtf8Characters(__m512i c, std::uint64_t bad, unsigned n,
+                                                         unsigned char*& out) {
+    const auto good = static_cast<unsigned>(_tzcnt_u64(bad | std::uint64_t{1} << n));
+    const __m512i low6 = _mm512_set1_epi32(0x3F), mark = _mm512_set1_epi32(0x80);
+    for (unsigned half = 0; half < 2 && 16 * half < good; ++half) {
+        const __m512i cp = _mm512_cvtepu16_epi32(half == 0 ? _mm512_castsi512_si256(c)
+                                                            : _mm512_extracti64x4_epi64(c, 1));
+        const __mmask16 two = _mm512_cmpge_epu32_mask(cp, _mm512_set1_epi32(0x80));
+        const __mmask16 three = _mm512_cmpge_epu32_mask(cp, _mm512_set1_epi32(0x800));
+        const __m512i six = _mm512_srli_epi32(cp, 6);
+        // Each character's bytes in its 32-bit lane, the first lowest.
+        const __m512i first = _mm512_mask_blend_epi32(
+            three, _mm512_mask_blend_epi32(two, cp, _mm512_or_si512(six, _mm512_set1_epi32(0xC0))),
+            _mm512_or_si512(_mm512_srli_epi32(cp, 12), _mm512_set1_epi32(0xE0)));
+        const __m512i last = _mm512_or_si512(_mm512_and_si512(cp, low6), mark);
+        const __m512i middle = _mm512_or_si512(_mm512_and_si512(six, low6), mark);
+        const __m512i second = _mm512_mask_blend_epi32(three, last, middle);
+        const __m512i bytes = _mm512_or_si512(
+            _mm512_or_si512(first, _mm512_slli_epi32(second, 8)), _mm512_slli_epi32(last, 16));
+        const auto these = static_cast<std::uint32_t>(_bzhi_u32(0xFFFF, good - 16 * half));
+        const std::uint64_t keep = _pdep_u64(these, 0x1111111111111111) |
+                                   _pdep_u64(these & two, 0x2222222222222222) |
+                                   _pdep_u64(these & three, 0x4444444444444444);
+        const auto written = static_cast<unsigned>(_mm_popcnt_u64(keep));
+        _mm512_mask_storeu_epi8(out, _bzhi_u64(kAll, written), _mm512_maskz_compress_epi8(keep, bytes));
+        out += written;
+    }
+    return good;
+}
+
 // A window's UTF-8 characters: a lead of one, two or three bytes and
 // exactly the continuation escapes it calls for after it.
 struct Utf8Characters {
@@ -254,6 +289,9 @@ TESSALY_WINDOWS_TARGET inline std::uint64_t EucJpLeads(std::uint64_t high, std::
     return _pdep_u64(PairStartBits(_pext_u64(high, escapes)), escapes);
 }
 
+// Into code page 932 bytes (pairTable gives a pair's, as they lie in
+// memory), or with kUtf8 into UTF-8 (pairTable gives a pair's code point).
+template <bool kUtf8>
 TESSALY_WINDOWS_TARGET inline Taken DecodeEucJpWindow(const Window& w, const std::uint16_t* pairTable,
                                                          unsigned char*& out) {
     const std::uint64_t high = w.escapes & _mm512_movepi8_mask(w.values);
@@ -278,15 +316,22 @@ TESSALY_WINDOWS_TARGET inline Taken DecodeEucJpWindow(const Window& w, const std
     const __m512i w0 = Widen(_mm512_maskz_compress_epi8(chars, w.values));
     const __m512i w1 = Widen(_mm512_maskz_compress_epi8(chars, third));
     const std::uint32_t wide = pairBits & ~static_cast<std::uint32_t>(bad);
-    // The table holds a pair's code page 932 bytes as they lie in memory.
     const __m512i looked = LookUp(pairTable, _mm512_or_si512(w0, _mm512_slli_epi16(w1, 8)), wide);
     bad |= _mm512_mask_cmpeq_epi16_mask(wide, looked, _mm512_setzero_si512());
-    const __m512i written = _mm512_mask_blend_epi16(wide, _mm512_mask_blend_epi16(kanaBits, w0, w1), looked);
-    const unsigned good = PutCharacters(written, pairBits, bad, n, out);
+    unsigned good;
+    if constexpr (kUtf8) {
+        // A katakana is U+FF61 on from its byte 0xA1.
+        const __m512i kanaPoint = _mm512_add_epi16(w1, _mm512_set1_epi16(0xFF61 - 0xA1));
+        const __m512i c = _mm512_mask_blend_epi16(wide, _mm512_mask_blend_epi16(kanaBits, w0, kanaPoint), looked);
+        good = PutUtf8Characters(c, bad, n, out);
+    } else {
+        const __m512i written = _mm512_mask_blend_epi16(wide, _mm512_mask_blend_epi16(kanaBits, w0, w1), looked);
+        good = PutCharacters(written, pairBits, bad, n, out);
+    }
     return AtCharacter(good, n, end, chars);
 }
 
-enum class Route { kUtf8, kEucJp, kUtf8AsUtf8 };
+enum class Route { kUtf8, kEucJp, kUtf8AsUtf8, kEucJpAsUtf8 };
 
 // Decodes windows from text while they end by stop and can be read within
 // available; returns the units read. pairTable: EUC-JP's, or none for UTF-8.
@@ -321,9 +366,10 @@ TESSALY_WINDOWS_TARGET std::size_t DecodeWindows(const unsigned char* text, std:
             in += end;
             continue;
         }
-        const Taken taken = kRoute == Route::kEucJp  ? DecodeEucJpWindow(window, pairTable, o)
-                            : kRoute == Route::kUtf8 ? DecodeUtf8Window(window, o)
-                                                     : DecodeUtf8WindowAsUtf8(window, o);
+        const Taken taken = kRoute == Route::kEucJp         ? DecodeEucJpWindow<false>(window, pairTable, o)
+                            : kRoute == Route::kEucJpAsUtf8 ? DecodeEucJpWindow<true>(window, pairTable, o)
+                            : kRoute == Route::kUtf8        ? DecodeUtf8Window(window, o)
+                                                            : DecodeUtf8WindowAsUtf8(window, o);
         in += taken.units;
         if (!taken.whole) break;
     }
@@ -358,12 +404,28 @@ std::size_t DecodeEucJpWindows(const unsigned char* text, std::size_t stop, std:
     static const std::uint16_t* const pairs = EucJpToCp932Pairs();
     return CanDecodeInWindows() ? DecodeWindows<Route::kEucJp>(text, stop, available, pairs, out) : 0;
 }
+
+std::size_t DecodeEucJpWindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available,
+                                     unsigned char*& out) {
+    // The code point of each pair of JIS X 0208's bytes, by the pair as it
+    // lies in memory; 0 for any other.
+    static const std::unique_ptr<std::uint16_t[]> points = [] {
+        auto table = std::make_unique<std::uint16_t[]>(0x10000);
+        const std::uint16_t* const jis = eucjp::Jis0208Pairs();
+        for (unsigned b1 = 0xA1; b1 <= 0xFE; ++b1) {
+            for (unsigned b2 = 0xA1; b2 <= 0xFE; ++b2) table[b1 | b2 << 8] = jis[(b1 - 0xA1) * 94 + (b2 - 0xA1)];
+        }
+        return table;
+    }();
+    return CanDecodeInWindows() ? DecodeWindows<Route::kEucJpAsUtf8>(text, stop, available, points.get(), out) : 0;
+}
 #else
 bool CanDecodeInWindows() { return false; }
 
 std::size_t DecodeUtf8Windows(const unsigned char*, std::size_t, std::size_t, unsigned char*&) { return 0; }
 std::size_t DecodeUtf8WindowsAsUtf8(const unsigned char*, std::size_t, std::size_t, unsigned char*&) { return 0; }
 std::size_t DecodeEucJpWindows(const unsigned char*, std::size_t, std::size_t, unsigned char*&) { return 0; }
+std::size_t DecodeEucJpWindowsAsUtf8(const unsigned char*, std::size_t, std::size_t, unsigned char*&) { return 0; }
 #endif
 
 }  // namespace tessaly::detail

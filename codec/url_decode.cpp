@@ -716,13 +716,24 @@ struct EucJpBytes {
         const eucjp::Step step = eucjp::ReadCharacter(b, end);
         return {step.c != 0 ? char32_t{step.c} : char32_t{0xFFFD}, step.length, step.c != 0, step.cut};
     }
-    // Into code page 932 only.
-    static bool CanSteps() { return detail::CanDecodeInWindows() || detail::CanDecodeEucJpSteps(); }
+    // Into code page 932 by the windows or the steps; into UTF-8 by the
+    // windows only.
+    template <class Side>
+    static bool CanSteps() {
+        if constexpr (std::is_same_v<Side, Cp932Side>) {
+            return detail::CanDecodeInWindows() || detail::CanDecodeEucJpSteps();
+        } else {
+            return detail::CanDecodeInWindows();
+        }
+    }
     template <class Side>
     static std::size_t Steps(const unsigned char* text, std::size_t stop, std::size_t available, unsigned char*& out) {
-        static_assert(std::is_same_v<Side, Cp932Side>);
-        return detail::CanDecodeInWindows() ? detail::DecodeEucJpWindows(text, stop, available, out)
-                                            : detail::DecodeEucJpSteps(text, stop, available, out);
+        if constexpr (std::is_same_v<Side, Utf8Side>) {
+            return detail::DecodeEucJpWindowsAsUtf8(text, stop, available, out);
+        } else {
+            return detail::CanDecodeInWindows() ? detail::DecodeEucJpWindows(text, stop, available, out)
+                                                : detail::DecodeEucJpSteps(text, stop, available, out);
+        }
     }
 };
 
@@ -1011,8 +1022,8 @@ std::size_t DecodeBytesTo(std::string& out, std::string_view bytes, const Decode
     if (bytes.size() >= kStepsLeast && !options.crLfAsAmp && !options.plusAsSpace) {
         if (utf8) {
             if (Utf8Bytes::CanSteps()) return DecodeBytesBySteps<Side, Utf8Bytes>(out, bytes, options, final, report);
-        } else if constexpr (std::is_same_v<Side, Cp932Side>) {
-            if (EucJpBytes::CanSteps()) return DecodeBytesBySteps<Side, EucJpBytes>(out, bytes, options, final, report);
+        } else if (EucJpBytes::CanSteps<Side>()) {
+            return DecodeBytesBySteps<Side, EucJpBytes>(out, bytes, options, final, report);
         }
     }
     return utf8 ? DecodeBytes<Side, Utf8Bytes>(out, bytes, options, final, report)

@@ -160,10 +160,12 @@ std::size_t DecodeUtf8Windows(const unsigned char* text, std::size_t stop, std::
                               unsigned char*& out);
 std::size_t DecodeEucJpWindows(const unsigned char* text, std::size_t stop, std::size_t available,
                                unsigned char*& out);
-// UTF-8 escapes into UTF-8, as DecodeUrlBytesAppend does with the text side
-// UTF-8.
+// UTF-8 and EUC-JP escapes into UTF-8, as DecodeUrlBytesAppend does with the
+// text side UTF-8.
 std::size_t DecodeUtf8WindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available,
                                     unsigned char*& out);
+std::size_t DecodeEucJpWindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available,
+                                     unsigned char*& out);
 bool CanDecodeInWindows();
 
 // The code page 932 bytes of every EUC-JP pair b1 b2, first byte in the low
