@@ -107,8 +107,8 @@ struct Options {
     bool detect = false;
     std::string file = "-";
 
-    // Decoding code page 932 from code page 932 bytes: ASCII input is
-    // decoded as it is ("+" as a space or not).
+    // Decoding code page 932: ASCII input is decoded straight to bytes ("+"
+    // as a space or not), which --utf8 writes as UTF-8.
     bool DecodesAsciiAsBytes() const { return decode && charset == tessaly::Charset::kShiftJis && !detect; }
     tessaly::EncodeOptions Encoding() const { return {charset, escape, ampCrLf}; }
     tessaly::DecodeOptions Decoding() const { return {charset, detect, plus, ampCrLf}; }

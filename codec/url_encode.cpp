@@ -497,7 +497,8 @@ const Escaped* TableOf(EscapeSet set) {
 // not write as its own byte, or loses, is left to the encoder of one unit.
 template <class Target>
 std::array<Escaped, 0x80> AsciiTable(const EncodeOptions& options) {
-    std::array<Escaped, 0x80> ascii = AsciiEscapes(kByteForms[static_cast<unsigned>(options.escape)], options.crLfAsAmp);
+    std::array<Escaped, 0x80> ascii =
+        AsciiEscapes(kByteForms[static_cast<unsigned>(options.escape)], options.crLfAsAmp);
     if constexpr (std::is_same_v<Target, Cp932Target>) {
         for (char16_t c = 0; c < 0x80; ++c) {
             if (cp932::UnitToBytes(c) != c || Cp932LossTable::Get().Lost(c)) ascii[c] = Escaped{};
@@ -1158,7 +1159,7 @@ std::size_t EncodeUrlBytesAppend(std::string& out, std::string_view bytes, TextB
             case Charset::kEucJp: return EncodeUtf8ThroughTable<EucJpTarget>(out, bytes, options, final, report);
             case Charset::kUtf8: break;
         }
-        return EncodeBytesFrom<Utf8Source>(out, bytes, options, final, report);
+        return EncodeBytes<Utf8Source, Utf8Target>(out, bytes, options, final, report);
     }
     if (options.charset == Charset::kShiftJis) {
         return EncodeUrlFromBytesAppend(out, bytes, options, final, report != nullptr ? &report->input : nullptr);

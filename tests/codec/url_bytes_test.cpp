@@ -316,7 +316,9 @@ TEST(UrlBytes, LongTextInLongPiecesGivesTheTextRoutesResult) {
                 for (const EscapeSet set : {EscapeSet::kPrintable, EscapeSet::kComponent, EscapeSet::kForm}) {
                     cases.push_back({false, side, {charset, set, amp}, {}});
                 }
-                if (charset != Charset::kShiftJis) cases.push_back({true, side, {}, {charset, false, round % 4 < 2, amp}});
+                if (charset != Charset::kShiftJis) {
+                    cases.push_back({true, side, {}, {charset, false, round % 4 < 2, amp}});
+                }
                 for (const Case& c : cases) {
                     SCOPED_TRACE(testing::Message() << (c.decode ? "decode" : "encode") << " side "
                                                     << static_cast<int>(side) << " charset " << static_cast<int>(charset)
