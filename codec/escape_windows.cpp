@@ -321,7 +321,7 @@ TESSALY_WINDOWS_TARGET inline Taken DecodeEucJpWindow(const Window& w, const std
     unsigned good;
     if constexpr (kUtf8) {
         // A katakana is U+FF61 on from its byte 0xA1.
-        const __m512i kanaPoint = _mm512_add_epi16(w1, _mm512_set1_epi16(0xFF61 - 0xA1));
+        const __m512i kanaPoint = _mm512_add_epi16(w1, _mm512_set1_epi16(static_cast<short>(0xFF61 - 0xA1)));
         const __m512i c = _mm512_mask_blend_epi16(wide, _mm512_mask_blend_epi16(kanaBits, w0, kanaPoint), looked);
         good = PutUtf8Characters(c, bad, n, out);
     } else {
