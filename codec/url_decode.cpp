@@ -666,7 +666,8 @@ struct Utf8Side {
 // end of the bytes; c is U+FFFD for bytes that do not form one.
 // Character gives the common characters straight from the escapes at p,
 // whose first byte b0 is from 0x80 up: the character and the length of its
-// escapes, or 0 for anything else.
+// escapes, or 0 for anything else (inlined into every loop that calls it,
+// which the compiler stops doing by itself once there are many).
 struct Utf8Bytes {
     const HexPairs& hex = HexPairs::Get();
     static Utf8Step Read(const unsigned char* b, const unsigned char* end) { return ReadUtf8(b, end); }
@@ -676,7 +677,8 @@ struct Utf8Bytes {
         if constexpr (std::is_same_v<Side, Cp932Side>) return detail::DecodeUtf8Windows(text, stop, available, out);
         return detail::DecodeUtf8WindowsAsUtf8(text, stop, available, out);
     }
-    unsigned Character(const unsigned char* p, const unsigned char* end, unsigned b0, char16_t& c) const {
+    [[gnu::always_inline]] unsigned Character(const unsigned char* p, const unsigned char* end, unsigned b0,
+                                              char16_t& c) const {
         if ((b0 & 0xF0) == 0xE0 && end - p >= 9 && p[3] == '%' && p[6] == '%') {
             const unsigned b1 = hex.Of(p + 4);
             const unsigned b2 = hex.Of(p + 7);
@@ -699,7 +701,8 @@ struct Utf8Bytes {
 struct EucJpBytes {
     const HexPairs& hex = HexPairs::Get();
     const std::uint16_t* const pairs = eucjp::Jis0208Pairs();
-    unsigned Character(const unsigned char* p, const unsigned char* end, unsigned b0, char16_t& c) const {
+    [[gnu::always_inline]] unsigned Character(const unsigned char* p, const unsigned char* end, unsigned b0,
+                                              char16_t& c) const {
         if (end - p < 6 || p[3] != '%') return 0;
         const unsigned b1 = hex.Of(p + 4);
         if (b0 - 0xA1 < 94 && b1 - 0xA1 < 94) {
