@@ -510,6 +510,9 @@ TEST(CliUrl, PiecesGiveTheWholeForEveryOption) {
          true},
         {{"decode", "--detect", "--charset", "utf-8"}, Charset::kUtf8, EscapeSet::kPrintable, false, true, false,
          false},
+        // Code page 932's escapes with the text in UTF-8.
+        {{"encode", "--amp-crlf", "--utf8"}, Charset::kShiftJis, EscapeSet::kPrintable, false, false, true, true},
+        {{"decode", "--plus", "--utf8"}, Charset::kShiftJis, EscapeSet::kPrintable, true, false, false, true},
     };
     for (const Case& c : cases) {
         const bool decode = c.args[0] == "decode";
