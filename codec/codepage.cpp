@@ -159,6 +159,10 @@ private:
     std::unique_ptr<std::uint32_t[]> table_;
 };
 
+// The fewest bytes AppendUtf8 converts through the table (which takes
+// longer to build than a short line takes to convert through text).
+constexpr std::size_t kTableLeast = 4096;
+
 inline unsigned char* PutPacked(std::uint32_t packed, unsigned char* o) {
     std::memcpy(o, &packed, 4);  // the top byte is scratch
     return o + (packed >> 24 & 3);
@@ -197,6 +201,13 @@ inline std::uint64_t CharacterStarts(const unsigned char* p, std::uint64_t& carr
 }  // namespace
 
 std::size_t CodePageBridge::AppendUtf8(std::string& out, std::string_view bytes, bool final) {
+    // Bytes too few to pay for building the table go through text.
+    if (bytes.size() < kTableLeast) {
+        std::u16string text;
+        const std::size_t used = AppendText(text, bytes, final);
+        AppendUtf16AsUtf8(out, text);
+        return used;
+    }
     const Utf8OfCharacters& utf8 = Utf8OfCharacters::Get();
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* const begin = p;

@@ -1020,17 +1020,21 @@ std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOp
     return static_cast<std::size_t>(p - begin);
 }
 
+// The fewest bytes of UTF-8 text encoded through the tables of escapes.
+constexpr std::size_t kUtf8TableLeast = 4096;
+
 // UTF-8 text into code page 932 or EUC-JP escapes, as the text route
 // encodes its text: characters of one to three bytes that the tables hold
 // straight from them; anything else (invalid UTF-8, a character past
 // U+FFFF, one the encoding loses or cannot hold, a CR with crLfAsAmp) on
 // its own through the text route, in code page 932's printable set a CR
 // with the character after it, which that route writes with it.
+// Without table, every character goes the slow way.
 template <class Target>
 std::size_t EncodeUtf8ThroughTable(std::string& out, std::string_view bytes, const EncodeOptions& options, bool final,
-                                   BytesReport* report) {
+                                   BytesReport* report, bool table) {
     const std::array<Escaped, 0x80> ascii = AsciiTable<Target>(options);
-    const Escaped* const units = TableOf<Target>(options.escape);
+    const Escaped* const units = table ? TableOf<Target>(options.escape) : nullptr;
     const std::array<std::uint32_t, 256>& forms = kByteForms[static_cast<unsigned>(options.escape)];
     const bool amp = options.crLfAsAmp;
     const bool crWithNext = amp && std::is_same_v<Target, Cp932Target> && options.escape == EscapeSet::kPrintable;
@@ -1050,7 +1054,7 @@ std::size_t EncodeUtf8ThroughTable(std::string& out, std::string_view bytes, con
         const char* const limit = o + kRoom - kMostBytesPerCharacter;
         while (p != end && o <= limit) {
             // The table's characters, without waiting on each one's length.
-            while (end - p >= 3 && o <= limit) {
+            while (units != nullptr && end - p >= 3 && o <= limit) {
                 const unsigned b0 = p[0], b1 = p[1], b2 = p[2];
                 const Escaped* e;
                 unsigned n;
@@ -1154,9 +1158,15 @@ std::size_t EncodeBytesFrom(std::string& out, std::string_view bytes, const Enco
 std::size_t EncodeUrlBytesAppend(std::string& out, std::string_view bytes, TextBytes side, const EncodeOptions& options,
                                  bool final, BytesReport* report) {
     if (side == TextBytes::kUtf8) {
+        // A table of escapes takes longer to build than a short text takes
+        // to encode one character at a time.
+        const bool table = bytes.size() >= kUtf8TableLeast;
         switch (options.charset) {
-            case Charset::kShiftJis: return EncodeUtf8ThroughTable<Cp932Target>(out, bytes, options, final, report);
-            case Charset::kEucJp: return EncodeUtf8ThroughTable<EucJpTarget>(out, bytes, options, final, report);
+            case Charset::kShiftJis:
+                return EncodeUtf8ThroughTable<Cp932Target>(out, bytes, options, final, report, table);
+            case Charset::kEucJp:
+                return table ? EncodeUtf8ThroughTable<EucJpTarget>(out, bytes, options, final, report, true)
+                             : EncodeBytes<Utf8Source, EucJpTarget>(out, bytes, options, final, report);
             case Charset::kUtf8: break;
         }
         return EncodeBytes<Utf8Source, Utf8Target>(out, bytes, options, final, report);

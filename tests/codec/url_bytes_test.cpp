@@ -436,13 +436,15 @@ TEST(UrlBytes, Utf8InWindowsGivesTheTextRoutesResult) {
 }
 
 // UTF-8 text encoded into UTF-8 escapes goes a block of bytes at a time
-// where it is valid, in every way the processor has: long stretches of
+// where it is valid, in every way the processor has (and into the others
+// through their tables): long stretches of
 // characters of one to four bytes (next to the second bytes' limits too),
 // with, more or less often, what the blocks leave to the usual way (stray,
 // cut and overlong bytes, surrogates, past U+10FFFF, a CR with "&").
 TEST(UrlBytes, Utf8TextInBlocksGivesTheTextRoutesResult) {
     std::mt19937 rng(6767);
-    static const char* const kOdd[] = {"\x80", "\xBF\xBF", "\xC0\xAF", "\xC1\x81", "\xE0\x9F\xBF", "\xED\xA0\x80",
+    static const char* const kOdd[] = {"\x80", "\xBF\xBF", "\xC0\xAF", "\xC1\x81", "\xE0\x9F\xBF", "\xE0\x8E\x91",
+                                       "\xED\xA0\x80",
                                        "\xF0\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xF5\x80", "\xFF", "\xE3\x81",
                                        "\xF0\x9F\x98", "\xC2", "\xE3\x81\x82\x82", "\r", "\r\n", "\xE3\r\n"};
     static const char32_t kEdges[] = {0x7F, 0x80, 0x7FF, 0x800, 0xFFF, 0x1000, 0xD7FF, 0xE000, 0xFFFD, 0xFFFF,
@@ -470,6 +472,12 @@ TEST(UrlBytes, Utf8TextInBlocksGivesTheTextRoutesResult) {
             detail::UseEncodeBlockWay(0);
             if (testing::Test::HasFatalFailure()) return;
         }
+        // The same text into code page 932 or EUC-JP escapes (through the
+        // tables from 4 KiB).
+        const Case other{false, TextBytes::kUtf8, {round % 4 < 2 ? Charset::kShiftJis : Charset::kEucJp, set,
+                                                    round % 2 != 0}, {}};
+        ExpectTheTextRoutesResult(other, input, rng);
+        if (testing::Test::HasFatalFailure()) return;
     }
 }
 
