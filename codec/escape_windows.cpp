@@ -66,12 +66,17 @@ TESSALY_WINDOWS_TARGET inline __m512i DigitValue(__m512i b) {
 
 // The lanes of a vector moved down by a constant: lane i takes lane i + by
 // (the top lanes wrap round: junk).
-TESSALY_WINDOWS_TARGET inline __m512i LanesFrom(__m512i v, unsigned char by) {
+// Each lane's index, plus by.
+TESSALY_WINDOWS_TARGET inline __m512i LaneIndices(unsigned char by) {
     const __m512i lane = _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45,
                                          44, 43, 42, 41, 40, 39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26,
                                          25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6,
                                          5, 4, 3, 2, 1, 0);
-    return _mm512_maskz_permutexvar_epi8(kAll, _mm512_add_epi8(lane, Splat(by)), v);
+    return _mm512_add_epi8(lane, Splat(by));
+}
+
+TESSALY_WINDOWS_TARGET inline __m512i LanesFrom(__m512i v, unsigned char by) {
+    return _mm512_maskz_permutexvar_epi8(kAll, LaneIndices(by), v);
 }
 
 // The low 32 bytes of v as 16-bit lanes.
@@ -108,10 +113,9 @@ struct Window {
     std::uint64_t upTo;    // the lanes up to the first literal byte from 0x80 up
 };
 
-TESSALY_WINDOWS_TARGET inline Window ReadWindow(const unsigned char* p, __m512i units, std::uint64_t percents,
+// next1 and next2: the units one and two lanes on.
+TESSALY_WINDOWS_TARGET inline Window ReadWindow(__m512i units, __m512i next1, __m512i next2, std::uint64_t percents,
                                                 std::uint64_t literalHigh) {
-    const __m512i next1 = _mm512_loadu_si512(p + 1);
-    const __m512i next2 = _mm512_loadu_si512(p + 2);
     const std::uint64_t escapes = percents & HexLanes(next1) & HexLanes(next2);
     const __m512i escaped = _mm512_or_si512(
         _mm512_and_si512(_mm512_slli_epi16(DigitValue(next1), 4), Splat(0xF0)), DigitValue(next2));
@@ -238,13 +242,16 @@ TESSALY_WINDOWS_TARGET inline bool ReadUtf8Characters(const Window& w, __m512i t
     return true;
 }
 
-// UTF-8 into code page 932 bytes: each character's code point through the
-// table of the bytes code page 932 writes. Surrogates are characters it does
-// not write.
-TESSALY_WINDOWS_TARGET inline Taken DecodeUtf8Window(const Window& w, unsigned char*& out) {
-    const __m512i third = LanesFrom(w.values, 3);
-    Utf8Characters u;
-    if (!ReadUtf8Characters(w, third, true, u)) return {0, false};
+// The code points of a window's characters, in order in 16-bit lanes (junk
+// for those not whole), their first bytes, and which of them have more than
+// one byte.
+struct Utf8Points {
+    __m512i c;
+    __m512i w0;
+    std::uint32_t wide;
+};
+
+TESSALY_WINDOWS_TARGET inline Utf8Points ReadUtf8Points(const Window& w, __m512i third, const Utf8Characters& u) {
     const auto twoBits = static_cast<std::uint32_t>(_pext_u64(u.twos, u.chars));
     const auto threeBits = static_cast<std::uint32_t>(_pext_u64(u.threes, u.chars));
     const __m512i w0 = Widen(_mm512_maskz_compress_epi8(u.chars, w.values));
@@ -253,8 +260,39 @@ TESSALY_WINDOWS_TARGET inline Taken DecodeUtf8Window(const Window& w, unsigned c
     const __m512i w2 = _mm512_and_si512(Widen(_mm512_maskz_compress_epi8(u.chars, LanesFrom(w.values, 6))), low6);
     const __m512i two = _mm512_or_si512(_mm512_slli_epi16(_mm512_and_si512(w0, _mm512_set1_epi16(0x1F)), 6), w1);
     const __m512i three = _mm512_or_si512(_mm512_or_si512(_mm512_slli_epi16(w0, 12), _mm512_slli_epi16(w1, 6)), w2);
-    const __m512i c = _mm512_mask_blend_epi16(threeBits, _mm512_mask_blend_epi16(twoBits, w0, two), three);
-    const std::uint32_t wide = (twoBits | threeBits) & ~static_cast<std::uint32_t>(u.bad);
+    return {_mm512_mask_blend_epi16(threeBits, _mm512_mask_blend_epi16(twoBits, w0, two), three), w0,
+            twoBits | threeBits};
+}
+
+// Writes the characters before the first of bad (one bit per character, in
+// order; n characters, 32 at most) as the units of c. Returns how many it
+// wrote.
+TESSALY_WINDOWS_TARGET inline unsigned PutUnits(__m512i c, std::uint64_t bad, unsigned n, char16_t*& out) {
+    const auto good = static_cast<unsigned>(_tzcnt_u64(bad | std::uint64_t{1} << n));
+    _mm512_mask_storeu_epi16(out, _bzhi_u32(~0u, good), c);
+    out += good;
+    return good;
+}
+
+// Writes the first n bytes of v (64 at most) as units.
+TESSALY_WINDOWS_TARGET inline void PutBytesAsUnits(__m512i v, unsigned n, char16_t* out) {
+    _mm512_mask_storeu_epi16(out, _bzhi_u32(~0u, n), _mm512_cvtepu8_epi16(_mm512_castsi512_si256(v)));
+    if (n > 32) {
+        _mm512_mask_storeu_epi16(out + 32, _bzhi_u32(~0u, n - 32),
+                                 _mm512_cvtepu8_epi16(_mm512_extracti64x4_epi64(v, 1)));
+    }
+}
+
+// UTF-8 into code page 932 bytes: each character's code point through the
+// table of the bytes code page 932 writes. Surrogates are characters it does
+// not write.
+TESSALY_WINDOWS_TARGET inline Taken DecodeUtf8Window(const Window& w, unsigned char*& out) {
+    const __m512i third = LanesFrom(w.values, 3);
+    Utf8Characters u;
+    if (!ReadUtf8Characters(w, third, true, u)) return {0, false};
+    const Utf8Points points = ReadUtf8Points(w, third, u);
+    const __m512i c = points.c, w0 = points.w0;
+    const std::uint32_t wide = points.wide & ~static_cast<std::uint32_t>(u.bad);
     const __m512i looked = LookUp(kCp932WritableBytes.data(), c, wide);
     const std::uint64_t bad = u.bad | _mm512_mask_cmpeq_epi16_mask(wide, looked, _mm512_setzero_si512());
     // The table gives a pair of bytes as one number, its lead byte high.
@@ -278,6 +316,16 @@ TESSALY_WINDOWS_TARGET inline Taken DecodeUtf8WindowAsUtf8(const Window& w, unsi
     return taken;
 }
 
+// UTF-8 into text: the code points are the units (surrogates, and
+// characters past U+FFFF, are left to the usual way).
+TESSALY_WINDOWS_TARGET inline Taken DecodeUtf8WindowAsText(const Window& w, char16_t*& out) {
+    const __m512i third = LanesFrom(w.values, 3);
+    Utf8Characters u;
+    if (!ReadUtf8Characters(w, third, false, u)) return {0, false};
+    const unsigned good = PutUnits(ReadUtf8Points(w, third, u).c, u.bad, u.n, out);
+    return AtCharacter(good, u.n, u.end, u.chars);
+}
+
 // EUC-JP: ASCII; a pair of bytes from 0xA1 of the JIS X 0208 table; 0x8E
 // and a half-width katakana's byte. A run of escaped bytes from 0x80 up
 // pairs off from its start. The leads are worked out among the escapes in
@@ -289,11 +337,13 @@ TESSALY_WINDOWS_TARGET inline std::uint64_t EucJpLeads(std::uint64_t high, std::
     return _pdep_u64(PairStartBits(_pext_u64(high, escapes)), escapes);
 }
 
+// What the windows write: code page 932 bytes, UTF-8, or text.
+enum class Into { kCp932, kUtf8, kText };
+
 // Into code page 932 bytes (pairTable gives a pair's, as they lie in
-// memory), or with kUtf8 into UTF-8 (pairTable gives a pair's code point).
-template <bool kUtf8>
-TESSALY_WINDOWS_TARGET inline Taken DecodeEucJpWindow(const Window& w, const std::uint16_t* pairTable,
-                                                         unsigned char*& out) {
+// memory), or into UTF-8 or text (pairTable gives a pair's code point).
+template <Into kInto, class Out>
+TESSALY_WINDOWS_TARGET inline Taken DecodeEucJpWindow(const Window& w, const std::uint16_t* pairTable, Out*& out) {
     const std::uint64_t high = w.escapes & _mm512_movepi8_mask(w.values);
     const std::uint64_t leads = EucJpLeads(high, w.escapes);
     const std::uint64_t starts = w.kept & ~(high & ~leads);
@@ -319,11 +369,15 @@ TESSALY_WINDOWS_TARGET inline Taken DecodeEucJpWindow(const Window& w, const std
     const __m512i looked = LookUp(pairTable, _mm512_or_si512(w0, _mm512_slli_epi16(w1, 8)), wide);
     bad |= _mm512_mask_cmpeq_epi16_mask(wide, looked, _mm512_setzero_si512());
     unsigned good;
-    if constexpr (kUtf8) {
+    if constexpr (kInto != Into::kCp932) {
         // A katakana is U+FF61 on from its byte 0xA1.
         const __m512i kanaPoint = _mm512_add_epi16(w1, _mm512_set1_epi16(static_cast<short>(0xFF61 - 0xA1)));
         const __m512i c = _mm512_mask_blend_epi16(wide, _mm512_mask_blend_epi16(kanaBits, w0, kanaPoint), looked);
-        good = PutUtf8Characters(c, bad, n, out);
+        if constexpr (kInto == Into::kText) {
+            good = PutUnits(c, bad, n, out);
+        } else {
+            good = PutUtf8Characters(c, bad, n, out);
+        }
     } else {
         const __m512i written = _mm512_mask_blend_epi16(wide, _mm512_mask_blend_epi16(kanaBits, w0, w1), looked);
         good = PutCharacters(written, pairBits, bad, n, out);
@@ -331,50 +385,113 @@ TESSALY_WINDOWS_TARGET inline Taken DecodeEucJpWindow(const Window& w, const std
     return AtCharacter(good, n, end, chars);
 }
 
-enum class Route { kUtf8, kEucJp, kUtf8AsUtf8, kEucJpAsUtf8 };
+enum class Route { kUtf8, kEucJp, kUtf8AsUtf8, kEucJpAsUtf8, kUtf8AsText, kEucJpAsText };
+
+// How the windows read their units: bytes as they are, or text. A unit of
+// text from 0x100 up saturates to the byte 0xFF, so every unit from 0x80 up
+// is a byte from 0x80 up, which the windows stop at as at a literal byte.
+struct ByteUnits {
+    using Unit = unsigned char;
+    // Units read past a window: the digits of an escape at its last lane.
+    static constexpr std::size_t kTail = ::tessaly::detail::kTail;
+    TESSALY_WINDOWS_TARGET static __m512i Load(const Unit* p) { return _mm512_loadu_si512(p); }
+    TESSALY_WINDOWS_TARGET static __m512i Next(const Unit* p, __m512i, unsigned char by) {
+        return _mm512_loadu_si512(p + by);
+    }
+    TESSALY_WINDOWS_TARGET static void Put(__m512i bytes, unsigned n, unsigned char* out) {
+        _mm512_mask_storeu_epi8(out, _bzhi_u64(kAll, n), bytes);
+    }
+};
+
+struct TextUnits {
+    using Unit = char16_t;
+    static constexpr std::size_t kTail = 32;
+    TESSALY_WINDOWS_TARGET static __m256i Narrow(const Unit* p) {
+        return _mm512_cvtusepi16_epi8(_mm512_loadu_si512(p));
+    }
+    TESSALY_WINDOWS_TARGET static __m512i Load(const Unit* p) {
+        return _mm512_inserti64x4(_mm512_castsi256_si512(Narrow(p)), Narrow(p + 32), 1);
+    }
+    // The lanes past the window from the units after it.
+    TESSALY_WINDOWS_TARGET static __m512i Next(const Unit* p, __m512i units, unsigned char by) {
+        return _mm512_permutex2var_epi8(units, LaneIndices(by), _mm512_castsi256_si512(Narrow(p + kWindow)));
+    }
+    TESSALY_WINDOWS_TARGET static void Put(__m512i bytes, unsigned n, char16_t* out) {
+        PutBytesAsUnits(bytes, n, out);
+    }
+};
 
 // Decodes windows from text while they end by stop and can be read within
 // available; returns the units read. pairTable: EUC-JP's, or none for UTF-8.
-template <Route kRoute>
-TESSALY_WINDOWS_TARGET std::size_t DecodeWindows(const unsigned char* text, std::size_t stop, std::size_t available,
-                                                 const std::uint16_t* pairTable, unsigned char*& out) {
+// With plus, a plain "+" is read as a space.
+template <Route kRoute, class Units, class Out>
+TESSALY_WINDOWS_TARGET std::size_t DecodeWindows(const typename Units::Unit* text, std::size_t stop,
+                                                 std::size_t available, const std::uint16_t* pairTable, bool plus,
+                                                 Out*& out) {
     std::size_t in = 0;
-    unsigned char* o = out;
-    while (in + kWindow <= stop && in + kWindow + kTail <= available) {
-        const unsigned char* const p = text + in;
-        const __m512i units = _mm512_loadu_si512(p);
+    Out* o = out;
+    while (in + kWindow <= stop && in + kWindow + Units::kTail <= available) {
+        const typename Units::Unit* const p = text + in;
+        __m512i units = Units::Load(p);
         const std::uint64_t percents = _mm512_cmpeq_epi8_mask(units, Splat('%'));
         const std::uint64_t literalHigh = _mm512_movepi8_mask(units);
+        if (plus) units = _mm512_mask_blend_epi8(_mm512_cmpeq_epi8_mask(units, Splat('+')), units, Splat(' '));
         // Plain ASCII units up to the first "%" or byte from 0x80 up: as
         // they are (a long run of them takes few windows).
         const auto plain = static_cast<unsigned>(_tzcnt_u64(percents | literalHigh));
         if (plain >= 16) {
-            _mm512_mask_storeu_epi8(o, _bzhi_u64(kAll, plain), units);
+            Units::Put(units, plain, o);
             o += plain;
             in += plain;
             continue;
         }
-        const Window window = ReadWindow(p, units, percents, literalHigh);
+        // (A space for "+" there changes no digit.)
+        const Window window =
+            ReadWindow(units, Units::Next(p, units, 1), Units::Next(p, units, 2), percents, literalHigh);
         if (literalHigh == 0 && (window.escapes & _mm512_movepi8_mask(window.values)) == 0) {
             // ASCII only (a log, a path): each escape's byte and the plain
             // units, up to an escape whose digits go past the window.
             const unsigned end = (window.escapes >> 62 & 1) != 0 ? 62 : (window.escapes >> 63) != 0 ? 63 : 64;
             const std::uint64_t taken = window.kept & _bzhi_u64(kAll, end);
             const auto written = static_cast<unsigned>(_mm_popcnt_u64(taken));
-            _mm512_mask_storeu_epi8(o, _bzhi_u64(kAll, written), _mm512_maskz_compress_epi8(taken, window.values));
+            Units::Put(_mm512_maskz_compress_epi8(taken, window.values), written, o);
             o += written;
             in += end;
             continue;
         }
-        const Taken taken = kRoute == Route::kEucJp         ? DecodeEucJpWindow<false>(window, pairTable, o)
-                            : kRoute == Route::kEucJpAsUtf8 ? DecodeEucJpWindow<true>(window, pairTable, o)
-                            : kRoute == Route::kUtf8        ? DecodeUtf8Window(window, o)
-                                                            : DecodeUtf8WindowAsUtf8(window, o);
+        Taken taken;
+        if constexpr (kRoute == Route::kEucJp) {
+            taken = DecodeEucJpWindow<Into::kCp932>(window, pairTable, o);
+        } else if constexpr (kRoute == Route::kEucJpAsUtf8) {
+            taken = DecodeEucJpWindow<Into::kUtf8>(window, pairTable, o);
+        } else if constexpr (kRoute == Route::kEucJpAsText) {
+            taken = DecodeEucJpWindow<Into::kText>(window, pairTable, o);
+        } else if constexpr (kRoute == Route::kUtf8) {
+            taken = DecodeUtf8Window(window, o);
+        } else if constexpr (kRoute == Route::kUtf8AsUtf8) {
+            taken = DecodeUtf8WindowAsUtf8(window, o);
+        } else {
+            taken = DecodeUtf8WindowAsText(window, o);
+        }
         in += taken.units;
         if (!taken.whole) break;
     }
     out = o;
     return in;
+}
+
+// The code point of each pair of JIS X 0208's bytes, by the pair as it lies
+// in memory; 0 for any other.
+const std::uint16_t* EucJpPoints() {
+    static const std::unique_ptr<std::uint16_t[]> points = [] {
+        auto table = std::make_unique<std::uint16_t[]>(0x10000);
+        const std::uint16_t* const jis = eucjp::Jis0208Pairs();
+        for (unsigned b1 = 0xA1; b1 <= 0xFE; ++b1) {
+            for (unsigned b2 = 0xA1; b2 <= 0xFE; ++b2) table[b1 | b2 << 8] = jis[(b1 - 0xA1) * 94 + (b2 - 0xA1)];
+        }
+        return table;
+    }();
+    return points.get();
 }
 
 }  // namespace
@@ -391,33 +508,43 @@ bool CanDecodeInWindows() {
 
 std::size_t DecodeUtf8Windows(const unsigned char* text, std::size_t stop, std::size_t available,
                               unsigned char*& out) {
-    return CanDecodeInWindows() ? DecodeWindows<Route::kUtf8>(text, stop, available, nullptr, out) : 0;
+    return CanDecodeInWindows() ? DecodeWindows<Route::kUtf8, ByteUnits>(text, stop, available, nullptr, false, out)
+                                : 0;
 }
 
 std::size_t DecodeUtf8WindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available,
                                     unsigned char*& out) {
-    return CanDecodeInWindows() ? DecodeWindows<Route::kUtf8AsUtf8>(text, stop, available, nullptr, out) : 0;
+    return CanDecodeInWindows()
+               ? DecodeWindows<Route::kUtf8AsUtf8, ByteUnits>(text, stop, available, nullptr, false, out)
+               : 0;
 }
 
 std::size_t DecodeEucJpWindows(const unsigned char* text, std::size_t stop, std::size_t available,
                                unsigned char*& out) {
     static const std::uint16_t* const pairs = EucJpToCp932Pairs();
-    return CanDecodeInWindows() ? DecodeWindows<Route::kEucJp>(text, stop, available, pairs, out) : 0;
+    return CanDecodeInWindows() ? DecodeWindows<Route::kEucJp, ByteUnits>(text, stop, available, pairs, false, out)
+                                : 0;
 }
 
 std::size_t DecodeEucJpWindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available,
                                      unsigned char*& out) {
-    // The code point of each pair of JIS X 0208's bytes, by the pair as it
-    // lies in memory; 0 for any other.
-    static const std::unique_ptr<std::uint16_t[]> points = [] {
-        auto table = std::make_unique<std::uint16_t[]>(0x10000);
-        const std::uint16_t* const jis = eucjp::Jis0208Pairs();
-        for (unsigned b1 = 0xA1; b1 <= 0xFE; ++b1) {
-            for (unsigned b2 = 0xA1; b2 <= 0xFE; ++b2) table[b1 | b2 << 8] = jis[(b1 - 0xA1) * 94 + (b2 - 0xA1)];
-        }
-        return table;
-    }();
-    return CanDecodeInWindows() ? DecodeWindows<Route::kEucJpAsUtf8>(text, stop, available, points.get(), out) : 0;
+    return CanDecodeInWindows() ? DecodeWindows<Route::kEucJpAsUtf8, ByteUnits>(text, stop, available,
+                                                                                EucJpPoints(), false, out)
+                                : 0;
+}
+
+std::size_t DecodeUtf8TextWindows(const char16_t* text, std::size_t stop, std::size_t available, bool plus,
+                                  char16_t*& out) {
+    return CanDecodeInWindows()
+               ? DecodeWindows<Route::kUtf8AsText, TextUnits>(text, stop, available, nullptr, plus, out)
+               : 0;
+}
+
+std::size_t DecodeEucJpTextWindows(const char16_t* text, std::size_t stop, std::size_t available, bool plus,
+                                   char16_t*& out) {
+    return CanDecodeInWindows() ? DecodeWindows<Route::kEucJpAsText, TextUnits>(text, stop, available,
+                                                                                EucJpPoints(), plus, out)
+                                : 0;
 }
 #else
 bool CanDecodeInWindows() { return false; }
@@ -426,6 +553,8 @@ std::size_t DecodeUtf8Windows(const unsigned char*, std::size_t, std::size_t, un
 std::size_t DecodeUtf8WindowsAsUtf8(const unsigned char*, std::size_t, std::size_t, unsigned char*&) { return 0; }
 std::size_t DecodeEucJpWindows(const unsigned char*, std::size_t, std::size_t, unsigned char*&) { return 0; }
 std::size_t DecodeEucJpWindowsAsUtf8(const unsigned char*, std::size_t, std::size_t, unsigned char*&) { return 0; }
+std::size_t DecodeUtf8TextWindows(const char16_t*, std::size_t, std::size_t, bool, char16_t*&) { return 0; }
+std::size_t DecodeEucJpTextWindows(const char16_t*, std::size_t, std::size_t, bool, char16_t*&) { return 0; }
 #endif
 
 }  // namespace tessaly::detail

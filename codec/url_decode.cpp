@@ -156,6 +156,11 @@ struct Utf8Run {
         }
     }
 
+    static std::size_t Windows(const char16_t* p, std::size_t stop, std::size_t available, bool plus,
+                               char16_t*& o) {
+        return detail::DecodeUtf8TextWindows(p, stop, available, plus, o);
+    }
+
     RunRead Decode(const unsigned char* bytes, std::size_t n, bool final, char16_t* o) {
         RunRead read;
         std::size_t i = 0;
@@ -237,6 +242,11 @@ struct EucJpRun {
         }
     }
 
+    static std::size_t Windows(const char16_t* p, std::size_t stop, std::size_t available, bool plus,
+                               char16_t*& o) {
+        return detail::DecodeEucJpTextWindows(p, stop, available, plus, o);
+    }
+
     // eucjp::AppendText straight into o.
     static RunRead Decode(const unsigned char* bytes, std::size_t n, bool final, char16_t* o) {
         eucjp::Read r;
@@ -248,6 +258,19 @@ struct EucJpRun {
         return read;
     }
 };
+
+// Steps only on input of this many bytes or units. The EUC-JP shuffle steps
+// set up a table of their input's escapes as they start, which costs more
+// than they save on less (a line of a log that detection decodes on its
+// own); the windows gain nothing measurable there either.
+constexpr std::size_t kStepsLeast = 1024;
+
+// The steps give way once they have stopped this many times, on fewer bytes
+// each on average.
+constexpr struct {
+    std::size_t stops = 2;
+    std::size_t bytesEach = 512;
+} kStepsGiveWay;
 
 // Units that need a look besides plain copying: "%", and "&" or "+" when
 // their option is on.
@@ -339,9 +362,32 @@ std::size_t DecodeRuns(std::u16string& out, std::u16string_view text, const Deco
     };
     unsigned char bytes[kRunBytes];
     const PlainOptions plain{options.crLfAsAmp, options.plusAsSpace};
+    // Without "&" as CR LF, the windows where the processor has them: from
+    // wherever p reaches windowsFrom (after a character that stopped them)
+    // on; they give way as the byte route's steps do.
+    bool windows = !plain.amp && text.size() >= kStepsLeast && detail::CanDecodeInWindows();
+    const char16_t* windowsFrom = begin;
+    std::size_t stepped = 0, stops = 0;
     while (p != end) {
-        // Up to a chunk's units written, and the scratch after them.
-        const std::size_t most = std::min<std::size_t>(detail::kChunkUnits, end - p);
+        if (windows && p >= windowsFrom) {
+            const std::size_t most = std::min<std::size_t>(detail::kChunkUnits, end - p);
+            ensure(most);  // a unit written for each unit read at most
+            const std::size_t read = Run::Windows(p, most, static_cast<std::size_t>(end - p), plain.plus, o);
+            p += read;
+            stepped += read;
+            if (static_cast<std::size_t>(end - p) < detail::kTextWindowsReach) {
+                windows = false;  // the rest the usual way
+            } else if (most - read >= 64) {
+                // Stopped by a character they do not take.
+                if (++stops >= kStepsGiveWay.stops && stepped < stops * kStepsGiveWay.bytesEach) windows = false;
+                windowsFrom = p + 1;
+            } else {
+                continue;
+            }
+        }
+        // Up to a chunk's units written, and the scratch after them; with
+        // the windows on, a few, for the character that stopped them.
+        const std::size_t most = std::min<std::size_t>(windows ? 4 : detail::kChunkUnits, end - p);
         ensure(most + 8);
         if (plain.amp || plain.plus) {
             DecodeMixed<true>(run, p, end, o, o + most, plain);
@@ -386,6 +432,7 @@ std::size_t DecodeRuns(std::u16string& out, std::u16string_view text, const Deco
         bool held = false;
         for (;;) {
             if (n == 0) {
+                if (windows && p >= windowsFrom) break;  // the windows go on
                 // At a character's start: the common characters straight.
                 ensure(detail::kChunkUnits);
                 run.Fast(p, p + std::min<std::size_t>(end - p, 3 * detail::kChunkUnits), o);
@@ -862,19 +909,6 @@ inline void CopyPlain(const unsigned char*& p, const unsigned char* end, bool am
     o += plain - p;
     p = plain;
 }
-
-// Steps only on input of this many bytes. The EUC-JP shuffle steps set up a
-// table of their input's escapes as they start, which costs more than they
-// save on less (a line of a log that detection decodes on its own); the
-// windows gain nothing measurable there either.
-constexpr std::size_t kStepsLeast = 1024;
-
-// The steps give way once they have stopped this many times, on fewer bytes
-// each on average.
-constexpr struct {
-    std::size_t stops = 2;
-    std::size_t bytesEach = 512;
-} kStepsGiveWay;
 
 // kSteps: with no option on, by the reader's steps (UTF-8 into either side,
 // EUC-JP into code page 932), the usual way taking each character that

@@ -166,6 +166,15 @@ std::size_t DecodeUtf8WindowsAsUtf8(const unsigned char* text, std::size_t stop,
                                     unsigned char*& out);
 std::size_t DecodeEucJpWindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available,
                                      unsigned char*& out);
+// UTF-8 and EUC-JP escapes in text into text, as DecodeUrl does with no
+// option but plus ("+" as a space): a unit from 0x80 up stops them as a
+// literal byte does, and they read up to kTextWindowsReach units past where
+// they start a window.
+std::size_t DecodeUtf8TextWindows(const char16_t* text, std::size_t stop, std::size_t available, bool plus,
+                                  char16_t*& out);
+std::size_t DecodeEucJpTextWindows(const char16_t* text, std::size_t stop, std::size_t available, bool plus,
+                                   char16_t*& out);
+inline constexpr std::size_t kTextWindowsReach = 64 + 32;
 bool CanDecodeInWindows();
 
 // The code page 932 bytes of every EUC-JP pair b1 b2, first byte in the low

@@ -3,6 +3,8 @@
 // count of invalid bytes walks the units Decode converts, whole or not, and
 // the byte route's own count of them, taken while it writes, is the walk's.
 //
+// Long text through the text route gives what short pieces of it give.
+//
 // Decode on any text: it ends, grows only by "&" becoming CR LF, leaves a
 // text without escapes (and without "&" when the option is on) alone, and
 // never touches what lies before the first "%" or "&".
@@ -126,5 +128,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::u16string read = utf8 ? tessaly::Utf8ToUtf16(spliced) : tessaly::CodePageBridge::ToText(spliced);
     const std::u16string decodedUrl = tessaly::DecodeUrl(read, plain);
     FUZZ_CHECK(bytesOut == (utf8 ? tessaly::Utf16ToUtf8(decodedUrl) : tessaly::CodePageBridge::ToBytes(decodedUrl)));
+
+    // The text route takes long text 64 units at a time where the processor
+    // can, and pieces too short for that the usual way: both give the same,
+    // with "+" as a space (bit 3) too.
+    tessaly::DecodeOptions withPlus = plain;
+    withPlus.plusAsSpace = (first & 8) != 0;
+    tessaly::DecodeReport wholeReport, piecesReport;
+    const std::u16string whole = tessaly::DecodeUrl(read, withPlus, &wholeReport);
+    std::u16string inPieces, held;
+    for (std::size_t at = 0; at < read.size();) {
+        const std::size_t to = std::min(read.size(), at + 1 + data[at % size] * 3);
+        held += read.substr(at, to - at);
+        at = to;
+        held.erase(0, tessaly::DecodeUrlAppend(inPieces, held, withPlus, at == read.size(), &piecesReport));
+    }
+    FUZZ_CHECK(inPieces == whole && piecesReport.invalid == wholeReport.invalid);
     return 0;
 }

@@ -27,8 +27,10 @@ constexpr EscapeSet kSets[] = {EscapeSet::kPrintable, EscapeSet::kComponent, Esc
 // ---------------------------------------------------------------------------
 // References
 
-// The Encoding Standard's UTF-8 decoder, step by step; counts the errors.
-std::u16string ReferenceUtf8Decode(const std::vector<unsigned>& bytes, std::uint64_t& errors) {
+// The Encoding Standard's UTF-8 decoder, step by step; counts the errors
+// (and gives where the bytes of the first start).
+std::u16string ReferenceUtf8Decode(const std::vector<unsigned>& bytes, std::uint64_t& errors,
+                                   std::size_t* first = nullptr) {
     std::u16string out;
     unsigned needed = 0, seen = 0, lower = 0x80, upper = 0xBF;
     char32_t cp = 0;
@@ -40,11 +42,13 @@ std::u16string ReferenceUtf8Decode(const std::vector<unsigned>& bytes, std::uint
             out += static_cast<char16_t>(c);
         }
     };
+    std::size_t i = 0;
     const auto error = [&] {
+        if (first != nullptr && *first == std::u16string::npos) *first = needed == 0 ? i : i - seen - 1;
         ++errors;
         out += u'\uFFFD';
     };
-    for (std::size_t i = 0; i <= bytes.size(); ++i) {
+    for (; i <= bytes.size(); ++i) {
         if (i == bytes.size()) {
             if (needed != 0) error();
             break;
@@ -69,8 +73,8 @@ std::u16string ReferenceUtf8Decode(const std::vector<unsigned>& bytes, std::uint
             continue;
         }
         if (b < lower || b > upper) {
-            cp = needed = seen = 0, lower = 0x80, upper = 0xBF;
             error();
+            cp = needed = seen = 0, lower = 0x80, upper = 0xBF;
             --i;  // the byte is read again
             continue;
         }
@@ -152,14 +156,18 @@ int HexValue(char16_t c) {
 // Decoding of escapes as the rule says: each maximal run of valid
 // escapes is one byte string, decoded; "+" and "&" per their options.
 // The bytes of a run read by the encoding's decoder.
-std::u16string RunText(Charset charset, const std::vector<unsigned>& run, std::uint64_t& errors) {
-    if (charset == Charset::kUtf8) return ReferenceUtf8Decode(run, errors);
+std::u16string RunText(Charset charset, const std::vector<unsigned>& run, std::uint64_t& errors, std::size_t* first) {
+    if (charset == Charset::kUtf8) return ReferenceUtf8Decode(run, errors, first);
     std::u16string out;
-    errors += eucjp::AppendText(out, std::string(run.begin(), run.end())).invalid;
+    const eucjp::Read read = eucjp::AppendText(out, std::string(run.begin(), run.end()));
+    errors += read.invalid;
+    if (read.invalid != 0) *first = read.firstInvalid;
     return out;
 }
 
-std::u16string ReferenceUnescape(Charset charset, std::u16string_view text, bool plus, bool amp, std::uint64_t& errors) {
+// firstInvalid: the index of the escape that holds the first invalid byte.
+std::u16string ReferenceUnescape(Charset charset, std::u16string_view text, bool plus, bool amp, std::uint64_t& errors,
+                                 std::size_t* firstInvalid = nullptr) {
     std::u16string out;
     std::size_t i = 0;
     const auto escapeAt = [&](std::size_t k) {
@@ -168,8 +176,13 @@ std::u16string ReferenceUnescape(Charset charset, std::u16string_view text, bool
     while (i < text.size()) {
         if (escapeAt(i)) {
             std::vector<unsigned> run;
+            const std::size_t start = i;
             for (; escapeAt(i); i += 3) run.push_back(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-            out += RunText(charset, run, errors);
+            std::size_t first = std::u16string::npos;
+            out += RunText(charset, run, errors, &first);
+            if (firstInvalid != nullptr && *firstInvalid == std::u16string::npos && first != std::u16string::npos) {
+                *firstInvalid = start + 3 * first;
+            }
         } else if (plus && text[i] == u'+') {
             out += u' ', ++i;
         } else if (amp && text[i] == u'&') {
@@ -331,10 +344,12 @@ TEST(Url, UnescapingRuleOfUtf8AndEucJp) {
                 d.plusAsSpace = option & 1;
                 d.crLfAsAmp = option & 2;
                 std::uint64_t errors = 0;
+                std::size_t first = std::u16string::npos;
                 DecodeReport report;
                 ASSERT_EQ(DecodeUrl(text, d, &report),
-                          ReferenceUnescape(charset, text, d.plusAsSpace, d.crLfAsAmp, errors));
+                          ReferenceUnescape(charset, text, d.plusAsSpace, d.crLfAsAmp, errors, &first));
                 ASSERT_EQ(report.invalid, errors);
+                ASSERT_EQ(report.firstInvalid, first);
             }
         }
     }
@@ -529,6 +544,76 @@ TEST(Url, PiecesGiveTheWhole) {
                 ASSERT_EQ(report.invalid, whole.invalid) << static_cast<int>(charset) << " " << o;
                 ASSERT_EQ(report.linesIn, whole.linesIn);
             }
+        }
+    }
+}
+
+// Long texts go 64 units at a time where the processor can: long stretches
+// of what that takes (characters of one to three bytes, kana and kanji of
+// EUC-JP, in either hex case, escaped and plain ASCII, "+", runs of plain
+// units) with, more or less often, what it leaves to the usual way
+// (characters past U+FFFF, JIS X 0212, invalid, overlong and cut bytes,
+// surrogates, broken escapes, units from 0x80 up, some with the low byte of
+// a "%" or a digit, in a digit's place too). Whole, and in long pieces.
+TEST(Url, LongTextsAgainstTheRule) {
+    std::mt19937 rng(6416);
+    const auto hex = [&](unsigned b) {
+        const char16_t* const digits = rng() % 4 == 0 ? u"0123456789abcdef" : u"0123456789ABCDEF";
+        return std::u16string{u'%', digits[b >> 4], digits[b & 15]};
+    };
+    static const std::u16string kOdd[] = {
+        u"%F0%9F%98%80", u"%ED%A0%80", u"%C0%AF", u"%E0%80%AF", u"%E3%81", u"%E3%81a", u"%80", u"%FF", u"%",
+        u"%4", u"%G1", u"テ", u"\u2525", u"%\u2525", u"%E3%81%8\u0130", u"%C3%B\u3042", u"%\u3041A", u"%8F%A2%AF",
+        u"%8E%E0", u"%A4a", u"%A4", u"&", u"\U0001F600", u"%E3%81%82%E3", u"%8E"};
+    for (int round = 0; round < 48; ++round) {
+        const Charset charset = round % 2 == 0 ? Charset::kUtf8 : Charset::kEucJp;
+        // An odd piece every few units to every few thousand.
+        const unsigned oddEvery = 1u << (2 + round % 12);
+        std::u16string text;
+        const std::size_t units = 1500 + rng() % 12000;
+        while (text.size() < units) {
+            const unsigned pick = rng() % 16;
+            if (rng() % oddEvery == 0) {
+                text += kOdd[rng() % std::size(kOdd)];
+            } else if (pick < 6) {  // kana and kanji
+                const char16_t c = static_cast<char16_t>(pick < 3 ? 0x3041 + rng() % 0x56 : 0x4E00 + rng() % 0x5000);
+                std::string bytes;
+                if (charset == Charset::kUtf8) {
+                    bytes = Utf16ToUtf8(std::u16string(1, c));
+                } else {
+                    eucjp::AppendBytes(bytes, std::u16string_view(&c, 1), true);
+                }
+                for (const char b : bytes) text += hex(static_cast<unsigned char>(b));
+            } else if (pick < 8) {  // two-byte UTF-8, half-width katakana of EUC-JP, any pair
+                if (charset == Charset::kUtf8) {
+                    const unsigned c = 0x80 + rng() % 0x780;
+                    text += hex(0xC0 | c >> 6) + hex(0x80 | (c & 0x3F));
+                } else {
+                    text += pick == 6 ? hex(0x8E) + hex(0xA1 + rng() % 63) : hex(0xA1 + rng() % 94) + hex(0xA1 + rng() % 94);
+                }
+            } else if (pick < 10) {
+                text += hex(rng() % 0x80);
+            } else if (pick < 12) {
+                text += rng() % 2 ? u"+" : u"%2B";
+            } else {
+                text += std::u16string(1 + rng() % (pick == 15 ? 40 : 6), static_cast<char16_t>(u'a' + rng() % 26));
+            }
+        }
+        for (int option = 0; option < 3; ++option) {
+            DecodeOptions d;
+            d.charset = charset;
+            d.plusAsSpace = option == 1;
+            d.crLfAsAmp = option == 2;
+            std::uint64_t errors = 0;
+            std::size_t first = std::u16string::npos;
+            const std::u16string want = ReferenceUnescape(charset, text, d.plusAsSpace, d.crLfAsAmp, errors, &first);
+            DecodeReport report;
+            ASSERT_EQ(DecodeUrl(text, d, &report), want) << round << " " << option;
+            ASSERT_EQ(report.invalid, errors);
+            ASSERT_EQ(report.firstInvalid, first);
+            const auto [got, pieces] = InPieces<DecodeOptions, DecodeReport>(text, d, rng, 3000, DecodeUrlAppend);
+            ASSERT_EQ(got, want) << round << " " << option;
+            ASSERT_EQ(pieces.invalid, errors);
         }
     }
 }
