@@ -506,31 +506,33 @@ bool CanDecodeInWindows() {
     return can;
 }
 
-std::size_t DecodeUtf8Windows(const unsigned char* text, std::size_t stop, std::size_t available,
+std::size_t DecodeUtf8Windows(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
                               unsigned char*& out) {
-    return CanDecodeInWindows() ? DecodeWindows<Route::kUtf8, ByteUnits>(text, stop, available, nullptr, false, out)
-                                : 0;
-}
-
-std::size_t DecodeUtf8WindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available,
-                                    unsigned char*& out) {
     return CanDecodeInWindows()
-               ? DecodeWindows<Route::kUtf8AsUtf8, ByteUnits>(text, stop, available, nullptr, false, out)
+               ? DecodeWindows<Route::kUtf8, ByteUnits>(text, stop, available, nullptr, plus, out)
                : 0;
 }
 
-std::size_t DecodeEucJpWindows(const unsigned char* text, std::size_t stop, std::size_t available,
-                               unsigned char*& out) {
-    static const std::uint16_t* const pairs = EucJpToCp932Pairs();
-    return CanDecodeInWindows() ? DecodeWindows<Route::kEucJp, ByteUnits>(text, stop, available, pairs, false, out)
-                                : 0;
+std::size_t DecodeUtf8WindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
+                                    unsigned char*& out) {
+    return CanDecodeInWindows()
+               ? DecodeWindows<Route::kUtf8AsUtf8, ByteUnits>(text, stop, available, nullptr, plus, out)
+               : 0;
 }
 
-std::size_t DecodeEucJpWindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available,
+std::size_t DecodeEucJpWindows(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
+                               unsigned char*& out) {
+    static const std::uint16_t* const pairs = EucJpToCp932Pairs();
+    return CanDecodeInWindows()
+               ? DecodeWindows<Route::kEucJp, ByteUnits>(text, stop, available, pairs, plus, out)
+               : 0;
+}
+
+std::size_t DecodeEucJpWindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
                                      unsigned char*& out) {
-    return CanDecodeInWindows() ? DecodeWindows<Route::kEucJpAsUtf8, ByteUnits>(text, stop, available,
-                                                                                EucJpPoints(), false, out)
-                                : 0;
+    return CanDecodeInWindows()
+               ? DecodeWindows<Route::kEucJpAsUtf8, ByteUnits>(text, stop, available, EucJpPoints(), plus, out)
+               : 0;
 }
 
 std::size_t DecodeUtf8TextWindows(const char16_t* text, std::size_t stop, std::size_t available, bool plus,
@@ -549,10 +551,14 @@ std::size_t DecodeEucJpTextWindows(const char16_t* text, std::size_t stop, std::
 #else
 bool CanDecodeInWindows() { return false; }
 
-std::size_t DecodeUtf8Windows(const unsigned char*, std::size_t, std::size_t, unsigned char*&) { return 0; }
-std::size_t DecodeUtf8WindowsAsUtf8(const unsigned char*, std::size_t, std::size_t, unsigned char*&) { return 0; }
-std::size_t DecodeEucJpWindows(const unsigned char*, std::size_t, std::size_t, unsigned char*&) { return 0; }
-std::size_t DecodeEucJpWindowsAsUtf8(const unsigned char*, std::size_t, std::size_t, unsigned char*&) { return 0; }
+std::size_t DecodeUtf8Windows(const unsigned char*, std::size_t, std::size_t, bool, unsigned char*&) { return 0; }
+std::size_t DecodeUtf8WindowsAsUtf8(const unsigned char*, std::size_t, std::size_t, bool, unsigned char*&) {
+    return 0;
+}
+std::size_t DecodeEucJpWindows(const unsigned char*, std::size_t, std::size_t, bool, unsigned char*&) { return 0; }
+std::size_t DecodeEucJpWindowsAsUtf8(const unsigned char*, std::size_t, std::size_t, bool, unsigned char*&) {
+    return 0;
+}
 std::size_t DecodeUtf8TextWindows(const char16_t*, std::size_t, std::size_t, bool, char16_t*&) { return 0; }
 std::size_t DecodeEucJpTextWindows(const char16_t*, std::size_t, std::size_t, bool, char16_t*&) { return 0; }
 #endif

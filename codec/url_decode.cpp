@@ -718,11 +718,17 @@ struct Utf8Side {
 struct Utf8Bytes {
     const HexPairs& hex = HexPairs::Get();
     static Utf8Step Read(const unsigned char* b, const unsigned char* end) { return ReadUtf8(b, end); }
-    static bool CanSteps() { return detail::CanDecodeInWindows(); }
     template <class Side>
-    static std::size_t Steps(const unsigned char* text, std::size_t stop, std::size_t available, unsigned char*& out) {
-        if constexpr (std::is_same_v<Side, Cp932Side>) return detail::DecodeUtf8Windows(text, stop, available, out);
-        return detail::DecodeUtf8WindowsAsUtf8(text, stop, available, out);
+    static bool CanSteps(bool) {
+        return detail::CanDecodeInWindows();
+    }
+    template <class Side>
+    static std::size_t Steps(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
+                             unsigned char*& out) {
+        if constexpr (std::is_same_v<Side, Cp932Side>) {
+            return detail::DecodeUtf8Windows(text, stop, available, plus, out);
+        }
+        return detail::DecodeUtf8WindowsAsUtf8(text, stop, available, plus, out);
     }
     [[gnu::always_inline]] unsigned Character(const unsigned char* p, const unsigned char* end, unsigned b0,
                                               char16_t& c) const {
@@ -766,22 +772,23 @@ struct EucJpBytes {
         const eucjp::Step step = eucjp::ReadCharacter(b, end);
         return {step.c != 0 ? char32_t{step.c} : char32_t{0xFFFD}, step.length, step.c != 0, step.cut};
     }
-    // Into code page 932 by the windows or the steps; into UTF-8 by the
-    // windows only.
+    // Into code page 932 by the windows or (without "+" as a space) the
+    // steps; into UTF-8 by the windows only.
     template <class Side>
-    static bool CanSteps() {
+    static bool CanSteps(bool plus) {
         if constexpr (std::is_same_v<Side, Cp932Side>) {
-            return detail::CanDecodeInWindows() || detail::CanDecodeEucJpSteps();
+            return detail::CanDecodeInWindows() || (!plus && detail::CanDecodeEucJpSteps());
         } else {
             return detail::CanDecodeInWindows();
         }
     }
     template <class Side>
-    static std::size_t Steps(const unsigned char* text, std::size_t stop, std::size_t available, unsigned char*& out) {
+    static std::size_t Steps(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
+                             unsigned char*& out) {
         if constexpr (std::is_same_v<Side, Utf8Side>) {
-            return detail::DecodeEucJpWindowsAsUtf8(text, stop, available, out);
+            return detail::DecodeEucJpWindowsAsUtf8(text, stop, available, plus, out);
         } else {
-            return detail::CanDecodeInWindows() ? detail::DecodeEucJpWindows(text, stop, available, out)
+            return detail::CanDecodeInWindows() ? detail::DecodeEucJpWindows(text, stop, available, plus, out)
                                                 : detail::DecodeEucJpSteps(text, stop, available, out);
         }
     }
@@ -938,7 +945,7 @@ std::size_t DecodeBytes(std::string& out, std::string_view bytes, const DecodeOp
         const unsigned char* const chunkEnd = p + std::min<std::size_t>(end - p, 4 * detail::kChunkUnits);
         auto* o = reinterpret_cast<unsigned char*>(output.Room(3 * static_cast<std::size_t>(chunkEnd - p) + 16));
         while (p < chunkEnd) {
-            if (amp || plus) {
+            if (amp || (plus && !kSteps)) {
                 DecodeMixed<true>(reader, side, p, end, chunkEnd, o, {amp, plus});
             } else if constexpr (!kSteps) {
                 DecodeMixed<false>(reader, side, p, end, chunkEnd, o);
@@ -946,7 +953,7 @@ std::size_t DecodeBytes(std::string& out, std::string_view bytes, const DecodeOp
                 if (p >= stepsFrom) {
                     // Their last step may go past the chunk, as DecodeMixed's.
                     const std::size_t read = Reader::template Steps<Side>(
-                        p, static_cast<std::size_t>(chunkEnd - p) + 16, static_cast<std::size_t>(end - p), o);
+                        p, static_cast<std::size_t>(chunkEnd - p) + 16, static_cast<std::size_t>(end - p), plus, o);
                     p += read;
                     if (p >= chunkEnd) break;
                     // Stopped by a character they do not take: they give
@@ -959,7 +966,11 @@ std::size_t DecodeBytes(std::string& out, std::string_view bytes, const DecodeOp
                     stepsFrom = p + 1;  // after that character
                 }
                 const unsigned char* const stop = p + 1;
-                DecodeMixed<false>(reader, side, p, end, stop, o);
+                if (plus) {
+                    DecodeMixed<true>(reader, side, p, end, stop, o, {false, true});
+                } else {
+                    DecodeMixed<false>(reader, side, p, end, stop, o);
+                }
             }
             if (p >= chunkEnd) break;  // its last step may go past the chunk
             CopyPlain(p, chunkEnd, amp, plus, o);
@@ -1056,10 +1067,13 @@ template <class Side>
 std::size_t DecodeBytesTo(std::string& out, std::string_view bytes, const DecodeOptions& options, bool final,
                           BytesReport* report) {
     const bool utf8 = options.charset == Charset::kUtf8;
-    if (bytes.size() >= kStepsLeast && !options.crLfAsAmp && !options.plusAsSpace) {
+    const bool plus = options.plusAsSpace;
+    if (bytes.size() >= kStepsLeast && !options.crLfAsAmp) {
         if (utf8) {
-            if (Utf8Bytes::CanSteps()) return DecodeBytesBySteps<Side, Utf8Bytes>(out, bytes, options, final, report);
-        } else if (EucJpBytes::CanSteps<Side>()) {
+            if (Utf8Bytes::CanSteps<Side>(plus)) {
+                return DecodeBytesBySteps<Side, Utf8Bytes>(out, bytes, options, final, report);
+            }
+        } else if (EucJpBytes::CanSteps<Side>(plus)) {
             return DecodeBytesBySteps<Side, EucJpBytes>(out, bytes, options, final, report);
         }
     }

@@ -154,22 +154,21 @@ std::size_t DecodeEucJpSteps(const unsigned char* text, std::size_t stop, std::s
 bool CanDecodeEucJpSteps();
 
 // The same for UTF-8 escapes, and for EUC-JP's, 64 units at a time, writing
-// nothing past the bytes they give; 0 where the processor has no AVX-512
-// with VBMI2 (CanDecodeInWindows).
-std::size_t DecodeUtf8Windows(const unsigned char* text, std::size_t stop, std::size_t available,
+// nothing past the bytes they give, with plus a "+" read as a space; 0 where
+// the processor has no AVX-512 with VBMI2 (CanDecodeInWindows).
+std::size_t DecodeUtf8Windows(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
                               unsigned char*& out);
-std::size_t DecodeEucJpWindows(const unsigned char* text, std::size_t stop, std::size_t available,
+std::size_t DecodeEucJpWindows(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
                                unsigned char*& out);
 // UTF-8 and EUC-JP escapes into UTF-8, as DecodeUrlBytesAppend does with the
 // text side UTF-8.
-std::size_t DecodeUtf8WindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available,
+std::size_t DecodeUtf8WindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
                                     unsigned char*& out);
-std::size_t DecodeEucJpWindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available,
+std::size_t DecodeEucJpWindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
                                      unsigned char*& out);
-// UTF-8 and EUC-JP escapes in text into text, as DecodeUrl does with no
-// option but plus ("+" as a space): a unit from 0x80 up stops them as a
-// literal byte does, and they read up to kTextWindowsReach units past where
-// they start a window.
+// UTF-8 and EUC-JP escapes in text into text, as DecodeUrl does without
+// "&" as CR LF: a unit from 0x80 up stops them as a literal byte does, and
+// they read up to kTextWindowsReach units past where they start a window.
 std::size_t DecodeUtf8TextWindows(const char16_t* text, std::size_t stop, std::size_t available, bool plus,
                                   char16_t*& out);
 std::size_t DecodeEucJpTextWindows(const char16_t* text, std::size_t stop, std::size_t available, bool plus,

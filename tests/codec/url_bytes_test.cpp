@@ -377,13 +377,15 @@ void ExpectTheTextRoutesResult(const Case& c, const std::string& input, std::mt1
 TEST(UrlBytes, EucJpInStepsGivesTheTextRoutesResult) {
     std::mt19937 rng(2208);
     static const char* const kCommon[] = {"%A4%A2", "%a5%c6", "%B0%A1", "%41", "%0D%0A", "%20", "a", "k=v&", "%7E",
-                                          "%26q", "%3D1", "/index.html?q=abcdefg"};
+                                          "%26q", "%3D1", "/index.html?q=abcdefg", "+", "%2B"};
     static const char* const kOdd[] = {"%8E%B1", "%8F%A2%AF", "%8F%B0%A1", "%A4a", "%A4", "%A4%20", "%A4%8E",
                                        "%",      "%Z1",       "%00%00",    "%8E", "\x82\xA0", "\xB1", "%FF%FF",
                                        "\x85\x40", "\x81%", "%3Dx%26y%A4z", "%8E%E0", "%8E%A0", "%A1%8E", "%A4\xB1", "%8E\xB1"};
     for (int round = 0; round < 60; ++round) {
-        // Into code page 932 bytes, and into UTF-8.
-        const Case c{true, round % 2 == 0 ? TextBytes::kCp932 : TextBytes::kUtf8, {}, {Charset::kEucJp}};
+        // Into code page 932 bytes, and into UTF-8; every third round with
+        // "+" as a space.
+        Case c{true, round % 2 == 0 ? TextBytes::kCp932 : TextBytes::kUtf8, {}, {Charset::kEucJp}};
+        c.decodeOptions.plusAsSpace = round % 3 == 0;
         const std::string input = MixedInput(rng, round, [&](unsigned pick) {
             if (pick == 0) return std::string(kOdd[rng() % std::size(kOdd)]);
             if (pick % 3 == 0) return std::string(kCommon[rng() % std::size(kCommon)]);
@@ -417,8 +419,9 @@ TEST(UrlBytes, Utf8InWindowsGivesTheTextRoutesResult) {
     };
     for (int round = 0; round < 60; ++round) {
         // Into code page 932 bytes, and as UTF-8 (the characters' bytes as
-        // they are).
-        const Case c{true, round % 2 == 0 ? TextBytes::kCp932 : TextBytes::kUtf8, {}, {Charset::kUtf8}};
+        // they are); every third round with "+" as a space.
+        Case c{true, round % 2 == 0 ? TextBytes::kCp932 : TextBytes::kUtf8, {}, {Charset::kUtf8}};
+        c.decodeOptions.plusAsSpace = round % 3 == 0;
         const std::string input = MixedInput(rng, round, [&](unsigned pick) {
             if (pick == 0) return std::string(kOdd[rng() % std::size(kOdd)]);
             if (pick == 1) return escapeUtf8(0x80 + rng() % (0x10000 - 0x80));  // any of two or three bytes
