@@ -1,5 +1,5 @@
-// UTF-8 and EUC-JP escapes into code page 932 bytes or into UTF-8, 64 units
-// at a time (AVX-512).
+// UTF-8 and EUC-JP escapes into code page 932 bytes or into UTF-8, and in
+// text into text, 64 units at a time (AVX-512).
 //
 // A window of 64 units finds its escapes and decodes their digits into the
 // lane of their "%"; a plain unit keeps its own byte. Where each character
@@ -8,11 +8,14 @@
 // pairs off from its start. The window ends at the last character that
 // starts in it, which the next window begins with. Its characters' bytes are
 // packed with one compress each (lead byte, and the escapes 3 and 6 units
-// after it), checked by masks, and looked up in code page 932's tables by
-// gathers; a second compress packs the bytes written. Anything the windows
-// do not take (a literal byte from 0x80 up, a byte that starts no character
-// they know, a character code page 932 does not write) ends them at its
-// character's start, after the characters before it, for the usual way.
+// after it), checked by masks, and looked up by gathers: in code page 932's
+// tables, or for EUC-JP into UTF-8 or text, in JIS X 0208's code points
+// (UTF-8 into either needs no table). A second compress packs the bytes
+// written. Text is narrowed to bytes first, every unit from 0x80 up to a
+// byte from 0x80 up. Anything the windows do not take (a literal byte from
+// 0x80 up, a byte that starts no character they know, a character code page
+// 932 does not write) ends them at its character's start, after the
+// characters before it, for the usual way.
 
 #include <cstdint>
 #include <memory>
