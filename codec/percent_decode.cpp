@@ -767,6 +767,24 @@ __attribute__((target("avx2"))) std::size_t CopySpacedAvx2(const unsigned char* 
     }
     return i;
 }
+
+// CopySpaced's units 64 bytes at a time while 64 bytes are left.
+template <class Char>
+__attribute__((target("avx512f,avx512bw"))) std::size_t CopySpacedAvx512(const Char* in, std::size_t n, Char* out) {
+    constexpr std::size_t kPerLoad = 64 / sizeof(Char);
+    std::size_t i = 0;
+    for (; i + kPerLoad <= n; i += kPerLoad) {
+        const __m512i units = _mm512_loadu_si512(in + i);
+        if constexpr (sizeof(Char) == 1) {
+            const __mmask64 plus = _mm512_cmpeq_epi8_mask(units, _mm512_set1_epi8('+'));
+            _mm512_storeu_si512(out + i, _mm512_mask_blend_epi8(plus, units, _mm512_set1_epi8(' ')));
+        } else {
+            const __mmask32 plus = _mm512_cmpeq_epi16_mask(units, _mm512_set1_epi16(u'+'));
+            _mm512_storeu_si512(out + i, _mm512_mask_blend_epi16(plus, units, _mm512_set1_epi16(u' ')));
+        }
+    }
+    return i;
+}
 #endif
 
 // Copies n units from in to out, each "+" a space.
@@ -774,7 +792,10 @@ template <class Char>
 void CopySpaced(const Char* in, std::size_t n, Char* out) {
     std::size_t i = 0;
 #ifdef TESSALY_SHUFFLED_UNITS
-    if constexpr (sizeof(Char) == 1) {
+    static const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    if (avx512) {
+        i = CopySpacedAvx512(in, n, out);
+    } else if constexpr (sizeof(Char) == 1) {
         static const bool avx2 = __builtin_cpu_supports("avx2");
         if (avx2) i = CopySpacedAvx2(in, n, out);
     }

@@ -917,9 +917,8 @@ inline void CopyPlain(const unsigned char*& p, const unsigned char* end, bool am
     p = plain;
 }
 
-// kSteps: with no option on, by the reader's steps (UTF-8 into either side,
-// EUC-JP into code page 932), the usual way taking each character that
-// stops them.
+// kSteps: without "&" as CR LF, by the reader's steps (UTF-8 and EUC-JP
+// into either side), the usual way taking each character that stops them.
 // When they stop again soon, they give way (gaveWay), and the caller goes
 // on from the position returned without them: text that stops them often
 // goes faster the usual way, and their loop kept apart leaves the usual one

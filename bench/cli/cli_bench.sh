@@ -132,6 +132,7 @@ fi
 "$cli" encode --charset euc-jp "$work/text.sjis" >"$work/text.euc.enc"
 "$cli" encode --escape form "$work/text.sjis" >"$work/text.form.enc"
 "$cli" encode --charset utf-8 --escape form "$work/text.sjis" >"$work/text.u8form.enc"
+"$cli" encode --charset euc-jp --escape form "$work/text.sjis" >"$work/text.eucform.enc"
 # A log: each line in the next encoding in turn.
 python3 - "$work/text.sjis" "$work/mixed.enc" <<'PY'
 import sys, urllib.parse
@@ -162,6 +163,7 @@ size_plain=$(stat -c %s "$work/plain.enc"); size_plain_u8=$(stat -c %s "$work/pl
 size_plain_euc=$(stat -c %s "$work/plain.euc.enc")
 size_u8=$(stat -c %s "$work/text.u8.enc"); size_euc=$(stat -c %s "$work/text.euc.enc")
 size_form=$(stat -c %s "$work/text.form.enc"); size_u8form=$(stat -c %s "$work/text.u8form.enc")
+size_eucform=$(stat -c %s "$work/text.eucform.enc")
 size_mixed=$(stat -c %s "$work/mixed.enc")
 url_rows=()
 declare -A ratio
@@ -173,7 +175,7 @@ base_of() {
     "encode utf-8 --utf8") echo "encode --utf8" ;;
     encode*|"python quote"*) echo "encode (Shift_JIS)" ;;
     "decode mixed log, --detect") echo "decode mixed log, Shift_JIS" ;;
-    "decode --plus"|"decode utf-8 --plus") echo "decode form, Shift_JIS" ;;
+    "decode --plus"|"decode utf-8 --plus"|"decode euc-jp --plus") echo "decode form, Shift_JIS" ;;
     "decode mixed log, --detect "*) echo "decode mixed log, ${1##* }" ;;
     "decode mixed log, "*) echo "decode mixed log, Shift_JIS" ;;
     "detect one line, utf-8") echo "decode --charset utf-8" ;;
@@ -228,6 +230,7 @@ add_url "decode utf-8 --utf8, no half-width kana" "$size_plain_u8" "'$cli' decod
 add_url "decode form, Shift_JIS" "$size_form" "'$cli' decode '$work/text.form.enc'"
 add_url "decode --plus" "$size_form" "'$cli' decode --plus '$work/text.form.enc'"
 add_url "decode utf-8 --plus" "$size_u8form" "'$cli' decode --charset utf-8 --plus '$work/text.u8form.enc'"
+add_url "decode euc-jp --plus" "$size_eucform" "'$cli' decode --charset euc-jp --plus '$work/text.eucform.enc'"
 add_url "decode mixed log, Shift_JIS" "$size_mixed" "'$cli' decode '$work/mixed.enc'"
 add_url "decode mixed log, --detect" "$size_mixed" "'$cli' decode --detect '$work/mixed.enc'"
 add_url "decode mixed log, utf-8" "$size_mixed" "'$cli' decode --charset utf-8 '$work/mixed.enc'"
