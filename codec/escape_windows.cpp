@@ -40,7 +40,7 @@ namespace tessaly::detail {
 #ifdef TESSALY_ESCAPE_WINDOWS
 namespace {
 
-constexpr std::size_t kWindow = 64;
+constexpr std::size_t kWindow = kWindowUnits;
 // A window reads two units past itself (the digits of an escape at its last
 // lane), and the windows leave this many units at the end to the usual way.
 constexpr std::size_t kTail = 16;
@@ -408,7 +408,7 @@ struct ByteUnits {
 
 struct TextUnits {
     using Unit = char16_t;
-    static constexpr std::size_t kTail = 32;
+    static constexpr std::size_t kTail = kTextWindowsReach - kWindow;
     TESSALY_WINDOWS_TARGET static __m256i Narrow(const Unit* p) {
         return _mm512_cvtusepi16_epi8(_mm512_loadu_si512(p));
     }
@@ -509,47 +509,46 @@ bool CanDecodeInWindows() {
     return can;
 }
 
+namespace {
+
+// DecodeWindows where the processor has what they take, else nothing read.
+template <Route kRoute, class Units, class Out>
+std::size_t WindowsIfAble(const typename Units::Unit* text, std::size_t stop, std::size_t available,
+                          const std::uint16_t* pairTable, bool plus, Out*& out) {
+    return CanDecodeInWindows() ? DecodeWindows<kRoute, Units>(text, stop, available, pairTable, plus, out) : 0;
+}
+
+}  // namespace
+
 std::size_t DecodeUtf8Windows(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
                               unsigned char*& out) {
-    return CanDecodeInWindows()
-               ? DecodeWindows<Route::kUtf8, ByteUnits>(text, stop, available, nullptr, plus, out)
-               : 0;
+    return WindowsIfAble<Route::kUtf8, ByteUnits>(text, stop, available, nullptr, plus, out);
 }
 
 std::size_t DecodeUtf8WindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
                                     unsigned char*& out) {
-    return CanDecodeInWindows()
-               ? DecodeWindows<Route::kUtf8AsUtf8, ByteUnits>(text, stop, available, nullptr, plus, out)
-               : 0;
+    return WindowsIfAble<Route::kUtf8AsUtf8, ByteUnits>(text, stop, available, nullptr, plus, out);
 }
 
 std::size_t DecodeEucJpWindows(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
                                unsigned char*& out) {
     static const std::uint16_t* const pairs = EucJpToCp932Pairs();
-    return CanDecodeInWindows()
-               ? DecodeWindows<Route::kEucJp, ByteUnits>(text, stop, available, pairs, plus, out)
-               : 0;
+    return WindowsIfAble<Route::kEucJp, ByteUnits>(text, stop, available, pairs, plus, out);
 }
 
 std::size_t DecodeEucJpWindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
                                      unsigned char*& out) {
-    return CanDecodeInWindows()
-               ? DecodeWindows<Route::kEucJpAsUtf8, ByteUnits>(text, stop, available, EucJpPoints(), plus, out)
-               : 0;
+    return WindowsIfAble<Route::kEucJpAsUtf8, ByteUnits>(text, stop, available, EucJpPoints(), plus, out);
 }
 
 std::size_t DecodeUtf8TextWindows(const char16_t* text, std::size_t stop, std::size_t available, bool plus,
                                   char16_t*& out) {
-    return CanDecodeInWindows()
-               ? DecodeWindows<Route::kUtf8AsText, TextUnits>(text, stop, available, nullptr, plus, out)
-               : 0;
+    return WindowsIfAble<Route::kUtf8AsText, TextUnits>(text, stop, available, nullptr, plus, out);
 }
 
 std::size_t DecodeEucJpTextWindows(const char16_t* text, std::size_t stop, std::size_t available, bool plus,
                                    char16_t*& out) {
-    return CanDecodeInWindows() ? DecodeWindows<Route::kEucJpAsText, TextUnits>(text, stop, available,
-                                                                                EucJpPoints(), plus, out)
-                                : 0;
+    return WindowsIfAble<Route::kEucJpAsText, TextUnits>(text, stop, available, EucJpPoints(), plus, out);
 }
 #else
 bool CanDecodeInWindows() { return false; }

@@ -173,7 +173,8 @@ std::size_t DecodeUtf8TextWindows(const char16_t* text, std::size_t stop, std::s
                                   char16_t*& out);
 std::size_t DecodeEucJpTextWindows(const char16_t* text, std::size_t stop, std::size_t available, bool plus,
                                    char16_t*& out);
-inline constexpr std::size_t kTextWindowsReach = 64 + 32;
+inline constexpr std::size_t kWindowUnits = 64;  // the units a window reads as its own
+inline constexpr std::size_t kTextWindowsReach = kWindowUnits + 32;
 bool CanDecodeInWindows();
 
 // The code page 932 bytes of every EUC-JP pair b1 b2, first byte in the low
