@@ -361,31 +361,50 @@ public:
     // lead byte on its own (ASCII as the set writes it; with crLfAsAmp, a
     // CR left to the slow route).
     const Escaped* Entries() const { return entries_.get(); }
+    // The same rows with the target's bytes of each entry, the first in the
+    // low byte, the bytes after the last 0: none of them is 0, so 0 is an
+    // empty entry (and NUL is left to the slow route). For the blocks that
+    // escape the bytes themselves.
+    const std::uint32_t* Bytes() const { return bytes_.get(); }
 
 private:
-    Cp932Direct() : entries_(static_cast<Escaped*>(std::calloc(kRows * 256, sizeof(Escaped)))) {
-        if (entries_ == nullptr) throw std::bad_alloc();
+    Cp932Direct()
+        : entries_(static_cast<Escaped*>(std::calloc(kRows * 256, sizeof(Escaped)))),
+          bytes_(static_cast<std::uint32_t*>(std::calloc(kRows * 256, sizeof(std::uint32_t)))) {
+        if (entries_ == nullptr || bytes_ == nullptr) throw std::bad_alloc();
         const cp932::ExactTable& exact = cp932::ExactTable::Get();
         const Target target;
         std::array<Escaped, 256> singles{};
+        std::array<std::uint32_t, 256> singleBytes{};
         for (unsigned lead = 0x80; lead < 0x100; ++lead) {
             if (!cp932::IsLeadByte(static_cast<std::uint8_t>(lead))) {
                 const char16_t c = cp932::SingleByteToText(static_cast<std::uint8_t>(lead));
-                if (exact.Single(lead)) singles[lead] = EscapeHighBytes(target.Bytes(c));
+                if (exact.Single(lead)) {
+                    singles[lead] = EscapeHighBytes(target.Bytes(c));
+                    if (singles[lead].length != 0) singleBytes[lead] = target.Bytes(c) & 0xFFFFFF;
+                }
                 continue;
             }
             Escaped* const row = entries_.get() + (lead & 0x7F) * 256;
+            std::uint32_t* const bytesRow = bytes_.get() + (lead & 0x7F) * 256;
             for (unsigned trail = cp932::kFirstTrail; trail < cp932::kFirstTrail + cp932::kTrailCount; ++trail) {
                 const char16_t c = cp932::PairToText(static_cast<std::uint8_t>(lead), static_cast<std::uint8_t>(trail));
-                if (c != 0 && exact.Pair(lead, trail)) row[trail] = EscapeHighBytes(target.Bytes(c));
+                if (c != 0 && exact.Pair(lead, trail)) {
+                    row[trail] = EscapeHighBytes(target.Bytes(c));
+                    if (row[trail].length != 0) bytesRow[trail] = target.Bytes(c) & 0xFFFFFF;
+                }
             }
         }
         for (const EscapeSet set : {EscapeSet::kPrintable, EscapeSet::kComponent, EscapeSet::kForm}) {
             for (const bool amp : {false, true}) {
                 const std::array<Escaped, 0x80> ascii = AsciiEscapes(kByteForms[static_cast<unsigned>(set)], amp);
                 std::copy(ascii.begin(), ascii.end(), singles.begin());
-                std::copy(singles.begin(), singles.end(),
-                          entries_.get() + (kFirstSingleRow + SingleTable(set, amp)) * 256);
+                const unsigned row = (kFirstSingleRow + SingleTable(set, amp)) * 256;
+                std::copy(singles.begin(), singles.end(), entries_.get() + row);
+                // ASCII is its own byte in the target; the set decides as the
+                // bytes are escaped.
+                for (unsigned b = 0; b < 0x80; ++b) singleBytes[b] = ascii[b].length != 0 ? b : 0;
+                std::copy(singleBytes.begin(), singleBytes.end(), bytes_.get() + row);
             }
         }
     }
@@ -394,9 +413,10 @@ private:
     // so the rows no byte reaches (between the single rows and the second
     // run of lead bytes) are never touched: half the table's pages.
     struct Free {
-        void operator()(Escaped* p) const { std::free(p); }
+        void operator()(void* p) const { std::free(p); }
     };
     std::unique_ptr<Escaped, Free> entries_;
+    std::unique_ptr<std::uint32_t, Free> bytes_;
 };
 
 // For each byte, where the escapes of the characters that start with it
@@ -663,8 +683,8 @@ std::size_t EncodeTextThroughTable(std::u16string& out, std::u16string_view text
 constexpr std::size_t kMostBytesPerCharacter = 27 + 16;  // and a store's scratch
 
 // The most a block of 64 bytes writes: nine bytes for each byte and a
-// store's scratch.
-constexpr std::size_t kBlockOutput = 9 * 64 + 16;
+// 64-byte store's scratch.
+constexpr std::size_t kBlockOutput = 9 * 64 + 64;
 
 // Bytes a block may read past its start: its 64, and the 16-byte copies of
 // a run that ends at its end.
@@ -677,6 +697,11 @@ struct BlockTables {
     const Escaped* entries;
     unsigned singleTable;
     bool copyRuns;
+    // The target's bytes of the same entries (Cp932Direct::Bytes), and the
+    // set that escapes them (for the blocks that take the bytes; null
+    // where they cannot).
+    const std::uint32_t* bytes = nullptr;
+    const detail::SetBlocks* set = nullptr;
 };
 
 using BlocksFunction = const unsigned char* (*)(const BlockTables&, const unsigned char*, const unsigned char*,
@@ -861,6 +886,170 @@ __attribute__((target("avx2,bmi"), flatten)) const unsigned char* EncodeBlocksAv
 
 #endif
 
+#if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
+// GCC 12's AVX-512 intrinsics start some results from an undefined vector,
+// which its flow analysis takes for an uninitialised read.
+#if !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#define TESSALY_AVX512_BLOCKS \
+    __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,bmi,bmi2,popcnt")))
+
+// Slots 0, 3, ..., 60 of 64: the first of the three a byte's escape takes.
+constexpr std::uint64_t kFirstSlots = 0x1249249249249249ULL;
+// Bytes escaped at a time: 21, in 63 slots; three such steps to a vector.
+constexpr unsigned kEscapeStep = 21;
+
+// Escapes the target bytes from q to qEnd at o: each byte the set keeps as
+// itself (a space as "+" where the set says so), every other one as "%XX".
+// For each 63 bytes, what goes in the three slots of each byte is worked
+// out once (the byte or "%", the high digit, the low digit); each step of
+// 21 bytes then takes its slots with two permutes and packs them together.
+// Writes up to 64 bytes past the escapes; reads up to 64 bytes from any
+// byte before qEnd.
+TESSALY_AVX512_BLOCKS inline char* EscapeBytesAvx512(const detail::SetBlocks& set, const unsigned char* q,
+                                                     const unsigned char* qEnd, char* o) {
+    alignas(16) static constexpr std::uint8_t kBits[16] = {1, 2, 4, 8, 16, 32, 64, 128};
+    alignas(16) static constexpr char kHex[16] = {'0', '1', '2', '3', '4', '5', '6', '7',
+                                                  '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
+    // For step j: slot 3i takes byte 21j + i of the first table (the byte
+    // or "%"), slot 3i + 1 that of the second (the high digit); slot 3i + 2
+    // takes byte 21j + i of the low digits.
+    alignas(64) static constexpr auto kSlots = [] {
+        std::array<std::array<std::uint8_t, 64>, 6> slots{};
+        for (unsigned j = 0; j < 3; ++j) {
+            for (unsigned s = 0; s < 64; ++s) {
+                const unsigned i = kEscapeStep * j + std::min(s / 3, kEscapeStep - 1);
+                slots[2 * j][s] = static_cast<std::uint8_t>(s % 3 == 1 ? 64 + i : i);
+                slots[2 * j + 1][s] = static_cast<std::uint8_t>(i);
+            }
+        }
+        return slots;
+    }();
+    const __m512i byLow = _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(set.byLow.data())));
+    const __m512i bits = _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(kBits)));
+    const __m512i hex = _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(kHex)));
+    const __m512i nibble = _mm512_set1_epi8(0x0F);
+    constexpr std::uint64_t kThirdSlots = kFirstSlots << 2;
+    const bool plus = set.spaceAsPlus;
+    while (q < qEnd) {
+        const auto n = static_cast<unsigned>(std::min<std::ptrdiff_t>(qEnd - q, 3 * kEscapeStep));
+        const std::uint64_t bytes = (std::uint64_t{1} << n) - 1;
+        __m512i x = _mm512_loadu_si512(q);
+        const __m512i high = _mm512_and_si512(_mm512_srli_epi16(x, 4), nibble);
+        // Kept: the bit of the high nibble in the low nibble's entry (none
+        // for bytes from 0x80 up, which the shuffle gives as 0).
+        const std::uint64_t kept =
+            _mm512_test_epi8_mask(_mm512_shuffle_epi8(byLow, x), _mm512_shuffle_epi8(bits, high)) & bytes;
+        if (plus) x = _mm512_mask_mov_epi8(x, _mm512_cmpeq_epi8_mask(x, _mm512_set1_epi8(' ')), _mm512_set1_epi8('+'));
+        const __m512i first = _mm512_mask_mov_epi8(_mm512_set1_epi8('%'), kept, x);
+        const __m512i highDigits = _mm512_shuffle_epi8(hex, high);
+        const __m512i lowDigits = _mm512_shuffle_epi8(hex, _mm512_and_si512(x, nibble));
+        for (unsigned j = 0; j < 3 && kEscapeStep * j < n; ++j) {
+            const std::uint64_t step = bytes >> (kEscapeStep * j) & ((1u << kEscapeStep) - 1);
+            const std::uint64_t keptHere = kept >> (kEscapeStep * j) & step;
+            const std::uint64_t firstSlots = _pdep_u64(step, kFirstSlots);
+            const std::uint64_t escapedSlots = _pdep_u64(~keptHere & step, kFirstSlots);
+            const std::uint64_t written = firstSlots | escapedSlots << 1 | escapedSlots << 2;
+            __m512i r = _mm512_permutex2var_epi8(first, _mm512_load_si512(kSlots[2 * j].data()), highDigits);
+            r = _mm512_mask_permutexvar_epi8(r, kThirdSlots, _mm512_load_si512(kSlots[2 * j + 1].data()), lowDigits);
+            _mm512_storeu_si512(o, _mm512_maskz_compress_epi8(written, r));
+            o += std::popcount(written);
+        }
+        q += n;
+    }
+    return o;
+}
+
+// Code page 932 bytes into the escapes of their bytes in the target, with no
+// loop over characters: for each block of 64 bytes, the packed table's
+// entries of the characters that start in it are gathered 16 bytes' worth
+// at a time (a lane for each byte, those that start no character left out),
+// and their bytes put one after another in a buffer; the buffer is escaped
+// once it holds up to 16 blocks. Stops before a character the table does
+// not hold, near the end of the text, or when out nears limit.
+TESSALY_AVX512_BLOCKS const unsigned char* EncodeBlocksAvx512(const BlockTables& tables, const unsigned char* p,
+                                                              const unsigned char* end, char*& out,
+                                                              const char* limit) {
+    if (tables.bytes == nullptr || tables.set == nullptr || !tables.set->usable) return p;
+    constexpr unsigned kChunkBlocks = 16;
+    // A block gives at most 63 characters of 3 bytes; one 64-byte store's
+    // scratch after them.
+    constexpr std::size_t kMostBlockBytes = 3 * 63;
+    alignas(64) unsigned char bytes[kChunkBlocks * kMostBlockBytes + 64];
+    // For each 16 bytes of the block, lane i: byte i of the first vector
+    // (the column), byte i of the second (the row), two zeros.
+    alignas(64) static constexpr auto kIndices = [] {
+        std::array<std::array<std::uint8_t, 64>, 4> order{};
+        for (unsigned quarter = 0; quarter < 4; ++quarter) {
+            for (unsigned i = 0; i < 16; ++i) {
+                order[quarter][4 * i] = static_cast<std::uint8_t>(16 * quarter + i);
+                order[quarter][4 * i + 1] = static_cast<std::uint8_t>(64 + 16 * quarter + i);
+            }
+        }
+        return order;
+    }();
+    constexpr std::uint64_t kIndexBytes = 0x3333333333333333ULL;
+    const __m512i singleRow = _mm512_set1_epi8(static_cast<char>(kFirstSingleRow + tables.singleTable));
+    const int* const table = reinterpret_cast<const int*>(tables.bytes);
+    constexpr std::uint64_t kFirst63 = ~std::uint64_t{0} >> 1;
+    char* o = out;
+    bool stopped = false;
+    while (!stopped && end - p >= kBlockRead && limit - o >= static_cast<std::ptrdiff_t>(kBlockOutput)) {
+        // As many blocks as the room and the text leave (the blocks step 63
+        // or 64 bytes).
+        const auto room = static_cast<std::size_t>(limit - o) / kBlockOutput;
+        const auto text = static_cast<std::size_t>(end - p - kBlockRead) / 64 + 1;
+        const std::size_t blocks = std::min<std::size_t>({kChunkBlocks, room, text});
+        unsigned char* b = bytes;
+        for (std::size_t k = 0; k < blocks && !stopped; ++k) {
+            const __m512i v = _mm512_loadu_si512(p);
+            const __m512i next = _mm512_loadu_si512(p + 1);
+            const std::uint64_t lead =
+                _mm512_cmplt_epu8_mask(_mm512_sub_epi8(v, _mm512_set1_epi8(static_cast<char>(0x81))),
+                                       _mm512_set1_epi8(0x9F - 0x81 + 1)) |
+                _mm512_cmplt_epu8_mask(_mm512_sub_epi8(v, _mm512_set1_epi8(static_cast<char>(0xE0))),
+                                       _mm512_set1_epi8(0xFC - 0xE0 + 1));
+            const std::uint64_t starts = ~(PairStarts(lead) << 1);
+            // The characters that start before byte 63 (a pair there ends
+            // past the block); the next block starts after the last of them.
+            const std::uint64_t todo = starts & kFirst63;
+            const unsigned blockEnd = (starts >> 63 & 1) != 0 ? 63 : 64;
+            const __m512i row = _mm512_mask_blend_epi8(lead, singleRow,
+                                                       _mm512_and_si512(v, _mm512_set1_epi8(kLeadRowBits)));
+            const __m512i column = _mm512_mask_blend_epi8(lead, v, next);
+            for (unsigned quarter = 0; quarter < 4; ++quarter) {
+                const __m512i indices = _mm512_maskz_permutex2var_epi8(
+                    kIndexBytes, column, _mm512_load_si512(kIndices[quarter].data()), row);
+                const auto lanes = static_cast<__mmask16>(todo >> (16 * quarter));
+                const __m512i entries =
+                    _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), lanes, indices, table, 4);
+                // A lane's bytes are those not 0 (lanes left out are 0).
+                std::uint64_t taken = _mm512_test_epi8_mask(entries, entries);
+                const auto empty = static_cast<unsigned>(lanes & _mm512_testn_epi32_mask(entries, entries));
+                if (empty != 0) [[unlikely]] {
+                    const auto lane = static_cast<unsigned>(std::countr_zero(empty));
+                    taken &= (std::uint64_t{1} << (4 * lane)) - 1;
+                    p += 16 * quarter + lane;
+                    stopped = true;
+                }
+                _mm512_storeu_si512(b, _mm512_maskz_compress_epi8(taken, entries));
+                b += std::popcount(taken);
+                if (stopped) break;
+            }
+            if (!stopped) p += blockEnd;
+        }
+        o = EscapeBytesAvx512(*tables.set, bytes, b, o);
+    }
+    out = o;
+    return p;
+}
+#if !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#endif
+
 // Without vectors: no blocks, every character one at a time.
 const unsigned char* EncodeNoBlocks(const BlockTables&, const unsigned char* p, const unsigned char*, char*&,
                                     const char*) {
@@ -875,7 +1064,7 @@ struct Way {
     BlocksFunction blocks;
 };
 struct Ways {
-    std::array<Way, 3> ways{};
+    std::array<Way, 4> ways{};
     int count = 0;
 
     static const Ways& Get() {
@@ -886,6 +1075,13 @@ struct Ways {
 private:
     Ways() {
 #if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
+        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+            __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi") &&
+            __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2") &&
+            __builtin_cpu_supports("popcnt")) {
+            ways[count++] = {EncodeTableUnitsAvx2, EncodeBlocksAvx512};
+        }
         if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi")) {
             ways[count++] = {EncodeTableUnitsAvx2, EncodeBlocksAvx2};
         }
@@ -918,16 +1114,17 @@ std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOp
     [[maybe_unused]] std::optional<LeadRows> rows;
     [[maybe_unused]] const BlocksFunction blocks = ChooseWay().blocks;
     [[maybe_unused]] BlockTables tables{};
-    if constexpr (Source::kCp932) {
-        entries = Cp932Direct<Target>::Get().Entries();
-        rows.emplace(entries, singleTable);
-        tables = {entries, singleTable, options.escape == EscapeSet::kPrintable};
-    }
     // UTF-8 into UTF-8: valid text writes its own bytes' forms, a block at
     // a time.
     constexpr bool kUtf8Blocks = !Source::kCp932 && Target::kUtf8;
-    [[maybe_unused]] std::optional<detail::SetBlocks> utf8Blocks;
-    if constexpr (kUtf8Blocks) utf8Blocks.emplace(forms);
+    [[maybe_unused]] std::optional<detail::SetBlocks> setBlocks;
+    if constexpr (kUtf8Blocks || Source::kCp932) setBlocks.emplace(forms);
+    if constexpr (Source::kCp932) {
+        const Cp932Direct<Target>& direct = Cp932Direct<Target>::Get();
+        entries = direct.Entries();
+        rows.emplace(entries, singleTable);
+        tables = {entries, singleTable, options.escape == EscapeSet::kPrintable, direct.Bytes(), &*setBlocks};
+    }
     const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* const end = begin + bytes.size();
     // Mostly three bytes of output per byte of input at most (an escape);
@@ -955,7 +1152,7 @@ std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOp
                     const auto* const chunkEnd =
                         p + std::min<std::size_t>(end - p, (room - detail::SetBlocks::kScratch) / 3);
                     auto* b = reinterpret_cast<unsigned char*>(o);
-                    p = utf8Blocks->EncodeUtf8(p, chunkEnd, end, amp, b);
+                    p = setBlocks->EncodeUtf8(p, chunkEnd, end, amp, b);
                     o = reinterpret_cast<char*>(b);
                     if (p == end || p >= chunkEnd) break;
                     // From a character the blocks do not do, 16 characters
