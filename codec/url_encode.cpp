@@ -380,8 +380,9 @@ private:
             if (!cp932::IsLeadByte(static_cast<std::uint8_t>(lead))) {
                 const char16_t c = cp932::SingleByteToText(static_cast<std::uint8_t>(lead));
                 if (exact.Single(lead)) {
-                    singles[lead] = EscapeHighBytes(target.Bytes(c));
-                    if (singles[lead].length != 0) singleBytes[lead] = target.Bytes(c) & 0xFFFFFF;
+                    const std::uint32_t bytes = target.Bytes(c);
+                    singles[lead] = EscapeHighBytes(bytes);
+                    if (singles[lead].length != 0) singleBytes[lead] = bytes & 0xFFFFFF;
                 }
                 continue;
             }
@@ -390,8 +391,9 @@ private:
             for (unsigned trail = cp932::kFirstTrail; trail < cp932::kFirstTrail + cp932::kTrailCount; ++trail) {
                 const char16_t c = cp932::PairToText(static_cast<std::uint8_t>(lead), static_cast<std::uint8_t>(trail));
                 if (c != 0 && exact.Pair(lead, trail)) {
-                    row[trail] = EscapeHighBytes(target.Bytes(c));
-                    if (row[trail].length != 0) bytesRow[trail] = target.Bytes(c) & 0xFFFFFF;
+                    const std::uint32_t bytes = target.Bytes(c);
+                    row[trail] = EscapeHighBytes(bytes);
+                    if (row[trail].length != 0) bytesRow[trail] = bytes & 0xFFFFFF;
                 }
             }
         }

@@ -463,6 +463,47 @@ TEST(Url, EveryCodePage932CharacterByTheByteRouteInEveryWay) {
     }
 }
 
+// Long runs of one kind of character (half-width katakana, which write the
+// most escapes a byte, kanji, kept ASCII, spaces), each run broken now and
+// then by a character the blocks leave to the slow route (NUL, a CR, a
+// stray byte, a lost pair), in pieces that end anywhere: the byte route in
+// each way gives what the text route gives for the whole text.
+TEST(Url, LongRunsOfOneKindByTheByteRouteInEveryWay) {
+    std::mt19937 rng(9);
+    const std::u16string kinds[] = {u"ｱﾟｶﾞｯ", u"東京駅亜", u"abcXYZ09-._~", u"  a b", u"ｱ東a "};
+    const std::string breaks[] = {std::string(1, '\0'), "\r", "\r\n", "\x80", "\x81\x20", "\xA0", "\x87\x40"};
+    for (const std::u16string& kind : kinds) {
+        std::string bytes;
+        while (bytes.size() < 40000) {
+            for (unsigned n = rng() % 3000; n > 0; --n) bytes += CodePageBridge::ToBytes(kind.substr(rng() % kind.size(), 1));
+            bytes += breaks[rng() % std::size(breaks)];
+        }
+        const std::u16string text = CodePageBridge::ToText(bytes);
+        for (const Charset charset : {Charset::kUtf8, Charset::kEucJp}) {
+            for (const EscapeSet set : kSets) {
+                for (const bool amp : {false, true}) {
+                    const EncodeOptions options{charset, set, amp};
+                    const std::u16string want = EncodeUrl(text, options);
+                    for (int way = 0; way < detail::EncodeUrlWays(); ++way) {
+                        SCOPED_TRACE(way);
+                        detail::UseEncodeUrlWay(way);
+                        std::string got;
+                        std::size_t at = 0;
+                        while (at < bytes.size()) {
+                            const std::size_t piece = std::min<std::size_t>(bytes.size() - at, 1 + rng() % 20000);
+                            const bool final = at + piece == bytes.size();
+                            at += EncodeUrlBytesAppend(got, std::string_view(bytes).substr(at, piece), TextBytes::kCp932,
+                                                       options, final);
+                        }
+                        detail::UseEncodeUrlWay(0);
+                        ASSERT_TRUE(std::u16string(got.begin(), got.end()) == want);
+                    }
+                }
+            }
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Escape sets and "+" for code page 932
 
