@@ -426,6 +426,36 @@ TEST(Url, EncodingInEveryWayOfThisProcessor) {
     detail::UseEncodeUrlWay(0);
 }
 
+// The byte route from code page 932 bytes into UTF-8 and EUC-JP escapes,
+// with every set, with and without "&", in each way of this processor (in
+// pieces of up to maxPiece bytes, or whole with 0): what the text route
+// gives for the whole text.
+void ExpectByteRouteInEveryWay(const std::string& bytes, std::mt19937& rng, std::size_t maxPiece) {
+    const std::u16string text = CodePageBridge::ToText(bytes);
+    for (const Charset charset : {Charset::kUtf8, Charset::kEucJp}) {
+        for (const EscapeSet set : kSets) {
+            for (const bool amp : {false, true}) {
+                const EncodeOptions options{charset, set, amp};
+                const std::u16string want = EncodeUrl(text, options);
+                for (int way = 0; way < detail::EncodeUrlWays(); ++way) {
+                    SCOPED_TRACE(way);
+                    detail::UseEncodeUrlWay(way);
+                    std::string got;
+                    for (std::size_t at = 0; at < bytes.size();) {
+                        const std::size_t rest = bytes.size() - at;
+                        const std::size_t piece =
+                            maxPiece == 0 ? rest : std::min<std::size_t>(rest, 1 + rng() % maxPiece);
+                        at += EncodeUrlBytesAppend(got, std::string_view(bytes).substr(at, piece), TextBytes::kCp932,
+                                                   options, piece == rest);
+                    }
+                    detail::UseEncodeUrlWay(0);
+                    ASSERT_TRUE(std::u16string(got.begin(), got.end()) == want);
+                }
+            }
+        }
+    }
+}
+
 // Every code page 932 character (each lead byte with every byte after it,
 // each byte alone), among common characters enough for whole blocks, by the
 // byte route in each way of this processor: what the text route gives.
@@ -444,23 +474,7 @@ TEST(Url, EveryCodePage932CharacterByTheByteRouteInEveryWay) {
             if (cp932::IsLeadByte(static_cast<std::uint8_t>(lead))) bytes += static_cast<char>(trail);
         }
     }
-    const std::u16string text = CodePageBridge::ToText(bytes);
-    for (const Charset charset : {Charset::kUtf8, Charset::kEucJp}) {
-        for (const EscapeSet set : kSets) {
-            for (const bool amp : {false, true}) {
-                const EncodeOptions options{charset, set, amp};
-                const std::u16string want = EncodeUrl(text, options);
-                for (int way = 0; way < detail::EncodeUrlWays(); ++way) {
-                    SCOPED_TRACE(way);
-                    detail::UseEncodeUrlWay(way);
-                    std::string got;
-                    EncodeUrlBytesAppend(got, bytes, TextBytes::kCp932, options, true);
-                    detail::UseEncodeUrlWay(0);
-                    ASSERT_TRUE(std::u16string(got.begin(), got.end()) == want);
-                }
-            }
-        }
-    }
+    ExpectByteRouteInEveryWay(bytes, rng, 0);
 }
 
 // Long runs of one kind of character (half-width katakana, which write the
@@ -475,32 +489,12 @@ TEST(Url, LongRunsOfOneKindByTheByteRouteInEveryWay) {
     for (const std::u16string& kind : kinds) {
         std::string bytes;
         while (bytes.size() < 40000) {
-            for (unsigned n = rng() % 3000; n > 0; --n) bytes += CodePageBridge::ToBytes(kind.substr(rng() % kind.size(), 1));
+            for (unsigned n = rng() % 3000; n > 0; --n) {
+                bytes += CodePageBridge::ToBytes(kind.substr(rng() % kind.size(), 1));
+            }
             bytes += breaks[rng() % std::size(breaks)];
         }
-        const std::u16string text = CodePageBridge::ToText(bytes);
-        for (const Charset charset : {Charset::kUtf8, Charset::kEucJp}) {
-            for (const EscapeSet set : kSets) {
-                for (const bool amp : {false, true}) {
-                    const EncodeOptions options{charset, set, amp};
-                    const std::u16string want = EncodeUrl(text, options);
-                    for (int way = 0; way < detail::EncodeUrlWays(); ++way) {
-                        SCOPED_TRACE(way);
-                        detail::UseEncodeUrlWay(way);
-                        std::string got;
-                        std::size_t at = 0;
-                        while (at < bytes.size()) {
-                            const std::size_t piece = std::min<std::size_t>(bytes.size() - at, 1 + rng() % 20000);
-                            const bool final = at + piece == bytes.size();
-                            at += EncodeUrlBytesAppend(got, std::string_view(bytes).substr(at, piece), TextBytes::kCp932,
-                                                       options, final);
-                        }
-                        detail::UseEncodeUrlWay(0);
-                        ASSERT_TRUE(std::u16string(got.begin(), got.end()) == want);
-                    }
-                }
-            }
-        }
+        ExpectByteRouteInEveryWay(bytes, rng, 20000);
     }
 }
 
