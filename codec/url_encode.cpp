@@ -965,9 +965,10 @@ TESSALY_AVX512_BLOCKS inline char* EscapeBytesAvx512(const detail::SetBlocks& se
 }
 
 // Code page 932 bytes into the escapes of their bytes in the target, with no
-// loop over characters: for each block of 64 bytes, the packed table's
-// entries of the characters that start in it are gathered 16 bytes' worth
-// at a time (a lane for each byte, those that start no character left out),
+// loop over characters: for each block of 64 bytes, the target bytes
+// (Cp932Direct::Bytes) of the characters that start in it are gathered 16
+// bytes' worth at a time (a lane for each byte, those that start no
+// character left out),
 // and their bytes put one after another in a buffer; the buffer is escaped
 // once it holds up to 16 blocks. Stops before a character the table does
 // not hold, near the end of the text, or when out nears limit.
