@@ -101,6 +101,14 @@ constexpr std::array<std::uint32_t, 256> PackForms(const std::array<Form, 256>& 
 constexpr std::array<std::array<std::uint32_t, 256>, 4> kByteForms = {
     PackForms(kSetForms[0]), PackForms(kSetForms[1]), PackForms(kSetForms[2]), PackForms(kEscapes)};
 
+// The blocks that write each set's forms (worked out once, not for each
+// piece of a stream).
+const detail::SetBlocks& SetBlocksOf(EscapeSet set) {
+    static const detail::SetBlocks blocks[3] = {detail::SetBlocks(kByteForms[0]), detail::SetBlocks(kByteForms[1]),
+                                                detail::SetBlocks(kByteForms[2])};
+    return blocks[static_cast<unsigned>(set)];
+}
+
 char* PutBytes(std::uint32_t form, char* out) {
     std::memcpy(out, &form, 4);  // the top byte is scratch
     return out + (form >> 24);
@@ -976,7 +984,7 @@ TESSALY_AVX512_BLOCKS const unsigned char* EncodeBlocksAvx512(const BlockTables&
                                                               const unsigned char* end, char*& out,
                                                               const char* limit) {
     if (tables.bytes == nullptr || tables.set == nullptr || !tables.set->usable) return p;
-    constexpr unsigned kChunkBlocks = 16;
+    constexpr unsigned kChunkBlocks = 32;
     // A block gives at most 63 characters of 3 bytes; one 64-byte store's
     // scratch after them.
     constexpr std::size_t kMostBlockBytes = 3 * 63;
@@ -1000,13 +1008,15 @@ TESSALY_AVX512_BLOCKS const unsigned char* EncodeBlocksAvx512(const BlockTables&
     char* o = out;
     bool stopped = false;
     while (!stopped && end - p >= kBlockRead && limit - o >= static_cast<std::ptrdiff_t>(kBlockOutput)) {
-        // As many blocks as the room and the text leave (the blocks step 63
-        // or 64 bytes).
-        const auto room = static_cast<std::size_t>(limit - o) / kBlockOutput;
+        // As many blocks as the text leaves (the blocks step 63 or 64
+        // bytes), up to kChunkBlocks.
         const auto text = static_cast<std::size_t>(end - p - kBlockRead) / 64 + 1;
-        const std::size_t blocks = std::min<std::size_t>({kChunkBlocks, room, text});
+        const std::size_t blocks = std::min<std::size_t>(kChunkBlocks, text);
+        const auto room = static_cast<std::size_t>(limit - o);
         unsigned char* b = bytes;
-        for (std::size_t k = 0; k < blocks && !stopped; ++k) {
+        // Each byte escapes to at most 3, and a store's scratch follows: a
+        // block only while the room holds the most it can add.
+        for (std::size_t k = 0; k < blocks && !stopped && 3 * (b - bytes + kMostBlockBytes) + 64 <= room; ++k) {
             const __m512i v = _mm512_loadu_si512(p);
             const __m512i next = _mm512_loadu_si512(p + 1);
             const std::uint64_t lead =
@@ -1120,20 +1130,21 @@ std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOp
     // UTF-8 into UTF-8: valid text writes its own bytes' forms, a block at
     // a time.
     constexpr bool kUtf8Blocks = !Source::kCp932 && Target::kUtf8;
-    [[maybe_unused]] std::optional<detail::SetBlocks> setBlocks;
-    if constexpr (kUtf8Blocks || Source::kCp932) setBlocks.emplace(forms);
+    [[maybe_unused]] const detail::SetBlocks& setBlocks = SetBlocksOf(options.escape);
     if constexpr (Source::kCp932) {
         const Cp932Direct<Target>& direct = Cp932Direct<Target>::Get();
         entries = direct.Entries();
         rows.emplace(entries, singleTable);
-        tables = {entries, singleTable, options.escape == EscapeSet::kPrintable, direct.Bytes(), &*setBlocks};
+        tables = {entries, singleTable, options.escape == EscapeSet::kPrintable, direct.Bytes(), &setBlocks};
     }
     const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* const end = begin + bytes.size();
     // Mostly three bytes of output per byte of input at most (an escape);
     // the room is checked a character at a time, or a block at a time with
-    // a block's most to spare.
-    constexpr std::size_t kRoom = 3 * detail::kChunkUnits + 2 * kMostBytesPerCharacter + kBlockOutput;
+    // a block's most to spare. Code page 932 blocks may take many blocks'
+    // room at once.
+    constexpr std::size_t kRoom =
+        3 * detail::kChunkUnits + 2 * kMostBytesPerCharacter + (Source::kCp932 ? 16 : 1) * kBlockOutput;
     detail::ChunkedOutput<char> output(out, 3 * bytes.size() + kRoom);
     // Invalid UTF-8 is counted as input where it reaches the output as
     // U+FFFD's bytes; elsewhere the U+FFFD is a character the encoding
@@ -1155,7 +1166,7 @@ std::size_t EncodeBytes(std::string& out, std::string_view bytes, const EncodeOp
                     const auto* const chunkEnd =
                         p + std::min<std::size_t>(end - p, (room - detail::SetBlocks::kScratch) / 3);
                     auto* b = reinterpret_cast<unsigned char*>(o);
-                    p = setBlocks->EncodeUtf8(p, chunkEnd, end, amp, b);
+                    p = setBlocks.EncodeUtf8(p, chunkEnd, end, amp, b);
                     o = reinterpret_cast<char*>(b);
                     if (p == end || p >= chunkEnd) break;
                     // From a character the blocks do not do, 16 characters
@@ -1419,7 +1430,7 @@ std::size_t EncodeUrlFromBytesAppend(std::string& out, std::string_view bytes, c
     if (!final && amp && stop != begin && stop == end && stop[-1] == '\r') --stop;
     // In code page 932, runs of characters that write back their own bytes
     // go through the blocks of the printable route with the set's forms.
-    const detail::SetBlocks blocks(byteForms);
+    const detail::SetBlocks& blocks = SetBlocksOf(options.escape);
     // A byte gives at most 9 bytes in UTF-8 (U+FFFD for a stray byte) and 6
     // in code page 932 (two escapes).
     const std::size_t most = utf8 ? 9 : 6;
