@@ -22,6 +22,7 @@
 
 #include "codec/chunked_output.h"
 #include "codec/cp932.h"
+#include "codec/escape_avx512.h"
 #include "codec/eucjp.h"
 #include "codec/pair_bits.h"
 #include "codec/exact_bytes.h"
@@ -903,70 +904,26 @@ __attribute__((target("avx2,bmi"), flatten)) const unsigned char* EncodeBlocksAv
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-#define TESSALY_AVX512_BLOCKS \
-    __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,bmi,bmi2,popcnt")))
 
-// Slots 0, 3, ..., 60 of 64: the first of the three a byte's escape takes.
-constexpr std::uint64_t kFirstSlots = 0x1249249249249249ULL;
-// Bytes escaped at a time: 21, in 63 slots; three such steps to a vector.
-constexpr unsigned kEscapeStep = 21;
-
-// Escapes the target bytes from q to qEnd at o: each byte the set keeps as
-// itself (a space as "+" where the set says so), every other one as "%XX".
-// For each 63 bytes, what goes in the three slots of each byte is worked
-// out once (the byte or "%", the high digit, the low digit); each step of
-// 21 bytes then takes its slots with two permutes and packs them together.
-// Writes up to 64 bytes past the escapes; reads up to 64 bytes from any
-// byte before qEnd.
-TESSALY_AVX512_BLOCKS inline char* EscapeBytesAvx512(const detail::SetBlocks& set, const unsigned char* q,
+// Escapes the target bytes from q to qEnd at o, 63 at a time: each byte the
+// set keeps as itself (a space as "+" where the set says so), every other
+// one as "%XX". Writes up to 64 bytes past the escapes; reads up to 64 bytes
+// from any byte before qEnd.
+TESSALY_AVX512_ESCAPES inline char* EscapeBytesAvx512(const detail::SetBlocks& set, const unsigned char* q,
                                                      const unsigned char* qEnd, char* o) {
     alignas(16) static constexpr std::uint8_t kBits[16] = {1, 2, 4, 8, 16, 32, 64, 128};
-    alignas(16) static constexpr char kHex[16] = {'0', '1', '2', '3', '4', '5', '6', '7',
-                                                  '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
-    // For step j: slot 3i takes byte 21j + i of the first table (the byte
-    // or "%"), slot 3i + 1 that of the second (the high digit); slot 3i + 2
-    // takes byte 21j + i of the low digits.
-    alignas(64) static constexpr auto kSlots = [] {
-        std::array<std::array<std::uint8_t, 64>, 6> slots{};
-        for (unsigned j = 0; j < 3; ++j) {
-            for (unsigned s = 0; s < 64; ++s) {
-                const unsigned i = kEscapeStep * j + std::min(s / 3, kEscapeStep - 1);
-                slots[2 * j][s] = static_cast<std::uint8_t>(s % 3 == 1 ? 64 + i : i);
-                slots[2 * j + 1][s] = static_cast<std::uint8_t>(i);
-            }
-        }
-        return slots;
-    }();
     const __m512i byLow = _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(set.byLow.data())));
     const __m512i bits = _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(kBits)));
-    const __m512i hex = _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(kHex)));
     const __m512i nibble = _mm512_set1_epi8(0x0F);
-    constexpr std::uint64_t kThirdSlots = kFirstSlots << 2;
-    const bool plus = set.spaceAsPlus;
     while (q < qEnd) {
-        const auto n = static_cast<unsigned>(std::min<std::ptrdiff_t>(qEnd - q, 3 * kEscapeStep));
-        const std::uint64_t bytes = (std::uint64_t{1} << n) - 1;
-        __m512i x = _mm512_loadu_si512(q);
-        const __m512i high = _mm512_and_si512(_mm512_srli_epi16(x, 4), nibble);
+        const auto n = static_cast<unsigned>(std::min<std::ptrdiff_t>(qEnd - q, 3 * detail::kEscapeStep));
+        const __m512i x = _mm512_loadu_si512(q);
         // Kept: the bit of the high nibble in the low nibble's entry (none
         // for bytes from 0x80 up, which the shuffle gives as 0).
+        const __m512i high = _mm512_and_si512(_mm512_srli_epi16(x, 4), nibble);
         const std::uint64_t kept =
-            _mm512_test_epi8_mask(_mm512_shuffle_epi8(byLow, x), _mm512_shuffle_epi8(bits, high)) & bytes;
-        if (plus) x = _mm512_mask_mov_epi8(x, _mm512_cmpeq_epi8_mask(x, _mm512_set1_epi8(' ')), _mm512_set1_epi8('+'));
-        const __m512i first = _mm512_mask_mov_epi8(_mm512_set1_epi8('%'), kept, x);
-        const __m512i highDigits = _mm512_shuffle_epi8(hex, high);
-        const __m512i lowDigits = _mm512_shuffle_epi8(hex, _mm512_and_si512(x, nibble));
-        for (unsigned j = 0; j < 3 && kEscapeStep * j < n; ++j) {
-            const std::uint64_t step = bytes >> (kEscapeStep * j) & ((1u << kEscapeStep) - 1);
-            const std::uint64_t keptHere = kept >> (kEscapeStep * j) & step;
-            const std::uint64_t firstSlots = _pdep_u64(step, kFirstSlots);
-            const std::uint64_t escapedSlots = _pdep_u64(~keptHere & step, kFirstSlots);
-            const std::uint64_t written = firstSlots | escapedSlots << 1 | escapedSlots << 2;
-            __m512i r = _mm512_permutex2var_epi8(first, _mm512_load_si512(kSlots[2 * j].data()), highDigits);
-            r = _mm512_mask_permutexvar_epi8(r, kThirdSlots, _mm512_load_si512(kSlots[2 * j + 1].data()), lowDigits);
-            _mm512_storeu_si512(o, _mm512_maskz_compress_epi8(written, r));
-            o += std::popcount(written);
-        }
+            _mm512_test_epi8_mask(_mm512_shuffle_epi8(byLow, x), _mm512_shuffle_epi8(bits, high));
+        o = detail::EscapeKeptAvx512(x, n, kept, set.spaceAsPlus, o);
         q += n;
     }
     return o;
@@ -980,7 +937,7 @@ TESSALY_AVX512_BLOCKS inline char* EscapeBytesAvx512(const detail::SetBlocks& se
 // and their bytes put one after another in a buffer; the buffer is escaped
 // once it holds up to 16 blocks. Stops before a character the table does
 // not hold, near the end of the text, or when out nears limit.
-TESSALY_AVX512_BLOCKS const unsigned char* EncodeBlocksAvx512(const BlockTables& tables, const unsigned char* p,
+TESSALY_AVX512_ESCAPES const unsigned char* EncodeBlocksAvx512(const BlockTables& tables, const unsigned char* p,
                                                               const unsigned char* end, char*& out,
                                                               const char* limit) {
     if (tables.bytes == nullptr || tables.set == nullptr || !tables.set->usable) return p;
@@ -1088,11 +1045,7 @@ struct Ways {
 private:
     Ways() {
 #if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
-        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-            __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi") &&
-            __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2") &&
-            __builtin_cpu_supports("popcnt")) {
+        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && detail::CanEscapeAvx512()) {
             ways[count++] = {EncodeTableUnitsAvx2, EncodeBlocksAvx512};
         }
         if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi")) {
