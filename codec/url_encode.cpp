@@ -905,6 +905,12 @@ __attribute__((target("avx2,bmi"), flatten)) const unsigned char* EncodeBlocksAv
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
+// InRange for 64 bytes, a bit a byte.
+TESSALY_AVX512_ESCAPES inline std::uint64_t InRange64(__m512i bytes, unsigned char low, unsigned char high) {
+    return _mm512_cmple_epu8_mask(_mm512_sub_epi8(bytes, _mm512_set1_epi8(static_cast<char>(low))),
+                                  _mm512_set1_epi8(static_cast<char>(high - low)));
+}
+
 // Escapes the target bytes from q to qEnd at o, 63 at a time: each byte the
 // set keeps as itself (a space as "+" where the set says so), every other
 // one as "%XX". Writes up to 64 bytes past the escapes; reads up to 64 bytes
@@ -976,11 +982,7 @@ TESSALY_AVX512_ESCAPES const unsigned char* EncodeBlocksAvx512(const BlockTables
         for (std::size_t k = 0; k < blocks && !stopped && 3 * (b - bytes + kMostBlockBytes) + 64 <= room; ++k) {
             const __m512i v = _mm512_loadu_si512(p);
             const __m512i next = _mm512_loadu_si512(p + 1);
-            const std::uint64_t lead =
-                _mm512_cmplt_epu8_mask(_mm512_sub_epi8(v, _mm512_set1_epi8(static_cast<char>(0x81))),
-                                       _mm512_set1_epi8(0x9F - 0x81 + 1)) |
-                _mm512_cmplt_epu8_mask(_mm512_sub_epi8(v, _mm512_set1_epi8(static_cast<char>(0xE0))),
-                                       _mm512_set1_epi8(0xFC - 0xE0 + 1));
+            const std::uint64_t lead = InRange64(v, 0x81, 0x9F) | InRange64(v, 0xE0, 0xFC);
             const std::uint64_t starts = ~(PairStarts(lead) << 1);
             // The characters that start before byte 63 (a pair there ends
             // past the block); the next block starts after the last of them.
