@@ -1,5 +1,6 @@
 // UTF-8 and EUC-JP escapes into code page 932 bytes or into UTF-8, and in
-// text into text, 64 units at a time (AVX-512).
+// text into text, 64 units at a time (AVX-512). UTF-8 escapes of bytes go in
+// stretches of blocks, described where they are; the rest in windows.
 //
 // A window of 64 units finds its escapes and decodes their digits into the
 // lane of their "%"; a plain unit keeps its own byte. Where each character
@@ -10,7 +11,7 @@
 // packed with one compress each (lead byte, and the escapes 3 and 6 units
 // after it), checked by masks, and looked up by gathers: in code page 932's
 // tables, or for EUC-JP into UTF-8 or text, in JIS X 0208's code points
-// (UTF-8 into either needs no table). A second compress packs the bytes
+// (UTF-8 into text needs no table). A second compress packs the bytes
 // written. Text is narrowed to bytes first, every unit from 0x80 up to a
 // byte from 0x80 up. Anything the windows do not take (a literal byte from
 // 0x80 up, a byte that starts no character they know, a character code page
@@ -215,10 +216,15 @@ struct Utf8Characters {
     unsigned n;            // how many
 };
 
-// Takes a window's characters (none: false); with surrogates, a surrogate
-// (ED A0-BF) is a whole character.
-TESSALY_WINDOWS_TARGET inline bool ReadUtf8Characters(const Window& w, __m512i third, bool surrogates,
-                                                      Utf8Characters& u) {
+// The lanes of first whose three-byte sequence the second bytes (the lanes
+// of second) make overlong (E0 80-9F) or a surrogate (ED A0-BF).
+TESSALY_WINDOWS_TARGET inline std::uint64_t NotThree(__m512i first, __m512i second) {
+    return (_mm512_cmpeq_epi8_mask(first, Splat(0xE0)) & _mm512_cmplt_epu8_mask(second, Splat(0xA0))) |
+           (_mm512_cmpeq_epi8_mask(first, Splat(0xED)) & _mm512_cmpge_epu8_mask(second, Splat(0xA0)));
+}
+
+// Takes a window's characters (none: false).
+TESSALY_WINDOWS_TARGET inline bool ReadUtf8Characters(const Window& w, __m512i third, Utf8Characters& u) {
     const std::uint64_t continuation = w.escapes & InRange(w.values, 0x80, 0xBF);
     const std::uint64_t starts = w.kept & ~continuation;
     u.chars = 0;
@@ -226,12 +232,8 @@ TESSALY_WINDOWS_TARGET inline bool ReadUtf8Characters(const Window& w, __m512i t
     if (u.end == 0) return false;
     const std::uint64_t ones = u.chars & ~_mm512_movepi8_mask(w.values);  // ASCII, escaped or plain
     u.twos = u.chars & w.escapes & InRange(w.values, 0xC2, 0xDF) & continuation >> 3;
-    // Not overlong (E0 80-9F).
-    std::uint64_t notThree = _mm512_cmpeq_epi8_mask(w.values, Splat(0xE0)) & _mm512_cmplt_epu8_mask(third, Splat(0xA0));
-    if (!surrogates) {
-        notThree |= _mm512_cmpeq_epi8_mask(w.values, Splat(0xED)) & _mm512_cmpge_epu8_mask(third, Splat(0xA0));
-    }
-    u.threes = u.chars & w.escapes & InRange(w.values, 0xE0, 0xEF) & continuation >> 3 & continuation >> 6 & ~notThree;
+    u.threes = u.chars & w.escapes & InRange(w.values, 0xE0, 0xEF) & continuation >> 3 & continuation >> 6 &
+               ~NotThree(w.values, third);
     // A continuation escape that no lead claims belongs to the character
     // before it.
     const std::uint64_t stray =
@@ -254,17 +256,26 @@ struct Utf8Points {
     std::uint32_t wide;
 };
 
-TESSALY_WINDOWS_TARGET inline Utf8Points ReadUtf8Points(const Window& w, __m512i third, const Utf8Characters& u) {
-    const auto twoBits = static_cast<std::uint32_t>(_pext_u64(u.twos, u.chars));
-    const auto threeBits = static_cast<std::uint32_t>(_pext_u64(u.threes, u.chars));
-    const __m512i w0 = Widen(_mm512_maskz_compress_epi8(u.chars, w.values));
+// first: the lanes of the characters' first bytes (one bit each in chars);
+// second and third: the lanes of their second and third bytes at the same
+// lanes.
+TESSALY_WINDOWS_TARGET inline Utf8Points ReadUtf8Points(__m512i first, __m512i second, __m512i third,
+                                                        std::uint64_t chars, std::uint64_t twos,
+                                                        std::uint64_t threes) {
+    const auto twoBits = static_cast<std::uint32_t>(_pext_u64(twos, chars));
+    const auto threeBits = static_cast<std::uint32_t>(_pext_u64(threes, chars));
+    const __m512i w0 = Widen(_mm512_maskz_compress_epi8(chars, first));
     const __m512i low6 = _mm512_set1_epi16(0x3F);
-    const __m512i w1 = _mm512_and_si512(Widen(_mm512_maskz_compress_epi8(u.chars, third)), low6);
-    const __m512i w2 = _mm512_and_si512(Widen(_mm512_maskz_compress_epi8(u.chars, LanesFrom(w.values, 6))), low6);
+    const __m512i w1 = _mm512_and_si512(Widen(_mm512_maskz_compress_epi8(chars, second)), low6);
+    const __m512i w2 = _mm512_and_si512(Widen(_mm512_maskz_compress_epi8(chars, third)), low6);
     const __m512i two = _mm512_or_si512(_mm512_slli_epi16(_mm512_and_si512(w0, _mm512_set1_epi16(0x1F)), 6), w1);
     const __m512i three = _mm512_or_si512(_mm512_or_si512(_mm512_slli_epi16(w0, 12), _mm512_slli_epi16(w1, 6)), w2);
     return {_mm512_mask_blend_epi16(threeBits, _mm512_mask_blend_epi16(twoBits, w0, two), three), w0,
             twoBits | threeBits};
+}
+
+TESSALY_WINDOWS_TARGET inline Utf8Points ReadUtf8Points(const Window& w, __m512i third, const Utf8Characters& u) {
+    return ReadUtf8Points(w.values, third, LanesFrom(w.values, 6), u.chars, u.twos, u.threes);
 }
 
 // Writes the characters before the first of bad (one bit per character, in
@@ -286,37 +297,19 @@ TESSALY_WINDOWS_TARGET inline void PutBytesAsUnits(__m512i v, unsigned n, char16
     }
 }
 
-// UTF-8 into code page 932 bytes: each character's code point through the
-// table of the bytes code page 932 writes. Surrogates are characters it does
-// not write.
-TESSALY_WINDOWS_TARGET inline Taken DecodeUtf8Window(const Window& w, unsigned char*& out) {
-    const __m512i third = LanesFrom(w.values, 3);
-    Utf8Characters u;
-    if (!ReadUtf8Characters(w, third, true, u)) return {0, false};
-    const Utf8Points points = ReadUtf8Points(w, third, u);
-    const __m512i c = points.c, w0 = points.w0;
-    const std::uint32_t wide = points.wide & ~static_cast<std::uint32_t>(u.bad);
-    const __m512i looked = LookUp(kCp932WritableBytes.data(), c, wide);
-    const std::uint64_t bad = u.bad | _mm512_mask_cmpeq_epi16_mask(wide, looked, _mm512_setzero_si512());
+// Writes the code page 932 bytes of the characters before the first of bad
+// (one bit per character, in order; n characters, 32 at most) or before the
+// first that code page 932 does not write. Returns how many it wrote.
+TESSALY_WINDOWS_TARGET inline unsigned PutCp932Characters(const Utf8Points& points, std::uint64_t bad, unsigned n,
+                                                          unsigned char*& out) {
+    const std::uint32_t wide = points.wide & ~static_cast<std::uint32_t>(bad);
+    const __m512i looked = LookUp(kCp932WritableBytes.data(), points.c, wide);
+    bad |= _mm512_mask_cmpeq_epi16_mask(wide, looked, _mm512_setzero_si512());
     // The table gives a pair of bytes as one number, its lead byte high.
-    const __m512i written = _mm512_mask_blend_epi16(wide, w0, looked);
+    const __m512i written = _mm512_mask_blend_epi16(wide, points.w0, looked);
     const std::uint32_t pairs = _mm512_cmpgt_epu16_mask(written, _mm512_set1_epi16(0xFF));
     const __m512i swapped = _mm512_or_si512(_mm512_srli_epi16(written, 8), _mm512_slli_epi16(written, 8));
-    const unsigned good = PutCharacters(_mm512_mask_blend_epi16(pairs, written, swapped), pairs, bad, u.n, out);
-    return AtCharacter(good, u.n, u.end, u.chars);
-}
-
-// UTF-8 as UTF-8: the whole characters' bytes as they are.
-TESSALY_WINDOWS_TARGET inline Taken DecodeUtf8WindowAsUtf8(const Window& w, unsigned char*& out) {
-    Utf8Characters u;
-    if (!ReadUtf8Characters(w, LanesFrom(w.values, 3), false, u)) return {0, false};
-    const auto good = static_cast<unsigned>(_tzcnt_u64(u.bad | std::uint64_t{1} << u.n));
-    const Taken taken = AtCharacter(good, u.n, u.end, u.chars);
-    const std::uint64_t lanes = w.kept & _bzhi_u64(kAll, taken.units);
-    const auto written = static_cast<unsigned>(_mm_popcnt_u64(lanes));
-    _mm512_mask_storeu_epi8(out, _bzhi_u64(kAll, written), _mm512_maskz_compress_epi8(lanes, w.values));
-    out += written;
-    return taken;
+    return PutCharacters(_mm512_mask_blend_epi16(pairs, written, swapped), pairs, bad, n, out);
 }
 
 // UTF-8 into text: the code points are the units (surrogates, and
@@ -324,7 +317,7 @@ TESSALY_WINDOWS_TARGET inline Taken DecodeUtf8WindowAsUtf8(const Window& w, unsi
 TESSALY_WINDOWS_TARGET inline Taken DecodeUtf8WindowAsText(const Window& w, char16_t*& out) {
     const __m512i third = LanesFrom(w.values, 3);
     Utf8Characters u;
-    if (!ReadUtf8Characters(w, third, false, u)) return {0, false};
+    if (!ReadUtf8Characters(w, third, u)) return {0, false};
     const unsigned good = PutUnits(ReadUtf8Points(w, third, u).c, u.bad, u.n, out);
     return AtCharacter(good, u.n, u.end, u.chars);
 }
@@ -342,6 +335,40 @@ TESSALY_WINDOWS_TARGET inline std::uint64_t EucJpLeads(std::uint64_t high, std::
 
 // What the windows write: code page 932 bytes, UTF-8, or text.
 enum class Into { kCp932, kUtf8, kText };
+
+// Writes the EUC-JP characters of chars (a bit at the lane of each in
+// first, whose second bytes are at the same lanes of second) before the
+// first of bad (one bit per character, in order) or the first whose pair
+// pairTable has no entry for: pairLeads start pairs for the table, kana
+// 0x8E and a katakana's byte, the others are ASCII. At most 32 characters.
+// Returns how many it wrote.
+template <Into kInto, class Out>
+TESSALY_WINDOWS_TARGET inline unsigned PutEucJpCharacters(__m512i first, __m512i second, std::uint64_t chars,
+                                                          std::uint64_t pairLeads, std::uint64_t kana,
+                                                          std::uint64_t bad, const std::uint16_t* pairTable,
+                                                          Out*& out) {
+    const auto n = static_cast<unsigned>(_mm_popcnt_u64(chars));
+    const auto pairBits = static_cast<std::uint32_t>(_pext_u64(pairLeads, chars));
+    const auto kanaBits = static_cast<std::uint32_t>(_pext_u64(kana, chars));
+    const __m512i w0 = Widen(_mm512_maskz_compress_epi8(chars, first));
+    const __m512i w1 = Widen(_mm512_maskz_compress_epi8(chars, second));
+    const std::uint32_t wide = pairBits & ~static_cast<std::uint32_t>(bad);
+    const __m512i looked = LookUp(pairTable, _mm512_or_si512(w0, _mm512_slli_epi16(w1, 8)), wide);
+    bad |= _mm512_mask_cmpeq_epi16_mask(wide, looked, _mm512_setzero_si512());
+    if constexpr (kInto != Into::kCp932) {
+        // A katakana is U+FF61 on from its byte 0xA1.
+        const __m512i kanaPoint = _mm512_add_epi16(w1, _mm512_set1_epi16(static_cast<short>(0xFF61 - 0xA1)));
+        const __m512i c = _mm512_mask_blend_epi16(wide, _mm512_mask_blend_epi16(kanaBits, w0, kanaPoint), looked);
+        if constexpr (kInto == Into::kText) {
+            return PutUnits(c, bad, n, out);
+        } else {
+            return PutUtf8Characters(c, bad, n, out);
+        }
+    } else {
+        const __m512i written = _mm512_mask_blend_epi16(wide, _mm512_mask_blend_epi16(kanaBits, w0, w1), looked);
+        return PutCharacters(written, pairBits, bad, n, out);
+    }
+}
 
 // Into code page 932 bytes (pairTable gives a pair's, as they lie in
 // memory), or into UTF-8 or text (pairTable gives a pair's code point).
@@ -362,50 +389,17 @@ TESSALY_WINDOWS_TARGET inline Taken DecodeEucJpWindow(const Window& w, const std
     const std::uint64_t kanaLeads = paired & _mm512_cmpeq_epi8_mask(w.values, Splat(0x8E));
     const std::uint64_t kana = kanaLeads & InRange(w.values, 0xA1, 0xDF) >> 3;
     const std::uint64_t pairLeads = paired & ~kanaLeads;
-    std::uint64_t bad = _pext_u64(chars & ~(ones | pairLeads | kana), chars);
-    const auto n = static_cast<unsigned>(_mm_popcnt_u64(chars));
-    const auto pairBits = static_cast<std::uint32_t>(_pext_u64(pairLeads, chars));
-    const auto kanaBits = static_cast<std::uint32_t>(_pext_u64(kana, chars));
-    const __m512i w0 = Widen(_mm512_maskz_compress_epi8(chars, w.values));
-    const __m512i w1 = Widen(_mm512_maskz_compress_epi8(chars, third));
-    const std::uint32_t wide = pairBits & ~static_cast<std::uint32_t>(bad);
-    const __m512i looked = LookUp(pairTable, _mm512_or_si512(w0, _mm512_slli_epi16(w1, 8)), wide);
-    bad |= _mm512_mask_cmpeq_epi16_mask(wide, looked, _mm512_setzero_si512());
-    unsigned good;
-    if constexpr (kInto != Into::kCp932) {
-        // A katakana is U+FF61 on from its byte 0xA1.
-        const __m512i kanaPoint = _mm512_add_epi16(w1, _mm512_set1_epi16(static_cast<short>(0xFF61 - 0xA1)));
-        const __m512i c = _mm512_mask_blend_epi16(wide, _mm512_mask_blend_epi16(kanaBits, w0, kanaPoint), looked);
-        if constexpr (kInto == Into::kText) {
-            good = PutUnits(c, bad, n, out);
-        } else {
-            good = PutUtf8Characters(c, bad, n, out);
-        }
-    } else {
-        const __m512i written = _mm512_mask_blend_epi16(wide, _mm512_mask_blend_epi16(kanaBits, w0, w1), looked);
-        good = PutCharacters(written, pairBits, bad, n, out);
-    }
-    return AtCharacter(good, n, end, chars);
+    const std::uint64_t bad = _pext_u64(chars & ~(ones | pairLeads | kana), chars);
+    const unsigned good = PutEucJpCharacters<kInto>(w.values, third, chars, pairLeads, kana, bad, pairTable, out);
+    return AtCharacter(good, static_cast<unsigned>(_mm_popcnt_u64(chars)), end, chars);
 }
 
+// The byte routes go in stretches, the text routes in windows.
 enum class Route { kUtf8, kEucJp, kUtf8AsUtf8, kEucJpAsUtf8, kUtf8AsText, kEucJpAsText };
 
-// How the windows read their units: bytes as they are, or text. A unit of
-// text from 0x100 up saturates to the byte 0xFF, so every unit from 0x80 up
-// is a byte from 0x80 up, which the windows stop at as at a literal byte.
-struct ByteUnits {
-    using Unit = unsigned char;
-    // Units read past a window: the digits of an escape at its last lane.
-    static constexpr std::size_t kTail = ::tessaly::detail::kTail;
-    TESSALY_WINDOWS_TARGET static __m512i Load(const Unit* p) { return _mm512_loadu_si512(p); }
-    TESSALY_WINDOWS_TARGET static __m512i Next(const Unit* p, __m512i, unsigned char by) {
-        return _mm512_loadu_si512(p + by);
-    }
-    TESSALY_WINDOWS_TARGET static void Put(__m512i bytes, unsigned n, unsigned char* out) {
-        _mm512_mask_storeu_epi8(out, _bzhi_u64(kAll, n), bytes);
-    }
-};
-
+// How the windows read text: a unit from 0x100 up saturates to the byte
+// 0xFF, so every unit from 0x80 up is a byte from 0x80 up, which the windows
+// stop at as at a literal byte.
 struct TextUnits {
     using Unit = char16_t;
     static constexpr std::size_t kTail = kTextWindowsReach - kWindow;
@@ -463,16 +457,8 @@ TESSALY_WINDOWS_TARGET std::size_t DecodeWindows(const typename Units::Unit* tex
             continue;
         }
         Taken taken;
-        if constexpr (kRoute == Route::kEucJp) {
-            taken = DecodeEucJpWindow<Into::kCp932>(window, pairTable, o);
-        } else if constexpr (kRoute == Route::kEucJpAsUtf8) {
-            taken = DecodeEucJpWindow<Into::kUtf8>(window, pairTable, o);
-        } else if constexpr (kRoute == Route::kEucJpAsText) {
+        if constexpr (kRoute == Route::kEucJpAsText) {
             taken = DecodeEucJpWindow<Into::kText>(window, pairTable, o);
-        } else if constexpr (kRoute == Route::kUtf8) {
-            taken = DecodeUtf8Window(window, o);
-        } else if constexpr (kRoute == Route::kUtf8AsUtf8) {
-            taken = DecodeUtf8WindowAsUtf8(window, o);
         } else {
             taken = DecodeUtf8WindowAsText(window, o);
         }
@@ -480,6 +466,182 @@ TESSALY_WINDOWS_TARGET std::size_t DecodeWindows(const typename Units::Unit* tex
         if (!taken.whole) break;
     }
     out = o;
+    return in;
+}
+
+// UTF-8 and EUC-JP escapes of bytes go in stretches of blocks of 64 bytes,
+// in two passes. The first packs each block's decoded escapes and its plain
+// bytes into a buffer: there every byte from 0x80 up is an escape's (a
+// literal one ends the stretch), and in both encodings an ASCII byte ends a
+// sequence whether it was escaped or not, so the buffer's bytes read as the
+// runs of escapes between the plain bytes do. Each block follows from its
+// own bytes but for the digits of an escape at its end, so the blocks go at
+// a fixed stride, none waiting for the one before to find where it ends.
+// The second pass reads the buffer's characters 62 bytes at a time, up to
+// the first that is not whole and valid, or that code page 932 does not
+// write.
+constexpr unsigned kStretchBlocks = 32;
+
+struct Stretch {
+    // The bytes, and room for the second pass to read past them.
+    alignas(64) unsigned char bytes[(kStretchBlocks + 2) * kWindow];
+    std::uint64_t kept[kStretchBlocks];  // each block's lanes in the buffer
+    unsigned at[kStretchBlocks + 1];     // where each block's bytes start there
+    unsigned blocks;
+    std::size_t end;  // the units read
+    bool literal;     // ended at a literal byte from 0x80 up
+
+    // The unit that gave the buffer's byte k (k < at[blocks]).
+    TESSALY_WINDOWS_TARGET std::size_t UnitOf(unsigned k) const {
+        unsigned b = blocks - 1;
+        while (at[b] > k) --b;
+        return kWindow * b + _tzcnt_u64(_pdep_u64(std::uint64_t{1} << (k - at[b]), kept[b]));
+    }
+};
+
+// The first pass over most blocks from text.
+TESSALY_WINDOWS_TARGET inline void PackStretch(const unsigned char* text, unsigned most, bool plus, Stretch& s) {
+    std::uint64_t digits = 0;  // lanes of this block that are the digits of an escape before it
+    unsigned m = 0;
+    unsigned b = 0;
+    s.literal = false;
+    while (b < most) {
+        const unsigned char* const p = text + kWindow * b;
+        __m512i units = _mm512_loadu_si512(p);
+        const __m512i next1 = _mm512_loadu_si512(p + 1), next2 = _mm512_loadu_si512(p + 2);
+        const std::uint64_t escapes =
+            _mm512_cmpeq_epi8_mask(units, Splat('%')) & HexLanes(next1) & HexLanes(next2);
+        // Digits are never "%" nor from 0x80 up.
+        std::uint64_t kept = ~(escapes << 1 | escapes << 2 | digits);
+        const std::uint64_t literal = _mm512_movepi8_mask(units) & kept;
+        if (plus) units = _mm512_mask_blend_epi8(_mm512_cmpeq_epi8_mask(units, Splat('+')), units, Splat(' '));
+        const __m512i escaped = _mm512_or_si512(
+            _mm512_and_si512(_mm512_slli_epi16(DigitValue(next1), 4), Splat(0xF0)), DigitValue(next2));
+        if (literal != 0) kept &= _bzhi_u64(kAll, static_cast<unsigned>(_tzcnt_u64(literal)));
+        s.at[b] = m;
+        s.kept[b] = kept;
+        const __m512i values = _mm512_mask_blend_epi8(escapes, units, escaped);
+        _mm512_storeu_si512(s.bytes + m, _mm512_maskz_compress_epi8(kept, values));
+        m += static_cast<unsigned>(_mm_popcnt_u64(kept));
+        ++b;
+        if (literal != 0) {
+            s.literal = true;
+            s.end = kWindow * (b - 1) + _tzcnt_u64(literal);
+            break;
+        }
+        digits = (escapes >> 63) * 3 | (escapes >> 62 & 1);
+    }
+    if (!s.literal) s.end = kWindow * b + _mm_popcnt_u64(digits);
+    s.blocks = b;
+    s.at[b] = m;
+}
+
+// The second pass over the m bytes at bytes: writes the characters before
+// the first it does not take, and returns where that starts (m when it took
+// all). pairTable: EUC-JP's, as for the windows.
+template <Route kRoute>
+TESSALY_WINDOWS_TARGET inline unsigned PutStretch(const unsigned char* bytes, unsigned m,
+                                                  const std::uint16_t* pairTable, unsigned char*& out) {
+    constexpr bool kUtf8 = kRoute == Route::kUtf8 || kRoute == Route::kUtf8AsUtf8;
+    unsigned q = 0;
+    std::uint64_t claimed = 0;  // bytes of characters before these lanes
+    while (q < m) {
+        const __m512i v = _mm512_loadu_si512(bytes + q);
+        const unsigned left = m - q;
+        const std::uint64_t valid = left >= kWindow ? kAll : _bzhi_u64(kAll, left);
+        // The lanes whose characters these are (the last ones' bytes may
+        // reach two lanes further).
+        unsigned own = left >= kWindow - 2 ? kWindow - 2 : left;
+        const std::uint64_t high = _mm512_movepi8_mask(v) & valid;
+        if (claimed == 0 && (high & _bzhi_u64(kAll, own)) == 0) {  // ASCII
+            _mm512_mask_storeu_epi8(out, _bzhi_u64(kAll, own), v);
+            out += own;
+            q += own;
+            continue;
+        }
+        const __m512i second = _mm512_loadu_si512(bytes + q + 1);
+        // In UTF-8 every byte but a continuation byte starts a character; in
+        // EUC-JP a run of bytes from 0x80 up pairs off from its start.
+        const std::uint64_t continuation = InRange(v, 0x80, 0xBF) & valid;
+        const std::uint64_t free = high & ~claimed;
+        const std::uint64_t starts =
+            kUtf8 ? valid & ~continuation : valid & ~claimed & ~(free & ~PairStartBits(free));
+        std::uint64_t owned = _bzhi_u64(kAll, own);
+        if (_mm_popcnt_u64(starts & owned) > 32) {  // 32 characters at most
+            own = static_cast<unsigned>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << 32, starts)));
+            owned = _bzhi_u64(kAll, own);
+        }
+        const std::uint64_t chars = starts & owned;
+        const std::uint64_t ones = chars & ~high;  // ASCII
+        std::uint64_t wrong;  // a lead that is not whole, or a byte no lead claims
+        unsigned good = 0, n = 0;
+        std::uint64_t these = 0;
+        if constexpr (kUtf8) {
+            const __m512i third = _mm512_loadu_si512(bytes + q + 2);
+            const std::uint64_t twos = chars & InRange(v, 0xC2, 0xDF) & continuation >> 1;
+            const std::uint64_t threes =
+                chars & InRange(v, 0xE0, 0xEF) & continuation >> 1 & continuation >> 2 & ~NotThree(v, second);
+            claimed |= (twos | threes) << 1 | threes << 2;
+            wrong = (chars & ~(ones | twos | threes)) | (continuation & owned & ~claimed);
+            these = wrong != 0 ? chars & _bzhi_u64(kAll, static_cast<unsigned>(_tzcnt_u64(wrong))) : chars;
+            n = static_cast<unsigned>(_mm_popcnt_u64(these));
+            if constexpr (kRoute == Route::kUtf8AsUtf8) {
+                const std::uint64_t taken =
+                    wrong != 0 ? _bzhi_u64(kAll, static_cast<unsigned>(_tzcnt_u64(wrong))) : owned;
+                _mm512_mask_storeu_epi8(out, taken, v);
+                out += _mm_popcnt_u64(taken);
+                good = n;
+            } else {
+                good = PutCp932Characters(ReadUtf8Points(v, second, third, these, twos, threes), 0, n, out);
+            }
+        } else {
+            // A lead and a byte from 0x80 up: 0x8E and a katakana's byte, or
+            // a pair for the table, which has none for any other.
+            const std::uint64_t paired = chars & free & PairStartBits(free) & free >> 1;
+            const std::uint64_t kanaLeads = paired & _mm512_cmpeq_epi8_mask(v, Splat(0x8E));
+            const std::uint64_t kana = kanaLeads & InRange(second, 0xA1, 0xDF);
+            const std::uint64_t pairLeads = paired & ~kanaLeads;
+            claimed |= (kana | pairLeads) << 1;
+            wrong = chars & ~(ones | kana | pairLeads);
+            these = wrong != 0 ? chars & _bzhi_u64(kAll, static_cast<unsigned>(_tzcnt_u64(wrong))) : chars;
+            n = static_cast<unsigned>(_mm_popcnt_u64(these));
+            constexpr Into kInto = kRoute == Route::kEucJp ? Into::kCp932 : Into::kUtf8;
+            good = PutEucJpCharacters<kInto>(v, second, these, pairLeads, kana, 0, pairTable, out);
+        }
+        if (good < n) return q + static_cast<unsigned>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << good, these)));
+        if (wrong != 0) return q + static_cast<unsigned>(_tzcnt_u64(wrong));
+        claimed >>= own;
+        q += own;
+    }
+    return m;
+}
+
+// UTF-8 or EUC-JP escapes of bytes in stretches, while their blocks end by
+// stop and can be read within available; returns the units read. The
+// stretches start short and grow while they take all they read, so that
+// one ended early by what they leave to the usual way reads little in vain.
+template <Route kRoute>
+TESSALY_WINDOWS_TARGET std::size_t DecodeStretches(const unsigned char* text, std::size_t stop,
+                                                   std::size_t available, const std::uint16_t* pairTable, bool plus,
+                                                   unsigned char*& out) {
+    std::size_t in = 0;
+    unsigned most = 4;
+    Stretch s;
+    while (in + kWindow <= stop && in + kWindow + kTail <= available) {
+        const std::size_t blocks = std::min((stop - in) / kWindow, (available - kTail - in) / kWindow);
+        PackStretch(text + in, static_cast<unsigned>(std::min<std::size_t>(most, blocks)), plus, s);
+        const unsigned m = s.at[s.blocks];
+        const unsigned at = PutStretch<kRoute>(s.bytes, m, pairTable, out);
+        if (at == m) {
+            in += s.end;
+            if (s.literal) break;
+            most = std::min(2 * most, kStretchBlocks);
+            continue;
+        }
+        in += s.UnitOf(at);
+        // A character cut by the stretch's end goes on in the next.
+        if (s.literal || at == 0 || at + 3 < m) break;
+    }
     return in;
 }
 
@@ -522,23 +684,24 @@ std::size_t WindowsIfAble(const typename Units::Unit* text, std::size_t stop, st
 
 std::size_t DecodeUtf8Windows(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
                               unsigned char*& out) {
-    return WindowsIfAble<Route::kUtf8, ByteUnits>(text, stop, available, nullptr, plus, out);
+    return CanDecodeInWindows() ? DecodeStretches<Route::kUtf8>(text, stop, available, nullptr, plus, out) : 0;
 }
 
 std::size_t DecodeUtf8WindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
                                     unsigned char*& out) {
-    return WindowsIfAble<Route::kUtf8AsUtf8, ByteUnits>(text, stop, available, nullptr, plus, out);
+    return CanDecodeInWindows() ? DecodeStretches<Route::kUtf8AsUtf8>(text, stop, available, nullptr, plus, out) : 0;
 }
 
 std::size_t DecodeEucJpWindows(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
                                unsigned char*& out) {
     static const std::uint16_t* const pairs = EucJpToCp932Pairs();
-    return WindowsIfAble<Route::kEucJp, ByteUnits>(text, stop, available, pairs, plus, out);
+    return CanDecodeInWindows() ? DecodeStretches<Route::kEucJp>(text, stop, available, pairs, plus, out) : 0;
 }
 
 std::size_t DecodeEucJpWindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
                                      unsigned char*& out) {
-    return WindowsIfAble<Route::kEucJpAsUtf8, ByteUnits>(text, stop, available, EucJpPoints(), plus, out);
+    return CanDecodeInWindows() ? DecodeStretches<Route::kEucJpAsUtf8>(text, stop, available, EucJpPoints(), plus, out)
+                                : 0;
 }
 
 std::size_t DecodeUtf8TextWindows(const char16_t* text, std::size_t stop, std::size_t available, bool plus,

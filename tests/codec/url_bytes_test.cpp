@@ -398,6 +398,56 @@ TEST(UrlBytes, EucJpInStepsGivesTheTextRoutesResult) {
     }
 }
 
+// UTF-8 and EUC-JP escapes go through the steps in long stretches of what
+// they take, read a few dozen bytes at a time: characters across the edges
+// of those at every alignment, as many ASCII characters as they take at
+// once among kanji, escapes in either hex case. Then one thing they leave to
+// the usual way, anywhere in such a stretch.
+TEST(UrlBytes, LongRunsOfWhatTheStepsTakeGiveTheTextRoutesResult) {
+    std::mt19937 rng(6262);
+    static const char* const kOdd[] = {"%F0%9F%98%80", "%E6%97", "%80", "%C0%AF", "%ED%A0%80", "%8F%A2%AF", "%A4",
+                                       "%A4a", "%8E%E0", "%", "%Z1", "\x82\xA0", "%FF%FF", "%C2%A0"};
+    const auto writable = [](char16_t c) { return !Cp932LossTable::Get().Lost(c); };
+    for (int round = 0; round < 40; ++round) {
+        std::u16string text;
+        const std::size_t size = 1000 + rng() % 2000;
+        while (text.size() < size) {
+            const unsigned pick = rng() % 12;
+            if (pick == 0) {  // ASCII, many of them escaped by the component set; now and then a long run
+                for (unsigned k = rng() % 8 == 0 ? rng() % 80 : 1 + rng() % 2; k > 0; --k) {
+                    text += static_cast<char16_t>(0x20 + rng() % 0x5F);
+                }
+            } else if (pick == 1) {
+                text += static_cast<char16_t>(0xFF61 + rng() % 0x3F);  // half-width katakana
+            } else if (pick == 2) {
+                static const char16_t kTwoBytes[] = {0xA7, 0xB0, 0xD7, 0xF7, 0x391, 0x3C9, 0x410, 0x44F};
+                text += kTwoBytes[rng() % std::size(kTwoBytes)];  // two bytes in UTF-8
+            } else {
+                char16_t c;
+                do c = static_cast<char16_t>(pick == 3 ? 0x3041 + rng() % 0xB5 : 0x4E00 + rng() % 0x5000);
+                while (!writable(c));
+                text += c;
+            }
+        }
+        const bool euc = round % 2 != 0;
+        const EncodeOptions how{euc ? Charset::kEucJp : Charset::kUtf8,
+                                round % 3 == 0 ? EscapeSet::kPrintable : EscapeSet::kComponent};
+        std::string input(rng() % 4, 'a');
+        for (const char16_t unit : EncodeUrl(text, how)) input += static_cast<char>(unit);
+        if (round % 5 == 1) {  // digits in lower case
+            for (char& a : input) {
+                if (a >= 'A' && a <= 'F' && rng() % 2 == 0) a = static_cast<char>(a - 'A' + 'a');
+            }
+        }
+        if (round % 4 != 3) input.insert(rng() % input.size(), kOdd[rng() % std::size(kOdd)]);
+        Case c{true, round % 4 < 2 ? TextBytes::kCp932 : TextBytes::kUtf8, {}, {how.charset}};
+        c.decodeOptions.plusAsSpace = round % 3 == 1;
+        SCOPED_TRACE(testing::Message() << "input " << Show(input));
+        ExpectTheTextRoutesResult(c, input, rng);
+        if (testing::Test::HasFatalFailure()) return;
+    }
+}
+
 // UTF-8 escapes decoded to code page 932 bytes go 64 units at a time where
 // the processor can: long stretches of what the windows take (characters
 // of one to three bytes that code page 932 writes, in either hex case,
