@@ -1,22 +1,20 @@
 // UTF-8 and EUC-JP escapes into code page 932 bytes or into UTF-8, and in
-// text into text, 64 units at a time (AVX-512). UTF-8 escapes of bytes go in
-// stretches of blocks, described where they are; the rest in windows.
+// text into text, 64 units at a time (AVX-512).
 //
-// A window of 64 units finds its escapes and decodes their digits into the
-// lane of their "%"; a plain unit keeps its own byte. Where each character
-// starts follows from the bytes: in UTF-8 every escaped byte but a
-// continuation byte starts one; in EUC-JP a run of escaped bytes from 0x80 up
-// pairs off from its start. The window ends at the last character that
-// starts in it, which the next window begins with. Its characters' bytes are
-// packed with one compress each (lead byte, and the escapes 3 and 6 units
-// after it), checked by masks, and looked up by gathers: in code page 932's
-// tables, or for EUC-JP into UTF-8 or text, in JIS X 0208's code points
-// (UTF-8 into text needs no table). A second compress packs the bytes
-// written. Text is narrowed to bytes first, every unit from 0x80 up to a
-// byte from 0x80 up. Anything the windows do not take (a literal byte from
-// 0x80 up, a byte that starts no character they know, a character code page
-// 932 does not write) ends them at its character's start, after the
-// characters before it, for the usual way.
+// A stretch of blocks of 64 units is read in two passes (see Stretch): the
+// first packs what the units stand for into a buffer of bytes, each escape
+// decoded; the second reads that buffer's characters. Where each character
+// starts follows from the bytes: in UTF-8 every byte but a continuation
+// byte starts one; in EUC-JP a run of bytes from 0x80 up pairs off from its
+// start. The characters' bytes are packed with one compress each, checked by
+// masks, and looked up by gathers: in code page 932's tables, or for EUC-JP
+// into UTF-8 or text, in JIS X 0208's code points (UTF-8 into text needs no
+// table). A second compress packs the bytes written. Text is narrowed to
+// bytes first, every unit from 0x80 up to a byte from 0x80 up. Anything the
+// stretches do not take (a literal byte from 0x80 up, a byte that starts no
+// character they know, a character code page 932 does not write) ends them
+// at its character's start, after the characters before it, for the usual
+// way.
 
 #include <cstdint>
 #include <memory>
@@ -42,8 +40,8 @@ namespace tessaly::detail {
 namespace {
 
 constexpr std::size_t kWindow = kWindowUnits;
-// A window reads two units past itself (the digits of an escape at its last
-// lane), and the windows leave this many units at the end to the usual way.
+// A block reads two units past itself (the digits of an escape at its last
+// lane), and the stretches leave this many units at the end to the usual way.
 constexpr std::size_t kTail = 16;
 constexpr std::uint64_t kAll = ~std::uint64_t{0};
 
@@ -68,19 +66,13 @@ TESSALY_WINDOWS_TARGET inline __m512i DigitValue(__m512i b) {
     return _mm512_add_epi8(_mm512_and_si512(b, Splat(0x0F)), letter);
 }
 
-// The lanes of a vector moved down by a constant: lane i takes lane i + by
-// (the top lanes wrap round: junk).
-// Each lane's index, plus by.
+// Each lane's index, plus by: for a permute that moves the lanes down by by.
 TESSALY_WINDOWS_TARGET inline __m512i LaneIndices(unsigned char by) {
     const __m512i lane = _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45,
                                          44, 43, 42, 41, 40, 39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26,
                                          25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6,
                                          5, 4, 3, 2, 1, 0);
     return _mm512_add_epi8(lane, Splat(by));
-}
-
-TESSALY_WINDOWS_TARGET inline __m512i LanesFrom(__m512i v, unsigned char by) {
-    return _mm512_maskz_permutexvar_epi8(kAll, LaneIndices(by), v);
 }
 
 // The low 32 bytes of v as 16-bit lanes.
@@ -106,55 +98,6 @@ TESSALY_WINDOWS_TARGET inline __m512i LookUp(const std::uint16_t* table, __m512i
     }
     return _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi32_epi16(_mm512_srli_epi32(low, 16))),
                               _mm512_cvtepi32_epi16(_mm512_srli_epi32(high, 16)), 1);
-}
-
-// A window's escapes decoded: each escape's byte in the lane of its "%",
-// every other lane its own unit.
-struct Window {
-    __m512i values;
-    std::uint64_t escapes;
-    std::uint64_t kept;    // all lanes but escapes' digits
-    std::uint64_t upTo;    // the lanes up to the first literal byte from 0x80 up
-};
-
-// next1 and next2: the units one and two lanes on.
-TESSALY_WINDOWS_TARGET inline Window ReadWindow(__m512i units, __m512i next1, __m512i next2, std::uint64_t percents,
-                                                std::uint64_t literalHigh) {
-    const std::uint64_t escapes = percents & HexLanes(next1) & HexLanes(next2);
-    const __m512i escaped = _mm512_or_si512(
-        _mm512_and_si512(_mm512_slli_epi16(DigitValue(next1), 4), Splat(0xF0)), DigitValue(next2));
-    return {_mm512_mask_blend_epi8(escapes, units, escaped), escapes, ~(escapes << 1 | escapes << 2),
-            literalHigh != 0 ? (literalHigh & (0 - literalHigh)) * 2 - 1 : kAll};
-}
-
-// The characters a window takes: those that start before the last start
-// after its first (and no later than a literal byte from 0x80 up), 32 at
-// most. Returns where they end, 0 when there is none.
-TESSALY_WINDOWS_TARGET inline unsigned TakeCharacters(std::uint64_t starts, std::uint64_t upTo,
-                                                      std::uint64_t& chars) {
-    const std::uint64_t ends = starts & upTo & ~std::uint64_t{1};
-    if ((starts & 1) == 0 || ends == 0) return 0;
-    auto end = static_cast<unsigned>(63 - _lzcnt_u64(ends));
-    chars = starts & _bzhi_u64(kAll, end);
-    if (_mm_popcnt_u64(chars) > 32) {
-        end = static_cast<unsigned>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << 32, chars)));
-        chars &= _bzhi_u64(kAll, end);
-    }
-    return end;
-}
-
-// The units a window took, and whether it took all it could, or ended at
-// a character it leaves to the usual way.
-struct Taken {
-    unsigned units;
-    bool whole;
-};
-
-// What a window took: all up to end when it wrote all n characters, else up
-// to the start of the character good (one bit per character in chars).
-TESSALY_WINDOWS_TARGET inline Taken AtCharacter(unsigned good, unsigned n, unsigned end, std::uint64_t chars) {
-    if (good == n) return {end, true};
-    return {static_cast<unsigned>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << good, chars))), false};
 }
 
 // Writes the bytes of the characters before the first of bad (one bit per
@@ -205,17 +148,6 @@ TESSALY_WINDOWS_TARGET inline unsigned PutUtf8Characters(__m512i c, std::uint64_
     return good;
 }
 
-// A window's UTF-8 characters: a lead of one, two or three bytes and
-// exactly the continuation escapes it calls for after it.
-struct Utf8Characters {
-    std::uint64_t chars;   // the lanes where they start
-    std::uint64_t twos;    // ... of two bytes
-    std::uint64_t threes;  // ... of three bytes
-    std::uint64_t bad;     // one bit per character, in order: not a whole one
-    unsigned end;          // where they end
-    unsigned n;            // how many
-};
-
 // The lanes of first whose three-byte sequence the second bytes (the lanes
 // of second) make overlong (E0 80-9F) or a surrogate (ED A0-BF).
 TESSALY_WINDOWS_TARGET inline std::uint64_t NotThree(__m512i first, __m512i second) {
@@ -223,31 +155,7 @@ TESSALY_WINDOWS_TARGET inline std::uint64_t NotThree(__m512i first, __m512i seco
            (_mm512_cmpeq_epi8_mask(first, Splat(0xED)) & _mm512_cmpge_epu8_mask(second, Splat(0xA0)));
 }
 
-// Takes a window's characters (none: false).
-TESSALY_WINDOWS_TARGET inline bool ReadUtf8Characters(const Window& w, __m512i third, Utf8Characters& u) {
-    const std::uint64_t continuation = w.escapes & InRange(w.values, 0x80, 0xBF);
-    const std::uint64_t starts = w.kept & ~continuation;
-    u.chars = 0;
-    u.end = TakeCharacters(starts, w.upTo, u.chars);
-    if (u.end == 0) return false;
-    const std::uint64_t ones = u.chars & ~_mm512_movepi8_mask(w.values);  // ASCII, escaped or plain
-    u.twos = u.chars & w.escapes & InRange(w.values, 0xC2, 0xDF) & continuation >> 3;
-    u.threes = u.chars & w.escapes & InRange(w.values, 0xE0, 0xEF) & continuation >> 3 & continuation >> 6 &
-               ~NotThree(w.values, third);
-    // A continuation escape that no lead claims belongs to the character
-    // before it.
-    const std::uint64_t stray =
-        continuation & ~(u.twos << 3 | u.threes << 3 | u.threes << 6) & _bzhi_u64(kAll, u.end);
-    u.bad = _pext_u64(u.chars & ~(ones | u.twos | u.threes), u.chars);
-    if (stray != 0) {
-        const auto lane = static_cast<unsigned>(_tzcnt_u64(stray));
-        u.bad |= std::uint64_t{1} << (_mm_popcnt_u64(u.chars & _bzhi_u64(kAll, lane)) - 1);
-    }
-    u.n = static_cast<unsigned>(_mm_popcnt_u64(u.chars));
-    return true;
-}
-
-// The code points of a window's characters, in order in 16-bit lanes (junk
+// The code points of characters, in order in 16-bit lanes (junk
 // for those not whole), their first bytes, and which of them have more than
 // one byte.
 struct Utf8Points {
@@ -272,10 +180,6 @@ TESSALY_WINDOWS_TARGET inline Utf8Points ReadUtf8Points(__m512i first, __m512i s
     const __m512i three = _mm512_or_si512(_mm512_or_si512(_mm512_slli_epi16(w0, 12), _mm512_slli_epi16(w1, 6)), w2);
     return {_mm512_mask_blend_epi16(threeBits, _mm512_mask_blend_epi16(twoBits, w0, two), three), w0,
             twoBits | threeBits};
-}
-
-TESSALY_WINDOWS_TARGET inline Utf8Points ReadUtf8Points(const Window& w, __m512i third, const Utf8Characters& u) {
-    return ReadUtf8Points(w.values, third, LanesFrom(w.values, 6), u.chars, u.twos, u.threes);
 }
 
 // Writes the characters before the first of bad (one bit per character, in
@@ -312,28 +216,7 @@ TESSALY_WINDOWS_TARGET inline unsigned PutCp932Characters(const Utf8Points& poin
     return PutCharacters(_mm512_mask_blend_epi16(pairs, written, swapped), pairs, bad, n, out);
 }
 
-// UTF-8 into text: the code points are the units (surrogates, and
-// characters past U+FFFF, are left to the usual way).
-TESSALY_WINDOWS_TARGET inline Taken DecodeUtf8WindowAsText(const Window& w, char16_t*& out) {
-    const __m512i third = LanesFrom(w.values, 3);
-    Utf8Characters u;
-    if (!ReadUtf8Characters(w, third, u)) return {0, false};
-    const unsigned good = PutUnits(ReadUtf8Points(w, third, u).c, u.bad, u.n, out);
-    return AtCharacter(good, u.n, u.end, u.chars);
-}
-
-// EUC-JP: ASCII; a pair of bytes from 0xA1 of the JIS X 0208 table; 0x8E
-// and a half-width katakana's byte. A run of escaped bytes from 0x80 up
-// pairs off from its start. The leads are worked out among the escapes in
-// order, as if each came right after the one before: where a plain unit
-// comes between two of them, a run of odd length before it ends in a lead
-// without its second byte 3 lanes on, which stops the window there, before
-// any character paired wrongly after it.
-TESSALY_WINDOWS_TARGET inline std::uint64_t EucJpLeads(std::uint64_t high, std::uint64_t escapes) {
-    return _pdep_u64(PairStartBits(_pext_u64(high, escapes)), escapes);
-}
-
-// What the windows write: code page 932 bytes, UTF-8, or text.
+// What the stretches write: code page 932 bytes, UTF-8, or text.
 enum class Into { kCp932, kUtf8, kText };
 
 // Writes the EUC-JP characters of chars (a bit at the lane of each in
@@ -370,36 +253,21 @@ TESSALY_WINDOWS_TARGET inline unsigned PutEucJpCharacters(__m512i first, __m512i
     }
 }
 
-// Into code page 932 bytes (pairTable gives a pair's, as they lie in
-// memory), or into UTF-8 or text (pairTable gives a pair's code point).
-template <Into kInto, class Out>
-TESSALY_WINDOWS_TARGET inline Taken DecodeEucJpWindow(const Window& w, const std::uint16_t* pairTable, Out*& out) {
-    const std::uint64_t high = w.escapes & _mm512_movepi8_mask(w.values);
-    const std::uint64_t leads = EucJpLeads(high, w.escapes);
-    const std::uint64_t starts = w.kept & ~(high & ~leads);
-    std::uint64_t chars = 0;
-    const unsigned end = TakeCharacters(starts, w.upTo, chars);
-    if (end == 0) return {0, false};
-    const __m512i third = LanesFrom(w.values, 3);
-    const std::uint64_t ones = chars & ~high;  // ASCII, escaped or plain
-    // A lead and the escape 3 lanes on (not a literal byte there): 0x8E and
-    // a katakana's byte, or a pair for the table, which has none for any
-    // other lead or second byte.
-    const std::uint64_t paired = chars & leads & high >> 3;
-    const std::uint64_t kanaLeads = paired & _mm512_cmpeq_epi8_mask(w.values, Splat(0x8E));
-    const std::uint64_t kana = kanaLeads & InRange(w.values, 0xA1, 0xDF) >> 3;
-    const std::uint64_t pairLeads = paired & ~kanaLeads;
-    const std::uint64_t bad = _pext_u64(chars & ~(ones | pairLeads | kana), chars);
-    const unsigned good = PutEucJpCharacters<kInto>(w.values, third, chars, pairLeads, kana, bad, pairTable, out);
-    return AtCharacter(good, static_cast<unsigned>(_mm_popcnt_u64(chars)), end, chars);
-}
-
-// The byte routes go in stretches, the text routes in windows.
 enum class Route { kUtf8, kEucJp, kUtf8AsUtf8, kEucJpAsUtf8, kUtf8AsText, kEucJpAsText };
 
-// How the windows read text: a unit from 0x100 up saturates to the byte
-// 0xFF, so every unit from 0x80 up is a byte from 0x80 up, which the windows
-// stop at as at a literal byte.
+// How the stretches read their units: bytes as they are, or text. A unit of
+// text from 0x100 up saturates to the byte 0xFF, so every unit from 0x80 up
+// is a byte from 0x80 up, which the stretches end at as at a literal byte.
+struct ByteUnits {
+    using Unit = unsigned char;
+    // Units read past a block: the digits of an escape at its last lane.
+    static constexpr std::size_t kTail = ::tessaly::detail::kTail;
+    TESSALY_WINDOWS_TARGET static __m512i Load(const Unit* p) { return _mm512_loadu_si512(p); }
+    TESSALY_WINDOWS_TARGET static __m512i Next(const Unit* p, __m512i, unsigned char by) {
+        return _mm512_loadu_si512(p + by);
+    }
+};
+
 struct TextUnits {
     using Unit = char16_t;
     static constexpr std::size_t kTail = kTextWindowsReach - kWindow;
@@ -409,77 +277,23 @@ struct TextUnits {
     TESSALY_WINDOWS_TARGET static __m512i Load(const Unit* p) {
         return _mm512_inserti64x4(_mm512_castsi256_si512(Narrow(p)), Narrow(p + 32), 1);
     }
-    // The lanes past the window from the units after it.
+    // The lanes past the block from the units after it.
     TESSALY_WINDOWS_TARGET static __m512i Next(const Unit* p, __m512i units, unsigned char by) {
         return _mm512_permutex2var_epi8(units, LaneIndices(by), _mm512_castsi256_si512(Narrow(p + kWindow)));
     }
-    TESSALY_WINDOWS_TARGET static void Put(__m512i bytes, unsigned n, char16_t* out) {
-        PutBytesAsUnits(bytes, n, out);
-    }
 };
 
-// Decodes windows from text while they end by stop and can be read within
-// available; returns the units read. pairTable: EUC-JP's, or none for UTF-8.
-// With plus, a plain "+" is read as a space.
-template <Route kRoute, class Units, class Out>
-TESSALY_WINDOWS_TARGET std::size_t DecodeWindows(const typename Units::Unit* text, std::size_t stop,
-                                                 std::size_t available, const std::uint16_t* pairTable, bool plus,
-                                                 Out*& out) {
-    std::size_t in = 0;
-    Out* o = out;
-    while (in + kWindow <= stop && in + kWindow + Units::kTail <= available) {
-        const typename Units::Unit* const p = text + in;
-        __m512i units = Units::Load(p);
-        const std::uint64_t percents = _mm512_cmpeq_epi8_mask(units, Splat('%'));
-        const std::uint64_t literalHigh = _mm512_movepi8_mask(units);
-        if (plus) units = _mm512_mask_blend_epi8(_mm512_cmpeq_epi8_mask(units, Splat('+')), units, Splat(' '));
-        // Plain ASCII units up to the first "%" or byte from 0x80 up: as
-        // they are (a long run of them takes few windows).
-        const auto plain = static_cast<unsigned>(_tzcnt_u64(percents | literalHigh));
-        if (plain >= 16) {
-            Units::Put(units, plain, o);
-            o += plain;
-            in += plain;
-            continue;
-        }
-        // (A space for "+" there changes no digit.)
-        const Window window =
-            ReadWindow(units, Units::Next(p, units, 1), Units::Next(p, units, 2), percents, literalHigh);
-        if (literalHigh == 0 && (window.escapes & _mm512_movepi8_mask(window.values)) == 0) {
-            // ASCII only (a log, a path): each escape's byte and the plain
-            // units, up to an escape whose digits go past the window.
-            const unsigned end = (window.escapes >> 62 & 1) != 0 ? 62 : (window.escapes >> 63) != 0 ? 63 : 64;
-            const std::uint64_t taken = window.kept & _bzhi_u64(kAll, end);
-            const auto written = static_cast<unsigned>(_mm_popcnt_u64(taken));
-            Units::Put(_mm512_maskz_compress_epi8(taken, window.values), written, o);
-            o += written;
-            in += end;
-            continue;
-        }
-        Taken taken;
-        if constexpr (kRoute == Route::kEucJpAsText) {
-            taken = DecodeEucJpWindow<Into::kText>(window, pairTable, o);
-        } else {
-            taken = DecodeUtf8WindowAsText(window, o);
-        }
-        in += taken.units;
-        if (!taken.whole) break;
-    }
-    out = o;
-    return in;
-}
-
-// UTF-8 and EUC-JP escapes of bytes go in stretches of blocks of 64 bytes,
-// in two passes. The first packs each block's decoded escapes and its plain
-// bytes into a buffer: there every byte from 0x80 up is an escape's (a
+// UTF-8 and EUC-JP escapes go in stretches of blocks of 64 units, in two
+// passes. The first packs each block's decoded escapes and its plain units
+// into a buffer of bytes: there every byte from 0x80 up is an escape's (a
 // literal one ends the stretch), and in both encodings an ASCII byte ends a
 // sequence whether it was escaped or not, so the buffer's bytes read as the
-// runs of escapes between the plain bytes do. Each block follows from its
-// own bytes but for the digits of an escape at its end, so the blocks go at
+// runs of escapes between the plain units do. Each block follows from its
+// own units but for the digits of an escape at its end, so the blocks go at
 // a fixed stride, none waiting for the one before to find where it ends.
 // The second pass reads the buffer's characters 62 bytes at a time, up to
 // the first that is not whole and valid, or that code page 932 does not
-// write.
+// write: from there on the usual way goes.
 constexpr unsigned kStretchBlocks = 32;
 
 struct Stretch {
@@ -489,7 +303,7 @@ struct Stretch {
     unsigned at[kStretchBlocks + 1];     // where each block's bytes start there
     unsigned blocks;
     std::size_t end;  // the units read
-    bool literal;     // ended at a literal byte from 0x80 up
+    bool literal;     // ended at a literal unit from 0x80 up
 
     // The unit that gave the buffer's byte k (k < at[blocks]).
     TESSALY_WINDOWS_TARGET std::size_t UnitOf(unsigned k) const {
@@ -500,15 +314,17 @@ struct Stretch {
 };
 
 // The first pass over most blocks from text.
-TESSALY_WINDOWS_TARGET inline void PackStretch(const unsigned char* text, unsigned most, bool plus, Stretch& s) {
+template <class Units>
+TESSALY_WINDOWS_TARGET inline void PackStretch(const typename Units::Unit* text, unsigned most, bool plus,
+                                               Stretch& s) {
     std::uint64_t digits = 0;  // lanes of this block that are the digits of an escape before it
     unsigned m = 0;
     unsigned b = 0;
     s.literal = false;
     while (b < most) {
-        const unsigned char* const p = text + kWindow * b;
-        __m512i units = _mm512_loadu_si512(p);
-        const __m512i next1 = _mm512_loadu_si512(p + 1), next2 = _mm512_loadu_si512(p + 2);
+        const typename Units::Unit* const p = text + kWindow * b;
+        __m512i units = Units::Load(p);
+        const __m512i next1 = Units::Next(p, units, 1), next2 = Units::Next(p, units, 2);
         const std::uint64_t escapes =
             _mm512_cmpeq_epi8_mask(units, Splat('%')) & HexLanes(next1) & HexLanes(next2);
         // Digits are never "%" nor from 0x80 up.
@@ -538,11 +354,12 @@ TESSALY_WINDOWS_TARGET inline void PackStretch(const unsigned char* text, unsign
 
 // The second pass over the m bytes at bytes: writes the characters before
 // the first it does not take, and returns where that starts (m when it took
-// all). pairTable: EUC-JP's, as for the windows.
-template <Route kRoute>
+// all). pairTable: EUC-JP's, by the pair as it lies in memory: code page
+// 932's bytes, or the code point.
+template <Route kRoute, class Out>
 TESSALY_WINDOWS_TARGET inline unsigned PutStretch(const unsigned char* bytes, unsigned m,
-                                                  const std::uint16_t* pairTable, unsigned char*& out) {
-    constexpr bool kUtf8 = kRoute == Route::kUtf8 || kRoute == Route::kUtf8AsUtf8;
+                                                  const std::uint16_t* pairTable, Out*& out) {
+    constexpr bool kUtf8 = kRoute == Route::kUtf8 || kRoute == Route::kUtf8AsUtf8 || kRoute == Route::kUtf8AsText;
     unsigned q = 0;
     std::uint64_t claimed = 0;  // bytes of characters before these lanes
     while (q < m) {
@@ -554,7 +371,11 @@ TESSALY_WINDOWS_TARGET inline unsigned PutStretch(const unsigned char* bytes, un
         unsigned own = left >= kWindow - 2 ? kWindow - 2 : left;
         const std::uint64_t high = _mm512_movepi8_mask(v) & valid;
         if (claimed == 0 && (high & _bzhi_u64(kAll, own)) == 0) {  // ASCII
-            _mm512_mask_storeu_epi8(out, _bzhi_u64(kAll, own), v);
+            if constexpr (std::is_same_v<Out, char16_t>) {
+                PutBytesAsUnits(v, own, out);
+            } else {
+                _mm512_mask_storeu_epi8(out, _bzhi_u64(kAll, own), v);
+            }
             out += own;
             q += own;
             continue;
@@ -574,8 +395,8 @@ TESSALY_WINDOWS_TARGET inline unsigned PutStretch(const unsigned char* bytes, un
         const std::uint64_t chars = starts & owned;
         const std::uint64_t ones = chars & ~high;  // ASCII
         std::uint64_t wrong;  // a lead that is not whole, or a byte no lead claims
-        unsigned good = 0, n = 0;
-        std::uint64_t these = 0;
+        std::uint64_t these;  // the characters before it
+        unsigned good;
         if constexpr (kUtf8) {
             const __m512i third = _mm512_loadu_si512(bytes + q + 2);
             const std::uint64_t twos = chars & InRange(v, 0xC2, 0xDF) & continuation >> 1;
@@ -583,32 +404,38 @@ TESSALY_WINDOWS_TARGET inline unsigned PutStretch(const unsigned char* bytes, un
                 chars & InRange(v, 0xE0, 0xEF) & continuation >> 1 & continuation >> 2 & ~NotThree(v, second);
             claimed |= (twos | threes) << 1 | threes << 2;
             wrong = (chars & ~(ones | twos | threes)) | (continuation & owned & ~claimed);
-            these = wrong != 0 ? chars & _bzhi_u64(kAll, static_cast<unsigned>(_tzcnt_u64(wrong))) : chars;
-            n = static_cast<unsigned>(_mm_popcnt_u64(these));
+            const std::uint64_t before = wrong != 0 ? _bzhi_u64(kAll, static_cast<unsigned>(_tzcnt_u64(wrong))) : owned;
+            these = chars & before;
+            good = static_cast<unsigned>(_mm_popcnt_u64(these));
             if constexpr (kRoute == Route::kUtf8AsUtf8) {
-                const std::uint64_t taken =
-                    wrong != 0 ? _bzhi_u64(kAll, static_cast<unsigned>(_tzcnt_u64(wrong))) : owned;
-                _mm512_mask_storeu_epi8(out, taken, v);
-                out += _mm_popcnt_u64(taken);
-                good = n;
+                _mm512_mask_storeu_epi8(out, before, v);
+                out += _mm_popcnt_u64(before);
             } else {
-                good = PutCp932Characters(ReadUtf8Points(v, second, third, these, twos, threes), 0, n, out);
+                const Utf8Points points = ReadUtf8Points(v, second, third, these, twos, threes);
+                if constexpr (kRoute == Route::kUtf8) {
+                    good = PutCp932Characters(points, 0, good, out);
+                } else {
+                    PutUnits(points.c, 0, good, out);
+                }
             }
         } else {
             // A lead and a byte from 0x80 up: 0x8E and a katakana's byte, or
             // a pair for the table, which has none for any other.
-            const std::uint64_t paired = chars & free & PairStartBits(free) & free >> 1;
+            const std::uint64_t paired = chars & high & high >> 1;
             const std::uint64_t kanaLeads = paired & _mm512_cmpeq_epi8_mask(v, Splat(0x8E));
             const std::uint64_t kana = kanaLeads & InRange(second, 0xA1, 0xDF);
             const std::uint64_t pairLeads = paired & ~kanaLeads;
             claimed |= (kana | pairLeads) << 1;
             wrong = chars & ~(ones | kana | pairLeads);
             these = wrong != 0 ? chars & _bzhi_u64(kAll, static_cast<unsigned>(_tzcnt_u64(wrong))) : chars;
-            n = static_cast<unsigned>(_mm_popcnt_u64(these));
-            constexpr Into kInto = kRoute == Route::kEucJp ? Into::kCp932 : Into::kUtf8;
+            constexpr Into kInto = kRoute == Route::kEucJp         ? Into::kCp932
+                                   : kRoute == Route::kEucJpAsUtf8 ? Into::kUtf8
+                                                                   : Into::kText;
             good = PutEucJpCharacters<kInto>(v, second, these, pairLeads, kana, 0, pairTable, out);
         }
-        if (good < n) return q + static_cast<unsigned>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << good, these)));
+        if (good < _mm_popcnt_u64(these)) {
+            return q + static_cast<unsigned>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << good, these)));
+        }
         if (wrong != 0) return q + static_cast<unsigned>(_tzcnt_u64(wrong));
         claimed >>= own;
         q += own;
@@ -616,20 +443,21 @@ TESSALY_WINDOWS_TARGET inline unsigned PutStretch(const unsigned char* bytes, un
     return m;
 }
 
-// UTF-8 or EUC-JP escapes of bytes in stretches, while their blocks end by
-// stop and can be read within available; returns the units read. The
-// stretches start short and grow while they take all they read, so that
-// one ended early by what they leave to the usual way reads little in vain.
-template <Route kRoute>
-TESSALY_WINDOWS_TARGET std::size_t DecodeStretches(const unsigned char* text, std::size_t stop,
+// Decodes stretches from text while their blocks end by stop and can be
+// read within available; returns the units read. The stretches start short
+// and grow while they take all they read, so that one ended early by what
+// they leave to the usual way reads little in vain. With plus, a plain "+"
+// is read as a space.
+template <Route kRoute, class Units, class Out>
+TESSALY_WINDOWS_TARGET std::size_t DecodeStretches(const typename Units::Unit* text, std::size_t stop,
                                                    std::size_t available, const std::uint16_t* pairTable, bool plus,
-                                                   unsigned char*& out) {
+                                                   Out*& out) {
     std::size_t in = 0;
     unsigned most = 4;
     Stretch s;
-    while (in + kWindow <= stop && in + kWindow + kTail <= available) {
-        const std::size_t blocks = std::min((stop - in) / kWindow, (available - kTail - in) / kWindow);
-        PackStretch(text + in, static_cast<unsigned>(std::min<std::size_t>(most, blocks)), plus, s);
+    while (in + kWindow <= stop && in + kWindow + Units::kTail <= available) {
+        const std::size_t blocks = std::min((stop - in) / kWindow, (available - Units::kTail - in) / kWindow);
+        PackStretch<Units>(text + in, static_cast<unsigned>(std::min<std::size_t>(most, blocks)), plus, s);
         const unsigned m = s.at[s.blocks];
         const unsigned at = PutStretch<kRoute>(s.bytes, m, pairTable, out);
         if (at == m) {
@@ -673,45 +501,44 @@ bool CanDecodeInWindows() {
 
 namespace {
 
-// DecodeWindows where the processor has what they take, else nothing read.
+// DecodeStretches where the processor has what they take, else nothing read.
 template <Route kRoute, class Units, class Out>
-std::size_t WindowsIfAble(const typename Units::Unit* text, std::size_t stop, std::size_t available,
-                          const std::uint16_t* pairTable, bool plus, Out*& out) {
-    return CanDecodeInWindows() ? DecodeWindows<kRoute, Units>(text, stop, available, pairTable, plus, out) : 0;
+std::size_t StretchesIfAble(const typename Units::Unit* text, std::size_t stop, std::size_t available,
+                            const std::uint16_t* pairTable, bool plus, Out*& out) {
+    return CanDecodeInWindows() ? DecodeStretches<kRoute, Units>(text, stop, available, pairTable, plus, out) : 0;
 }
 
 }  // namespace
 
 std::size_t DecodeUtf8Windows(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
                               unsigned char*& out) {
-    return CanDecodeInWindows() ? DecodeStretches<Route::kUtf8>(text, stop, available, nullptr, plus, out) : 0;
+    return StretchesIfAble<Route::kUtf8, ByteUnits>(text, stop, available, nullptr, plus, out);
 }
 
 std::size_t DecodeUtf8WindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
                                     unsigned char*& out) {
-    return CanDecodeInWindows() ? DecodeStretches<Route::kUtf8AsUtf8>(text, stop, available, nullptr, plus, out) : 0;
+    return StretchesIfAble<Route::kUtf8AsUtf8, ByteUnits>(text, stop, available, nullptr, plus, out);
 }
 
 std::size_t DecodeEucJpWindows(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
                                unsigned char*& out) {
     static const std::uint16_t* const pairs = EucJpToCp932Pairs();
-    return CanDecodeInWindows() ? DecodeStretches<Route::kEucJp>(text, stop, available, pairs, plus, out) : 0;
+    return StretchesIfAble<Route::kEucJp, ByteUnits>(text, stop, available, pairs, plus, out);
 }
 
 std::size_t DecodeEucJpWindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
                                      unsigned char*& out) {
-    return CanDecodeInWindows() ? DecodeStretches<Route::kEucJpAsUtf8>(text, stop, available, EucJpPoints(), plus, out)
-                                : 0;
+    return StretchesIfAble<Route::kEucJpAsUtf8, ByteUnits>(text, stop, available, EucJpPoints(), plus, out);
 }
 
 std::size_t DecodeUtf8TextWindows(const char16_t* text, std::size_t stop, std::size_t available, bool plus,
                                   char16_t*& out) {
-    return WindowsIfAble<Route::kUtf8AsText, TextUnits>(text, stop, available, nullptr, plus, out);
+    return StretchesIfAble<Route::kUtf8AsText, TextUnits>(text, stop, available, nullptr, plus, out);
 }
 
 std::size_t DecodeEucJpTextWindows(const char16_t* text, std::size_t stop, std::size_t available, bool plus,
                                    char16_t*& out) {
-    return WindowsIfAble<Route::kEucJpAsText, TextUnits>(text, stop, available, EucJpPoints(), plus, out);
+    return StretchesIfAble<Route::kEucJpAsText, TextUnits>(text, stop, available, EucJpPoints(), plus, out);
 }
 #else
 bool CanDecodeInWindows() { return false; }

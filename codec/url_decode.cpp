@@ -377,7 +377,7 @@ std::size_t DecodeRuns(std::u16string& out, std::u16string_view text, const Deco
             stepped += read;
             if (static_cast<std::size_t>(end - p) < detail::kTextWindowsReach) {
                 windows = false;  // the rest the usual way
-            } else if (most - read >= detail::kWindowUnits) {
+            } else if (read + detail::kWindowUnits <= most) {
                 // Stopped by a character they do not take.
                 if (++stops >= kStepsGiveWay.stops && stepped < stops * kStepsGiveWay.bytesEach) windows = false;
                 windowsFrom = p + 1;

@@ -155,7 +155,8 @@ bool CanDecodeEucJpSteps();
 
 // The same for UTF-8 escapes, and for EUC-JP's, 64 units at a time, writing
 // nothing past the bytes they give, with plus a "+" read as a space; 0 where
-// the processor has no AVX-512 with VBMI2 (CanDecodeInWindows).
+// the processor has no AVX-512 with VBMI2 (CanDecodeInWindows). They may
+// end two units past stop, after the digits of an escape before it.
 std::size_t DecodeUtf8Windows(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
                               unsigned char*& out);
 std::size_t DecodeEucJpWindows(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
@@ -168,12 +169,12 @@ std::size_t DecodeEucJpWindowsAsUtf8(const unsigned char* text, std::size_t stop
                                      unsigned char*& out);
 // UTF-8 and EUC-JP escapes in text into text, as DecodeUrl does without
 // "&" as CR LF: a unit from 0x80 up stops them as a literal byte does, and
-// they read up to kTextWindowsReach units past where they start a window.
+// they read up to kTextWindowsReach units past the start of a block of 64.
 std::size_t DecodeUtf8TextWindows(const char16_t* text, std::size_t stop, std::size_t available, bool plus,
                                   char16_t*& out);
 std::size_t DecodeEucJpTextWindows(const char16_t* text, std::size_t stop, std::size_t available, bool plus,
                                    char16_t*& out);
-inline constexpr std::size_t kWindowUnits = 64;  // the units a window reads as its own
+inline constexpr std::size_t kWindowUnits = 64;  // the units of a block
 inline constexpr std::size_t kTextWindowsReach = kWindowUnits + 32;
 bool CanDecodeInWindows();
 
