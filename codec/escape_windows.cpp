@@ -16,6 +16,7 @@
 // at its character's start, after the characters before it, for the usual
 // way.
 
+#include <array>
 #include <cstdint>
 #include <memory>
 
@@ -53,17 +54,6 @@ TESSALY_WINDOWS_TARGET inline __m512i Splat(unsigned char b) { return _mm512_set
 // Lanes of bytes in [first, last].
 TESSALY_WINDOWS_TARGET inline std::uint64_t InRange(__m512i v, unsigned char first, unsigned char last) {
     return _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, Splat(first)), Splat(static_cast<unsigned char>(last - first)));
-}
-
-// One bit per lane that holds a hexadecimal digit.
-TESSALY_WINDOWS_TARGET inline std::uint64_t HexLanes(__m512i b) {
-    return InRange(b, '0', '9') | InRange(_mm512_or_si512(b, Splat(0x20)), 'a', 'f');
-}
-
-// The value of each lane's digit (junk in the other lanes).
-TESSALY_WINDOWS_TARGET inline __m512i DigitValue(__m512i b) {
-    const __m512i letter = _mm512_maskz_mov_epi8(_mm512_cmpgt_epu8_mask(b, Splat('9')), Splat(9));
-    return _mm512_add_epi8(_mm512_and_si512(b, Splat(0x0F)), letter);
 }
 
 // Each lane's index, plus by: for a permute that moves the lanes down by by.
@@ -317,6 +307,20 @@ struct Stretch {
 template <class Units>
 TESSALY_WINDOWS_TARGET inline void PackStretch(const typename Units::Unit* text, unsigned most, bool plus,
                                                Stretch& s) {
+    // The value of each byte below 0x80 as a hexadecimal digit, 0x80 for the
+    // others (a byte from 0x80 up looks up its low seven bits).
+    alignas(64) static constexpr auto kDigitValues = [] {
+        std::array<std::uint8_t, 128> values{};
+        for (unsigned b = 0; b < 128; ++b) {
+            values[b] = b >= '0' && b <= '9'   ? static_cast<std::uint8_t>(b - '0')
+                        : b >= 'A' && b <= 'F' ? static_cast<std::uint8_t>(b - 'A' + 10)
+                        : b >= 'a' && b <= 'f' ? static_cast<std::uint8_t>(b - 'a' + 10)
+                                               : 0x80;
+        }
+        return values;
+    }();
+    const __m512i digitsLow = _mm512_load_si512(kDigitValues.data());
+    const __m512i digitsHigh = _mm512_load_si512(kDigitValues.data() + 64);
     std::uint64_t digits = 0;  // lanes of this block that are the digits of an escape before it
     unsigned m = 0;
     unsigned b = 0;
@@ -325,14 +329,19 @@ TESSALY_WINDOWS_TARGET inline void PackStretch(const typename Units::Unit* text,
         const typename Units::Unit* const p = text + kWindow * b;
         __m512i units = Units::Load(p);
         const __m512i next1 = Units::Next(p, units, 1), next2 = Units::Next(p, units, 2);
+        // Each lane's digit value, bit 7 set where it is no digit (or the
+        // unit's own bit 7).
+        const __m512i high = _mm512_permutex2var_epi8(digitsLow, next1, digitsHigh);
+        const __m512i low = _mm512_permutex2var_epi8(digitsLow, next2, digitsHigh);
         const std::uint64_t escapes =
-            _mm512_cmpeq_epi8_mask(units, Splat('%')) & HexLanes(next1) & HexLanes(next2);
+            _mm512_cmpeq_epi8_mask(units, Splat('%')) &
+            ~_mm512_movepi8_mask(_mm512_ternarylogic_epi32(high, low, _mm512_or_si512(next1, next2), 0xFE));
         // Digits are never "%" nor from 0x80 up.
         std::uint64_t kept = ~(escapes << 1 | escapes << 2 | digits);
         const std::uint64_t literal = _mm512_movepi8_mask(units) & kept;
         if (plus) units = _mm512_mask_blend_epi8(_mm512_cmpeq_epi8_mask(units, Splat('+')), units, Splat(' '));
-        const __m512i escaped = _mm512_or_si512(
-            _mm512_and_si512(_mm512_slli_epi16(DigitValue(next1), 4), Splat(0xF0)), DigitValue(next2));
+        // (high << 4 & 0xF0) | low, right in the escapes' lanes.
+        const __m512i escaped = _mm512_ternarylogic_epi32(_mm512_slli_epi16(high, 4), Splat(0xF0), low, 0xEA);
         if (literal != 0) kept &= _bzhi_u64(kAll, static_cast<unsigned>(_tzcnt_u64(literal)));
         s.at[b] = m;
         s.kept[b] = kept;

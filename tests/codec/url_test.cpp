@@ -589,7 +589,8 @@ TEST(Url, PiecesGiveTheWhole) {
 // units) with, more or less often, what it leaves to the usual way
 // (characters past U+FFFF, JIS X 0212, invalid, overlong and cut bytes,
 // surrogates, broken escapes, units from 0x80 up, some with the low byte of
-// a "%" or a digit, in a digit's place too). Whole, and in long pieces.
+// a "%" or a digit, in a digit's place too, or the low seven bits of a
+// digit). Whole, and in long pieces.
 TEST(Url, LongTextsAgainstTheRule) {
     std::mt19937 rng(6416);
     const auto hex = [&](unsigned b) {
@@ -599,7 +600,7 @@ TEST(Url, LongTextsAgainstTheRule) {
     static const std::u16string kOdd[] = {
         u"%F0%9F%98%80", u"%ED%A0%80", u"%C0%AF", u"%E0%80%AF", u"%E3%81", u"%E3%81a", u"%80", u"%FF", u"%",
         u"%4", u"%G1", u"テ", u"\u2525", u"%\u2525", u"%E3%81%8\u0130", u"%C3%B\u3042", u"%\u3041A", u"%8F%A2%AF",
-        u"%8E%E0", u"%A4a", u"%A4", u"&", u"\U0001F600", u"%E3%81%82%E3", u"%8E"};
+        u"%8E%E0", u"%A4a", u"%A4", u"&", u"\U0001F600", u"%E3%81%82%E3", u"%8E", u"%\u00B4\u00B1"};
     for (int round = 0; round < 48; ++round) {
         const Charset charset = round % 2 == 0 ? Charset::kUtf8 : Charset::kEucJp;
         // An odd piece every few units to every few thousand.
