@@ -9,7 +9,9 @@
 // start. The characters' bytes are packed with one compress each, checked by
 // masks, and looked up by gathers: in code page 932's tables, or for EUC-JP
 // into UTF-8 or text, in JIS X 0208's code points (UTF-8 into text needs no
-// table). A second compress packs the bytes written. Text is narrowed to
+// table). Into code page 932 each character's bytes are put back in the
+// lanes of its own (an expand) and the lanes written packed with one more
+// compress; into UTF-8 or text a character at a time. Text is narrowed to
 // bytes first, every unit from 0x80 up to a byte from 0x80 up. Anything the
 // stretches do not take (a literal byte from 0x80 up, a byte that starts no
 // character they know, a character code page 932 does not write) ends them
@@ -90,21 +92,6 @@ TESSALY_WINDOWS_TARGET inline __m512i LookUp(const std::uint16_t* table, __m512i
                               _mm512_cvtepi32_epi16(_mm512_srli_epi32(high, 16)), 1);
 }
 
-// Writes the bytes of the characters before the first of bad (one bit per
-// character, in order; n characters): each character's 16-bit lane of
-// inOrder, both bytes where pairs has its bit, else the first. Returns how
-// many characters it wrote.
-TESSALY_WINDOWS_TARGET inline unsigned PutCharacters(__m512i inOrder, std::uint32_t pairs, std::uint64_t bad,
-                                                     unsigned n, unsigned char*& out) {
-    const auto good = static_cast<unsigned>(_tzcnt_u64(bad | std::uint64_t{1} << n));
-    const std::uint64_t keep =
-        _pdep_u64(_bzhi_u32(~0u, good), 0x5555555555555555) | _pdep_u64(_bzhi_u32(pairs, good), 0xAAAAAAAAAAAAAAAA);
-    const auto written = static_cast<unsigned>(_mm_popcnt_u64(keep));
-    _mm512_mask_storeu_epi8(out, _bzhi_u64(kAll, written), _mm512_maskz_compress_epi8(keep, inOrder));
-    out += written;
-    return good;
-}
-
 // Writes the UTF-8 of the characters before the first of bad (one bit per
 // character, in order; n characters, 32 at most): each character's code
 // point is a 16-bit lane of c. Returns how many characters it wrote.
@@ -145,21 +132,11 @@ TESSALY_WINDOWS_TARGET inline std::uint64_t NotThree(__m512i first, __m512i seco
            (_mm512_cmpeq_epi8_mask(first, Splat(0xED)) & _mm512_cmpge_epu8_mask(second, Splat(0xA0)));
 }
 
-// The code points of characters, in order in 16-bit lanes (junk
-// for those not whole), their first bytes, and which of them have more than
-// one byte.
-struct Utf8Points {
-    __m512i c;
-    __m512i w0;
-    std::uint32_t wide;
-};
-
-// first: the lanes of the characters' first bytes (one bit each in chars);
-// second and third: the lanes of their second and third bytes at the same
-// lanes.
-TESSALY_WINDOWS_TARGET inline Utf8Points ReadUtf8Points(__m512i first, __m512i second, __m512i third,
-                                                        std::uint64_t chars, std::uint64_t twos,
-                                                        std::uint64_t threes) {
+// The code points of chars (a bit at the first lane of each, whose second
+// and third bytes are at the same lanes of second and third), in order in
+// 16-bit lanes: twos and threes have two and three bytes, the others one.
+TESSALY_WINDOWS_TARGET inline __m512i ReadUtf8Points(__m512i first, __m512i second, __m512i third,
+                                                     std::uint64_t chars, std::uint64_t twos, std::uint64_t threes) {
     const auto twoBits = static_cast<std::uint32_t>(_pext_u64(twos, chars));
     const auto threeBits = static_cast<std::uint32_t>(_pext_u64(threes, chars));
     const __m512i w0 = Widen(_mm512_maskz_compress_epi8(chars, first));
@@ -168,8 +145,7 @@ TESSALY_WINDOWS_TARGET inline Utf8Points ReadUtf8Points(__m512i first, __m512i s
     const __m512i w2 = _mm512_and_si512(Widen(_mm512_maskz_compress_epi8(chars, third)), low6);
     const __m512i two = _mm512_or_si512(_mm512_slli_epi16(_mm512_and_si512(w0, _mm512_set1_epi16(0x1F)), 6), w1);
     const __m512i three = _mm512_or_si512(_mm512_or_si512(_mm512_slli_epi16(w0, 12), _mm512_slli_epi16(w1, 6)), w2);
-    return {_mm512_mask_blend_epi16(threeBits, _mm512_mask_blend_epi16(twoBits, w0, two), three), w0,
-            twoBits | threeBits};
+    return _mm512_mask_blend_epi16(threeBits, _mm512_mask_blend_epi16(twoBits, w0, two), three);
 }
 
 // Writes the characters before the first of bad (one bit per character, in
@@ -191,55 +167,32 @@ TESSALY_WINDOWS_TARGET inline void PutBytesAsUnits(__m512i v, unsigned n, char16
     }
 }
 
-// Writes the code page 932 bytes of the characters before the first of bad
-// (one bit per character, in order; n characters, 32 at most) or before the
-// first that code page 932 does not write. Returns how many it wrote.
-TESSALY_WINDOWS_TARGET inline unsigned PutCp932Characters(const Utf8Points& points, std::uint64_t bad, unsigned n,
-                                                          unsigned char*& out) {
-    const std::uint32_t wide = points.wide & ~static_cast<std::uint32_t>(bad);
-    const __m512i looked = LookUp(kCp932WritableBytes.data(), points.c, wide);
-    bad |= _mm512_mask_cmpeq_epi16_mask(wide, looked, _mm512_setzero_si512());
-    // The table gives a pair of bytes as one number, its lead byte high.
-    const __m512i written = _mm512_mask_blend_epi16(wide, points.w0, looked);
-    const std::uint32_t pairs = _mm512_cmpgt_epu16_mask(written, _mm512_set1_epi16(0xFF));
-    const __m512i swapped = _mm512_or_si512(_mm512_srli_epi16(written, 8), _mm512_slli_epi16(written, 8));
-    return PutCharacters(_mm512_mask_blend_epi16(pairs, written, swapped), pairs, bad, n, out);
-}
-
-// What the stretches write: code page 932 bytes, UTF-8, or text.
-enum class Into { kCp932, kUtf8, kText };
+// What the stretches write a character at a time: UTF-8, or text.
+enum class Into { kUtf8, kText };
 
 // Writes the EUC-JP characters of chars (a bit at the lane of each in
 // first, whose second bytes are at the same lanes of second) before the
-// first of bad (one bit per character, in order) or the first whose pair
-// pairTable has no entry for: pairLeads start pairs for the table, kana
-// 0x8E and a katakana's byte, the others are ASCII. At most 32 characters.
-// Returns how many it wrote.
+// first whose pair pairTable has no code point for: pairLeads start pairs
+// for the table, kana 0x8E and a katakana's byte, the others are ASCII. At
+// most 32 characters. Returns how many it wrote.
 template <Into kInto, class Out>
 TESSALY_WINDOWS_TARGET inline unsigned PutEucJpCharacters(__m512i first, __m512i second, std::uint64_t chars,
                                                           std::uint64_t pairLeads, std::uint64_t kana,
-                                                          std::uint64_t bad, const std::uint16_t* pairTable,
-                                                          Out*& out) {
+                                                          const std::uint16_t* pairTable, Out*& out) {
     const auto n = static_cast<unsigned>(_mm_popcnt_u64(chars));
     const auto pairBits = static_cast<std::uint32_t>(_pext_u64(pairLeads, chars));
     const auto kanaBits = static_cast<std::uint32_t>(_pext_u64(kana, chars));
     const __m512i w0 = Widen(_mm512_maskz_compress_epi8(chars, first));
     const __m512i w1 = Widen(_mm512_maskz_compress_epi8(chars, second));
-    const std::uint32_t wide = pairBits & ~static_cast<std::uint32_t>(bad);
-    const __m512i looked = LookUp(pairTable, _mm512_or_si512(w0, _mm512_slli_epi16(w1, 8)), wide);
-    bad |= _mm512_mask_cmpeq_epi16_mask(wide, looked, _mm512_setzero_si512());
-    if constexpr (kInto != Into::kCp932) {
-        // A katakana is U+FF61 on from its byte 0xA1.
-        const __m512i kanaPoint = _mm512_add_epi16(w1, _mm512_set1_epi16(static_cast<short>(0xFF61 - 0xA1)));
-        const __m512i c = _mm512_mask_blend_epi16(wide, _mm512_mask_blend_epi16(kanaBits, w0, kanaPoint), looked);
-        if constexpr (kInto == Into::kText) {
-            return PutUnits(c, bad, n, out);
-        } else {
-            return PutUtf8Characters(c, bad, n, out);
-        }
+    const __m512i looked = LookUp(pairTable, _mm512_or_si512(w0, _mm512_slli_epi16(w1, 8)), pairBits);
+    const std::uint32_t none = _mm512_mask_cmpeq_epi16_mask(pairBits, looked, _mm512_setzero_si512());
+    // A katakana is U+FF61 on from its byte 0xA1.
+    const __m512i kanaPoint = _mm512_add_epi16(w1, _mm512_set1_epi16(static_cast<short>(0xFF61 - 0xA1)));
+    const __m512i c = _mm512_mask_blend_epi16(pairBits, _mm512_mask_blend_epi16(kanaBits, w0, kanaPoint), looked);
+    if constexpr (kInto == Into::kText) {
+        return PutUnits(c, none, n, out);
     } else {
-        const __m512i written = _mm512_mask_blend_epi16(wide, _mm512_mask_blend_epi16(kanaBits, w0, w1), looked);
-        return PutCharacters(written, pairBits, bad, n, out);
+        return PutUtf8Characters(c, none, n, out);
     }
 }
 
@@ -361,6 +314,22 @@ TESSALY_WINDOWS_TARGET inline void PackStretch(const typename Units::Unit* text,
     s.at[b] = m;
 }
 
+// Writes the characters of v that start before upTo: ones (ASCII) as they
+// are, and in place of each of wide (the first lanes of characters from 0x80
+// up) its code page 932 bytes: inOrder holds them in order in a 16-bit lane
+// a character (in the order of wide, 32 at most), both bytes where pairs has
+// its bit, else the first (then in the character's first lane only).
+TESSALY_WINDOWS_TARGET inline void PutInPlace(__m512i v, std::uint64_t ones, std::uint64_t wide, __m512i inOrder,
+                                              std::uint32_t pairs, std::uint64_t upTo, unsigned char*& out) {
+    const __m512i first = _mm512_castsi256_si512(_mm512_cvtepi16_epi8(inOrder));
+    const __m512i second = _mm512_castsi256_si512(_mm512_cvtepi16_epi8(_mm512_srli_epi16(inOrder, 8)));
+    const __m512i bytes = _mm512_mask_expand_epi8(_mm512_mask_expand_epi8(v, wide, first), wide << 1, second);
+    const std::uint64_t lanes = ((ones | wide) & upTo) | (_pdep_u64(pairs, wide) & upTo) << 1;
+    const auto n = static_cast<unsigned>(_mm_popcnt_u64(lanes));
+    _mm512_mask_storeu_epi8(out, _bzhi_u64(kAll, n), _mm512_maskz_compress_epi8(lanes, bytes));
+    out += n;
+}
+
 // The second pass over the m bytes at bytes: writes the characters before
 // the first it does not take, and returns where that starts (m when it took
 // all). pairTable: EUC-JP's, by the pair as it lies in memory: code page
@@ -369,6 +338,12 @@ template <Route kRoute, class Out>
 TESSALY_WINDOWS_TARGET inline unsigned PutStretch(const unsigned char* bytes, unsigned m,
                                                   const std::uint16_t* pairTable, Out*& out) {
     constexpr bool kUtf8 = kRoute == Route::kUtf8 || kRoute == Route::kUtf8AsUtf8 || kRoute == Route::kUtf8AsText;
+    // Into code page 932 each character from 0x80 up is written in place of
+    // its bytes: at most 31 of them have their first byte in 62 lanes. Into
+    // UTF-8 from UTF-8 the bytes are written as they are. The others write a
+    // 16-bit lane a character, for 32 characters at most.
+    constexpr bool kInPlace = kRoute == Route::kUtf8 || kRoute == Route::kEucJp;
+    constexpr bool kMost32 = !kInPlace && kRoute != Route::kUtf8AsUtf8;
     unsigned q = 0;
     std::uint64_t claimed = 0;  // bytes of characters before these lanes
     while (q < m) {
@@ -397,7 +372,7 @@ TESSALY_WINDOWS_TARGET inline unsigned PutStretch(const unsigned char* bytes, un
         const std::uint64_t starts =
             kUtf8 ? valid & ~continuation : valid & ~claimed & ~(free & ~PairStartBits(free));
         std::uint64_t owned = _bzhi_u64(kAll, own);
-        if (_mm_popcnt_u64(starts & owned) > 32) {  // 32 characters at most
+        if (kMost32 && _mm_popcnt_u64(starts & owned) > 32) {
             own = static_cast<unsigned>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << 32, starts)));
             owned = _bzhi_u64(kAll, own);
         }
@@ -405,7 +380,11 @@ TESSALY_WINDOWS_TARGET inline unsigned PutStretch(const unsigned char* bytes, un
         const std::uint64_t ones = chars & ~high;  // ASCII
         std::uint64_t wrong;  // a lead that is not whole, or a byte no lead claims
         std::uint64_t these;  // the characters before it
-        unsigned good;
+        // Into code page 932: each wide character's bytes in order, which of
+        // them are pairs, and which the tables have none for.
+        [[maybe_unused]] __m512i inOrder;
+        [[maybe_unused]] std::uint32_t pairs = 0, none = 0;
+        unsigned good;  // characters written, into UTF-8 from EUC-JP or text
         if constexpr (kUtf8) {
             const __m512i third = _mm512_loadu_si512(bytes + q + 2);
             const std::uint64_t twos = chars & InRange(v, 0xC2, 0xDF) & continuation >> 1;
@@ -419,13 +398,19 @@ TESSALY_WINDOWS_TARGET inline unsigned PutStretch(const unsigned char* bytes, un
             if constexpr (kRoute == Route::kUtf8AsUtf8) {
                 _mm512_mask_storeu_epi8(out, before, v);
                 out += _mm_popcnt_u64(before);
+            } else if constexpr (kRoute == Route::kUtf8) {
+                const std::uint64_t wide = these & high;
+                const __m512i points = ReadUtf8Points(v, second, third, wide, twos, threes);
+                const std::uint32_t all = _bzhi_u32(~0u, static_cast<unsigned>(_mm_popcnt_u64(wide)));
+                // The table gives a pair of bytes as one number, its lead byte
+                // high.
+                const __m512i looked = LookUp(kCp932WritableBytes.data(), points, all);
+                none = _mm512_mask_cmpeq_epi16_mask(all, looked, _mm512_setzero_si512());
+                pairs = _mm512_cmpgt_epu16_mask(looked, _mm512_set1_epi16(0xFF));
+                inOrder = _mm512_mask_blend_epi16(
+                    pairs, looked, _mm512_or_si512(_mm512_srli_epi16(looked, 8), _mm512_slli_epi16(looked, 8)));
             } else {
-                const Utf8Points points = ReadUtf8Points(v, second, third, these, twos, threes);
-                if constexpr (kRoute == Route::kUtf8) {
-                    good = PutCp932Characters(points, 0, good, out);
-                } else {
-                    PutUnits(points.c, 0, good, out);
-                }
+                PutUnits(ReadUtf8Points(v, second, third, these, twos, threes), 0, good, out);
             }
         } else {
             // A lead and a byte from 0x80 up: 0x8E and a katakana's byte, or
@@ -437,12 +422,35 @@ TESSALY_WINDOWS_TARGET inline unsigned PutStretch(const unsigned char* bytes, un
             claimed |= (kana | pairLeads) << 1;
             wrong = chars & ~(ones | kana | pairLeads);
             these = wrong != 0 ? chars & _bzhi_u64(kAll, static_cast<unsigned>(_tzcnt_u64(wrong))) : chars;
-            constexpr Into kInto = kRoute == Route::kEucJp         ? Into::kCp932
-                                   : kRoute == Route::kEucJpAsUtf8 ? Into::kUtf8
-                                                                   : Into::kText;
-            good = PutEucJpCharacters<kInto>(v, second, these, pairLeads, kana, 0, pairTable, out);
+            if constexpr (kRoute == Route::kEucJp) {
+                // A pair's bytes as the table gives them (in order), a
+                // katakana's its second byte.
+                const std::uint64_t wide = these & high;
+                pairs = static_cast<std::uint32_t>(_pext_u64(pairLeads, wide));
+                const __m512i w0 = Widen(_mm512_maskz_compress_epi8(wide, v));
+                const __m512i w1 = Widen(_mm512_maskz_compress_epi8(wide, second));
+                const __m512i looked = LookUp(pairTable, _mm512_or_si512(w0, _mm512_slli_epi16(w1, 8)), pairs);
+                none = _mm512_mask_cmpeq_epi16_mask(pairs, looked, _mm512_setzero_si512());
+                inOrder = _mm512_mask_blend_epi16(pairs, w1, looked);
+                good = 0;
+            } else {
+                constexpr Into kInto = kRoute == Route::kEucJpAsUtf8 ? Into::kUtf8 : Into::kText;
+                good = PutEucJpCharacters<kInto>(v, second, these, pairLeads, kana, pairTable, out);
+            }
         }
-        if (good < _mm_popcnt_u64(these)) {
+        if constexpr (kInPlace) {
+            // Up to the first character the tables have none for, or the
+            // first that is wrong.
+            const std::uint64_t wide = these & high;
+            std::uint64_t upTo = wrong != 0 ? _bzhi_u64(kAll, static_cast<unsigned>(_tzcnt_u64(wrong))) : owned;
+            unsigned stop = 0;
+            if (none != 0) {
+                stop = static_cast<unsigned>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << _tzcnt_u32(none), wide)));
+                upTo = _bzhi_u64(kAll, stop);
+            }
+            PutInPlace(v, these & ~high, wide, inOrder, pairs, upTo, out);
+            if (none != 0) return q + stop;
+        } else if (good < _mm_popcnt_u64(these)) {
             return q + static_cast<unsigned>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << good, these)));
         }
         if (wrong != 0) return q + static_cast<unsigned>(_tzcnt_u64(wrong));
