@@ -148,16 +148,6 @@ TESSALY_WINDOWS_TARGET inline __m512i ReadUtf8Points(__m512i first, __m512i seco
     return _mm512_mask_blend_epi16(threeBits, _mm512_mask_blend_epi16(twoBits, w0, two), three);
 }
 
-// Writes the characters before the first of bad (one bit per character, in
-// order; n characters, 32 at most) as the units of c. Returns how many it
-// wrote.
-TESSALY_WINDOWS_TARGET inline unsigned PutUnits(__m512i c, std::uint64_t bad, unsigned n, char16_t*& out) {
-    const auto good = static_cast<unsigned>(_tzcnt_u64(bad | std::uint64_t{1} << n));
-    _mm512_mask_storeu_epi16(out, _bzhi_u32(~0u, good), c);
-    out += good;
-    return good;
-}
-
 // Writes the first n bytes of v (64 at most) as units.
 TESSALY_WINDOWS_TARGET inline void PutBytesAsUnits(__m512i v, unsigned n, char16_t* out) {
     _mm512_mask_storeu_epi16(out, _bzhi_u32(~0u, n), _mm512_cvtepu8_epi16(_mm512_castsi512_si256(v)));
@@ -167,18 +157,14 @@ TESSALY_WINDOWS_TARGET inline void PutBytesAsUnits(__m512i v, unsigned n, char16
     }
 }
 
-// What the stretches write a character at a time: UTF-8, or text.
-enum class Into { kUtf8, kText };
-
-// Writes the EUC-JP characters of chars (a bit at the lane of each in
-// first, whose second bytes are at the same lanes of second) before the
-// first whose pair pairTable has no code point for: pairLeads start pairs
-// for the table, kana 0x8E and a katakana's byte, the others are ASCII. At
-// most 32 characters. Returns how many it wrote.
-template <Into kInto, class Out>
+// Writes the UTF-8 of the EUC-JP characters of chars (a bit at the lane of
+// each in first, whose second bytes are at the same lanes of second) before
+// the first whose pair pairTable has no code point for: pairLeads start
+// pairs for the table, kana 0x8E and a katakana's byte, the others are
+// ASCII. At most 32 characters. Returns how many it wrote.
 TESSALY_WINDOWS_TARGET inline unsigned PutEucJpCharacters(__m512i first, __m512i second, std::uint64_t chars,
                                                           std::uint64_t pairLeads, std::uint64_t kana,
-                                                          const std::uint16_t* pairTable, Out*& out) {
+                                                          const std::uint16_t* pairTable, unsigned char*& out) {
     const auto n = static_cast<unsigned>(_mm_popcnt_u64(chars));
     const auto pairBits = static_cast<std::uint32_t>(_pext_u64(pairLeads, chars));
     const auto kanaBits = static_cast<std::uint32_t>(_pext_u64(kana, chars));
@@ -189,11 +175,7 @@ TESSALY_WINDOWS_TARGET inline unsigned PutEucJpCharacters(__m512i first, __m512i
     // A katakana is U+FF61 on from its byte 0xA1.
     const __m512i kanaPoint = _mm512_add_epi16(w1, _mm512_set1_epi16(static_cast<short>(0xFF61 - 0xA1)));
     const __m512i c = _mm512_mask_blend_epi16(pairBits, _mm512_mask_blend_epi16(kanaBits, w0, kanaPoint), looked);
-    if constexpr (kInto == Into::kText) {
-        return PutUnits(c, none, n, out);
-    } else {
-        return PutUtf8Characters(c, none, n, out);
-    }
+    return PutUtf8Characters(c, none, n, out);
 }
 
 enum class Route { kUtf8, kEucJp, kUtf8AsUtf8, kEucJpAsUtf8, kUtf8AsText, kEucJpAsText };
@@ -330,6 +312,27 @@ TESSALY_WINDOWS_TARGET inline void PutInPlace(__m512i v, std::uint64_t ones, std
     out += n;
 }
 
+// The same into text: in place of each of wide its unit, in c (in the order
+// of wide, 32 at most).
+TESSALY_WINDOWS_TARGET inline void PutInPlace(__m512i v, std::uint64_t ones, std::uint64_t wide, __m512i c,
+                                              std::uint64_t upTo, char16_t*& out) {
+    const auto lowWide = static_cast<__mmask32>(wide), highWide = static_cast<__mmask32>(wide >> 32);
+    // The units of the characters in the high half: those after the low
+    // half's.
+    const __m512i rest = _mm512_maskz_compress_epi16(~_bzhi_u32(~0u, static_cast<unsigned>(_mm_popcnt_u32(lowWide))), c);
+    const __m512i low = _mm512_mask_expand_epi16(Widen(v), lowWide, c);
+    const __m512i high = _mm512_mask_expand_epi16(Widen(_mm512_castsi256_si512(_mm512_extracti64x4_epi64(v, 1))),
+                                                  highWide, rest);
+    const std::uint64_t lanes = (ones | wide) & upTo;
+    const auto lowLanes = static_cast<__mmask32>(lanes), highLanes = static_cast<__mmask32>(lanes >> 32);
+    const auto lowCount = static_cast<unsigned>(_mm_popcnt_u32(lowLanes));
+    _mm512_mask_storeu_epi16(out, _bzhi_u32(~0u, lowCount), _mm512_maskz_compress_epi16(lowLanes, low));
+    out += lowCount;
+    const auto highCount = static_cast<unsigned>(_mm_popcnt_u32(highLanes));
+    _mm512_mask_storeu_epi16(out, _bzhi_u32(~0u, highCount), _mm512_maskz_compress_epi16(highLanes, high));
+    out += highCount;
+}
+
 // The second pass over the m bytes at bytes: writes the characters before
 // the first it does not take, and returns where that starts (m when it took
 // all). pairTable: EUC-JP's, by the pair as it lies in memory: code page
@@ -338,12 +341,12 @@ template <Route kRoute, class Out>
 TESSALY_WINDOWS_TARGET inline unsigned PutStretch(const unsigned char* bytes, unsigned m,
                                                   const std::uint16_t* pairTable, Out*& out) {
     constexpr bool kUtf8 = kRoute == Route::kUtf8 || kRoute == Route::kUtf8AsUtf8 || kRoute == Route::kUtf8AsText;
-    // Into code page 932 each character from 0x80 up is written in place of
-    // its bytes: at most 31 of them have their first byte in 62 lanes. Into
-    // UTF-8 from UTF-8 the bytes are written as they are. The others write a
-    // 16-bit lane a character, for 32 characters at most.
-    constexpr bool kInPlace = kRoute == Route::kUtf8 || kRoute == Route::kEucJp;
-    constexpr bool kMost32 = !kInPlace && kRoute != Route::kUtf8AsUtf8;
+    // Into code page 932 and text each character from 0x80 up is written in
+    // place of its bytes: at most 31 of them have their first byte in 62
+    // lanes. Into UTF-8 from UTF-8 the bytes are written as they are. From
+    // EUC-JP into UTF-8 a character at a time, 32 at most.
+    constexpr bool kInPlace = kRoute != Route::kUtf8AsUtf8 && kRoute != Route::kEucJpAsUtf8;
+    constexpr bool kMost32 = kRoute == Route::kEucJpAsUtf8;
     unsigned q = 0;
     std::uint64_t claimed = 0;  // bytes of characters before these lanes
     while (q < m) {
@@ -380,11 +383,12 @@ TESSALY_WINDOWS_TARGET inline unsigned PutStretch(const unsigned char* bytes, un
         const std::uint64_t ones = chars & ~high;  // ASCII
         std::uint64_t wrong;  // a lead that is not whole, or a byte no lead claims
         std::uint64_t these;  // the characters before it
-        // Into code page 932: each wide character's bytes in order, which of
-        // them are pairs, and which the tables have none for.
+        // In place: each wide character's bytes in order (into code page
+        // 932, both where pairs has its bit) or unit, and which of them the
+        // tables have none for.
         [[maybe_unused]] __m512i inOrder;
         [[maybe_unused]] std::uint32_t pairs = 0, none = 0;
-        unsigned good;  // characters written, into UTF-8 from EUC-JP or text
+        unsigned good = 0;  // characters written, if not in place
         if constexpr (kUtf8) {
             const __m512i third = _mm512_loadu_si512(bytes + q + 2);
             const std::uint64_t twos = chars & InRange(v, 0xC2, 0xDF) & continuation >> 1;
@@ -394,23 +398,25 @@ TESSALY_WINDOWS_TARGET inline unsigned PutStretch(const unsigned char* bytes, un
             wrong = (chars & ~(ones | twos | threes)) | (continuation & owned & ~claimed);
             const std::uint64_t before = wrong != 0 ? _bzhi_u64(kAll, static_cast<unsigned>(_tzcnt_u64(wrong))) : owned;
             these = chars & before;
-            good = static_cast<unsigned>(_mm_popcnt_u64(these));
             if constexpr (kRoute == Route::kUtf8AsUtf8) {
                 _mm512_mask_storeu_epi8(out, before, v);
                 out += _mm_popcnt_u64(before);
-            } else if constexpr (kRoute == Route::kUtf8) {
+                good = static_cast<unsigned>(_mm_popcnt_u64(these));
+            } else {
                 const std::uint64_t wide = these & high;
                 const __m512i points = ReadUtf8Points(v, second, third, wide, twos, threes);
-                const std::uint32_t all = _bzhi_u32(~0u, static_cast<unsigned>(_mm_popcnt_u64(wide)));
-                // The table gives a pair of bytes as one number, its lead byte
-                // high.
-                const __m512i looked = LookUp(kCp932WritableBytes.data(), points, all);
-                none = _mm512_mask_cmpeq_epi16_mask(all, looked, _mm512_setzero_si512());
-                pairs = _mm512_cmpgt_epu16_mask(looked, _mm512_set1_epi16(0xFF));
-                inOrder = _mm512_mask_blend_epi16(
-                    pairs, looked, _mm512_or_si512(_mm512_srli_epi16(looked, 8), _mm512_slli_epi16(looked, 8)));
-            } else {
-                PutUnits(ReadUtf8Points(v, second, third, these, twos, threes), 0, good, out);
+                if constexpr (kRoute == Route::kUtf8) {
+                    const std::uint32_t all = _bzhi_u32(~0u, static_cast<unsigned>(_mm_popcnt_u64(wide)));
+                    // The table gives a pair of bytes as one number, its lead
+                    // byte high.
+                    const __m512i looked = LookUp(kCp932WritableBytes.data(), points, all);
+                    none = _mm512_mask_cmpeq_epi16_mask(all, looked, _mm512_setzero_si512());
+                    pairs = _mm512_cmpgt_epu16_mask(looked, _mm512_set1_epi16(0xFF));
+                    inOrder = _mm512_mask_blend_epi16(
+                        pairs, looked, _mm512_or_si512(_mm512_srli_epi16(looked, 8), _mm512_slli_epi16(looked, 8)));
+                } else {
+                    inOrder = points;
+                }
             }
         } else {
             // A lead and a byte from 0x80 up: 0x8E and a katakana's byte, or
@@ -422,20 +428,22 @@ TESSALY_WINDOWS_TARGET inline unsigned PutStretch(const unsigned char* bytes, un
             claimed |= (kana | pairLeads) << 1;
             wrong = chars & ~(ones | kana | pairLeads);
             these = wrong != 0 ? chars & _bzhi_u64(kAll, static_cast<unsigned>(_tzcnt_u64(wrong))) : chars;
-            if constexpr (kRoute == Route::kEucJp) {
-                // A pair's bytes as the table gives them (in order), a
-                // katakana's its second byte.
+            if constexpr (kRoute == Route::kEucJpAsUtf8) {
+                good = PutEucJpCharacters(v, second, these, pairLeads, kana, pairTable, out);
+            } else {
+                // A pair's bytes as the table gives them (in order) or its
+                // code point; a katakana's second byte, or U+FF61 on from
+                // 0xA1.
                 const std::uint64_t wide = these & high;
                 pairs = static_cast<std::uint32_t>(_pext_u64(pairLeads, wide));
                 const __m512i w0 = Widen(_mm512_maskz_compress_epi8(wide, v));
                 const __m512i w1 = Widen(_mm512_maskz_compress_epi8(wide, second));
                 const __m512i looked = LookUp(pairTable, _mm512_or_si512(w0, _mm512_slli_epi16(w1, 8)), pairs);
                 none = _mm512_mask_cmpeq_epi16_mask(pairs, looked, _mm512_setzero_si512());
-                inOrder = _mm512_mask_blend_epi16(pairs, w1, looked);
-                good = 0;
-            } else {
-                constexpr Into kInto = kRoute == Route::kEucJpAsUtf8 ? Into::kUtf8 : Into::kText;
-                good = PutEucJpCharacters<kInto>(v, second, these, pairLeads, kana, pairTable, out);
+                const __m512i kana = kRoute == Route::kEucJp
+                                         ? w1
+                                         : _mm512_add_epi16(w1, _mm512_set1_epi16(static_cast<short>(0xFF61 - 0xA1)));
+                inOrder = _mm512_mask_blend_epi16(pairs, kana, looked);
             }
         }
         if constexpr (kInPlace) {
@@ -448,7 +456,11 @@ TESSALY_WINDOWS_TARGET inline unsigned PutStretch(const unsigned char* bytes, un
                 stop = static_cast<unsigned>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << _tzcnt_u32(none), wide)));
                 upTo = _bzhi_u64(kAll, stop);
             }
-            PutInPlace(v, these & ~high, wide, inOrder, pairs, upTo, out);
+            if constexpr (std::is_same_v<Out, char16_t>) {
+                PutInPlace(v, these & ~high, wide, inOrder, upTo, out);
+            } else {
+                PutInPlace(v, these & ~high, wide, inOrder, pairs, upTo, out);
+            }
             if (none != 0) return q + stop;
         } else if (good < _mm_popcnt_u64(these)) {
             return q + static_cast<unsigned>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << good, these)));
