@@ -319,7 +319,8 @@ TESSALY_WINDOWS_TARGET inline void PutInPlace(__m512i v, std::uint64_t ones, std
     const auto lowWide = static_cast<__mmask32>(wide), highWide = static_cast<__mmask32>(wide >> 32);
     // The units of the characters in the high half: those after the low
     // half's.
-    const __m512i rest = _mm512_maskz_compress_epi16(~_bzhi_u32(~0u, static_cast<unsigned>(_mm_popcnt_u32(lowWide))), c);
+    const auto lowCharacters = static_cast<unsigned>(_mm_popcnt_u32(lowWide));
+    const __m512i rest = _mm512_maskz_compress_epi16(~_bzhi_u32(~0u, lowCharacters), c);
     const __m512i low = _mm512_mask_expand_epi16(Widen(v), lowWide, c);
     const __m512i high = _mm512_mask_expand_epi16(Widen(_mm512_castsi256_si512(_mm512_extracti64x4_epi64(v, 1))),
                                                   highWide, rest);
@@ -388,7 +389,7 @@ TESSALY_WINDOWS_TARGET inline unsigned PutStretch(const unsigned char* bytes, un
         // tables have none for.
         [[maybe_unused]] __m512i inOrder;
         [[maybe_unused]] std::uint32_t pairs = 0, none = 0;
-        unsigned good = 0;  // characters written, if not in place
+        [[maybe_unused]] unsigned good = 0;  // characters written, from EUC-JP into UTF-8
         if constexpr (kUtf8) {
             const __m512i third = _mm512_loadu_si512(bytes + q + 2);
             const std::uint64_t twos = chars & InRange(v, 0xC2, 0xDF) & continuation >> 1;
@@ -401,7 +402,6 @@ TESSALY_WINDOWS_TARGET inline unsigned PutStretch(const unsigned char* bytes, un
             if constexpr (kRoute == Route::kUtf8AsUtf8) {
                 _mm512_mask_storeu_epi8(out, before, v);
                 out += _mm_popcnt_u64(before);
-                good = static_cast<unsigned>(_mm_popcnt_u64(these));
             } else {
                 const std::uint64_t wide = these & high;
                 const __m512i points = ReadUtf8Points(v, second, third, wide, twos, threes);
@@ -462,8 +462,10 @@ TESSALY_WINDOWS_TARGET inline unsigned PutStretch(const unsigned char* bytes, un
                 PutInPlace(v, these & ~high, wide, inOrder, pairs, upTo, out);
             }
             if (none != 0) return q + stop;
-        } else if (good < _mm_popcnt_u64(these)) {
-            return q + static_cast<unsigned>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << good, these)));
+        } else if constexpr (kRoute == Route::kEucJpAsUtf8) {
+            if (good < _mm_popcnt_u64(these)) {
+                return q + static_cast<unsigned>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << good, these)));
+            }
         }
         if (wrong != 0) return q + static_cast<unsigned>(_tzcnt_u64(wrong));
         claimed >>= own;
