@@ -217,8 +217,9 @@ struct TextUnits {
 // own units but for the digits of an escape at its end, so the blocks go at
 // a fixed stride, none waiting for the one before to find where it ends.
 // The second pass reads the buffer's characters 62 bytes at a time, up to
-// the first that is not whole and valid, or that code page 932 does not
-// write: from there on the usual way goes.
+// the first that is not whole and valid, or that a table has nothing for (a
+// character code page 932 does not write, an EUC-JP pair that is none):
+// from there on the usual way goes.
 constexpr unsigned kStretchBlocks = 32;
 
 struct Stretch {
