@@ -19,9 +19,15 @@ namespace tessaly::detail {
 inline bool CanEscapeAvx512() {
     static const bool can = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                             __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi") &&
-                            __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2") &&
-                            __builtin_cpu_supports("popcnt");
+                            __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi") &&
+                            __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
     return can;
+}
+
+// The lanes of bytes in [low, high], a bit a byte.
+TESSALY_AVX512_ESCAPES inline std::uint64_t InRange64(__m512i bytes, unsigned char low, unsigned char high) {
+    return _mm512_cmple_epu8_mask(_mm512_sub_epi8(bytes, _mm512_set1_epi8(static_cast<char>(low))),
+                                  _mm512_set1_epi8(static_cast<char>(high - low)));
 }
 
 // Bytes escaped at a time: 21, in 63 slots (three for each byte).
@@ -77,5 +83,9 @@ TESSALY_AVX512_ESCAPES inline char* EscapeKeptAvx512(__m512i x, unsigned n, std:
     return o;
 }
 
+}  // namespace tessaly::detail
+#else
+namespace tessaly::detail {
+inline bool CanEscapeAvx512() { return false; }
 }  // namespace tessaly::detail
 #endif

@@ -156,9 +156,9 @@ struct Utf8Run {
         }
     }
 
-    static std::size_t Windows(const char16_t* p, std::size_t stop, std::size_t available, bool plus,
-                               char16_t*& o) {
-        return detail::DecodeUtf8TextWindows(p, stop, available, plus, o);
+    static std::size_t Stretches(const char16_t* p, std::size_t stop, std::size_t available, bool plus,
+                                 char16_t*& o) {
+        return detail::DecodeUtf8TextStretches(p, stop, available, plus, o);
     }
 
     RunRead Decode(const unsigned char* bytes, std::size_t n, bool final, char16_t* o) {
@@ -242,9 +242,9 @@ struct EucJpRun {
         }
     }
 
-    static std::size_t Windows(const char16_t* p, std::size_t stop, std::size_t available, bool plus,
-                               char16_t*& o) {
-        return detail::DecodeEucJpTextWindows(p, stop, available, plus, o);
+    static std::size_t Stretches(const char16_t* p, std::size_t stop, std::size_t available, bool plus,
+                                 char16_t*& o) {
+        return detail::DecodeEucJpTextStretches(p, stop, available, plus, o);
     }
 
     // eucjp::AppendText straight into o.
@@ -262,7 +262,7 @@ struct EucJpRun {
 // Steps only on input of this many bytes or units. The EUC-JP shuffle steps
 // set up a table of their input's escapes as they start, which costs more
 // than they save on less (a line of a log that detection decodes on its
-// own); the windows gain nothing measurable there either.
+// own); the stretches gain nothing measurable there either.
 constexpr std::size_t kStepsLeast = 1024;
 
 // The steps give way once they have stopped this many times, on fewer bytes
@@ -362,32 +362,32 @@ std::size_t DecodeRuns(std::u16string& out, std::u16string_view text, const Deco
     };
     unsigned char bytes[kRunBytes];
     const PlainOptions plain{options.crLfAsAmp, options.plusAsSpace};
-    // Without "&" as CR LF, the windows where the processor has them: from
-    // wherever p reaches windowsFrom (after a character that stopped them)
+    // Without "&" as CR LF, the stretches where the processor has them: from
+    // wherever p reaches stretchesFrom (after a character that stopped them)
     // on; they give way as the byte route's steps do.
-    bool windows = !plain.amp && text.size() >= kStepsLeast && detail::CanDecodeInWindows();
-    const char16_t* windowsFrom = begin;
+    bool stretches = !plain.amp && text.size() >= kStepsLeast && detail::CanDecodeInStretches();
+    const char16_t* stretchesFrom = begin;
     std::size_t stepped = 0, stops = 0;
     while (p != end) {
-        if (windows && p >= windowsFrom) {
+        if (stretches && p >= stretchesFrom) {
             const std::size_t most = std::min<std::size_t>(detail::kChunkUnits, end - p);
             ensure(most);  // a unit written for each unit read at most
-            const std::size_t read = Run::Windows(p, most, static_cast<std::size_t>(end - p), plain.plus, o);
+            const std::size_t read = Run::Stretches(p, most, static_cast<std::size_t>(end - p), plain.plus, o);
             p += read;
             stepped += read;
-            if (static_cast<std::size_t>(end - p) < detail::kTextWindowsReach) {
-                windows = false;  // the rest the usual way
-            } else if (read + detail::kWindowUnits <= most) {
+            if (static_cast<std::size_t>(end - p) < detail::kTextStretchReach) {
+                stretches = false;  // the rest the usual way
+            } else if (read + detail::kBlockUnits <= most) {
                 // Stopped by a character they do not take.
-                if (++stops >= kStepsGiveWay.stops && stepped < stops * kStepsGiveWay.bytesEach) windows = false;
-                windowsFrom = p + 1;
+                if (++stops >= kStepsGiveWay.stops && stepped < stops * kStepsGiveWay.bytesEach) stretches = false;
+                stretchesFrom = p + 1;
             } else {
                 continue;
             }
         }
         // Up to a chunk's units written, and the scratch after them; with
-        // the windows on, a few, for the character that stopped them.
-        const std::size_t most = std::min<std::size_t>(windows ? 4 : detail::kChunkUnits, end - p);
+        // the stretches on, a few, for the character that stopped them.
+        const std::size_t most = std::min<std::size_t>(stretches ? 4 : detail::kChunkUnits, end - p);
         ensure(most + 8);
         if (plain.amp || plain.plus) {
             DecodeMixed<true>(run, p, end, o, o + most, plain);
@@ -432,7 +432,7 @@ std::size_t DecodeRuns(std::u16string& out, std::u16string_view text, const Deco
         bool held = false;
         for (;;) {
             if (n == 0) {
-                if (windows && p >= windowsFrom) break;  // the windows go on
+                if (stretches && p >= stretchesFrom) break;  // the stretches go on
                 // At a character's start: the common characters straight.
                 ensure(detail::kChunkUnits);
                 run.Fast(p, p + std::min<std::size_t>(end - p, 3 * detail::kChunkUnits), o);
@@ -720,15 +720,15 @@ struct Utf8Bytes {
     static Utf8Step Read(const unsigned char* b, const unsigned char* end) { return ReadUtf8(b, end); }
     template <class Side>
     static bool CanSteps(bool) {
-        return detail::CanDecodeInWindows();
+        return detail::CanDecodeInStretches();
     }
     template <class Side>
     static std::size_t Steps(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
                              unsigned char*& out) {
         if constexpr (std::is_same_v<Side, Cp932Side>) {
-            return detail::DecodeUtf8Windows(text, stop, available, plus, out);
+            return detail::DecodeUtf8Stretches(text, stop, available, plus, out);
         }
-        return detail::DecodeUtf8WindowsAsUtf8(text, stop, available, plus, out);
+        return detail::DecodeUtf8StretchesAsUtf8(text, stop, available, plus, out);
     }
     [[gnu::always_inline]] unsigned Character(const unsigned char* p, const unsigned char* end, unsigned b0,
                                               char16_t& c) const {
@@ -772,23 +772,23 @@ struct EucJpBytes {
         const eucjp::Step step = eucjp::ReadCharacter(b, end);
         return {step.c != 0 ? char32_t{step.c} : char32_t{0xFFFD}, step.length, step.c != 0, step.cut};
     }
-    // Into code page 932 by the windows or (without "+" as a space) the
-    // steps; into UTF-8 by the windows only.
+    // Into code page 932 by the stretches or (without "+" as a space) the
+    // steps; into UTF-8 by the stretches only.
     template <class Side>
     static bool CanSteps(bool plus) {
         if constexpr (std::is_same_v<Side, Cp932Side>) {
-            return detail::CanDecodeInWindows() || (!plus && detail::CanDecodeEucJpSteps());
+            return detail::CanDecodeInStretches() || (!plus && detail::CanDecodeEucJpSteps());
         } else {
-            return detail::CanDecodeInWindows();
+            return detail::CanDecodeInStretches();
         }
     }
     template <class Side>
     static std::size_t Steps(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
                              unsigned char*& out) {
         if constexpr (std::is_same_v<Side, Utf8Side>) {
-            return detail::DecodeEucJpWindowsAsUtf8(text, stop, available, plus, out);
+            return detail::DecodeEucJpStretchesAsUtf8(text, stop, available, plus, out);
         } else {
-            return detail::CanDecodeInWindows() ? detail::DecodeEucJpWindows(text, stop, available, plus, out)
+            return detail::CanDecodeInStretches() ? detail::DecodeEucJpStretches(text, stop, available, plus, out)
                                                 : detail::DecodeEucJpSteps(text, stop, available, out);
         }
     }

@@ -373,14 +373,16 @@ public:
     // The same rows with the target's bytes of each entry, the first in the
     // low byte, the bytes after the last 0: none of them is 0, so 0 is an
     // empty entry (and NUL is left to the slow route). For the blocks that
-    // escape the bytes themselves.
+    // escape the bytes themselves; null where the processor has none.
     const std::uint32_t* Bytes() const { return bytes_.get(); }
 
 private:
     Cp932Direct()
         : entries_(static_cast<Escaped*>(std::calloc(kRows * 256, sizeof(Escaped)))),
-          bytes_(static_cast<std::uint32_t*>(std::calloc(kRows * 256, sizeof(std::uint32_t)))) {
-        if (entries_ == nullptr || bytes_ == nullptr) throw std::bad_alloc();
+          bytes_(detail::CanEscapeAvx512()
+                     ? static_cast<std::uint32_t*>(std::calloc(kRows * 256, sizeof(std::uint32_t)))
+                     : nullptr) {
+        if (entries_ == nullptr || (bytes_ == nullptr && detail::CanEscapeAvx512())) throw std::bad_alloc();
         const cp932::ExactTable& exact = cp932::ExactTable::Get();
         const Target target;
         std::array<Escaped, 256> singles{};
@@ -396,13 +398,13 @@ private:
                 continue;
             }
             Escaped* const row = entries_.get() + (lead & 0x7F) * 256;
-            std::uint32_t* const bytesRow = bytes_.get() + (lead & 0x7F) * 256;
+            std::uint32_t* const bytesRow = bytes_ ? bytes_.get() + (lead & 0x7F) * 256 : nullptr;
             for (unsigned trail = cp932::kFirstTrail; trail < cp932::kFirstTrail + cp932::kTrailCount; ++trail) {
                 const char16_t c = cp932::PairToText(static_cast<std::uint8_t>(lead), static_cast<std::uint8_t>(trail));
                 if (c != 0 && exact.Pair(lead, trail)) {
                     const std::uint32_t bytes = target.Bytes(c);
                     row[trail] = EscapeHighBytes(bytes);
-                    if (row[trail].length != 0) bytesRow[trail] = bytes & 0xFFFFFF;
+                    if (bytesRow != nullptr && row[trail].length != 0) bytesRow[trail] = bytes & 0xFFFFFF;
                 }
             }
         }
@@ -415,7 +417,7 @@ private:
                 // ASCII is its own byte in the target; the set decides as the
                 // bytes are escaped.
                 for (unsigned b = 0; b < 0x80; ++b) singleBytes[b] = ascii[b].length != 0 ? b : 0;
-                std::copy(singleBytes.begin(), singleBytes.end(), bytes_.get() + row);
+                if (bytes_) std::copy(singleBytes.begin(), singleBytes.end(), bytes_.get() + row);
             }
         }
     }
@@ -905,12 +907,6 @@ __attribute__((target("avx2,bmi"), flatten)) const unsigned char* EncodeBlocksAv
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-// InRange for 64 bytes, a bit a byte.
-TESSALY_AVX512_ESCAPES inline std::uint64_t InRange64(__m512i bytes, unsigned char low, unsigned char high) {
-    return _mm512_cmple_epu8_mask(_mm512_sub_epi8(bytes, _mm512_set1_epi8(static_cast<char>(low))),
-                                  _mm512_set1_epi8(static_cast<char>(high - low)));
-}
-
 // Escapes the target bytes from q to qEnd at o, 63 at a time: each byte the
 // set keeps as itself (a space as "+" where the set says so), every other
 // one as "%XX". Writes up to 64 bytes past the escapes; reads up to 64 bytes
@@ -982,7 +978,7 @@ TESSALY_AVX512_ESCAPES const unsigned char* EncodeBlocksAvx512(const BlockTables
         for (std::size_t k = 0; k < blocks && !stopped && 3 * (b - bytes + kMostBlockBytes) + 64 <= room; ++k) {
             const __m512i v = _mm512_loadu_si512(p);
             const __m512i next = _mm512_loadu_si512(p + 1);
-            const std::uint64_t lead = InRange64(v, 0x81, 0x9F) | InRange64(v, 0xE0, 0xFC);
+            const std::uint64_t lead = detail::InRange64(v, 0x81, 0x9F) | detail::InRange64(v, 0xE0, 0xFC);
             const std::uint64_t starts = ~(PairStarts(lead) << 1);
             // The characters that start before byte 63 (a pair there ends
             // past the block); the next block starts after the last of them.

@@ -155,28 +155,28 @@ bool CanDecodeEucJpSteps();
 
 // The same for UTF-8 escapes, and for EUC-JP's, 64 units at a time, writing
 // nothing past the bytes they give, with plus a "+" read as a space; 0 where
-// the processor has no AVX-512 with VBMI2 (CanDecodeInWindows). They may
+// the processor has no AVX-512 with VBMI2 (CanDecodeInStretches). They may
 // end two units past stop, after the digits of an escape before it.
-std::size_t DecodeUtf8Windows(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
-                              unsigned char*& out);
-std::size_t DecodeEucJpWindows(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
-                               unsigned char*& out);
+std::size_t DecodeUtf8Stretches(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
+                                unsigned char*& out);
+std::size_t DecodeEucJpStretches(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
+                                 unsigned char*& out);
 // UTF-8 and EUC-JP escapes into UTF-8, as DecodeUrlBytesAppend does with the
 // text side UTF-8.
-std::size_t DecodeUtf8WindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
-                                    unsigned char*& out);
-std::size_t DecodeEucJpWindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
-                                     unsigned char*& out);
+std::size_t DecodeUtf8StretchesAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
+                                      unsigned char*& out);
+std::size_t DecodeEucJpStretchesAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
+                                       unsigned char*& out);
 // UTF-8 and EUC-JP escapes in text into text, as DecodeUrl does without
 // "&" as CR LF: a unit from 0x80 up stops them as a literal byte does, and
-// they read up to kTextWindowsReach units past the start of a block of 64.
-std::size_t DecodeUtf8TextWindows(const char16_t* text, std::size_t stop, std::size_t available, bool plus,
-                                  char16_t*& out);
-std::size_t DecodeEucJpTextWindows(const char16_t* text, std::size_t stop, std::size_t available, bool plus,
-                                   char16_t*& out);
-inline constexpr std::size_t kWindowUnits = 64;  // the units of a block
-inline constexpr std::size_t kTextWindowsReach = kWindowUnits + 32;
-bool CanDecodeInWindows();
+// they read up to kTextStretchReach units past the start of a block of 64.
+std::size_t DecodeUtf8TextStretches(const char16_t* text, std::size_t stop, std::size_t available, bool plus,
+                                    char16_t*& out);
+std::size_t DecodeEucJpTextStretches(const char16_t* text, std::size_t stop, std::size_t available, bool plus,
+                                     char16_t*& out);
+inline constexpr std::size_t kBlockUnits = 64;  // the units of a block
+inline constexpr std::size_t kTextStretchReach = kBlockUnits + 32;
+bool CanDecodeInStretches();
 
 // The code page 932 bytes of every EUC-JP pair b1 b2, first byte in the low
 // half, at b1 | b2 << 8 (the pair as read from memory); 0 for pairs that are

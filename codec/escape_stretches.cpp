@@ -22,14 +22,16 @@
 #include <cstdint>
 #include <memory>
 
+#include "codec/escape_avx512.h"
 #include "codec/eucjp.h"
 #include "codec/fidelity.h"
+#include "codec/hex_digits.h"
 #include "codec/pair_bits.h"
 #include "codec/url_internal.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
-#define TESSALY_ESCAPE_WINDOWS 1
+#define TESSALY_ESCAPE_STRETCHES 1
 // GCC 12's AVX-512 intrinsics start some results from an undefined vector,
 // which its flow analysis takes for an uninitialised read.
 #if defined(__GNUC__) && !defined(__clang__)
@@ -39,27 +41,19 @@
 
 namespace tessaly::detail {
 
-#ifdef TESSALY_ESCAPE_WINDOWS
+#ifdef TESSALY_ESCAPE_STRETCHES
 namespace {
 
-constexpr std::size_t kWindow = kWindowUnits;
+constexpr std::size_t kBlock = kBlockUnits;
 // A block reads two units past itself (the digits of an escape at its last
 // lane), and the stretches leave this many units at the end to the usual way.
 constexpr std::size_t kTail = 16;
 constexpr std::uint64_t kAll = ~std::uint64_t{0};
 
-#define TESSALY_WINDOWS_TARGET \
-    __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,bmi,bmi2,lzcnt,popcnt")))
-
-TESSALY_WINDOWS_TARGET inline __m512i Splat(unsigned char b) { return _mm512_set1_epi8(static_cast<char>(b)); }
-
-// Lanes of bytes in [first, last].
-TESSALY_WINDOWS_TARGET inline std::uint64_t InRange(__m512i v, unsigned char first, unsigned char last) {
-    return _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, Splat(first)), Splat(static_cast<unsigned char>(last - first)));
-}
+TESSALY_AVX512_ESCAPES inline __m512i Splat(unsigned char b) { return _mm512_set1_epi8(static_cast<char>(b)); }
 
 // Each lane's index, plus by: for a permute that moves the lanes down by by.
-TESSALY_WINDOWS_TARGET inline __m512i LaneIndices(unsigned char by) {
+TESSALY_AVX512_ESCAPES inline __m512i LaneIndices(unsigned char by) {
     const __m512i lane = _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45,
                                          44, 43, 42, 41, 40, 39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26,
                                          25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6,
@@ -68,13 +62,13 @@ TESSALY_WINDOWS_TARGET inline __m512i LaneIndices(unsigned char by) {
 }
 
 // The low 32 bytes of v as 16-bit lanes.
-TESSALY_WINDOWS_TARGET inline __m512i Widen(__m512i v) { return _mm512_cvtepu8_epi16(_mm512_castsi512_si256(v)); }
+TESSALY_AVX512_ESCAPES inline __m512i Widen(__m512i v) { return _mm512_cvtepu8_epi16(_mm512_castsi512_si256(v)); }
 
 // The entries of a table of 64 Ki 16-bit values at the 16-bit indices of the
 // lanes of look (each at least 1): each dword is read from the entry before,
 // so that it holds the entry in its top half and reads nothing past the
 // table. Lanes not in look are 0.
-TESSALY_WINDOWS_TARGET inline __m512i LookUp(const std::uint16_t* table, __m512i indices, std::uint32_t look) {
+TESSALY_AVX512_ESCAPES inline __m512i LookUp(const std::uint16_t* table, __m512i indices, std::uint32_t look) {
     const auto* const base = reinterpret_cast<const int*>(table);
     const __m512i before = _mm512_set1_epi32(1);
     const __m512i low = _mm512_mask_i32gather_epi32(
@@ -95,7 +89,7 @@ TESSALY_WINDOWS_TARGET inline __m512i LookUp(const std::uint16_t* table, __m512i
 // Writes the UTF-8 of the characters before the first of bad (one bit per
 // character, in order; n characters, 32 at most): each character's code
 // point is a 16-bit lane of c. Returns how many characters it wrote.
-TESSALY_WINDOWS_TARGET inline unsigned PutUtf8Characters(__m512i c, std::uint64_t bad, unsigned n,
+TESSALY_AVX512_ESCAPES inline unsigned PutUtf8Characters(__m512i c, std::uint64_t bad, unsigned n,
                                                          unsigned char*& out) {
     const auto good = static_cast<unsigned>(_tzcnt_u64(bad | std::uint64_t{1} << n));
     const __m512i low6 = _mm512_set1_epi32(0x3F), mark = _mm512_set1_epi32(0x80);
@@ -127,7 +121,7 @@ TESSALY_WINDOWS_TARGET inline unsigned PutUtf8Characters(__m512i c, std::uint64_
 
 // The lanes of first whose three-byte sequence the second bytes (the lanes
 // of second) make overlong (E0 80-9F) or a surrogate (ED A0-BF).
-TESSALY_WINDOWS_TARGET inline std::uint64_t NotThree(__m512i first, __m512i second) {
+TESSALY_AVX512_ESCAPES inline std::uint64_t NotThree(__m512i first, __m512i second) {
     return (_mm512_cmpeq_epi8_mask(first, Splat(0xE0)) & _mm512_cmplt_epu8_mask(second, Splat(0xA0))) |
            (_mm512_cmpeq_epi8_mask(first, Splat(0xED)) & _mm512_cmpge_epu8_mask(second, Splat(0xA0)));
 }
@@ -135,7 +129,7 @@ TESSALY_WINDOWS_TARGET inline std::uint64_t NotThree(__m512i first, __m512i seco
 // The code points of chars (a bit at the first lane of each, whose second
 // and third bytes are at the same lanes of second and third), in order in
 // 16-bit lanes: twos and threes have two and three bytes, the others one.
-TESSALY_WINDOWS_TARGET inline __m512i ReadUtf8Points(__m512i first, __m512i second, __m512i third,
+TESSALY_AVX512_ESCAPES inline __m512i ReadUtf8Points(__m512i first, __m512i second, __m512i third,
                                                      std::uint64_t chars, std::uint64_t twos, std::uint64_t threes) {
     const auto twoBits = static_cast<std::uint32_t>(_pext_u64(twos, chars));
     const auto threeBits = static_cast<std::uint32_t>(_pext_u64(threes, chars));
@@ -149,7 +143,7 @@ TESSALY_WINDOWS_TARGET inline __m512i ReadUtf8Points(__m512i first, __m512i seco
 }
 
 // Writes the first n bytes of v (64 at most) as units.
-TESSALY_WINDOWS_TARGET inline void PutBytesAsUnits(__m512i v, unsigned n, char16_t* out) {
+TESSALY_AVX512_ESCAPES inline void PutBytesAsUnits(__m512i v, unsigned n, char16_t* out) {
     _mm512_mask_storeu_epi16(out, _bzhi_u32(~0u, n), _mm512_cvtepu8_epi16(_mm512_castsi512_si256(v)));
     if (n > 32) {
         _mm512_mask_storeu_epi16(out + 32, _bzhi_u32(~0u, n - 32),
@@ -162,7 +156,7 @@ TESSALY_WINDOWS_TARGET inline void PutBytesAsUnits(__m512i v, unsigned n, char16
 // the first whose pair pairTable has no code point for: pairLeads start
 // pairs for the table, kana 0x8E and a katakana's byte, the others are
 // ASCII. At most 32 characters. Returns how many it wrote.
-TESSALY_WINDOWS_TARGET inline unsigned PutEucJpCharacters(__m512i first, __m512i second, std::uint64_t chars,
+TESSALY_AVX512_ESCAPES inline unsigned PutEucJpCharacters(__m512i first, __m512i second, std::uint64_t chars,
                                                           std::uint64_t pairLeads, std::uint64_t kana,
                                                           const std::uint16_t* pairTable, unsigned char*& out) {
     const auto n = static_cast<unsigned>(_mm_popcnt_u64(chars));
@@ -187,24 +181,24 @@ struct ByteUnits {
     using Unit = unsigned char;
     // Units read past a block: the digits of an escape at its last lane.
     static constexpr std::size_t kTail = ::tessaly::detail::kTail;
-    TESSALY_WINDOWS_TARGET static __m512i Load(const Unit* p) { return _mm512_loadu_si512(p); }
-    TESSALY_WINDOWS_TARGET static __m512i Next(const Unit* p, __m512i, unsigned char by) {
+    TESSALY_AVX512_ESCAPES static __m512i Load(const Unit* p) { return _mm512_loadu_si512(p); }
+    TESSALY_AVX512_ESCAPES static __m512i Next(const Unit* p, __m512i, unsigned char by) {
         return _mm512_loadu_si512(p + by);
     }
 };
 
 struct TextUnits {
     using Unit = char16_t;
-    static constexpr std::size_t kTail = kTextWindowsReach - kWindow;
-    TESSALY_WINDOWS_TARGET static __m256i Narrow(const Unit* p) {
+    static constexpr std::size_t kTail = kTextStretchReach - kBlock;
+    TESSALY_AVX512_ESCAPES static __m256i Narrow(const Unit* p) {
         return _mm512_cvtusepi16_epi8(_mm512_loadu_si512(p));
     }
-    TESSALY_WINDOWS_TARGET static __m512i Load(const Unit* p) {
+    TESSALY_AVX512_ESCAPES static __m512i Load(const Unit* p) {
         return _mm512_inserti64x4(_mm512_castsi256_si512(Narrow(p)), Narrow(p + 32), 1);
     }
     // The lanes past the block from the units after it.
-    TESSALY_WINDOWS_TARGET static __m512i Next(const Unit* p, __m512i units, unsigned char by) {
-        return _mm512_permutex2var_epi8(units, LaneIndices(by), _mm512_castsi256_si512(Narrow(p + kWindow)));
+    TESSALY_AVX512_ESCAPES static __m512i Next(const Unit* p, __m512i units, unsigned char by) {
+        return _mm512_permutex2var_epi8(units, LaneIndices(by), _mm512_castsi256_si512(Narrow(p + kBlock)));
     }
 };
 
@@ -224,7 +218,7 @@ constexpr unsigned kStretchBlocks = 32;
 
 struct Stretch {
     // The bytes, and room for the second pass to read past them.
-    alignas(64) unsigned char bytes[(kStretchBlocks + 2) * kWindow];
+    alignas(64) unsigned char bytes[(kStretchBlocks + 2) * kBlock];
     std::uint64_t kept[kStretchBlocks];  // each block's lanes in the buffer
     unsigned at[kStretchBlocks + 1];     // where each block's bytes start there
     unsigned blocks;
@@ -232,26 +226,23 @@ struct Stretch {
     bool literal;     // ended at a literal unit from 0x80 up
 
     // The unit that gave the buffer's byte k (k < at[blocks]).
-    TESSALY_WINDOWS_TARGET std::size_t UnitOf(unsigned k) const {
+    TESSALY_AVX512_ESCAPES std::size_t UnitOf(unsigned k) const {
         unsigned b = blocks - 1;
         while (at[b] > k) --b;
-        return kWindow * b + _tzcnt_u64(_pdep_u64(std::uint64_t{1} << (k - at[b]), kept[b]));
+        return kBlock * b + _tzcnt_u64(_pdep_u64(std::uint64_t{1} << (k - at[b]), kept[b]));
     }
 };
 
 // The first pass over most blocks from text.
 template <class Units>
-TESSALY_WINDOWS_TARGET inline void PackStretch(const typename Units::Unit* text, unsigned most, bool plus,
+TESSALY_AVX512_ESCAPES inline void PackStretch(const typename Units::Unit* text, unsigned most, bool plus,
                                                Stretch& s) {
     // The value of each byte below 0x80 as a hexadecimal digit, 0x80 for the
     // others (a byte from 0x80 up looks up its low seven bits).
     alignas(64) static constexpr auto kDigitValues = [] {
         std::array<std::uint8_t, 128> values{};
         for (unsigned b = 0; b < 128; ++b) {
-            values[b] = b >= '0' && b <= '9'   ? static_cast<std::uint8_t>(b - '0')
-                        : b >= 'A' && b <= 'F' ? static_cast<std::uint8_t>(b - 'A' + 10)
-                        : b >= 'a' && b <= 'f' ? static_cast<std::uint8_t>(b - 'a' + 10)
-                                               : 0x80;
+            values[b] = kLowDigits[b] > 0xFF ? 0x80 : static_cast<std::uint8_t>(kLowDigits[b]);
         }
         return values;
     }();
@@ -262,7 +253,7 @@ TESSALY_WINDOWS_TARGET inline void PackStretch(const typename Units::Unit* text,
     unsigned b = 0;
     s.literal = false;
     while (b < most) {
-        const typename Units::Unit* const p = text + kWindow * b;
+        const typename Units::Unit* const p = text + kBlock * b;
         __m512i units = Units::Load(p);
         const __m512i next1 = Units::Next(p, units, 1), next2 = Units::Next(p, units, 2);
         // Each lane's digit value, bit 7 set where it is no digit (or the
@@ -287,12 +278,12 @@ TESSALY_WINDOWS_TARGET inline void PackStretch(const typename Units::Unit* text,
         ++b;
         if (literal != 0) {
             s.literal = true;
-            s.end = kWindow * (b - 1) + _tzcnt_u64(literal);
+            s.end = kBlock * (b - 1) + _tzcnt_u64(literal);
             break;
         }
         digits = (escapes >> 63) * 3 | (escapes >> 62 & 1);
     }
-    if (!s.literal) s.end = kWindow * b + _mm_popcnt_u64(digits);
+    if (!s.literal) s.end = kBlock * b + _mm_popcnt_u64(digits);
     s.blocks = b;
     s.at[b] = m;
 }
@@ -302,7 +293,7 @@ TESSALY_WINDOWS_TARGET inline void PackStretch(const typename Units::Unit* text,
 // up) its code page 932 bytes: inOrder holds them in order in a 16-bit lane
 // a character (in the order of wide, 32 at most), both bytes where pairs has
 // its bit, else the first (then in the character's first lane only).
-TESSALY_WINDOWS_TARGET inline void PutInPlace(__m512i v, std::uint64_t ones, std::uint64_t wide, __m512i inOrder,
+TESSALY_AVX512_ESCAPES inline void PutInPlace(__m512i v, std::uint64_t ones, std::uint64_t wide, __m512i inOrder,
                                               std::uint32_t pairs, std::uint64_t upTo, unsigned char*& out) {
     const __m512i first = _mm512_castsi256_si512(_mm512_cvtepi16_epi8(inOrder));
     const __m512i second = _mm512_castsi256_si512(_mm512_cvtepi16_epi8(_mm512_srli_epi16(inOrder, 8)));
@@ -315,7 +306,7 @@ TESSALY_WINDOWS_TARGET inline void PutInPlace(__m512i v, std::uint64_t ones, std
 
 // The same into text: in place of each of wide its unit, in c (in the order
 // of wide, 32 at most).
-TESSALY_WINDOWS_TARGET inline void PutInPlace(__m512i v, std::uint64_t ones, std::uint64_t wide, __m512i c,
+TESSALY_AVX512_ESCAPES inline void PutInPlace(__m512i v, std::uint64_t ones, std::uint64_t wide, __m512i c,
                                               std::uint64_t upTo, char16_t*& out) {
     const auto lowWide = static_cast<__mmask32>(wide), highWide = static_cast<__mmask32>(wide >> 32);
     // The units of the characters in the high half: those after the low
@@ -340,7 +331,7 @@ TESSALY_WINDOWS_TARGET inline void PutInPlace(__m512i v, std::uint64_t ones, std
 // all). pairTable: EUC-JP's, by the pair as it lies in memory: code page
 // 932's bytes, or the code point.
 template <Route kRoute, class Out>
-TESSALY_WINDOWS_TARGET inline unsigned PutStretch(const unsigned char* bytes, unsigned m,
+TESSALY_AVX512_ESCAPES inline unsigned PutStretch(const unsigned char* bytes, unsigned m,
                                                   const std::uint16_t* pairTable, Out*& out) {
     constexpr bool kUtf8 = kRoute == Route::kUtf8 || kRoute == Route::kUtf8AsUtf8 || kRoute == Route::kUtf8AsText;
     // Into code page 932 and text each character from 0x80 up is written in
@@ -354,10 +345,10 @@ TESSALY_WINDOWS_TARGET inline unsigned PutStretch(const unsigned char* bytes, un
     while (q < m) {
         const __m512i v = _mm512_loadu_si512(bytes + q);
         const unsigned left = m - q;
-        const std::uint64_t valid = left >= kWindow ? kAll : _bzhi_u64(kAll, left);
+        const std::uint64_t valid = left >= kBlock ? kAll : _bzhi_u64(kAll, left);
         // The lanes whose characters these are (the last ones' bytes may
         // reach two lanes further).
-        unsigned own = left >= kWindow - 2 ? kWindow - 2 : left;
+        unsigned own = left >= kBlock - 2 ? kBlock - 2 : left;
         const std::uint64_t high = _mm512_movepi8_mask(v) & valid;
         if (claimed == 0 && (high & _bzhi_u64(kAll, own)) == 0) {  // ASCII
             if constexpr (std::is_same_v<Out, char16_t>) {
@@ -372,7 +363,7 @@ TESSALY_WINDOWS_TARGET inline unsigned PutStretch(const unsigned char* bytes, un
         const __m512i second = _mm512_loadu_si512(bytes + q + 1);
         // In UTF-8 every byte but a continuation byte starts a character; in
         // EUC-JP a run of bytes from 0x80 up pairs off from its start.
-        const std::uint64_t continuation = InRange(v, 0x80, 0xBF) & valid;
+        const std::uint64_t continuation = InRange64(v, 0x80, 0xBF) & valid;
         const std::uint64_t free = high & ~claimed;
         const std::uint64_t starts =
             kUtf8 ? valid & ~continuation : valid & ~claimed & ~(free & ~PairStartBits(free));
@@ -393,9 +384,9 @@ TESSALY_WINDOWS_TARGET inline unsigned PutStretch(const unsigned char* bytes, un
         [[maybe_unused]] unsigned good = 0;  // characters written, from EUC-JP into UTF-8
         if constexpr (kUtf8) {
             const __m512i third = _mm512_loadu_si512(bytes + q + 2);
-            const std::uint64_t twos = chars & InRange(v, 0xC2, 0xDF) & continuation >> 1;
+            const std::uint64_t twos = chars & InRange64(v, 0xC2, 0xDF) & continuation >> 1;
             const std::uint64_t threes =
-                chars & InRange(v, 0xE0, 0xEF) & continuation >> 1 & continuation >> 2 & ~NotThree(v, second);
+                chars & InRange64(v, 0xE0, 0xEF) & continuation >> 1 & continuation >> 2 & ~NotThree(v, second);
             claimed |= (twos | threes) << 1 | threes << 2;
             wrong = (chars & ~(ones | twos | threes)) | (continuation & owned & ~claimed);
             const std::uint64_t before = wrong != 0 ? _bzhi_u64(kAll, static_cast<unsigned>(_tzcnt_u64(wrong))) : owned;
@@ -424,7 +415,7 @@ TESSALY_WINDOWS_TARGET inline unsigned PutStretch(const unsigned char* bytes, un
             // a pair for the table, which has none for any other.
             const std::uint64_t paired = chars & high & high >> 1;
             const std::uint64_t kanaLeads = paired & _mm512_cmpeq_epi8_mask(v, Splat(0x8E));
-            const std::uint64_t kana = kanaLeads & InRange(second, 0xA1, 0xDF);
+            const std::uint64_t kana = kanaLeads & InRange64(second, 0xA1, 0xDF);
             const std::uint64_t pairLeads = paired & ~kanaLeads;
             claimed |= (kana | pairLeads) << 1;
             wrong = chars & ~(ones | kana | pairLeads);
@@ -481,14 +472,14 @@ TESSALY_WINDOWS_TARGET inline unsigned PutStretch(const unsigned char* bytes, un
 // they leave to the usual way reads little in vain. With plus, a plain "+"
 // is read as a space.
 template <Route kRoute, class Units, class Out>
-TESSALY_WINDOWS_TARGET std::size_t DecodeStretches(const typename Units::Unit* text, std::size_t stop,
+TESSALY_AVX512_ESCAPES std::size_t DecodeStretches(const typename Units::Unit* text, std::size_t stop,
                                                    std::size_t available, const std::uint16_t* pairTable, bool plus,
                                                    Out*& out) {
     std::size_t in = 0;
     unsigned most = 4;
     Stretch s;
-    while (in + kWindow <= stop && in + kWindow + Units::kTail <= available) {
-        const std::size_t blocks = std::min((stop - in) / kWindow, (available - Units::kTail - in) / kWindow);
+    while (in + kBlock <= stop && in + kBlock + Units::kTail <= available) {
+        const std::size_t blocks = std::min((stop - in) / kBlock, (available - Units::kTail - in) / kBlock);
         PackStretch<Units>(text + in, static_cast<unsigned>(std::min<std::size_t>(most, blocks)), plus, s);
         const unsigned m = s.at[s.blocks];
         const unsigned at = PutStretch<kRoute>(s.bytes, m, pairTable, out);
@@ -521,15 +512,7 @@ const std::uint16_t* EucJpPoints() {
 
 }  // namespace
 
-// Every processor with AVX-512 has LZCNT too (which not every compiler can
-// ask about).
-bool CanDecodeInWindows() {
-    static const bool can = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-                            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi") &&
-                            __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi") &&
-                            __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
-    return can;
-}
+bool CanDecodeInStretches() { return CanEscapeAvx512(); }
 
 namespace {
 
@@ -537,54 +520,54 @@ namespace {
 template <Route kRoute, class Units, class Out>
 std::size_t StretchesIfAble(const typename Units::Unit* text, std::size_t stop, std::size_t available,
                             const std::uint16_t* pairTable, bool plus, Out*& out) {
-    return CanDecodeInWindows() ? DecodeStretches<kRoute, Units>(text, stop, available, pairTable, plus, out) : 0;
+    return CanDecodeInStretches() ? DecodeStretches<kRoute, Units>(text, stop, available, pairTable, plus, out) : 0;
 }
 
 }  // namespace
 
-std::size_t DecodeUtf8Windows(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
-                              unsigned char*& out) {
+std::size_t DecodeUtf8Stretches(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
+                                unsigned char*& out) {
     return StretchesIfAble<Route::kUtf8, ByteUnits>(text, stop, available, nullptr, plus, out);
 }
 
-std::size_t DecodeUtf8WindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
-                                    unsigned char*& out) {
+std::size_t DecodeUtf8StretchesAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
+                                      unsigned char*& out) {
     return StretchesIfAble<Route::kUtf8AsUtf8, ByteUnits>(text, stop, available, nullptr, plus, out);
 }
 
-std::size_t DecodeEucJpWindows(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
-                               unsigned char*& out) {
+std::size_t DecodeEucJpStretches(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
+                                 unsigned char*& out) {
     static const std::uint16_t* const pairs = EucJpToCp932Pairs();
     return StretchesIfAble<Route::kEucJp, ByteUnits>(text, stop, available, pairs, plus, out);
 }
 
-std::size_t DecodeEucJpWindowsAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
-                                     unsigned char*& out) {
+std::size_t DecodeEucJpStretchesAsUtf8(const unsigned char* text, std::size_t stop, std::size_t available, bool plus,
+                                       unsigned char*& out) {
     return StretchesIfAble<Route::kEucJpAsUtf8, ByteUnits>(text, stop, available, EucJpPoints(), plus, out);
 }
 
-std::size_t DecodeUtf8TextWindows(const char16_t* text, std::size_t stop, std::size_t available, bool plus,
-                                  char16_t*& out) {
+std::size_t DecodeUtf8TextStretches(const char16_t* text, std::size_t stop, std::size_t available, bool plus,
+                                    char16_t*& out) {
     return StretchesIfAble<Route::kUtf8AsText, TextUnits>(text, stop, available, nullptr, plus, out);
 }
 
-std::size_t DecodeEucJpTextWindows(const char16_t* text, std::size_t stop, std::size_t available, bool plus,
-                                   char16_t*& out) {
+std::size_t DecodeEucJpTextStretches(const char16_t* text, std::size_t stop, std::size_t available, bool plus,
+                                     char16_t*& out) {
     return StretchesIfAble<Route::kEucJpAsText, TextUnits>(text, stop, available, EucJpPoints(), plus, out);
 }
 #else
-bool CanDecodeInWindows() { return false; }
+bool CanDecodeInStretches() { return false; }
 
-std::size_t DecodeUtf8Windows(const unsigned char*, std::size_t, std::size_t, bool, unsigned char*&) { return 0; }
-std::size_t DecodeUtf8WindowsAsUtf8(const unsigned char*, std::size_t, std::size_t, bool, unsigned char*&) {
+std::size_t DecodeUtf8Stretches(const unsigned char*, std::size_t, std::size_t, bool, unsigned char*&) { return 0; }
+std::size_t DecodeUtf8StretchesAsUtf8(const unsigned char*, std::size_t, std::size_t, bool, unsigned char*&) {
     return 0;
 }
-std::size_t DecodeEucJpWindows(const unsigned char*, std::size_t, std::size_t, bool, unsigned char*&) { return 0; }
-std::size_t DecodeEucJpWindowsAsUtf8(const unsigned char*, std::size_t, std::size_t, bool, unsigned char*&) {
+std::size_t DecodeEucJpStretches(const unsigned char*, std::size_t, std::size_t, bool, unsigned char*&) { return 0; }
+std::size_t DecodeEucJpStretchesAsUtf8(const unsigned char*, std::size_t, std::size_t, bool, unsigned char*&) {
     return 0;
 }
-std::size_t DecodeUtf8TextWindows(const char16_t*, std::size_t, std::size_t, bool, char16_t*&) { return 0; }
-std::size_t DecodeEucJpTextWindows(const char16_t*, std::size_t, std::size_t, bool, char16_t*&) { return 0; }
+std::size_t DecodeUtf8TextStretches(const char16_t*, std::size_t, std::size_t, bool, char16_t*&) { return 0; }
+std::size_t DecodeEucJpTextStretches(const char16_t*, std::size_t, std::size_t, bool, char16_t*&) { return 0; }
 #endif
 
 }  // namespace tessaly::detail
